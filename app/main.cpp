@@ -1,0 +1,82 @@
+// Process entry: GDI+, the background picture, the two window classes, the
+// start screen and the one message loop of the program.
+#include "app/globals.h"
+#include "app/window_size.h"
+#include "kiosk/control_bar.h"
+#include "res/resource.h"
+#include "ui/gdiplus_inc.h"
+#include "ui/main_window.h"
+#include "ui/paint.h"
+
+#include <commctrl.h>
+
+namespace {
+
+void RegisterWindowClasses(HINSTANCE instance)
+{
+    WNDCLASSW main{};
+    main.lpfnWndProc = MainWndProc;
+    main.hInstance = instance;
+    main.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    main.hbrBackground = CreateSolidBrush(RGB(0x06, 0x1A, 0x40));
+    main.lpszClassName = kMainClassName;
+    RegisterClassW(&main);
+
+    WNDCLASSW bar{};
+    bar.lpfnWndProc = BarWndProc;
+    bar.hInstance = instance;
+    bar.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    bar.hbrBackground = CreateSolidBrush(RGB(0x0F, 0x17, 0x2A));
+    bar.lpszClassName = kBarClassName;
+    RegisterClassW(&bar);
+}
+
+HWND CreateStartScreen(HINSTANCE instance)
+{
+    const WindowPlacement p =
+        ComputeMainWindowPlacement(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    // Fixed size: no thick frame, no maximise box.
+    constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    return CreateWindowExW(0, kMainClassName, kMainTitle, kStyle, p.left, p.top, p.width,
+                           p.height, nullptr, nullptr, instance, nullptr);
+}
+
+int RunMessageLoop()
+{
+    MSG msg{};
+    // > 0 rather than != 0: an error (-1) must not spin for ever.
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW(g_hMainWnd, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    const Gdiplus::GdiplusStartupInput gdiplusInput;
+    Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
+    g_bgImage = LoadBgImageFromResource(instance);
+
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    RegisterWindowClasses(instance);
+
+    int exitCode = 1;  // no start screen: nothing could ever end the loop
+    g_hMainWnd = CreateStartScreen(instance);
+    if (g_hMainWnd) {
+        ShowWindow(g_hMainWnd, showCommand);
+        UpdateWindow(g_hMainWnd);
+        exitCode = RunMessageLoop();
+    }
+
+    delete g_bgImage;
+    g_bgImage = nullptr;
+    Gdiplus::GdiplusShutdown(g_gdiplusToken);
+    return exitCode;
+}

@@ -1,0 +1,10 @@
+// Ending an exam session: every road out of an exam comes through here.
+#pragma once
+
+// Ends the kiosk browser process launched for the exam and closes its handles.
+// Does nothing when no browser is recorded.
+void TerminateBrowser();
+
+// Undoes the exam set-up (flag, timer, hook, browser, bar) and brings the start
+// screen back to the front. Safe at any time, also with no exam running.
+void StopExamAndRestore();

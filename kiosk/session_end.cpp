@@ -1,0 +1,31 @@
+#include "kiosk/session.h"
+
+#include "app/globals.h"
+#include "kiosk/keyboard_hook.h"
+
+void TerminateBrowser()
+{
+    if (!g_browserProc.hProcess)
+        return;
+    // A browser that has already exited is handled the same way.
+    TerminateProcess(g_browserProc.hProcess, 0);
+    CloseHandle(g_browserProc.hProcess);
+    if (g_browserProc.hThread)
+        CloseHandle(g_browserProc.hThread);
+    g_browserProc = PROCESS_INFORMATION{};
+}
+
+void StopExamAndRestore()
+{
+    // First, so that the hook and the watch stand down at once.
+    g_examActive.exchange(false);
+    KillTimer(g_hMainWnd, kWatchTimerId);
+    RemoveKioskHook();
+    TerminateBrowser();
+    if (g_hBarWnd) {
+        DestroyWindow(g_hBarWnd);
+        g_hBarWnd = nullptr;
+    }
+    ShowWindow(g_hMainWnd, SW_SHOW);
+    SetForegroundWindow(g_hMainWnd);
+}

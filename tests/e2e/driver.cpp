@@ -1,0 +1,217 @@
+#include "driver.h"
+
+#include <cstdlib>
+
+namespace driver {
+
+std::wstring AppPath()
+{
+    const wchar_t* fromEnv = _wgetenv(L"ORVEL_EXE");
+    std::wstring path = fromEnv ? fromEnv : L"orvel-cbt.exe";
+    for (auto& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
+bool Launch(App& app, const std::wstring& exe)
+{
+    std::wstring cmd = L"\"" + exe + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &app.pi))
+        return false;
+    app.main = WaitForTopWindow(app.pi.dwProcessId, L"ORVELCBTMain", nullptr, 15000);
+    return app.main != nullptr;
+}
+
+long WaitForExit(App& app, DWORD timeoutMs)
+{
+    if (!app.pi.hProcess)
+        return -1;
+    if (WaitForSingleObject(app.pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(app.pi.hProcess, &code);
+    CloseHandle(app.pi.hProcess);
+    CloseHandle(app.pi.hThread);
+    app.pi = {};
+    return static_cast<long>(code);
+}
+
+long CloseAndWait(App& app, DWORD timeoutMs)
+{
+    if (!app.pi.hProcess)
+        return -1;
+    if (app.main)
+        PostMessageW(app.main, WM_CLOSE, 0, 0);
+    const long code = WaitForExit(app, timeoutMs);
+    if (code == -1 && app.pi.hProcess) {
+        TerminateProcess(app.pi.hProcess, 99);
+        WaitForExit(app, 5000);
+        return -1;
+    }
+    return code;
+}
+
+namespace {
+
+struct FindArgs {
+    DWORD pid;
+    const wchar_t* cls;
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND window, LPARAM param)
+{
+    auto* args = reinterpret_cast<FindArgs*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != args->pid || !IsWindowVisible(window))
+        return TRUE;
+    if (args->cls && ClassOf(window) != args->cls)
+        return TRUE;
+    if (args->title && Text(window) != args->title)
+        return TRUE;
+    args->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindTopWindow(DWORD pid, const wchar_t* cls, const wchar_t* title)
+{
+    FindArgs args{pid, cls, title, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&args));
+    return args.found;
+}
+
+HWND WaitForTopWindow(DWORD pid, const wchar_t* cls, const wchar_t* title, DWORD timeoutMs)
+{
+    HWND found = nullptr;
+    WaitFor([&] { return (found = FindTopWindow(pid, cls, title)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+bool WaitUntilGone(HWND window, DWORD timeoutMs)
+{
+    return WaitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
+}
+
+HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs)
+{
+    return WaitForTopWindow(pid, L"#32770", caption, timeoutMs);
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    return Text(GetDlgItem(box, 0xFFFF));
+}
+
+void PressBoxButton(HWND box, int id)
+{
+    PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
+}
+
+std::wstring Text(HWND window)
+{
+    // GetWindowTextW does not ask a window of another process for its text
+    // (an edit control would report its initial text): send WM_GETTEXT.
+    if (!window)
+        return {};
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length))
+        return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 3000, &got);
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[128] = {};
+    GetClassNameW(window, name, 127);
+    return name;
+}
+
+RECT ClientRectOnScreen(HWND window)
+{
+    RECT r{};
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+RECT RectInParent(HWND child)
+{
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+HWND FocusOf(HWND top)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+bool WaitForFocus(HWND top, HWND expected, DWORD timeoutMs)
+{
+    return WaitFor([&] { return FocusOf(top) == expected; }, timeoutMs);
+}
+
+bool BringToFront(HWND top)
+{
+    SetForegroundWindow(top);
+    return WaitFor([&] { return GetForegroundWindow() == top; }, 3000);
+}
+
+namespace {
+
+INPUT Key(WORD vk, bool up)
+{
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    // Wine finds the character through the scan code, as a real keyboard sends it.
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+
+}  // namespace
+
+void PressKey(WORD vk, bool shift)
+{
+    std::vector<INPUT> keys;
+    if (shift)
+        keys.push_back(Key(VK_SHIFT, false));
+    keys.push_back(Key(vk, false));
+    keys.push_back(Key(vk, true));
+    if (shift)
+        keys.push_back(Key(VK_SHIFT, true));
+    SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+}
+
+void TypeText(const std::wstring& text)
+{
+    for (const wchar_t c : text) {
+        INPUT in[2] = {};
+        in[0].type = INPUT_KEYBOARD;
+        in[0].ki.wScan = c;
+        in[0].ki.dwFlags = KEYEVENTF_UNICODE;
+        in[1] = in[0];
+        in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+        SendInput(2, in, sizeof(INPUT));
+    }
+}
+
+}  // namespace driver

@@ -1,0 +1,72 @@
+// The test driver: starts the real program under the same wineserver and works
+// its windows from outside, the way a person at the PC would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace driver {
+
+// The program under test, as a running process.
+struct App {
+    PROCESS_INFORMATION pi{};
+    HWND main = nullptr;
+};
+
+// Path of orvel-cbt.exe (from ORVEL_EXE, given by the build).
+std::wstring AppPath();
+
+// Starts the program and waits for its start screen. False if it never shows.
+bool Launch(App& app, const std::wstring& exe = AppPath());
+
+// Asks the start screen to close and waits for the process; returns its exit
+// code, or -1 if it had to be killed.
+long CloseAndWait(App& app, DWORD timeoutMs = 10000);
+
+// Waits for the process to end by itself; -1 on time-out.
+long WaitForExit(App& app, DWORD timeoutMs);
+
+// A visible top-level window of the process with this class (and title, if given).
+HWND FindTopWindow(DWORD pid, const wchar_t* cls, const wchar_t* title = nullptr);
+HWND WaitForTopWindow(DWORD pid, const wchar_t* cls, const wchar_t* title, DWORD timeoutMs);
+bool WaitUntilGone(HWND window, DWORD timeoutMs);
+
+// A message box of the process with this caption, and its text.
+HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs = 5000);
+std::wstring MessageBoxText(HWND box);
+// Presses one of the box's buttons (IDOK, IDYES, ...).
+void PressBoxButton(HWND box, int id);
+
+std::wstring Text(HWND window);
+std::wstring ClassOf(HWND window);
+RECT ClientRectOnScreen(HWND window);
+// The child's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND child);
+
+// The window with the keyboard focus in the thread that owns `top`.
+HWND FocusOf(HWND top);
+// Waits until the focus in top's thread is on `expected`.
+bool WaitForFocus(HWND top, HWND expected, DWORD timeoutMs = 3000);
+bool BringToFront(HWND top);
+
+// Real key strokes through the system's input queue.
+void PressKey(WORD vk, bool shift = false);
+void TypeText(const std::wstring& text);
+
+// Polls until `ok` holds or the time runs out.
+template <typename Pred>
+bool WaitFor(Pred ok, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (ok())
+            return true;
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(15);
+    }
+}
+
+}  // namespace driver

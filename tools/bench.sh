@@ -1,0 +1,120 @@
+# The test bench, sourced by tools/run.sh and tools/test.sh: installs what is
+# missing, makes a throw-away Wine prefix and runs Xvfb displays for it.
+# Everything lives under one run folder and is removed on exit.
+
+ORVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+bench_log() { printf '[bench] %s\n' "$*" >&2; }
+
+# Debian packages the bench needs, with a command that shows each is there.
+bench_install_packages() {
+  local need=()
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix mingw-w64-tools)
+  command -v wine >/dev/null || need+=(wine wine64)
+  command -v Xvfb >/dev/null || need+=(xvfb)
+  command -v xdpyinfo >/dev/null || need+=(x11-utils)
+  [ -x /usr/bin/convert ] || need+=(imagemagick)
+  command -v openssl >/dev/null || need+=(openssl)
+  command -v cmake >/dev/null || need+=(cmake)
+  command -v python3 >/dev/null || need+=(python3)
+  command -v clang++ >/dev/null || need+=(clang)
+  [ -d /usr/src/googletest ] || need+=(googletest)
+  [ -d /usr/share/fonts/truetype/liberation ] || need+=(fonts-liberation)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+  if [ ${#need[@]} -gt 0 ]; then
+    bench_log "installing: ${need[*]}"
+    apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >/dev/null
+  fi
+}
+
+bench_build() {  # bench_build BUILD_DIR [extra cmake args...]
+  local dir=$1; shift
+  cmake -S "$ORVEL_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ORVEL_ROOT/cmake/mingw-w64-x86_64.cmake" "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+}
+
+# bench_init RUN_DIR: sets up the run folder and a fresh prefix in it.
+bench_init() {
+  BENCH_RUN=$1
+  mkdir -p "$BENCH_RUN/tmp"
+  export WINEPREFIX="$BENCH_RUN/wine" WINEARCH=win64 WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+  export TMPDIR="$BENCH_RUN/tmp"
+  # Wine's WinHTTP would send even localhost to a proxy.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+  BENCH_XVFB_PID=""
+  trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX:-/nonexistent}" ]; then
+    timeout 20 wineserver -k >/dev/null 2>&1 || true
+  fi
+  [ -n "${BENCH_SERVER_PID:-}" ] && kill "$BENCH_SERVER_PID" 2>/dev/null || true
+  [ -n "$BENCH_XVFB_PID" ] && kill "$BENCH_XVFB_PID" 2>/dev/null || true
+  BENCH_XVFB_PID=""
+  if [ -n "${BENCH_RUN:-}" ] && [ -z "${BENCH_KEEP:-}" ]; then rm -rf "$BENCH_RUN"; fi
+}
+
+# bench_display W H: a new Xvfb of that size (replacing any earlier one) and a
+# persistent wineserver on it, so test programs start in a fraction of a second.
+bench_display() {
+  local w=$1 h=$2 n
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  [ -n "$BENCH_XVFB_PID" ] && { kill "$BENCH_XVFB_PID" 2>/dev/null; wait "$BENCH_XVFB_PID" 2>/dev/null; }
+  for n in $(seq 90 150); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+  done
+  Xvfb ":$n" -screen 0 "${w}x${h}x24" -nolisten tcp >/dev/null 2>&1 &
+  BENCH_XVFB_PID=$!
+  export DISPLAY=":$n"
+  local i
+  for i in $(seq 1 100); do
+    xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 || { bench_log "Xvfb did not start"; return 1; }
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then bench_make_prefix; fi
+  (wineserver -p </dev/null >/dev/null 2>&1 &)
+  # Start Wine's services now, detached: started by the first test program
+  # they would hold ctest's output pipe open and stall it.
+  timeout 60 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  bench_log "display $DISPLAY at ${w}x${h}"
+}
+
+bench_make_prefix() {
+  bench_log "making a Wine prefix in $WINEPREFIX"
+  timeout 120 wineboot --init >/dev/null 2>&1
+  timeout 60 wineserver -w
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$fonts/" 2>/dev/null || true
+  # No window manager: unmanaged windows hide at once and take the foreground.
+  # "Segoe UI" is missing under Wine; without it GDI+ draws no text at all.
+  # No crash dialog: a crash must end the process, not wait for a click.
+  cat > "$BENCH_RUN/bench.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="Y"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"Segoe UI"="Liberation Sans"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Auto"="0"
+"Debugger"=""
+REG
+  timeout 60 wine regedit /S "$(winepath -w "$BENCH_RUN/bench.reg" 2>/dev/null)" >/dev/null 2>&1
+  timeout 60 wineserver -w
+}
+
+# bench_shot FILE: a screenshot of the whole virtual screen.
+bench_shot() {
+  /usr/bin/import -window root -display "$DISPLAY" "$1"
+}

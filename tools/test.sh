@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the platform-free core natively under
+# AddressSanitizer/UBSan (plus a short fuzz run), the Windows unit tests under
+# Wine, and the end-to-end tests against the real exe on two screen sizes.
+# Ends with one summary line; exits non-zero if anything failed.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench.sh"
+
+bench_install_packages || { echo "could not install the bench's packages"; exit 1; }
+
+BUILD="$ORVEL_ROOT/build"
+NATIVE="$ORVEL_ROOT/build-native"
+bench_log "building the Windows program and its tests"
+bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release || exit 1
+bench_log "building the core natively with sanitizers"
+CXX=clang++ cmake -S "$ORVEL_ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug \
+  -DORVEL_SANITIZE=ON -DORVEL_FUZZ=ON >/dev/null || exit 1
+cmake --build "$NATIVE" -j"$(nproc)" || exit 1
+
+passed=0
+failed=0
+# Runs ctest and adds its counts to the totals.
+run_ctest() {
+  local dir=$1; shift
+  local log
+  log=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$line" ]; then
+    bench_log "ctest $* reported no result"
+    failed=$((failed + 1))
+  else
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  rm -f "$log"
+}
+
+export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+run_ctest "$NATIVE"
+
+bench_init "$(mktemp -d /tmp/orvel-test.XXXXXX)"
+bench_display 1366 768 || exit 1
+run_ctest "$BUILD" -L unit
+run_ctest "$BUILD" -L e2e
+bench_display 1920 1080 || exit 1
+run_ctest "$BUILD" -L e2e
+
+echo
+echo "all tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,6 @@
+// The start screen "ORVELCBTMain": the form, its checks and the session hooks.
+#pragma once
+
+#include <windows.h>
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
