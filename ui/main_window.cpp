@@ -1,14 +1,19 @@
 #include "ui/main_window.h"
 
 #include "app/globals.h"
+#include "kiosk/browser.h"
+#include "kiosk/command_line.h"
 #include "kiosk/session.h"
+#include "net/exam_protocol.h"
 #include "net/text.h"
+#include "net/verify.h"
 #include "res/resource.h"
 #include "ui/layout.h"
 #include "ui/owner_draw.h"
 #include "ui/paint.h"
 #include "ui/texts.h"
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -48,6 +53,18 @@ std::string ReadField(HWND edit, int maxUnits)
     return ToUtf8(buffer);
 }
 
+void SetStartButton(bool enabled, const wchar_t* text)
+{
+    EnableWindow(g_hBtnStart, enabled ? TRUE : FALSE);
+    SetWindowTextW(g_hBtnStart, text);
+    InvalidateRect(g_hBtnStart, nullptr, TRUE);
+}
+
+void ShowVerifyFailed(HWND window, const std::wstring& text)
+{
+    MessageBoxW(window, text.c_str(), kCaptionVerifyFailed, MB_OK | MB_ICONERROR);
+}
+
 void OnCreate(HWND window)
 {
     g_hFontBold = MakeUiFont(15, FW_BOLD);
@@ -76,6 +93,43 @@ void OnStartPressed(HWND window)
     if (g_studentName.empty() || g_className.empty() || g_token.empty()) {
         MessageBoxW(window, kTextFieldsMissing, kCaptionWarning, MB_OK | MB_ICONWARNING);
         return;
+    }
+
+    // Disabled until the result arrives, so only one verification runs.
+    SetStartButton(false, kTextVerifying);
+    if (!StartVerification(window, g_studentName, g_className, g_token)) {
+        SetStartButton(true, kTextStartButton);
+        ShowVerifyFailed(window, kTextNoWorker);
+    }
+}
+
+void OnVerifyResult(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    // The worker hands its findings over in the message; they are stored here,
+    // on the GUI thread, so a late worker can never write into the session.
+    const std::unique_ptr<VerifyResult> result(reinterpret_cast<VerifyResult*>(lParam));
+    SetStartButton(true, kTextStartButton);
+    if (!result)
+        return;
+
+    if (result->accepted) {
+        g_formUrl = result->formUrl;
+        if (!result->proctorPin.empty())
+            g_proctorPin = result->proctorPin;
+        g_verifyError.clear();
+    } else {
+        g_verifyError = result->error;
+    }
+
+    if (wParam == 1 && !g_formUrl.empty()) {
+        if (IsLaunchableFormUrl(g_formUrl))
+            StartExamInKiosk();
+        else
+            ShowVerifyFailed(window, kTextBadFormUrl);
+    } else if (wParam == 1) {
+        ShowVerifyFailed(window, kTextNoFormUrl);
+    } else {
+        ShowVerifyFailed(window, ToWide(g_verifyError));
     }
 }
 
@@ -108,6 +162,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE:     OnCreate(window); break;
     case WM_COMMAND:    OnCommand(window, LOWORD(wParam)); break;
     case WM_DESTROY:    OnDestroy(); break;
+    case WM_VERIFY_RESULT: OnVerifyResult(window, wParam, lParam); break;
     case WM_PAINT:      PaintStartScreen(window); return 0;
     case WM_ERASEBKGND: return 1;  // WM_PAINT covers every pixel
     case WM_DRAWITEM:   DrawOwnerControl(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;

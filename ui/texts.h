@@ -17,6 +17,10 @@ inline constexpr wchar_t kTextRules[] =
     L"\u2022 Pintasan keluar pengawas: Ctrl + Alt + P.";
 
 inline constexpr wchar_t kCaptionVerifyFailed[] = L"Verifikasi Gagal";
+// Failure box texts for what the server reply alone does not explain.
+inline constexpr wchar_t kTextNoWorker[] = L"Verifikasi tidak dapat dimulai. Silakan coba lagi.";
+inline constexpr wchar_t kTextNoFormUrl[] = L"Server tidak mengirim alamat formulir ujian. Hubungi pengawas.";
+inline constexpr wchar_t kTextBadFormUrl[] = L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas.";
 
 // Painted on the picture.
 inline constexpr wchar_t kTextTitle[] = L"ORVEL Selvaro";

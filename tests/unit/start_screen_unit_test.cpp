@@ -1,0 +1,151 @@
+// The start screen's verification hand-over, in-process: a real window on the
+// real MainWndProc, with the worker starter replaced where a test needs that.
+#include "app/globals.h"
+#include "net/exam_protocol.h"
+#include "net/worker.h"
+#include "res/resource.h"
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+namespace {
+
+int g_starterCalls = 0;
+bool RefuseThread(std::function<void()>)
+{
+    ++g_starterCalls;
+    return false;
+}
+
+std::wstring WindowText(HWND w)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(w, text, 511);
+    return text;
+}
+
+// Waits on another thread for a message box with this caption, reads its text
+// and presses OK. The modal loop of the box runs on the test's own thread.
+std::future<std::wstring> AnswerBox(const wchar_t* caption)
+{
+    return std::async(std::launch::async, [caption] {
+        for (int i = 0; i < 500; ++i) {
+            HWND box = FindWindowW(L"#32770", caption);
+            if (box) {
+                const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
+                PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+                return text;
+            }
+            Sleep(10);
+        }
+        return std::wstring(L"<no box>");
+    });
+}
+
+class StartScreenUnit : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = MainWndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"ORVELCBTMain";
+        RegisterClassW(&wc);
+    }
+    void SetUp() override
+    {
+        g_hMainWnd = CreateWindowExW(0, L"ORVELCBTMain", L"ORVEL SELVARO", WS_OVERLAPPEDWINDOW, 0, 0, 410,
+                                     675, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(g_hMainWnd, nullptr);
+        g_startWorker = StartDetachedWorker;
+    }
+    void TearDown() override
+    {
+        g_startWorker = StartDetachedWorker;
+        DestroyWindow(g_hMainWnd);
+        // WM_DESTROY posts a quit message meant for the program's loop.
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        g_hMainWnd = nullptr;
+    }
+    void Deliver(bool accepted, const char* formUrl, const char* pin, const char* error)
+    {
+        auto* r = new VerifyResult{accepted, formUrl, pin, error};
+        SendMessageW(g_hMainWnd, WM_VERIFY_RESULT, accepted ? 1 : 0, reinterpret_cast<LPARAM>(r));
+    }
+};
+
+TEST_F(StartScreenUnit, ARefusedWorkerThreadGivesTheButtonBackWithAClearMessage)
+{
+    SetWindowTextW(g_hEditName, L"Budi");
+    SetWindowTextW(g_hEditClass, L"5A");
+    SetWindowTextW(g_hEditToken, L"ABC");
+    g_starterCalls = 0;
+    g_startWorker = RefuseThread;
+
+    auto box = AnswerBox(L"Verifikasi Gagal");
+    SendMessageW(g_hBtnStart, BM_CLICK, 0, 0);
+    EXPECT_EQ(box.get(), L"Verifikasi tidak dapat dimulai. Silakan coba lagi.");
+    EXPECT_EQ(g_starterCalls, 1);
+    EXPECT_TRUE(IsWindowEnabled(g_hBtnStart));
+    EXPECT_EQ(WindowText(g_hBtnStart), L"Mulai Ujian");
+    EXPECT_EQ(g_studentName, "Budi");
+}
+
+TEST_F(StartScreenUnit, TheProctorPinFollowsOnlyNonEmptyPinsOfAcceptedReplies)
+{
+    g_proctorPin = "6483";
+    g_formUrl.clear();
+
+    // Accepted without a form address: the PIN is taken, the exam does not start.
+    auto box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(true, "", "1357", "");
+    EXPECT_EQ(box.get(), L"Server tidak mengirim alamat formulir ujian. Hubungi pengawas.");
+    EXPECT_EQ(g_proctorPin, "1357");
+    EXPECT_FALSE(g_examActive.load());
+
+    box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(true, "", "", "");
+    box.get();
+    EXPECT_EQ(g_proctorPin, "1357") << "an empty PIN keeps the current one";
+
+    // A refusal changes neither the PIN nor the last form address.
+    g_formUrl = "https://earlier/form";
+    box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(false, "", "9999", "Token salah");
+    EXPECT_EQ(box.get(), L"Token salah");
+    EXPECT_EQ(g_proctorPin, "1357");
+    EXPECT_EQ(g_formUrl, "https://earlier/form");
+    EXPECT_EQ(g_verifyError, "Token salah");
+    g_proctorPin = "6483";
+    g_formUrl.clear();
+}
+
+TEST_F(StartScreenUnit, AFormAddressThatLooksLikeASwitchIsNotLaunched)
+{
+    auto box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(true, "--disable-web-security", "", "");
+    EXPECT_EQ(box.get(), L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas.");
+    EXPECT_FALSE(g_examActive.load());
+    EXPECT_EQ(g_browserProc.hProcess, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(g_hBtnStart));
+    g_formUrl.clear();
+}
+
+TEST(StartDetachedWorker, RunsTheWorkOnAnotherThread)
+{
+    std::promise<std::thread::id> ran;
+    auto id = ran.get_future();
+    ASSERT_TRUE(StartDetachedWorker([&ran] { ran.set_value(std::this_thread::get_id()); }));
+    ASSERT_EQ(id.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_NE(id.get(), std::this_thread::get_id());
+}
+
+}  // namespace
