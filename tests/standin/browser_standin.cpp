@@ -86,7 +86,7 @@ std::wstring FormAddress(const wchar_t* commandLine)
     wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
     std::wstring address;
     for (int i = 1; argv && i + 1 < argc; ++i) {
-        if (std::wstring(argv[i]) == L"--kiosk") {
+        if (wcscmp(argv[i], L"--kiosk") == 0) {
             address = argv[i + 1];
             break;
         }
