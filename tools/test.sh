@@ -11,7 +11,8 @@ bench_install_packages || { echo "could not install the bench's packages"; exit 
 BUILD="$ORVEL_ROOT/build"
 NATIVE="$ORVEL_ROOT/build-native"
 bench_log "building the Windows program and its tests"
-bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release || exit 1
+# Built for the local test exam server that the bench runs on localhost.
+bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DEXAM_SERVER_HOST=localhost || exit 1
 bench_log "building the core natively with sanitizers"
 CXX=clang++ cmake -S "$ORVEL_ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug \
   -DORVEL_SANITIZE=ON -DORVEL_FUZZ=ON >/dev/null || exit 1
@@ -44,9 +45,11 @@ run_ctest "$NATIVE"
 
 bench_init "$(mktemp -d /tmp/orvel-test.XXXXXX)"
 bench_display 1366 768 || exit 1
+bench_start_server || exit 1
 run_ctest "$BUILD" -L unit
 run_ctest "$BUILD" -L e2e
 bench_display 1920 1080 || exit 1
+bench_start_server || exit 1
 run_ctest "$BUILD" -L e2e
 
 echo

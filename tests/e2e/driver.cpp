@@ -4,14 +4,28 @@
 
 namespace driver {
 
-std::wstring AppPath()
+namespace {
+
+std::wstring Backslashed(std::wstring path)
 {
-    const wchar_t* fromEnv = _wgetenv(L"ORVEL_EXE");
-    std::wstring path = fromEnv ? fromEnv : L"orvel-cbt.exe";
     for (auto& c : path)
         if (c == L'/')
             c = L'\\';
     return path;
+}
+
+}  // namespace
+
+std::wstring BuildFile(const std::wstring& relative)
+{
+    const wchar_t* dir = _wgetenv(L"ORVEL_BUILD_DIR");
+    return Backslashed(std::wstring(dir ? dir : L".") + L"\\" + relative);
+}
+
+std::wstring AppPath()
+{
+    const wchar_t* fromEnv = _wgetenv(L"ORVEL_EXE");
+    return fromEnv ? Backslashed(fromEnv) : BuildFile(L"orvel-cbt.exe");
 }
 
 bool Launch(App& app, const std::wstring& exe)

@@ -15,7 +15,10 @@ struct App {
     HWND main = nullptr;
 };
 
-// Path of orvel-cbt.exe (from ORVEL_EXE, given by the build).
+// A file of the build: ORVEL_BUILD_DIR (given by the build) + relative path.
+std::wstring BuildFile(const std::wstring& relative);
+
+// Path of orvel-cbt.exe (ORVEL_EXE, or the one in the build folder).
 std::wstring AppPath();
 
 // Starts the program and waits for its start screen. False if it never shows.

@@ -1,6 +1,6 @@
 // The start screen as a student meets it: where it sits, what it holds, how
 // the keyboard moves through it and what its buttons answer.
-#include "driver.h"
+#include "app_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,43 +10,9 @@ using namespace driver;
 
 namespace {
 
-constexpr int kName = 101, kClass = 102, kToken = 103, kStart = 104, kRules = 105;
+using namespace e2e;
 
-class StartScreen : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Launch(app)) << "start screen never appeared";
-        pid = app.pi.dwProcessId;
-    }
-    void TearDown() override
-    {
-        if (app.pi.hProcess) {
-            EXPECT_EQ(CloseAndWait(app), 0) << "closing the start screen must end the program with 0";
-        }
-    }
-    HWND Item(int id) const { return GetDlgItem(app.main, id); }
-    void SetField(int id, const std::wstring& text) const
-    {
-        SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    // Posted, not sent: the click opens a modal box and would block the driver.
-    void Click(int id) const { PostMessageW(Item(id), BM_CLICK, 0, 0); }
-
-    // Clicks the rules link and closes its box. Clicks are handled in order,
-    // so whatever an earlier click was going to show exists by then.
-    void SyncThroughRulesBox() const
-    {
-        Click(kRules);
-        HWND box = WaitForMessageBox(pid, L"Ketentuan Keamanan Ujian");
-        ASSERT_NE(box, nullptr);
-        PressBoxButton(box, IDOK);
-        ASSERT_TRUE(WaitUntilGone(box, 3000));
-    }
-
-    App app;
-    DWORD pid = 0;
-};
+class StartScreen : public AppTest {};
 
 // The worked window sizes for the screens the school's PCs have.
 struct ScreenRow {

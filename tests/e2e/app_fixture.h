@@ -1,0 +1,71 @@
+// A fresh run of the program for each test, with the helpers that work its
+// start screen's form.
+#pragma once
+
+#include "driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace e2e {
+
+inline constexpr int kName = 101, kClass = 102, kToken = 103, kStart = 104, kRules = 105;
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override { LaunchApp(); }
+    void TearDown() override
+    {
+        if (app.pi.hProcess) {
+            EXPECT_EQ(driver::CloseAndWait(app), 0) << "closing the start screen must end the program with 0";
+        }
+    }
+    void LaunchApp()
+    {
+        ASSERT_TRUE(driver::Launch(app)) << "start screen never appeared";
+        pid = app.pi.dwProcessId;
+    }
+
+    HWND Item(int id) const { return GetDlgItem(app.main, id); }
+    void SetField(int id, const std::wstring& text) const
+    {
+        SendMessageW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    // Posted, not sent: the click may open a modal box and would block the driver.
+    void Click(int id) const { PostMessageW(Item(id), BM_CLICK, 0, 0); }
+    void FillAndStart(const std::wstring& name, const std::wstring& cls, const std::wstring& token) const
+    {
+        SetField(kName, name);
+        SetField(kClass, cls);
+        SetField(kToken, token);
+        Click(kStart);
+    }
+    // The text of the box with this caption, which is then answered with OK.
+    std::wstring TakeBox(const wchar_t* caption, DWORD timeoutMs = 10000) const
+    {
+        HWND box = driver::WaitForMessageBox(pid, caption, timeoutMs);
+        if (!box)
+            return L"<no box>";
+        const std::wstring text = driver::MessageBoxText(box);
+        driver::PressBoxButton(box, IDOK);
+        driver::WaitUntilGone(box, 3000);
+        return text;
+    }
+    bool StartButtonIdle() const
+    {
+        return IsWindowEnabled(Item(kStart)) && driver::Text(Item(kStart)) == L"Mulai Ujian";
+    }
+    // Clicks the rules link and closes its box. Clicks are handled in order,
+    // so whatever an earlier click was going to show exists by then.
+    void SyncThroughRulesBox() const
+    {
+        Click(kRules);
+        ASSERT_EQ(TakeBox(L"Ketentuan Keamanan Ujian", 5000).substr(0, 1), L"\u2022");
+    }
+
+    driver::App app;
+    DWORD pid = 0;
+};
+
+}  // namespace e2e

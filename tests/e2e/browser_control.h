@@ -1,0 +1,43 @@
+// The stand-in browser at the fixed install paths of the test prefix, and
+// what it recorded of each launch.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace browser {
+
+// The four install paths, in the order the program looks at them.
+enum Candidate { kEdgeX86, kEdge, kChrome, kChromeX86 };
+const wchar_t* PathOf(Candidate c);
+
+// Nothing at any of the four paths.
+void RemoveAll();
+// The stand-in copied to that path.
+bool PlaceStandIn(Candidate c);
+// An empty folder where the exe would be.
+bool PlaceFolder(Candidate c);
+
+// A fresh folder for the stand-in's records, handed to it (through the
+// program) in ORVEL_STANDIN_DIR.
+void StartRecording();
+
+struct Launch {
+    DWORD pid = 0;
+    std::wstring commandLine;
+};
+std::vector<Launch> Launches();
+std::vector<Launch> WaitForLaunches(std::size_t n, DWORD timeoutMs);
+
+// The stand-in's window, once it shows.
+HWND WaitForWindow(DWORD pid, DWORD timeoutMs);
+bool IsRunning(DWORD pid);
+// Exit code of the process once it has ended; -1 on time-out.
+long WaitForExit(DWORD pid, DWORD timeoutMs);
+
+// The profile folder the program must pass: the temporary folder + name.
+std::wstring ExpectedProfileFolder();
+
+}  // namespace browser

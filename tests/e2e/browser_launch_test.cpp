@@ -1,0 +1,164 @@
+// From an accepted token to the exam form in the browser: which browser is
+// started, with what command line, and what the server hears of it.
+#include "app_fixture.h"
+#include "browser_control.h"
+#include "exam_server_control.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace e2e;
+
+namespace {
+
+constexpr char kVerify[] = "/api/exam/verify";
+constexpr char kEvent[] = "/api/exam/event";
+
+class BrowserLaunch : public AppTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
+        server::Reset();
+        browser::RemoveAll();
+        browser::StartRecording();  // before the launch: the program passes it on
+        AppTest::SetUp();
+    }
+    void TearDown() override
+    {
+        AppTest::TearDown();
+        browser::RemoveAll();
+    }
+    void AcceptWith(const std::string& formUrl)
+    {
+        server::Answer a;
+        a.body = "{\"ok\":true,\"formUrl\":\"" + formUrl + "\"}";
+        server::SetAnswers({{kVerify, a}});
+    }
+    // The command line the program must give the browser at this path.
+    static std::wstring Expected(browser::Candidate c, const std::wstring& url)
+    {
+        return L"\"" + std::wstring(browser::PathOf(c)) + L"\" --kiosk \"" + url +
+               L"\" --edge-kiosk-type=fullscreen --no-first-run --disable-pinch --user-data-dir=\"" +
+               browser::ExpectedProfileFolder() + L"\"";
+    }
+    // Accepts the token and returns the one launch that followed.
+    browser::Launch StartExam(const std::string& formUrl = "https://localhost/demo/form")
+    {
+        AcceptWith(formUrl);
+        FillAndStart(L"Budi Santoso", L"5A", L"ABC123");
+        const auto launches = browser::WaitForLaunches(1, 10000);
+        EXPECT_EQ(launches.size(), 1u);
+        return launches.empty() ? browser::Launch{} : launches.front();
+    }
+};
+
+TEST_F(BrowserLaunch, PrefersEdgeAndItsX86FolderAndPassesTheKioskSwitches)
+{
+    struct Row {
+        const char* what;
+        std::initializer_list<browser::Candidate> installed;
+        browser::Candidate expected;
+    } const rows[] = {
+        {"both Edge folders", {browser::kEdge, browser::kEdgeX86}, browser::kEdgeX86},
+        {"Edge and Chrome", {browser::kChrome, browser::kEdge}, browser::kEdge},
+        {"only 32-bit Chrome", {browser::kChromeX86}, browser::kChromeX86},
+        {"both Chromes", {browser::kChromeX86, browser::kChrome}, browser::kChrome},
+    };
+    bool first = true;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!first) {
+            ASSERT_EQ(driver::CloseAndWait(app), 0);
+            browser::RemoveAll();
+            browser::StartRecording();
+            LaunchApp();
+        }
+        first = false;
+        for (const auto c : row.installed)
+            ASSERT_TRUE(browser::PlaceStandIn(c));
+        const browser::Launch launch = StartExam();
+        EXPECT_EQ(launch.commandLine, Expected(row.expected, L"https://localhost/demo/form"));
+        EXPECT_NE(browser::WaitForWindow(launch.pid, 10000), nullptr) << "the form opens";
+        EXPECT_TRUE(StartButtonIdle());
+    }
+}
+
+TEST_F(BrowserLaunch, TheFormAddressStaysOneArgument)
+{
+    ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
+    // Blanks stay inside the quotes; a quote from the server is encoded so it
+    // cannot end the argument and smuggle in switches of its own.
+    const browser::Launch launch =
+        StartExam(R"(https://localhost/ujian kelas 5?a=\" --disable-web-security \"&b=c d)");
+    EXPECT_EQ(launch.commandLine,
+              Expected(browser::kEdge, L"https://localhost/ujian kelas 5?a=%22 --disable-web-security %22&b=c d"));
+}
+
+TEST_F(BrowserLaunch, ReportsTheStartToTheServer)
+{
+    ASSERT_TRUE(browser::PlaceStandIn(browser::kChrome));
+    AcceptWith("https://localhost/demo/form");
+    FillAndStart(L"Budi \"B\" Santoso", L"5A", L"ABC123");
+    const auto events = server::WaitForRequests(kEvent, 1, 10000);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].body,
+              "{\"studentName\":\"Budi \\\"B\\\" Santoso\",\"className\":\"5A\",\"token\":\"ABC123\","
+              "\"event\":\"START\",\"detail\":\"Siswa memulai ujian di aplikasi PC.\"}");
+    EXPECT_EQ(events[0].Header("User-Agent"), "ORVELSelvaroCBT/1.0");
+    EXPECT_EQ(events[0].Header("Content-Type"), "application/json; charset=UTF-8");
+}
+
+TEST_F(BrowserLaunch, TheExamStartsEvenWhenTheReportIsLost)
+{
+    ASSERT_TRUE(browser::PlaceStandIn(browser::kChrome));
+    server::Answer accept, lost;
+    accept.body = R"({"ok":true,"formUrl":"https://localhost/demo/form"})";
+    lost.close = true;
+    server::SetAnswers({{kVerify, accept}, {kEvent, lost}});
+    FillAndStart(L"Budi", L"5A", L"ABC123");
+    const auto launches = browser::WaitForLaunches(1, 10000);
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_NE(browser::WaitForWindow(launches[0].pid, 10000), nullptr);
+    EXPECT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u);
+    EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "nothing is shown for a lost report";
+}
+
+TEST_F(BrowserLaunch, AFolderAtTheFirstPathIsTriedAndNothingAfterIt)
+{
+    ASSERT_TRUE(browser::PlaceFolder(browser::kEdge));
+    ASSERT_TRUE(browser::PlaceStandIn(browser::kChrome));
+    AcceptWith("https://localhost/demo/form");
+    FillAndStart(L"Budi", L"5A", L"ABC123");
+    EXPECT_EQ(TakeBox(L"Error"), L"Gagal membuka browser ujian.");
+    EXPECT_TRUE(browser::Launches().empty()) << "no later candidate is tried";
+    EXPECT_TRUE(StartButtonIdle());
+    SyncThroughRulesBox();
+    EXPECT_TRUE(server::RequestsTo(kEvent).empty()) << "no START for a failed launch";
+}
+
+TEST_F(BrowserLaunch, NoBrowserLeavesAUsableStartScreen)
+{
+    AcceptWith("https://localhost/demo/form");
+    FillAndStart(L"Budi", L"5A", L"ABC123");
+    EXPECT_EQ(TakeBox(L"Error"), L"Microsoft Edge atau Google Chrome tidak ditemukan di PC ini.");
+    EXPECT_TRUE(StartButtonIdle());
+    EXPECT_TRUE(IsWindowVisible(app.main));
+    // And it can go again once a browser is there.
+    ASSERT_TRUE(browser::PlaceStandIn(browser::kEdgeX86));
+    Click(kStart);
+    EXPECT_EQ(browser::WaitForLaunches(1, 10000).size(), 1u);
+    EXPECT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u) << "START only for the launch that worked";
+}
+
+TEST_F(BrowserLaunch, ClosingTheStartScreenEndsTheBrowser)
+{
+    ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
+    const browser::Launch launch = StartExam();
+    ASSERT_NE(browser::WaitForWindow(launch.pid, 10000), nullptr);
+    EXPECT_EQ(driver::CloseAndWait(app), 0);
+    EXPECT_EQ(browser::WaitForExit(launch.pid, 10000), 0) << "the browser is ended with the program";
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+#include "exam_server_control.h"
+
+#include "driver.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace server {
+
+namespace {
+
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// Written beside, then moved over the old file, so the server never reads half.
+void WriteFileAtomically(const std::wstring& path, const std::string& content)
+{
+    const std::wstring temp = path + L".tmp";
+    HANDLE f = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(f, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(f);
+    MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return {};
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        content.append(buffer, got);
+    CloseHandle(f);
+    return content;
+}
+
+std::vector<std::wstring> RequestNames()
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((Dir() + L"\\requests\\*.head").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = found.cFileName;
+        names.push_back(name.substr(0, name.size() - 5));
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+std::wstring Dir()
+{
+    const wchar_t* dir = _wgetenv(L"ORVEL_SERVER_DIR_WIN");
+    return dir ? dir : L"";
+}
+
+void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers)
+{
+    std::string json = "{";
+    for (const auto& [path, a] : answers) {
+        if (json.size() > 1)
+            json += ",";
+        json += "\"" + path + "\":{\"status\":" + std::to_string(a.status);
+        if (!a.chunks.empty()) {
+            json += ",\"chunks_hex\":[";
+            for (std::size_t i = 0; i < a.chunks.size(); ++i)
+                json += (i ? ",\"" : "\"") + Hex(a.chunks[i]) + "\"";
+            json += "]";
+        } else {
+            json += ",\"body_hex\":\"" + Hex(a.body) + "\"";
+        }
+        json += ",\"delay_ms\":" + std::to_string(a.delayMs);
+        json += a.close ? ",\"close\":true}" : "}";
+    }
+    json += "}";
+    WriteFileAtomically(Dir() + L"\\answers.json", json);
+}
+
+void ClearAnswers()
+{
+    DeleteFileW((Dir() + L"\\answers.json").c_str());
+}
+
+void SetTls(const char* which)
+{
+    WriteFileAtomically(Dir() + L"\\tls", which);
+}
+
+std::string Request::Path() const
+{
+    const std::size_t start = head.find(' ');
+    const std::size_t end = head.find(' ', start + 1);
+    return start == std::string::npos ? std::string() : head.substr(start + 1, end - start - 1);
+}
+
+std::string Request::Header(const std::string& name) const
+{
+    const std::string key = "\r\n" + name + ": ";
+    const std::size_t at = head.find(key);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = at + key.size();
+    return head.substr(from, head.find("\r\n", from) - from);
+}
+
+void ClearRequests()
+{
+    for (const auto& name : RequestNames()) {
+        DeleteFileW((Dir() + L"\\requests\\" + name + L".head").c_str());
+        DeleteFileW((Dir() + L"\\requests\\" + name + L".body").c_str());
+    }
+}
+
+std::vector<Request> Requests()
+{
+    std::vector<Request> all;
+    for (const auto& name : RequestNames()) {
+        // The head is written last, so its body is complete.
+        const std::wstring base = Dir() + L"\\requests\\" + name;
+        all.push_back({ReadWholeFile(base + L".head"), ReadWholeFile(base + L".body")});
+    }
+    return all;
+}
+
+std::vector<Request> RequestsTo(const std::string& path)
+{
+    std::vector<Request> matching;
+    for (auto& r : Requests())
+        if (r.Path() == path)
+            matching.push_back(std::move(r));
+    return matching;
+}
+
+std::vector<Request> WaitForRequests(const std::string& path, std::size_t n, DWORD timeoutMs)
+{
+    std::vector<Request> got;
+    driver::WaitFor([&] { return (got = RequestsTo(path)).size() >= n; }, timeoutMs);
+    return got;
+}
+
+void Reset()
+{
+    ClearAnswers();
+    SetTls("good");
+    ClearRequests();
+}
+
+}  // namespace server

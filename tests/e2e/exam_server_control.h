@@ -1,0 +1,47 @@
+// The local test exam server, seen from the driver: what it is told to answer
+// and what it recorded, both through files in its control folder.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace server {
+
+// The control folder (ORVEL_SERVER_DIR_WIN); empty when no server runs.
+std::wstring Dir();
+
+// One answer: status and body, optionally sent in chunks, late, or not at all.
+struct Answer {
+    int status = 200;
+    std::string body;
+    std::vector<std::string> chunks;  // when set, sent chunked instead of body
+    int delayMs = 0;
+    bool close = false;               // read the request, close without answering
+};
+
+// Replaces every answer: pairs of request path and answer.
+void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers);
+void ClearAnswers();
+// Which certificate the server shows: "good", "untrusted" or "wronghost".
+void SetTls(const char* which);
+
+struct Request {
+    std::string head;  // request line and headers, as received
+    std::string body;  // raw body bytes
+    std::string Path() const;
+    // The value of a header, exactly as sent (empty when absent).
+    std::string Header(const std::string& name) const;
+};
+
+void ClearRequests();
+std::vector<Request> Requests();
+std::vector<Request> RequestsTo(const std::string& path);
+// Waits until at least n requests to path were recorded.
+std::vector<Request> WaitForRequests(const std::string& path, std::size_t n, DWORD timeoutMs);
+
+// Clears answers, recordings and the certificate choice.
+void Reset();
+
+}  // namespace server
