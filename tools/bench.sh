@@ -118,3 +118,45 @@ REG
 bench_shot() {
   /usr/bin/import -window root -display "$DISPLAY" "$1"
 }
+
+# bench_start_server [--demo]: the local HTTPS test exam server on 127.0.0.1:443
+# (tests/server/exam_server.py), its CA trusted by the prefix. Call it after
+# bench_display. Each call starts a fresh server with an empty control folder
+# ORVEL_SERVER_DIR (Windows path ORVEL_SERVER_DIR_WIN); its output goes to
+# $BENCH_RUN/server.log.
+bench_start_server() {
+  local certs="$BENCH_RUN/certs" args=() i
+  [ "${1:-}" = --demo ] && args+=(--demo)
+  bench_stop_server
+  if [ ! -f "$certs/trust-ca.reg" ]; then
+    bash "$ORVEL_ROOT/tests/server/make_certs.sh" "$certs" || { bench_log "could not make certificates"; return 1; }
+  fi
+  # Not `wineserver -w`: the persistent wineserver would make it wait forever.
+  timeout 60 wine regedit /S "$(winepath -w "$certs/trust-ca.reg" 2>/dev/null)" </dev/null >/dev/null 2>&1 ||
+    { bench_log "could not add the test CA to the prefix"; return 1; }
+  export ORVEL_SERVER_DIR="$BENCH_RUN/server"
+  rm -rf "$ORVEL_SERVER_DIR"
+  mkdir -p "$ORVEL_SERVER_DIR"
+  ORVEL_SERVER_DIR_WIN=$(winepath -w "$ORVEL_SERVER_DIR" 2>/dev/null)
+  export ORVEL_SERVER_DIR_WIN
+  : > "$BENCH_RUN/server.log"
+  python3 "$ORVEL_ROOT/tests/server/exam_server.py" --dir "$ORVEL_SERVER_DIR" --certs "$certs" "${args[@]}" \
+    </dev/null >>"$BENCH_RUN/server.log" 2>&1 &
+  BENCH_SERVER_PID=$!
+  for i in $(seq 1 200); do
+    grep -qx ready "$BENCH_RUN/server.log" && { bench_log "exam server on https://localhost/ ${args[*]}"; return 0; }
+    kill -0 "$BENCH_SERVER_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  bench_log "the exam server did not start: $(tail -n 3 "$BENCH_RUN/server.log")"
+  bench_stop_server
+  return 1
+}
+
+bench_stop_server() {
+  if [ -n "${BENCH_SERVER_PID:-}" ]; then
+    kill "$BENCH_SERVER_PID" 2>/dev/null || true
+    wait "$BENCH_SERVER_PID" 2>/dev/null || true
+  fi
+  BENCH_SERVER_PID=""
+}
