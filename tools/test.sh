@@ -43,6 +43,14 @@ run_ctest() {
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
 run_ctest "$NATIVE"
 
+# The test exam server's own tests (it starts its own servers on free ports).
+log=$(mktemp)
+(cd "$ORVEL_ROOT" && python3 -m unittest discover -s tests/server -v) 2>&1 | tee "$log"
+ran=$(sed -n -E 's/^Ran ([0-9]+) tests?.*/\1/p' "$log" | tail -1)
+bad=$(grep -E '^(FAIL|ERROR):' "$log" | wc -l)
+if [ -z "$ran" ]; then failed=$((failed + 1)); else passed=$((passed + ran - bad)); failed=$((failed + bad)); fi
+rm -f "$log"
+
 bench_init "$(mktemp -d /tmp/orvel-test.XXXXXX)"
 bench_display 1366 768 || exit 1
 bench_start_server || exit 1

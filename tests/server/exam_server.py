@@ -317,7 +317,7 @@ button {{ background: #f0a020; border: 0; border-radius: 8px; color: #fff; font-
 <body><header><h1>Ujian Demo ORVEL Selvaro</h1>{sub}</header><main>{content}</main></body></html>
 """
 DEMO_FORM = PAGE.format(
-    sub="<div>Kelas {kelas} &middot; Pilih satu jawaban yang paling tepat.</div>",
+    sub="<div>Kelas {kelas} - Pilih satu jawaban yang paling tepat.</div>",
     content='<form method="post" action="/demo/kirim">' + "".join(
         f"<fieldset><legend>{n}. {html.escape(q)}</legend>" + "".join(
             f'<label><input type="radio" name="soal{n}" value="{v}" required> {v}. {html.escape(c)}</label>'
