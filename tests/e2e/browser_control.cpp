@@ -28,21 +28,6 @@ std::wstring FolderOf(const std::wstring& path)
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return {};
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(f);
-    return bytes;
-}
-
 }  // namespace
 
 const wchar_t* PathOf(Candidate c)
@@ -101,7 +86,7 @@ std::vector<Launch> Launches()
     do {
         Launch l;
         l.pid = static_cast<DWORD>(_wtoi(found.cFileName + 7));
-        const std::string bytes = ReadFileBytes(g_recordDir + L"\\" + found.cFileName);
+        const std::string bytes = driver::ReadFileBytes(g_recordDir + L"\\" + found.cFileName);
         l.commandLine.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
         launches.push_back(l);
     } while (FindNextFileW(h, &found));

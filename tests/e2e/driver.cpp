@@ -128,6 +128,21 @@ void PressBoxButton(HWND box, int id)
     PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
 }
 
+std::string ReadFileBytes(const std::wstring& path)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return {};
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(f);
+    return bytes;
+}
+
 std::wstring Text(HWND window)
 {
     // GetWindowTextW does not ask a window of another process for its text

@@ -42,6 +42,9 @@ std::wstring MessageBoxText(HWND box);
 // Presses one of the box's buttons (IDOK, IDYES, ...).
 void PressBoxButton(HWND box, int id);
 
+// The whole content of a file (empty if it cannot be opened).
+std::string ReadFileBytes(const std::wstring& path);
+
 std::wstring Text(HWND window);
 std::wstring ClassOf(HWND window);
 RECT ClientRectOnScreen(HWND window);

@@ -33,21 +33,6 @@ void WriteFileAtomically(const std::wstring& path, const std::string& content)
     MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return {};
-    std::string content;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        content.append(buffer, got);
-    CloseHandle(f);
-    return content;
-}
-
 std::vector<std::wstring> RequestNames()
 {
     std::vector<std::wstring> names;
@@ -135,7 +120,7 @@ std::vector<Request> Requests()
     for (const auto& name : RequestNames()) {
         // The head is written last, so its body is complete.
         const std::wstring base = Dir() + L"\\requests\\" + name;
-        all.push_back({ReadWholeFile(base + L".head"), ReadWholeFile(base + L".body")});
+        all.push_back({driver::ReadFileBytes(base + L".head"), driver::ReadFileBytes(base + L".body")});
     }
     return all;
 }

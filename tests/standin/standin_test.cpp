@@ -18,21 +18,6 @@ namespace {
 constexpr wchar_t kChromeDir[] = L"C:\\Program Files\\Google\\Chrome\\Application";
 constexpr UINT kMsgExit = WM_APP + 7;
 
-std::string ReadBytes(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 std::string Utf8(const std::wstring& text)
 {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -138,7 +123,7 @@ protected:
         const std::wstring file = CmdlineFile(app);
         if (!WaitFor([&] { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000))
             return {};
-        return ReadBytes(file);
+        return driver::ReadFileBytes(file);
     }
 
     std::wstring Quoted() const { return L"\"" + exe + L"\""; }
@@ -173,7 +158,7 @@ TEST_F(Standin, RecordsEachCommandLineExactlyAndLogsEveryLaunch)
     const DWORD secondPid = second.pi.dwProcessId;
     EXPECT_EQ(CloseAndWait(second), 0) << "WM_CLOSE must end the stand-in with 0";
 
-    EXPECT_EQ(ReadBytes(dir + L"\\launches.log"),
+    EXPECT_EQ(driver::ReadFileBytes(dir + L"\\launches.log"),
               std::to_string(firstPid) + "\t" + Utf8(odd) + "\n" + std::to_string(secondPid) + "\t" + Utf8(usual) + "\n")
         << "one UTF-8 line per launch, in order";
     // Both records, the log, and no half-written .tmp left behind.
