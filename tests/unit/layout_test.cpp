@@ -23,6 +23,8 @@ TEST(ComputeFormLayout, TruncatesToWholePixels)
         {440, 800, 44, 352, 496},
         {437, 801, 43, 351, 496},   // 43.7 -> 43, 496.62 -> 496
         {394, 644, 39, 316, 399},
+        {404, 650, 40, 324, 403},   // the 1366 x 768 start screen under Wine
+        {447, 815, 44, 359, 505},   // the 1920 x 1080 one
         {0, 0, 0, 0, 0},
     };
     for (const auto& r : rows) {
@@ -64,6 +66,19 @@ TEST(FitPicture, KeepsTheWholePictureCentred)
     EXPECT_FLOAT_EQ(wide.height, 800.0f);
     EXPECT_NEAR(wide.width, 450.239f, 0.001f);
     EXPECT_NEAR(wide.x, (800.0f - wide.width) * 0.5f, 0.0001f);
+
+    // The client sizes the start screen gets under the test prefix's frame
+    // (3 px borders, 19 px caption): on 1366 x 768 the 410 x 675 window's
+    // client is wider in proportion than the picture, on 1920 x 1080 the
+    // 453 x 840 window's is taller.
+    const RectF4 small = FitPicture(404.0f, 650.0f, 941.0f, 1672.0f);
+    EXPECT_FLOAT_EQ(small.y, 0.0f);
+    EXPECT_NEAR(small.x, 19.09f, 0.01f);
+    EXPECT_NEAR(small.width, 365.82f, 0.01f);
+    const RectF4 large = FitPicture(447.0f, 815.0f, 941.0f, 1672.0f);
+    EXPECT_FLOAT_EQ(large.x, 0.0f);
+    EXPECT_NEAR(large.y, 10.38f, 0.01f);
+    EXPECT_NEAR(large.height, 794.25f, 0.01f);
 
     // An undecoded picture reports no size and gets no rectangle.
     const RectF4 none = FitPicture(440.0f, 800.0f, 0.0f, 0.0f);

@@ -2,6 +2,7 @@
 // same wineserver and the driver reads the screen's pixels (BitBlt from the
 // screen DC) at points computed from the layout arithmetic, with tolerances.
 #include "../driver.h"
+#include "../exam_server_control.h"
 #include "pixels.h"
 
 #include "ui/gdiplus_inc.h"
@@ -542,6 +543,42 @@ TEST_F(Look, StartButtonIsBlueWithAGoldBorderAndDarkerWhileHeldDown)
         ASSERT_TRUE(Steady(kStartFill)) << "the normal fill never came back";
         ExpectStartButton(shot, kStartFill);
     }
+}
+
+TEST_F(Look, WhileVerifyingTheDisabledButtonKeepsItsLookWithTheNewCaption)
+{
+    ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
+    server::Reset();
+    server::Answer slow;
+    slow.body = R"({"ok":false,"error":"Lambat"})";
+    slow.delayMs = 4000;
+    server::SetAnswers({{"/api/exam/verify", slow}});
+    ASSERT_NO_FATAL_FAILURE(Open(driver::AppPath()));
+    const int restWidth = MeasureText(shot, Around(start, -3), kWhite, 255).inkBox.Width();
+
+    HWND button = GetDlgItem(app.main, kStart);
+    for (const auto& [id, text] : {std::pair{kName, L"Budi"}, {kClass, L"5A"}, {kToken, L"ABC"}})
+        SendMessageW(GetDlgItem(app.main, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    PostMessageW(button, BM_CLICK, 0, 0);
+    ASSERT_TRUE(driver::WaitFor([&] { return !IsWindowEnabled(button); }, 3000));
+    ASSERT_EQ(driver::Text(button), L"Memverifikasi token...");
+    ASSERT_EQ(server::WaitForRequests("/api/exam/verify", 1, 5000).size(), 1u);
+    {
+        SCOPED_TRACE("disabled, verifying");
+        ASSERT_TRUE(Steady(kStartFill)) << "a disabled button must keep the normal fill";
+        ExpectStartButton(shot, kStartFill);
+        EXPECT_GT(MeasureText(shot, Around(start, -3), kWhite, 255).inkBox.Width(), restWidth + 40)
+            << "the longer caption is drawn";
+    }
+    EXPECT_FALSE(IsWindowEnabled(button)) << "the answer is still on its way";
+
+    HWND box = driver::WaitForMessageBox(app.pi.dwProcessId, L"Verifikasi Gagal", 10000);
+    ASSERT_NE(box, nullptr);
+    driver::PressBoxButton(box, IDOK);
+    ASSERT_TRUE(driver::WaitUntilGone(box, 3000));
+    ASSERT_TRUE(Steady(kStartFill));
+    EXPECT_EQ(driver::Text(button), L"Mulai Ujian");
+    EXPECT_LE(std::abs(MeasureText(shot, Around(start, -3), kWhite, 255).inkBox.Width() - restWidth), 2);
 }
 
 TEST_F(Look, RulesLinkIsAPaleBandWithUnderlinedBlueText)
