@@ -12,6 +12,7 @@ bench_install_packages() {
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix mingw-w64-tools)
   command -v wine >/dev/null || need+=(wine wine64)
   command -v Xvfb >/dev/null || need+=(xvfb)
+  command -v xdotool >/dev/null || need+=(xdotool)
   command -v xdpyinfo >/dev/null || need+=(x11-utils)
   [ -x /usr/bin/convert ] || need+=(imagemagick)
   command -v openssl >/dev/null || need+=(openssl)

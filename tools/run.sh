@@ -30,7 +30,7 @@ if [ -n "$USER_DISPLAY" ] && xdpyinfo -display "$USER_DISPLAY" >/dev/null 2>&1; 
   (wineserver -p </dev/null >/dev/null 2>&1 &)
   bench_start_server --demo || exit 1
   place_browser
-  bench_log "type any name and class, token DEMO123; close the start screen to end"
+  bench_log "type any name and class, token DEMO123; close the start screen, or press Ctrl+C here, to end"
   wine "$BUILD/orvel-cbt.exe"
   exit $?
 fi
