@@ -61,5 +61,5 @@ bench_start_server || exit 1
 run_ctest "$BUILD" -L e2e
 
 echo
-echo "all tests: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
