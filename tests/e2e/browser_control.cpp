@@ -15,12 +15,7 @@ std::wstring g_recordDir;
 
 std::wstring StandInExe()
 {
-    const wchar_t* fromEnv = _wgetenv(L"ORVEL_STANDIN_EXE");
-    if (!fromEnv)
-        return driver::BuildFile(L"tests\\standin\\browser-standin.exe");
-    std::wstring path = fromEnv;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
+    return driver::BuildFile(L"tests\\standin\\browser-standin.exe");
 }
 
 std::wstring FolderOf(const std::wstring& path)

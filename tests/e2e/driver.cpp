@@ -24,8 +24,7 @@ std::wstring BuildFile(const std::wstring& relative)
 
 std::wstring AppPath()
 {
-    const wchar_t* fromEnv = _wgetenv(L"ORVEL_EXE");
-    return fromEnv ? Backslashed(fromEnv) : BuildFile(L"orvel-cbt.exe");
+    return BuildFile(L"orvel-cbt.exe");
 }
 
 bool Launch(App& app, const std::wstring& exe)

@@ -18,7 +18,7 @@ struct App {
 // A file of the build: ORVEL_BUILD_DIR (given by the build) + relative path.
 std::wstring BuildFile(const std::wstring& relative);
 
-// Path of orvel-cbt.exe (ORVEL_EXE, or the one in the build folder).
+// Path of the build's orvel-cbt.exe.
 std::wstring AppPath();
 
 // Starts the program and waits for its start screen. False if it never shows.

@@ -46,12 +46,7 @@ class Standin : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const wchar_t* built = _wgetenv(L"ORVEL_STANDIN_EXE");
-        ASSERT_NE(built, nullptr) << "ORVEL_STANDIN_EXE is not set";
-        std::wstring from = built;
-        for (auto& c : from)
-            if (c == L'/')
-                c = L'\\';
+        const std::wstring from = driver::BuildFile(L"tests\\standin\\browser-standin.exe");
         // Each missing folder of the path, made here and removed afterwards.
         const std::wstring path = kChromeDir;
         for (size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {

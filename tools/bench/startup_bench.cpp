@@ -17,6 +17,7 @@
 // process (GDI+ start-up, JPEG decode, picture scaling, texts) and prints one
 // line; the report starts it RUNS times.
 #include "app/globals.h"
+#include "driver.h"
 #include "app/window_size.h"
 #include "ui/gdiplus_inc.h"
 #include "ui/layout.h"
@@ -122,41 +123,6 @@ private:
 
 // ---- processes and windows ----------------------------------------------
 
-struct FindArgs {
-    DWORD pid;
-    const wchar_t* cls;
-    HWND found;
-};
-
-BOOL CALLBACK FindProc(HWND window, LPARAM param)
-{
-    auto* args = reinterpret_cast<FindArgs*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t cls[64] = {};
-    GetClassNameW(window, cls, 63);
-    if (pid == args->pid && IsWindowVisible(window) && std::wcscmp(cls, args->cls) == 0) {
-        args->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindTop(DWORD pid, const wchar_t* cls)
-{
-    FindArgs args{pid, cls, nullptr};
-    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&args));
-    return args.found;
-}
-
-RECT ClientOnScreen(HWND window)
-{
-    RECT r{};
-    GetClientRect(window, &r);
-    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 bool Start(const std::wstring& exe, PROCESS_INFORMATION& pi)
 {
     std::wstring cmd = L"\"" + exe + L"\"";
@@ -202,12 +168,12 @@ StartupRun MeasureStartup(const std::wstring& exe, const wchar_t* cls, const Rea
     const double limit = t0 + 20000;
     while (NowMs() < limit) {
         if (!window) {
-            window = FindTop(pi.dwProcessId, cls);
+            window = driver::FindTopWindow(pi.dwProcessId, cls);
             if (window)
                 run.windowMs = NowMs() - t0;
         }
         if (window) {
-            const RECT client = ClientOnScreen(window);
+            const RECT client = driver::ClientRectOnScreen(window);
             if (run.firstMs < 0 && first(pixel, client))
                 run.firstMs = NowMs() - t0;
             if (run.firstMs >= 0 && ready(pixel, client)) {
@@ -557,9 +523,9 @@ int Report(const std::wstring& appExe, const std::wstring& minimalExe, int runs)
     RECT client{};
     if (Start(appExe, pi)) {
         ScreenPixel pixel;
-        for (int i = 0; i < 2000 && !(main && StartScreenShown(pixel, ClientOnScreen(main))); ++i) {
+        for (int i = 0; i < 2000 && !(main && StartScreenShown(pixel, driver::ClientRectOnScreen(main))); ++i) {
             if (!main)
-                main = FindTop(pi.dwProcessId, L"ORVELCBTMain");
+                main = driver::FindTopWindow(pi.dwProcessId, L"ORVELCBTMain");
             Sleep(5);
         }
         Sleep(300);

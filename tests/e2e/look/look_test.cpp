@@ -40,10 +40,7 @@ constexpr int kPictureWidth = 941, kPictureHeight = 1672;
 
 std::wstring NoBackgroundPath()
 {
-    const wchar_t* fromEnv = _wgetenv(L"ORVEL_EXE_NOBG");
-    std::wstring path = fromEnv ? fromEnv : L"orvel-cbt-nobg.exe";
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
+    return driver::BuildFile(L"orvel-cbt-nobg.exe");
 }
 
 // A rectangle of whole client pixels, right and bottom exclusive.
