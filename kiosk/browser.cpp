@@ -1,19 +1,16 @@
 #include "kiosk/browser.h"
 
 #include "app/globals.h"
+#include "kiosk/browser_paths.h"
 #include "kiosk/command_line.h"
+#include "kiosk/control_bar.h"
+#include "kiosk/keyboard_hook.h"
+#include "kiosk/kiosk_texts.h"
+#include "kiosk/session.h"
 #include "net/events.h"
 #include "net/text.h"
 
 namespace {
-
-// Edge before Chrome; for each, the folder where its installer puts it first.
-constexpr const wchar_t* kBrowserCandidates[] = {
-    L"C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe",
-    L"C:\\Program Files\\Microsoft\\Edge\\Application\\msedge.exe",
-    L"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe",
-    L"C:\\Program Files (x86)\\Google\\Chrome\\Application\\chrome.exe",
-};
 
 std::wstring ProfileFolder()
 {
@@ -26,9 +23,11 @@ std::wstring ProfileFolder()
 
 std::wstring FindBrowserExe()
 {
-    for (const wchar_t* path : kBrowserCandidates)
-        if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
-            return path;
+    for (const char* path : kBrowserPaths) {
+        std::wstring wide = ToWide(path);
+        if (GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return wide;
+    }
     return {};
 }
 
@@ -36,8 +35,7 @@ void StartExamInKiosk()
 {
     const std::wstring browser = FindBrowserExe();
     if (browser.empty()) {
-        MessageBoxW(g_hMainWnd, L"Microsoft Edge atau Google Chrome tidak ditemukan di PC ini.", L"Error",
-                    MB_ICONERROR);
+        MessageBoxW(g_hMainWnd, kTextNoBrowser, kCaptionError, MB_ICONERROR);
         return;
     }
 
@@ -50,12 +48,23 @@ void StartExamInKiosk()
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &g_browserProc)) {
         g_browserProc = PROCESS_INFORMATION{};
-        MessageBoxW(g_hMainWnd, L"Gagal membuka browser ujian.", L"Error", MB_ICONERROR);
+        MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
 
     g_examActive.exchange(true);
     g_violationCount = 0;
     g_lastViolationTick = 0;
-    SendExamEventAsync("START", "Siswa memulai ujian di aplikasi PC.");
+    InstallKioskHook();  // a failed hook leaves the exam unlocked but running
+    ShowWindow(g_hMainWnd, SW_HIDE);
+    g_hBarWnd = CreateControlBar();
+    const bool watching = SetTimer(g_hMainWnd, kWatchTimerId, kWatchTimerMs, nullptr) != 0;
+    if (!g_hBarWnd || !watching) {
+        // Without the bar nobody could finish; without the watch a closed
+        // browser would leave the PC locked. Take the half-made exam down.
+        StopExamAndRestore();
+        MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
+        return;
+    }
+    SendExamEventAsync("START", kEventStartDetail);
 }

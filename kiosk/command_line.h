@@ -3,7 +3,8 @@
 
 #include <string>
 
-// False for a form address the browser would read as a switch of its own.
+// True only for an http:// or https:// address (letters in any case) with no
+// control byte: nothing else goes on the browser's command line.
 bool IsLaunchableFormUrl(const std::string& formUrl);
 
 // The form address as it goes between double quotes: every '"' becomes %22

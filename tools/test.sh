@@ -25,7 +25,7 @@ run_ctest() {
   local dir=$1; shift
   local log
   log=$(mktemp)
-  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
+  (cd "$dir" && ctest --output-on-failure --timeout 300 "$@") 2>&1 | tee "$log"
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
   if [ -z "$line" ]; then

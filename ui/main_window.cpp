@@ -3,6 +3,8 @@
 #include "app/globals.h"
 #include "kiosk/browser.h"
 #include "kiosk/command_line.h"
+#include "kiosk/foreground_watch.h"
+#include "kiosk/pin_prompt.h"
 #include "kiosk/session.h"
 #include "net/exam_protocol.h"
 #include "net/text.h"
@@ -148,6 +150,18 @@ void OnCommand(HWND window, int id)
     }
 }
 
+void OnProctorExit()
+{
+    // Ignored outside an exam, and while a prompt is already open (the key
+    // repeat of Ctrl+Alt+P asks again and again).
+    if (!g_examActive.load() || IsProctorPromptOpen())
+        return;
+    HWND owner = g_hBarWnd ? g_hBarWnd : g_hMainWnd;
+    // The exam may have ended under the prompt (the browser closed).
+    if (PromptProctorPin(owner) && g_examActive.load())
+        StopExamAndRestore();
+}
+
 void OnDestroy()
 {
     StopExamAndRestore();
@@ -163,6 +177,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND:    OnCommand(window, LOWORD(wParam)); break;
     case WM_DESTROY:    OnDestroy(); break;
     case WM_VERIFY_RESULT: OnVerifyResult(window, wParam, lParam); break;
+    case WM_PROCTOR_EXIT: OnProctorExit(); break;
+    case WM_TIMER:      if (wParam == kWatchTimerId) OnWatchTick(); break;
     case WM_PAINT:      PaintStartScreen(window); return 0;
     case WM_ERASEBKGND: return 1;  // WM_PAINT covers every pixel
     case WM_DRAWITEM:   DrawOwnerControl(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 constexpr char kEdge[] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
@@ -38,14 +40,38 @@ TEST(QuoteSafeFormUrl, NothingInTheAddressCanEndItsQuotes)
         EXPECT_EQ(QuoteSafeFormUrl(r.url), r.expected) << r.url;
 }
 
-TEST(IsLaunchableFormUrl, RefusesWhatTheBrowserWouldTakeForASwitch)
+TEST(IsLaunchableFormUrl, OnlyWebAddressesWithoutControlBytes)
 {
-    EXPECT_TRUE(IsLaunchableFormUrl("https://forms.example/x"));
-    EXPECT_TRUE(IsLaunchableFormUrl("x--y"));
-    EXPECT_TRUE(IsLaunchableFormUrl(" -x"));
-    EXPECT_FALSE(IsLaunchableFormUrl("--disable-web-security"));
-    EXPECT_FALSE(IsLaunchableFormUrl("-x"));
-    EXPECT_FALSE(IsLaunchableFormUrl(""));
+    struct Row {
+        std::string url;
+        bool launchable;
+    } const rows[] = {
+        {"https://forms.example/x", true},
+        {"http://localhost/demo/form", true},
+        {"HTTPS://Forms.Example/X", true},
+        {"hTtP://x", true},
+        {"https://f/a b?c=\"d\"", true},        // blanks and quotes are the quoting's business
+        {"https://f/caf\xC3\xA9", true},
+        {"x--y", false},                         // no scheme
+        {" -x", false},                          // the browser trims the blank: a switch
+        {" https://f/x", false},
+        {"--disable-web-security", false},
+        {"-x", false},
+        {"/x", false},                           // a switch on Windows too
+        {"", false},
+        {"https:/", false},
+        {"https:", false},
+        {"ftp://f/x", false},
+        {"file:///C:/x", false},
+        {"javascript:alert(1)", false},
+        {std::string("https://f/x\0\" --no-sandbox", 26), false},  // a NUL would cut the line
+        {"https://f/x\ty", false},
+        {"https://f/x\r\n--x", false},
+        {"https://f/x\x1f", false},
+        {"https://f/x\x7f", true},              // DEL is no control byte for the line
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(IsLaunchableFormUrl(r.url), r.launchable) << r.url;
 }
 
 }  // namespace

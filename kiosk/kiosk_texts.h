@@ -1,0 +1,28 @@
+// Indonesian texts of the exam session: the bar, its boxes and the PIN prompt.
+#pragma once
+
+inline constexpr wchar_t kTextBarTitle[] = L"CBT Control";
+inline constexpr wchar_t kTextFinishButton[] = L"Selesai Ujian";
+inline constexpr wchar_t kTextProctorButton[] = L"Pengawas (PIN)";
+
+inline constexpr wchar_t kCaptionConfirmFinish[] = L"Konfirmasi Selesai Ujian";
+inline constexpr wchar_t kTextConfirmFinish[] =
+    L"Pastikan Anda sudah menekan tombol KIRIM (Submit) pada Google Form.\n"
+    L"Apakah Anda yakin ingin mengakhiri ujian sekarang?";
+inline constexpr wchar_t kCaptionFinished[] = L"ORVEL SELVARO";
+inline constexpr wchar_t kTextFinished[] = L"Ujian selesai. Status telah dilaporkan ke WhatsApp pengawas.";
+
+inline constexpr wchar_t kTitlePinPrompt[] = L"Akses Pengawas";
+inline constexpr wchar_t kTextPinLabel[] = L"Masukkan PIN Pengawas untuk keluar:";
+inline constexpr wchar_t kTextUnlock[] = L"Buka Kunci";
+inline constexpr wchar_t kTextCancel[] = L"Batal";
+inline constexpr wchar_t kCaptionWrongPin[] = L"Peringatan";
+inline constexpr wchar_t kTextWrongPin[] = L"PIN Pengawas salah.";
+
+inline constexpr wchar_t kCaptionError[] = L"Error";
+inline constexpr wchar_t kTextNoBrowser[] = L"Microsoft Edge atau Google Chrome tidak ditemukan di PC ini.";
+inline constexpr wchar_t kTextBrowserFailed[] = L"Gagal membuka browser ujian.";
+
+// Event reports.
+inline constexpr char kEventStartDetail[] = "Siswa memulai ujian di aplikasi PC.";
+inline constexpr char kEventFinishDetail[] = "Siswa menyelesaikan ujian di aplikasi PC.";

@@ -1,0 +1,67 @@
+#include "kiosk/watch_rules.h"
+
+#include "kiosk/browser_paths.h"
+
+namespace {
+
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool OfAnotherProcess(const ForegroundFacts& f)
+{
+    return f.browserPid != 0 && f.ownerPid != f.browserPid;
+}
+
+}  // namespace
+
+bool NeedsOwnerImage(const ForegroundFacts& f)
+{
+    return f.exists && !f.isLauncherWindow && OfAnotherProcess(f) && f.className == kBrowserWindowClass;
+}
+
+bool IsForeignWindow(const ForegroundFacts& f)
+{
+    if (!f.exists || f.isLauncherWindow)
+        return false;
+    if (!OfAnotherProcess(f))
+        return false;
+    if (f.className == kDialogClass)
+        return false;
+    if (f.className == kBrowserWindowClass) {
+        // Many programs are built on the browsers' engine and share its window
+        // class; only a browser from the install paths is the exam's. A path
+        // that cannot be read gets the benefit of the doubt.
+        return f.ownerImage && !IsBrowserImagePath(*f.ownerImage);
+    }
+    return true;
+}
+
+bool IsBrowserImagePath(std::string_view path)
+{
+    for (const char* candidate : kBrowserPaths)
+        if (EqualsIgnoringCase(path, candidate))
+            return true;
+    return false;
+}
+
+bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick)
+{
+    return static_cast<std::uint32_t>(nowTick - lastTick) > 5000u;
+}
+
+std::string ViolationDetail(int count)
+{
+    return "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-" + std::to_string(count) + ")";
+}

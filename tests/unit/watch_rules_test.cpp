@@ -1,0 +1,106 @@
+#include "kiosk/watch_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr std::uint32_t kBrowserPid = 400, kOtherPid = 500;
+
+ForegroundFacts Window(std::uint32_t pid, const char* cls, std::optional<std::string> image = std::nullopt)
+{
+    ForegroundFacts f;
+    f.exists = true;
+    f.ownerPid = pid;
+    f.browserPid = kBrowserPid;
+    f.className = cls;
+    f.ownerImage = std::move(image);
+    return f;
+}
+
+TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
+{
+    ForegroundFacts none;
+    none.browserPid = kBrowserPid;
+    ForegroundFacts own = Window(kOtherPid, "CBTControlBar");
+    own.isLauncherWindow = true;
+    ForegroundFacts noBrowser = Window(kOtherPid, "CabinetWClass");
+    noBrowser.browserPid = 0;
+
+    struct {
+        const char* what;
+        ForegroundFacts facts;
+        bool foreign;
+    } const rows[] = {
+        {"no window in front", none, false},
+        {"the bar or the start screen", own, false},
+        {"no browser recorded", noBrowser, false},
+        {"a window of the launched browser, any class", Window(kBrowserPid, "CabinetWClass"), false},
+        {"a dialog of any process", Window(kOtherPid, "#32770"), false},
+        {"a file manager", Window(kOtherPid, "CabinetWClass"), true},
+        {"class compared with case", Window(kOtherPid, "chrome_widgetwin_1", "C:\\x\\chat.exe"), true},
+        {"dialog class compared with case", Window(kOtherPid, "#32771"), true},
+        {"an empty class", Window(kOtherPid, ""), true},
+        {"browser class of Edge's path",
+         Window(kOtherPid, "Chrome_WidgetWin_1", "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe"),
+         false},
+        {"browser class of Chrome's path in other letter case",
+         Window(kOtherPid, "Chrome_WidgetWin_1", "c:\\PROGRAM FILES\\google\\chrome\\application\\CHROME.EXE"), false},
+        {"browser class of a chat program",
+         Window(kOtherPid, "Chrome_WidgetWin_1", "C:\\Users\\siswa\\AppData\\Local\\Chat\\chat.exe"), true},
+        {"browser class, a browser name in another folder",
+         Window(kOtherPid, "Chrome_WidgetWin_1", "D:\\Portable\\Google\\Chrome\\Application\\chrome.exe"), true},
+        {"browser class, a browser path with a suffix",
+         Window(kOtherPid, "Chrome_WidgetWin_1", "C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe.bak"),
+         true},
+        {"browser class whose program cannot be read", Window(kOtherPid, "Chrome_WidgetWin_1"), false},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(IsForeignWindow(r.facts), r.foreign) << r.what;
+}
+
+TEST(NeedsOwnerImage, OnlyForBrowserClassWindowsOfAnotherProcess)
+{
+    EXPECT_TRUE(NeedsOwnerImage(Window(kOtherPid, "Chrome_WidgetWin_1")));
+    EXPECT_FALSE(NeedsOwnerImage(Window(kBrowserPid, "Chrome_WidgetWin_1")));
+    EXPECT_FALSE(NeedsOwnerImage(Window(kOtherPid, "#32770")));
+    EXPECT_FALSE(NeedsOwnerImage(Window(kOtherPid, "Notepad")));
+    ForegroundFacts own = Window(kOtherPid, "Chrome_WidgetWin_1");
+    own.isLauncherWindow = true;
+    EXPECT_FALSE(NeedsOwnerImage(own));
+}
+
+TEST(ViolationSpacingElapsed, MoreThanFiveSecondsOnTheWrappingTickCount)
+{
+    struct {
+        std::uint32_t now, last;
+        bool elapsed;
+    } const rows[] = {
+        {5001, 0, true},                 // the first violation after boot + 5 s
+        {5000, 0, false},                // exactly 5000 is not enough
+        {1000, 0, false},                // a system up for less than 5 s
+        {20000, 14999, true},
+        {20000, 15000, false},
+        {20000, 20000, false},
+        {4000, 0xFFFFFFFFu - 999, false},    // 5000 ms across the wrap
+        {4001, 0xFFFFFFFFu - 999, true},     // 5001 ms across the wrap
+        {4000, 0xFFFFFFFFu - 1000, true},
+        {0, 0xFFFFEC77u, true},              // 5001 ms up to the wrap exactly
+        {100, 0xFFFFFFF0u, false},           // 116 ms across the wrap
+        {0xFFFFFFFFu, 0, true},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(ViolationSpacingElapsed(r.now, r.last), r.elapsed) << r.now << " after " << r.last;
+}
+
+TEST(ViolationDetail, NumbersTheViolationInPlainDecimal)
+{
+    EXPECT_EQ(ViolationDetail(1), "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-1)");
+    EXPECT_EQ(ViolationDetail(3), "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-3)");
+    EXPECT_EQ(ViolationDetail(120), "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-120)");
+}
+
+}  // namespace
