@@ -108,6 +108,9 @@ bool PromptProctorPin(HWND owner)
     HWND unlock = MakeChild(prompt, L"BUTTON", kTextUnlock, WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 0, 20, 92,
                             125, 32, IDOK);
     HWND cancel = MakeChild(prompt, L"BUTTON", kTextCancel, WS_CHILD | WS_VISIBLE, 0, 160, 92, 125, 32, IDCANCEL);
+    // Showing it does not always make it the foreground window (the browser
+    // had the keyboard): ask, so the PIN typed goes into the prompt.
+    SetForegroundWindow(prompt);
     SetFocus(field);
     EnableWindow(owner, FALSE);
 

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <cstdlib>
+#include <iterator>
 
 namespace driver {
 
@@ -227,6 +228,51 @@ void PressKey(WORD vk, bool shift)
     if (shift)
         keys.push_back(Key(VK_SHIFT, true));
     SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+}
+
+std::vector<INPUT> Chord(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> inputs;
+    for (const WORD vk : keys)
+        inputs.push_back(Key(vk, false));
+    for (auto it = std::rbegin(keys); it != std::rend(keys); ++it)
+        inputs.push_back(Key(*it, true));
+    return inputs;
+}
+
+void PressChord(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> inputs = Chord(keys);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void ClickWindow(HWND window)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    const LONG x = ((r.left + r.right) / 2) * 65535 / (w - 1);
+    const LONG y = ((r.top + r.bottom) / 2) * 65535 / (h - 1);
+    INPUT in[3] = {};
+    for (auto& i : in) {
+        i.type = INPUT_MOUSE;
+        i.mi.dx = x;
+        i.mi.dy = y;
+    }
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, in, sizeof(INPUT));
+    // Under Wine a press right after the move can go where the pointer was
+    // before it: let the move land first.
+    Sleep(100);
+    SendInput(2, in + 1, sizeof(INPUT));
+}
+
+HWND OwnerOf(HWND window)
+{
+    return GetWindow(window, GW_OWNER);
 }
 
 void TypeText(const std::wstring& text)

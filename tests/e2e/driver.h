@@ -60,6 +60,13 @@ bool BringToFront(HWND top);
 // Real key strokes through the system's input queue.
 void PressKey(WORD vk, bool shift = false);
 void TypeText(const std::wstring& text);
+// The keys pressed in order and let go in reverse, e.g. {VK_CONTROL, VK_MENU, 'P'}.
+std::vector<INPUT> Chord(std::initializer_list<WORD> keys);
+void PressChord(std::initializer_list<WORD> keys);
+// A real left click at the centre of the window, through the input queue.
+void ClickWindow(HWND window);
+
+HWND OwnerOf(HWND window);
 
 // Polls until `ok` holds or the time runs out.
 template <typename Pred>

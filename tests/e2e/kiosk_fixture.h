@@ -1,0 +1,177 @@
+// A running exam for the tests of the kiosk session: the local exam server
+// accepts the token with PIN 2468, the stand-in browser sits at Edge's path.
+#pragma once
+
+#include "app_fixture.h"
+#include "browser_control.h"
+#include "exam_server_control.h"
+#include "key_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+inline constexpr char kEventPath[] = "/api/exam/event";
+inline constexpr int kBarFinish = 201, kBarProctor = 202, kPinField = 901;
+inline constexpr wchar_t kPin[] = L"2468";
+
+struct Event {
+    std::string event, detail;
+    bool operator==(const Event&) const = default;
+};
+inline void PrintTo(const Event& e, std::ostream* os) { *os << e.event << " " << e.detail; }
+
+inline const Event kStartEvent{"START", "Siswa memulai ujian di aplikasi PC."};
+inline const Event kFinishEvent{"FINISH", "Siswa menyelesaikan ujian di aplikasi PC."};
+inline Event Violation(int n)
+{
+    return {"VIOLATION", "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-" + std::to_string(n) + ")"};
+}
+
+class KioskTest : public AppTest {
+protected:
+    struct Exam {
+        DWORD browserPid = 0;
+        HANDLE browserProcess = nullptr;  // held, so its exit code outlives it
+        HWND browser = nullptr;
+        HWND bar = nullptr;
+    };
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
+        server::Reset();
+        browser::RemoveAll();
+        browser::StartRecording();
+        ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
+        AppTest::SetUp();
+    }
+    void TearDown() override
+    {
+        AppTest::TearDown();
+        browser::RemoveAll();
+        for (HANDLE h : held_)
+            if (h)
+                CloseHandle(h);
+    }
+
+    // Verifies, launches and waits for the browser, the bar and the START report.
+    Exam StartExam()
+    {
+        server::Answer a;
+        a.body = R"({"ok":true,"formUrl":"https://localhost/demo/form","proctorPin":"2468"})";
+        server::SetAnswers({{"/api/exam/verify", a}});
+        const std::size_t starts = Count(kStartEvent);
+        FillAndStart(L"Budi Santoso", L"5A", L"ABC123");
+        Exam exam;
+        const auto launches = browser::WaitForLaunches(++launches_, 10000);
+        EXPECT_EQ(launches.size(), launches_);
+        if (launches.size() != launches_)
+            return exam;
+        for (const auto& l : launches)
+            if (browser::IsRunning(l.pid))
+                exam.browserPid = l.pid;
+        exam.browserProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, exam.browserPid);
+        held_.push_back(exam.browserProcess);
+        exam.browser = browser::WaitForWindow(exam.browserPid, 10000);
+        exam.bar = driver::WaitForTopWindow(pid, L"CBTControlBar", nullptr, 10000);
+        EXPECT_NE(exam.browser, nullptr) << "the exam form opens";
+        // The browser takes the foreground as it starts, as a real one does.
+        // Under Wine the X focus events of that start arrive late and can take
+        // the activation from a window shown right after: let them land.
+        EXPECT_TRUE(driver::WaitFor([&] { return GetForegroundWindow() == exam.browser; }, 5000));
+        probe::Pump(1000);
+        EXPECT_NE(exam.bar, nullptr) << "the bar shows";
+        EXPECT_TRUE(driver::WaitFor([&] { return Count(kStartEvent) == starts + 1; }, 10000)) << "one START";
+        return exam;
+    }
+
+    // Every event report the server has received, in order of arrival.
+    static std::vector<Event> Events()
+    {
+        std::vector<Event> events;
+        for (const auto& r : server::RequestsTo(kEventPath))
+            events.push_back({Member(r.body, "event"), Member(r.body, "detail")});
+        return events;
+    }
+    static std::size_t Count(const Event& e)
+    {
+        std::size_t n = 0;
+        for (const auto& got : Events())
+            n += got == e;
+        return n;
+    }
+    static std::vector<Event> Without(std::vector<Event> events, const char* name)
+    {
+        std::erase_if(events, [&](const Event& e) { return e.event == name; });
+        return events;
+    }
+
+    // Everything the launch set up is gone and the form is back as it was.
+    void ExpectExamOver(const Exam& exam, long browserExitCode = 0)
+    {
+        EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar); }, 5000)) << "the bar is destroyed";
+        EXPECT_EQ(ExitCode(exam), browserExitCode) << "the browser has ended";
+        EXPECT_TRUE(driver::WaitFor([&] { return IsWindowVisible(app.main) != 0; }, 5000)) << "start screen back";
+        EXPECT_EQ(driver::Text(Item(kName)), L"Budi Santoso");
+        EXPECT_EQ(driver::Text(Item(kClass)), L"5A");
+        EXPECT_EQ(driver::Text(Item(kToken)), L"ABC123");
+        EXPECT_TRUE(StartButtonIdle());
+        EXPECT_TRUE(IsWindowEnabled(app.main));
+    }
+
+    HWND WaitForPrompt(DWORD timeoutMs = 5000) const
+    {
+        return driver::WaitForTopWindow(pid, L"#32770", L"Akses Pengawas", timeoutMs);
+    }
+    HWND OpenPromptWithKeys() const
+    {
+        driver::PressChord({VK_CONTROL, VK_MENU, 'P'});
+        return WaitForPrompt();
+    }
+    // Types into the focused PIN field and presses Enter.
+    static void EnterPin(const std::wstring& pin)
+    {
+        driver::TypeText(pin);
+        driver::PressKey(VK_RETURN);
+    }
+
+    // Gives the program time to act on what it was sent: the only way to
+    // show that something does NOT happen.
+    void Settle() const
+    {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(app.main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+        probe::Pump(700);
+        SendMessageTimeoutW(app.main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    }
+
+    // The browser's exit code once it has ended; -1 if it still runs after 5 s.
+    static long ExitCode(const Exam& exam)
+    {
+        DWORD code = 0;
+        if (!exam.browserProcess || WaitForSingleObject(exam.browserProcess, 5000) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(exam.browserProcess, &code))
+            return -1;
+        return static_cast<long>(code);
+    }
+
+    std::size_t launches_ = 0;
+    std::vector<HANDLE> held_;
+
+private:
+    static std::string Member(const std::string& body, const std::string& name)
+    {
+        const std::string key = "\"" + name + "\":\"";
+        const std::size_t at = body.find(key);
+        if (at == std::string::npos)
+            return {};
+        const std::size_t from = at + key.size();
+        return body.substr(from, body.find('"', from) - from);
+    }
+};
+
+}  // namespace e2e
