@@ -3,10 +3,19 @@
 #include "app/globals.h"
 #include "kiosk/key_rules.h"
 
+namespace {
+
+// What the hook has seen of Alt and Ctrl since it was installed.
+HeldKeys g_heldKeys;
+
+}  // namespace
+
 void InstallKioskHook()
 {
-    if (!g_hKeyHook)
+    if (!g_hKeyHook) {
+        g_heldKeys = {};
         g_hKeyHook = SetWindowsHookExW(WH_KEYBOARD_LL, LowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
+    }
 }
 
 void RemoveKioskHook()
@@ -19,13 +28,18 @@ void RemoveKioskHook()
 
 LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM record)
 {
-    if (code == HC_ACTION && g_examActive.load()) {
+    if (code == HC_ACTION) {
         const auto& event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(record);
+        const auto kind = static_cast<std::uint32_t>(message);
+        // Every stroke is noted, whatever the verdict on it.
+        g_heldKeys = NoteHeldKeys(g_heldKeys, event.vkCode, kind);
+        if (!g_examActive.load())
+            return CallNextHookEx(g_hKeyHook, code, message, record);
         KeyStroke key;
         key.vk = event.vkCode;
-        key.message = static_cast<std::uint32_t>(message);
-        key.alt = IsAltDown(event.flags, GetAsyncKeyState(VK_MENU));
-        key.ctrl = (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0;
+        key.message = kind;
+        key.alt = IsAltDown(event.flags, GetAsyncKeyState(VK_MENU), g_heldKeys.Alt());
+        key.ctrl = IsCtrlDown(GetAsyncKeyState(VK_CONTROL), g_heldKeys.Ctrl());
         switch (DecideKey(true, key)) {
         case KeyAction::ProctorRequest:
             PostMessageW(g_hMainWnd, WM_PROCTOR_EXIT, 0, 0);

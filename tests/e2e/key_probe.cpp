@@ -70,11 +70,14 @@ KeyProbe::~KeyProbe()
 
 std::vector<KeyEvent> KeyProbe::Deliver(const std::vector<INPUT>& inputs, DWORD timeoutMs)
 {
+    Pump(0);  // strokes typed earlier, while the window was in front, are not this call's
     std::vector<KeyEvent> events;
     g_events = &events;
     std::vector<INPUT> all = inputs;
     for (const INPUT& marker : driver::Chord({kMarker}))
         all.push_back(marker);
+    // All at once: faster than any fingers, so the hook cannot lean on a key
+    // state that lags behind the strokes.
     SendInput(static_cast<UINT>(all.size()), all.data(), sizeof(INPUT));
     const KeyEvent markerUp{false, kMarker};
     driver::WaitFor([&] {

@@ -83,24 +83,60 @@ TEST(DecideKey, EveryKeyDownOfCtrlAltPAsksAgainSoRepeatsAskToo)
     EXPECT_EQ(DecideKey(true, {vk::kP, 0x0102 /* WM_CHAR */, true, true}), kSwallow);
 }
 
-TEST(IsAltDown, TheRecordFlagOrTheKeyStateEitherIsEnough)
+TEST(IsAltDown, TheRecordFlagTheKeyStateOrWhatTheHookSawEachIsEnough)
 {
     struct {
         std::uint32_t flags;
         std::int16_t state;
+        bool seen;
         bool down;
     } const rows[] = {
-        {0x20, 0, true},                                  // Windows: the flag
-        {0x00, static_cast<std::int16_t>(0x8000), true},  // Wine: no flag, the key state
-        {0x20, static_cast<std::int16_t>(0x8001), true},
-        {0x00, static_cast<std::int16_t>(0x8001), true},  // held, and pressed since the last call
-        {0x00, 0x0001, false},                            // pressed earlier, now up
-        {0x00, 0, false},
-        {0x10 | 0x80, 0, false},                          // injected and key-up flags are not Alt
-        {0xFFFFFFDFu, 0x7FFF, false},                     // every other bit set
+        {0x20, 0, false, true},                                  // Windows: the flag
+        {0x00, static_cast<std::int16_t>(0x8000), false, true},  // Wine: no flag, the key state
+        {0x00, 0, true, true},                                   // Wine: a stale key state, the hook saw it
+        {0x20, static_cast<std::int16_t>(0x8001), true, true},
+        {0x00, static_cast<std::int16_t>(0x8001), false, true},  // held, and pressed since the last call
+        {0x00, 0x0001, false, false},                            // pressed earlier, now up
+        {0x00, 0, false, false},
+        {0x10 | 0x80, 0, false, false},                          // injected and key-up flags are not Alt
+        {0xFFFFFFDFu, 0x7FFF, false, false},                     // every other bit set
     };
     for (const auto& r : rows)
-        EXPECT_EQ(IsAltDown(r.flags, r.state), r.down) << std::hex << r.flags << " " << r.state;
+        EXPECT_EQ(IsAltDown(r.flags, r.state, r.seen), r.down) << std::hex << r.flags << " " << r.state << " " << r.seen;
+    EXPECT_TRUE(IsCtrlDown(static_cast<std::int16_t>(0x8000), false));
+    EXPECT_TRUE(IsCtrlDown(0, true));
+    EXPECT_FALSE(IsCtrlDown(0x7FFF, false));
+}
+
+TEST(NoteHeldKeys, FollowsEachAltAndCtrlKeyFromDownToUp)
+{
+    HeldKeys held;
+    held = NoteHeldKeys(held, kLAlt, kSysDown);
+    EXPECT_TRUE(held.Alt());
+    held = NoteHeldKeys(held, vk::kTab, kSysDown);  // other keys change nothing
+    EXPECT_TRUE(held.Alt());
+    EXPECT_FALSE(held.Ctrl());
+    held = NoteHeldKeys(held, vk::kRightMenu, kSysDown);
+    held = NoteHeldKeys(held, kLAlt, kSysUp);
+    EXPECT_TRUE(held.Alt()) << "the right Alt is still down";
+    held = NoteHeldKeys(held, vk::kRightMenu, kUp);
+    EXPECT_FALSE(held.Alt());
+
+    held = NoteHeldKeys(held, kAlt, kSysDown);  // injected without a side
+    EXPECT_TRUE(held.Alt());
+    held = NoteHeldKeys(held, kAlt, 0x0102 /* WM_CHAR */);
+    EXPECT_TRUE(held.Alt()) << "no key message, no change";
+    held = NoteHeldKeys(held, kAlt, kSysUp);
+    EXPECT_FALSE(held.Alt());
+
+    held = NoteHeldKeys(held, kCtrl, kDown);
+    held = NoteHeldKeys(held, vk::kRightControl, kDown);
+    EXPECT_TRUE(held.Ctrl());
+    held = NoteHeldKeys(held, vk::kLeftControl, kUp);
+    EXPECT_TRUE(held.Ctrl());
+    held = NoteHeldKeys(held, vk::kRightControl, kUp);
+    EXPECT_FALSE(held.Ctrl());
+    EXPECT_FALSE(held.Alt());
 }
 
 }  // namespace
