@@ -1,0 +1,266 @@
+// The exam session from inside the program: the state that nothing outside
+// can see (the hook handle, the timer, the browser record) after every road.
+#include "app/globals.h"
+#include "app/window_classes.h"
+#include "browser_control.h"
+#include "driver.h"
+#include "exam_server_control.h"
+#include "kiosk/browser.h"
+#include "kiosk/keyboard_hook.h"
+#include "kiosk/pin_prompt.h"
+#include "kiosk/session.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+class Session : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterWindowClasses(GetModuleHandleW(nullptr)); }
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
+        server::Reset();
+        browser::RemoveAll();
+        browser::StartRecording();
+        ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
+        MakeStartScreen();
+        g_studentName = "Budi";
+        g_className = "5A";
+        g_token = "ABC123";
+        g_formUrl = "https://localhost/demo/form";
+        g_proctorPin = "2468";
+    }
+    void TearDown() override
+    {
+        if (IsWindow(g_hMainWnd))
+            DestroyWindow(g_hMainWnd);
+        Drain();
+        browser::RemoveAll();
+    }
+
+    static void MakeStartScreen()
+    {
+        g_hMainWnd = CreateWindowExW(0, kMainClassName, kMainTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100, 50,
+                                     410, 675, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ShowWindow(g_hMainWnd, SW_SHOW);
+    }
+    // Handles this thread's messages (the program's own loop is not running)
+    // until `done` holds; the quit message is taken out of the way.
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000)
+    {
+        return driver::WaitFor([&] {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            return done();
+        }, timeoutMs);
+    }
+    static void Drain()
+    {
+        PumpUntil([] { return true; }, 0);
+    }
+
+    // Starts the exam, with the violation state left dirty by an "earlier" one.
+    void StartExam()
+    {
+        g_violationCount = 7;
+        g_lastViolationTick = 1234;
+        const std::size_t before = server::RequestsTo("/api/exam/event").size();
+        StartExamInKiosk();
+        ASSERT_TRUE(g_examActive.load());
+        EXPECT_EQ(g_violationCount, 0);
+        EXPECT_EQ(g_lastViolationTick, 0u);
+        EXPECT_NE(g_hKeyHook, nullptr);
+        EXPECT_NE(g_hBarWnd, nullptr);
+        EXPECT_TRUE(IsWindowVisible(g_hBarWnd));
+        EXPECT_FALSE(IsWindowVisible(g_hMainWnd));
+        EXPECT_NE(g_browserProc.hProcess, nullptr);
+        browserPid_ = g_browserProc.dwProcessId;
+        EXPECT_EQ(server::WaitForRequests("/api/exam/event", before + 1, 10000).size(), before + 1) << "START";
+    }
+
+    // Idle again, as after start-up.
+    void ExpectIdle(bool startScreenAlive = true)
+    {
+        EXPECT_FALSE(g_examActive.load());
+        EXPECT_EQ(g_hKeyHook, nullptr) << "no hook recorded";
+        EXPECT_EQ(g_hBarWnd, nullptr);
+        EXPECT_EQ(g_browserProc.hProcess, nullptr);
+        EXPECT_EQ(g_browserProc.hThread, nullptr);
+        EXPECT_EQ(g_browserProc.dwProcessId, 0u);
+        EXPECT_EQ(g_browserProc.dwThreadId, 0u);
+        EXPECT_EQ(driver::FindTopWindow(GetCurrentProcessId(), L"CBTControlBar"), nullptr);
+        EXPECT_TRUE(driver::WaitFor([&] { return !browser::IsRunning(browserPid_); }, 5000)) << "the browser has ended";
+        if (startScreenAlive) {
+            EXPECT_FALSE(KillTimer(g_hMainWnd, kWatchTimerId)) << "no watch timer";
+            EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
+        }
+    }
+
+    // Answers, from another thread, the boxes the GUI thread is about to show.
+    struct Answer {
+        const wchar_t* caption;
+        int button;
+    };
+    std::thread AnswerBoxes(std::vector<Answer> answers, std::wstring* firstText = nullptr)
+    {
+        return std::thread([answers, firstText] {
+            bool first = true;
+            for (const Answer& a : answers) {
+                HWND box = driver::WaitForMessageBox(GetCurrentProcessId(), a.caption, 10000);
+                if (!box)
+                    return;
+                if (first && firstText)
+                    *firstText = driver::MessageBoxText(box);
+                first = false;
+                driver::PressBoxButton(box, a.button);
+                driver::WaitUntilGone(box, 5000);
+            }
+        });
+    }
+    // Types the PIN into the prompt and presses Enter, from another thread.
+    static std::thread AnswerPrompt(const wchar_t* pin)
+    {
+        return std::thread([pin] {
+            HWND prompt = driver::WaitForTopWindow(GetCurrentProcessId(), L"#32770", L"Akses Pengawas", 10000);
+            if (!prompt)
+                return;
+            HWND field = GetDlgItem(prompt, 901);
+            SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pin));
+            PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
+        });
+    }
+
+    // Processes named as Edge's exe, the stand-in at Edge's path.
+    static int BrowsersRunning()
+    {
+        int n = 0;
+        driver::WaitFor([&] {
+            n = 0;
+            HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+            PROCESSENTRY32W entry{};
+            entry.dwSize = sizeof(entry);
+            for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
+                n += _wcsicmp(entry.szExeFile, L"msedge.exe") == 0;
+            CloseHandle(snapshot);
+            return n == 0;
+        }, 5000);
+        return n;
+    }
+
+    DWORD browserPid_ = 0;
+};
+
+TEST_F(Session, EveryRoadOutLeavesNoHookNoBarNoTimerNoBrowser)
+{
+    {
+        SCOPED_TRACE("finish");
+        StartExam();
+        std::thread boxes = AnswerBoxes({{L"Konfirmasi Selesai Ujian", IDYES}, {L"ORVEL SELVARO", IDOK}});
+        PostMessageW(g_hBarWnd, WM_COMMAND, 201, 0);
+        EXPECT_TRUE(PumpUntil([] { return !g_examActive.load() && !driver::FindTopWindow(GetCurrentProcessId(), L"#32770"); }));
+        boxes.join();
+        ExpectIdle();
+    }
+    {
+        SCOPED_TRACE("proctor through the bar");
+        StartExam();
+        std::thread prompt = AnswerPrompt(L"2468");
+        PostMessageW(g_hBarWnd, WM_COMMAND, 202, 0);
+        EXPECT_TRUE(PumpUntil([] { return !g_examActive.load(); }));
+        prompt.join();
+        ExpectIdle();
+    }
+    {
+        SCOPED_TRACE("proctor through Ctrl+Alt+P");
+        StartExam();
+        std::thread prompt = AnswerPrompt(L"2468");
+        PostMessageW(g_hMainWnd, WM_PROCTOR_EXIT, 0, 0);  // what the hook posts
+        EXPECT_TRUE(PumpUntil([] { return !g_examActive.load(); }));
+        prompt.join();
+        ExpectIdle();
+    }
+    {
+        SCOPED_TRACE("the browser ends");
+        StartExam();
+        HANDLE other = OpenProcess(PROCESS_TERMINATE, FALSE, browserPid_);
+        ASSERT_NE(other, nullptr);
+        TerminateProcess(other, 3);
+        CloseHandle(other);
+        EXPECT_TRUE(PumpUntil([] { return !g_examActive.load(); }, 5000)) << "the next watch tick ends it";
+        ExpectIdle();
+    }
+    {
+        SCOPED_TRACE("the start screen is destroyed");
+        StartExam();
+        DestroyWindow(g_hMainWnd);
+        ExpectIdle(false);
+        MSG quit{};
+        EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(quit.wParam, 0u);
+    }
+}
+
+TEST_F(Session, OneHookAtATimeAndStoppingIsSafeWhenNothingRuns)
+{
+    StopExamAndRestore();  // nothing runs: only shows the start screen
+    StopExamAndRestore();
+    ExpectIdle();
+
+    InstallKioskHook();
+    HHOOK first = g_hKeyHook;
+    ASSERT_NE(first, nullptr);
+    InstallKioskHook();
+    EXPECT_EQ(g_hKeyHook, first);
+    StartExam();
+    EXPECT_EQ(g_hKeyHook, first) << "the launch keeps the recorded hook";
+
+    // The browser has exited on its own before the teardown.
+    HANDLE other = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, browserPid_);
+    ASSERT_NE(other, nullptr);
+    TerminateProcess(other, 0);
+    WaitForSingleObject(other, 5000);
+    CloseHandle(other);
+    StopExamAndRestore();
+    ExpectIdle();
+    StopExamAndRestore();
+    ExpectIdle();
+}
+
+TEST_F(Session, ALaunchWithoutItsBarIsTakenDownAgain)
+{
+    ASSERT_TRUE(UnregisterClassW(kBarClassName, GetModuleHandleW(nullptr)));
+    std::wstring text;
+    std::thread box = AnswerBoxes({{L"Error", IDOK}}, &text);
+    StartExamInKiosk();
+    box.join();
+    RegisterWindowClasses(GetModuleHandleW(nullptr));
+    EXPECT_EQ(text, L"Gagal membuka browser ujian.");
+    ExpectIdle();
+    EXPECT_EQ(BrowsersRunning(), 0) << "the browser it started is ended again";
+    EXPECT_TRUE(server::RequestsTo("/api/exam/event").empty()) << "no START for an exam that did not start";
+}
+
+TEST_F(Session, ThePromptHandsTheQuitMessageOnAndGivesBackItsOwner)
+{
+    PostQuitMessage(3);
+    EXPECT_FALSE(PromptProctorPin(g_hMainWnd));
+    EXPECT_FALSE(IsProctorPromptOpen());
+    EXPECT_EQ(driver::FindTopWindow(GetCurrentProcessId(), L"#32770", L"Akses Pengawas"), nullptr) << "destroyed";
+    EXPECT_TRUE(IsWindowEnabled(g_hMainWnd));
+    MSG quit{};
+    ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "posted again for the main loop";
+    EXPECT_EQ(quit.wParam, 3u);
+}
+
+}  // namespace
