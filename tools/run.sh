@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the program and runs a whole exam start under Wine in a throw-away
-# prefix: the local test exam server in demo mode (token DEMO123) and the
-# stand-in browser at Edge's install path.
+# Builds the program and runs a whole exam under Wine in a throw-away prefix:
+# the local test exam server in demo mode (token DEMO123, proctor PIN 2468)
+# and the stand-in browser at Edge's install path. The exam events are printed
+# as the server receives them.
 # With a display ($DISPLAY reachable) the start screen opens there for you to
-# use; without one it runs on a virtual screen, types like a student would
-# and writes a screenshot of each step to out/.
+# use; without one it runs on a virtual screen, does what a student would
+# (fill in, start, finish) and writes a screenshot of each step to out/.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench.sh"
 
@@ -24,20 +25,47 @@ place_browser() {
   export ORVEL_STANDIN_FETCH=1  # the stand-in shows the form page's text
 }
 
+# The server's event lines, as they come in.
+follow_events() {
+  tail -n +1 -f --pid=$$ "$BENCH_RUN/server.log" 2>/dev/null \
+    > >(grep --line-buffered '^event ' | sed -u 's/^/[server] /') &
+  EVENTS_PID=$!
+}
+stop_following() { sleep 0.5; kill "$EVENTS_PID" 2>/dev/null; true; }
+
+# Wine without a window manager draws a window mapped later (the browser's)
+# above the bar on the X screen, although Windows' own order, which Wine keeps
+# too, has the bar on top: clicks at the bar's place reach the bar. Raise the
+# bar's X window so the screen shows what Windows shows.
+raise_bar_in_x() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^CBT Control$' 2>/dev/null); do
+    xdotool windowraise "$id" 2>/dev/null
+  done
+}
+
 if [ -n "$USER_DISPLAY" ] && xdpyinfo -display "$USER_DISPLAY" >/dev/null 2>&1; then
   export DISPLAY=$USER_DISPLAY
   [ -f "$WINEPREFIX/system.reg" ] || bench_make_prefix
   (wineserver -p </dev/null >/dev/null 2>&1 &)
   bench_start_server --demo || exit 1
   place_browser
-  bench_log "type any name and class, token DEMO123; close the start screen, or press Ctrl+C here, to end"
+  follow_events
+  bench_log "type any name and class, token DEMO123; end the exam with \"Selesai Ujian\" or the proctor PIN 2468"
+  bench_log "(Ctrl+Alt+P opens the PIN prompt); close the start screen, or press Ctrl+C here, to end"
+  (while sleep 1; do raise_bar_in_x; done) &
+  raiser=$!
   wine "$BUILD/orvel-cbt.exe"
-  exit $?
+  code=$?
+  kill "$raiser" 2>/dev/null
+  stop_following
+  exit $code
 fi
 
 bench_display 1366 768 || exit 1
 bench_start_server --demo || exit 1
 place_browser
+follow_events
 
 # Polls for a window by its exact title; prints its X id.
 wait_window() {
@@ -64,6 +92,28 @@ shot 2-form-filled.png
 
 xdotool key Tab space  # the start button, pressed with the space bar
 browser=$(wait_window '^Ujian - ') || { bench_log "the exam form did not open"; shot error.png; exit 1; }
+bar=$(wait_window '^CBT Control$') || { bench_log "the control bar did not appear"; shot error.png; exit 1; }
 sleep 2  # let the stand-in fetch and show the form page
-shot 3-exam-form.png
-grep -h . "$BENCH_RUN/server.log" | sed 's/^/[server] /' | tail -5
+raise_bar_in_x
+shot 3-exam-form.png  # the form in the browser, the bar on top at the right
+
+xdotool mousemove --window "$bar" 70 20 click 1  # "Selesai Ujian"
+confirm=$(wait_window '^Konfirmasi Selesai Ujian$') || { bench_log "no confirmation"; shot error.png; exit 1; }
+shot 4-finish-confirm.png
+xdotool windowfocus "$confirm"; xdotool key Return  # Yes, the default button
+wait_window '^ORVEL SELVARO$' >/dev/null
+done_box=""
+for _ in $(seq 1 100); do
+  # The closing message has the start screen's title too: the smaller window.
+  for id in $(xdotool search --onlyvisible --name '^ORVEL SELVARO$' 2>/dev/null); do
+    [ "$id" != "$main" ] && done_box=$id
+  done
+  [ -n "$done_box" ] && break
+  sleep 0.1
+done
+[ -n "$done_box" ] || { bench_log "no closing message"; shot error.png; exit 1; }
+shot 5-exam-finished.png
+xdotool windowfocus "$done_box"; xdotool key Return
+sleep 0.5
+xdotool windowclose "$main" 2>/dev/null || true
+stop_following
