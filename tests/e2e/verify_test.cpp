@@ -74,7 +74,7 @@ TEST_F(Verify, EachKindOfAnswerShowsItsOwnText)
     struct Row {
         const char* what;
         int status;
-        const char* body;
+        std::string body;
         const wchar_t* caption;
         const wchar_t* text;
     } const rows[] = {
@@ -92,6 +92,18 @@ TEST_F(Verify, EachKindOfAnswerShowsItsOwnText)
          L"Server tidak mengirim alamat formulir ujian. Hubungi pengawas."},
         {"switch-like form address", 200, R"({"ok":true,"formUrl":"--no-sandbox"})", L"Verifikasi Gagal",
          L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas."},
+        // Browsers trim blanks and take "/" for a switch too; only web addresses go.
+        {"blank before a switch", 200, R"({"ok":true,"formUrl":" --no-sandbox"})", L"Verifikasi Gagal",
+         L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas."},
+        {"slash switch", 200, R"({"ok":true,"formUrl":"/no-sandbox"})", L"Verifikasi Gagal",
+         L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas."},
+        {"no web address", 200, R"({"ok":true,"formUrl":"file:///C:/Windows"})", L"Verifikasi Gagal",
+         L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas."},
+        // A raw NUL would cut the command line before the profile switches.
+        {"raw NUL in the address", 200, std::string("{\"ok\":true,\"formUrl\":\"https://localhost/f\0 --x\"}", 48),
+         L"Verifikasi Gagal", L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas."},
+        {"raw tab in the address", 200, "{\"ok\":true,\"formUrl\":\"https://localhost/f\t--x\"}", L"Verifikasi Gagal",
+         L"Alamat formulir ujian dari server tidak valid. Hubungi pengawas."},
         // Accepted, status not looked at: the launch goes on and finds no browser.
         {"accepted with status 500", 500, R"({"ok":true,"formUrl":"https://localhost/f"})", L"Error",
          L"Microsoft Edge atau Google Chrome tidak ditemukan di PC ini."},
@@ -104,6 +116,7 @@ TEST_F(Verify, EachKindOfAnswerShowsItsOwnText)
         EXPECT_TRUE(driver::WaitFor([&] { return StartButtonIdle(); }, 3000));
         EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "one box only";
     }
+    EXPECT_TRUE(server::RequestsTo("/api/exam/event").empty()) << "no exam started, nothing reported";
 }
 
 TEST_F(Verify, NoAnswerOrAnUntrustedServerMeansNoConnection)
