@@ -87,6 +87,10 @@ void OnCreate(HWND window)
 
 void OnStartPressed(HWND window)
 {
+    // Pressed only when enabled; a command sent by another program while a
+    // verification runs (or an exam) would start a second one.
+    if (!IsWindowEnabled(g_hBtnStart) || g_examActive.load())
+        return;
     // Stored before the check, so an empty field also replaces the old value.
     g_studentName = ReadField(g_hEditName, 254);
     g_className = ReadField(g_hEditClass, 62);
@@ -107,13 +111,14 @@ void OnStartPressed(HWND window)
 
 void OnVerifyResult(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    // The worker hands its findings over in the message; they are stored here,
-    // on the GUI thread, so a late worker can never write into the session.
-    const std::unique_ptr<VerifyResult> result(reinterpret_cast<VerifyResult*>(lParam));
-    SetStartButton(true, kTextStartButton);
+    // Only the result of the verification under way counts: another program
+    // can post this message number too, with any parameters.
+    const std::unique_ptr<VerifyResult> result = TakeVerifyResult(lParam);
     if (!result)
         return;
-
+    // The worker's findings are stored here, on the GUI thread, so a late
+    // worker can never write into the session.
+    SetStartButton(true, kTextStartButton);
     if (result->accepted) {
         g_formUrl = result->formUrl;
         if (!result->proctorPin.empty())

@@ -2,6 +2,7 @@
 // real MainWndProc, with the worker starter replaced where a test needs that.
 #include "app/globals.h"
 #include "net/exam_protocol.h"
+#include "net/verify.h"
 #include "net/worker.h"
 #include "res/resource.h"
 #include "ui/main_window.h"
@@ -75,10 +76,13 @@ protected:
         }
         g_hMainWnd = nullptr;
     }
+    // Plays the worker of a verification the start screen is waiting for.
     void Deliver(bool accepted, const char* formUrl, const char* pin, const char* error)
     {
-        auto* r = new VerifyResult{accepted, formUrl, pin, error};
-        SendMessageW(g_hMainWnd, WM_VERIFY_RESULT, accepted ? 1 : 0, reinterpret_cast<LPARAM>(r));
+        CompleteVerifyHandOver(g_hMainWnd, BeginVerifyHandOver(), VerifyResult{accepted, formUrl, pin, error});
+        MSG msg;
+        while (PeekMessageW(&msg, g_hMainWnd, WM_VERIFY_RESULT, WM_VERIFY_RESULT, PM_REMOVE))
+            DispatchMessageW(&msg);
     }
 };
 
@@ -137,6 +141,41 @@ TEST_F(StartScreenUnit, AFormAddressThatLooksLikeASwitchIsNotLaunched)
     EXPECT_EQ(g_browserProc.hProcess, nullptr);
     EXPECT_TRUE(IsWindowEnabled(g_hBtnStart));
     g_formUrl.clear();
+}
+
+TEST_F(StartScreenUnit, OnlyTheAwaitedResultIsTakenWhateverElseArrivesUnderItsNumber)
+{
+    g_formUrl.clear();
+    EnableWindow(g_hBtnStart, FALSE);
+    SetWindowTextW(g_hBtnStart, L"Memverifikasi token...");
+    auto forge = [](WPARAM w, LPARAM l) { SendMessageW(g_hMainWnd, WM_VERIFY_RESULT, w, l); };
+
+    // Nothing awaited: wild and null parameters change nothing (a wild one
+    // used to be freed as a result).
+    forge(1, static_cast<LPARAM>(0x12345678));
+    forge(0, 0);
+    forge(1, -1);
+    EXPECT_FALSE(IsWindowEnabled(g_hBtnStart)) << "the button stays as it was";
+    EXPECT_EQ(WindowText(g_hBtnStart), L"Memverifikasi token...");
+
+    // Awaited but not yet filled: its own address, forged early, is not taken.
+    VerifyHandOver* slot = BeginVerifyHandOver();
+    forge(1, reinterpret_cast<LPARAM>(slot));
+    forge(1, reinterpret_cast<LPARAM>(slot) + 8);
+    EXPECT_FALSE(IsWindowEnabled(g_hBtnStart));
+
+    // The real one is still taken, once.
+    auto box = AnswerBox(L"Verifikasi Gagal");
+    CompleteVerifyHandOver(g_hMainWnd, slot, VerifyResult{false, "", "", "Token salah"});
+    MSG msg;
+    while (PeekMessageW(&msg, g_hMainWnd, WM_VERIFY_RESULT, WM_VERIFY_RESULT, PM_REMOVE))
+        DispatchMessageW(&msg);
+    EXPECT_EQ(box.get(), L"Token salah");
+    EXPECT_TRUE(IsWindowEnabled(g_hBtnStart));
+    forge(0, reinterpret_cast<LPARAM>(slot));  // a replay of the taken one
+    EXPECT_EQ(FindWindowW(L"#32770", L"Verifikasi Gagal"), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(g_hBtnStart));
+    EXPECT_FALSE(g_examActive.load());
 }
 
 TEST(StartDetachedWorker, RunsTheWorkOnAnotherThread)
