@@ -14,6 +14,7 @@ bench_install_packages() {
   command -v Xvfb >/dev/null || need+=(xvfb)
   command -v xdotool >/dev/null || need+=(xdotool)
   command -v xdpyinfo >/dev/null || need+=(x11-utils)
+  command -v ip >/dev/null || need+=(iproute2)
   [ -x /usr/bin/convert ] || need+=(imagemagick)
   command -v openssl >/dev/null || need+=(openssl)
   command -v cmake >/dev/null || need+=(cmake)
@@ -61,16 +62,21 @@ bench_cleanup() {
 # bench_display W H: a new Xvfb of that size (replacing any earlier one) and a
 # persistent wineserver on it, so test programs start in a fraction of a second.
 bench_display() {
-  local w=$1 h=$2 n
+  local w=$1 h=$2 n="" i
   timeout 20 wineserver -k >/dev/null 2>&1 || true
   [ -n "$BENCH_XVFB_PID" ] && { kill "$BENCH_XVFB_PID" 2>/dev/null; wait "$BENCH_XVFB_PID" 2>/dev/null; }
-  for n in $(seq 90 150); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-  done
-  Xvfb ":$n" -screen 0 "${w}x${h}x24" -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself and writes its number once it listens.
+  local numberFile="$BENCH_RUN/display-${w}x${h}"
+  : > "$numberFile"
+  Xvfb -displayfd 3 -screen 0 "${w}x${h}x24" -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
   BENCH_XVFB_PID=$!
+  for i in $(seq 1 100); do
+    n=$(tr -dc 0-9 < "$numberFile")
+    [ -n "$n" ] && break
+    sleep 0.1
+  done
+  [ -n "$n" ] || { bench_log "Xvfb did not start"; return 1; }
   export DISPLAY=":$n"
-  local i
   for i in $(seq 1 100); do
     xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break
     sleep 0.1
@@ -113,6 +119,19 @@ REGEDIT4
 REG
   timeout 60 wine regedit /S "$(winepath -w "$BENCH_RUN/bench.reg" 2>/dev/null)" >/dev/null 2>&1
   timeout 60 wineserver -w
+}
+
+# bench_isolated CMD...: runs CMD in a network namespace of its own, with only
+# loopback up, where that can be had (root, unshare); otherwise as it is. What
+# it starts there (test server, Xvfb, Wine) can bind port 443 and talk on
+# loopback without meeting anything else on the machine.
+bench_isolated() {
+  if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+    unshare -n -- bash -c 'ip link set lo up && exec "$@"' bench "$@"
+  else
+    bench_log "no network namespace to be had: the tests use the machine's own loopback"
+    "$@"
+  fi
 }
 
 # bench_shot FILE: a screenshot of the whole virtual screen.
