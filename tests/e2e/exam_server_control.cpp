@@ -73,6 +73,10 @@ void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers)
             json += ",\"body_hex\":\"" + Hex(a.body) + "\"";
         }
         json += ",\"delay_ms\":" + std::to_string(a.delayMs);
+        if (!a.holdUntil.empty())
+            json += ",\"hold_until\":\"" + a.holdUntil + "\"";
+        if (a.cutAfter >= 0)
+            json += ",\"cut_after\":" + std::to_string(a.cutAfter);
         json += a.close ? ",\"close\":true}" : "}";
     }
     json += "}";
@@ -106,11 +110,31 @@ std::string Request::Header(const std::string& name) const
     return head.substr(from, head.find("\r\n", from) - from);
 }
 
+void Release(const std::string& name)
+{
+    WriteFileAtomically(Dir() + L"\\" + std::wstring(name.begin(), name.end()), "");
+}
+
+std::size_t AnsweredCount()
+{
+    std::size_t n = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((Dir() + L"\\answered\\0*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    do
+        ++n;
+    while (FindNextFileW(h, &found));
+    FindClose(h);
+    return n;
+}
+
 void ClearRequests()
 {
     for (const auto& name : RequestNames()) {
         DeleteFileW((Dir() + L"\\requests\\" + name + L".head").c_str());
         DeleteFileW((Dir() + L"\\requests\\" + name + L".body").c_str());
+        DeleteFileW((Dir() + L"\\answered\\" + name).c_str());
     }
 }
 
@@ -144,6 +168,15 @@ std::vector<Request> WaitForRequests(const std::string& path, std::size_t n, DWO
 void Reset()
 {
     ClearAnswers();
+    // Releases of an earlier test must not let this one's holds go.
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((Dir() + L"\\release-*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            DeleteFileW((Dir() + L"\\" + found.cFileName).c_str());
+        while (FindNextFileW(h, &found));
+        FindClose(h);
+    }
     SetTls("good");
     ClearRequests();
 }

@@ -19,7 +19,11 @@ struct Answer {
     std::vector<std::string> chunks;  // when set, sent chunked instead of body
     int delayMs = 0;
     bool close = false;               // read the request, close without answering
+    std::string holdUntil;            // answer only once Release(holdUntil) was called
+    int cutAfter = -1;                // send only this many bytes of the answer, then close
 };
+// Lets the answers held until `name` go.
+void Release(const std::string& name);
 
 // Replaces every answer: pairs of request path and answer.
 void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers);
@@ -36,6 +40,8 @@ struct Request {
 };
 
 void ClearRequests();
+// How many requests the server is done with (answered, cut off or closed on).
+std::size_t AnsweredCount();
 std::vector<Request> Requests();
 std::vector<Request> RequestsTo(const std::string& path);
 // Waits until at least n requests to path were recorded.

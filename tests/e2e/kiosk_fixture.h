@@ -58,12 +58,14 @@ protected:
                 CloseHandle(h);
     }
 
-    // Verifies, launches and waits for the browser, the bar and the START report.
-    Exam StartExam()
+    // Verifies, launches and waits for the browser, the bar and the START
+    // report. `more`: answers for other paths, kept beside the acceptance.
+    Exam StartExam(std::vector<std::pair<std::string, server::Answer>> more = {})
     {
         server::Answer a;
         a.body = R"({"ok":true,"formUrl":"https://localhost/demo/form","proctorPin":"2468"})";
-        server::SetAnswers({{"/api/exam/verify", a}});
+        more.emplace_back("/api/exam/verify", a);
+        server::SetAnswers(more);
         const std::size_t starts = Count(kStartEvent);
         FillAndStart(L"Budi Santoso", L"5A", L"ABC123");
         Exam exam;

@@ -10,6 +10,8 @@ CTRL/requests/NNNNNN.head  request line and header lines exactly as received
 CTRL/requests/NNNNNN.body  the body as received (a chunked body de-chunked)
     NNNNNN counts from 000001 per server run; both are written before the
     answer, each atomically, the .body first, so a .head means both are there.
+CTRL/answered/NNNNNN  written (empty) once the server is done with request
+    NNNNNN: answered, cut off or closed on.
 CTRL/answers.json  read afresh at every request (write it atomically):
     {"/path": ANSWER or [ANSWER, ...]}, the path without any query. A list is
     used one element per request to that path, the last one repeating; every
@@ -17,8 +19,10 @@ CTRL/answers.json  read afresh at every request (write it atomically):
     "status" (200), "body" (UTF-8 text) or "body_hex", or "chunks_hex" (a list:
     sent chunked, ~50 ms between chunks, empty elements skipped), "delay_ms"
     (at most 15000), "close" (true: no answer at all, the connection is closed
-    after delay_ms) and "content_type". A broken file or answer gives a 500
-    that names the fault.
+    after delay_ms), "hold_until" (a file name: the answer waits until
+    CTRL/<name> exists, before delay_ms), "cut_after" (send only the first N
+    bytes of the answer, then close) and "content_type". A broken file or
+    answer gives a 500 that names the fault.
 CTRL/tls  "good" (default), "untrusted" or "wronghost", read at every handshake.
 
 Paths with no answer set: /api/exam/verify refuses every token, /api/exam/event
@@ -148,7 +152,9 @@ class ExamServer(ThreadingHTTPServer):
     def __init__(self, port, ctrl, certs, demo):
         self.ctrl, self.demo = ctrl, demo
         self.requests_dir = os.path.join(ctrl, "requests")
+        self.answered_dir = os.path.join(ctrl, "answered")
         os.makedirs(self.requests_dir, exist_ok=True)
+        os.makedirs(self.answered_dir, exist_ok=True)
         self.lock = threading.Lock()
         self.seq = 0
         self.turns = {}
@@ -178,6 +184,10 @@ class ExamServer(ThreadingHTTPServer):
             base = os.path.join(self.requests_dir, "%06d" % self.seq)
             write_atomic(base + ".body", body)
             write_atomic(base + ".head", head)
+            return self.seq
+
+    def mark_answered(self, seq):
+        write_atomic(os.path.join(self.answered_dir, "%06d" % seq), b"")
 
     def answer_for(self, path, query, body):
         try:
@@ -232,7 +242,13 @@ class Connection(socketserver.BaseRequestHandler):
         head, body, complete = read_request(reader)
         if not head:
             return
-        self.server.record(head, body)
+        seq = self.server.record(head, body)
+        try:
+            self.answer(sock, head, body, complete, deadline)
+        finally:
+            self.server.mark_answered(seq)
+
+    def answer(self, sock, head, body, complete, deadline):
         target = head.split(b"\n")[0].split()
         url = urllib.parse.urlsplit(target[1].decode("latin-1") if len(target) > 1 else "/")
         if self.server.demo and url.path == EVENT:
@@ -244,9 +260,17 @@ class Connection(socketserver.BaseRequestHandler):
         except (ValueError, TypeError) as e:
             answer, delay = {}, 0
             parts = render(self.server.broken(f"answers.json: bad answer for {url.path}: {e}"))
+        hold = answer.get("hold_until")
+        if hold:
+            release = os.path.join(self.server.ctrl, os.path.basename(str(hold)))
+            while not os.path.exists(release) and time.monotonic() < deadline:
+                time.sleep(0.02)
         time.sleep(max(0.0, min(delay, deadline - time.monotonic())))
         if answer.get("close") or not complete:
             return
+        cut = answer.get("cut_after")
+        if cut is not None:
+            parts = [b"".join(parts)[:int(cut)]]
         sock.settimeout(5)
         for i, part in enumerate(parts):
             if i:

@@ -208,6 +208,35 @@ class AnswersTest(ServerTest):
         self.assertEqual(self.recorded()[1][1], b'{"token":"X"}')
 
 
+    def test_hold_until_released_cut_short_and_marked_answered(self):
+        self.control("answers.json", {"/api/exam/event": {"hold_until": "go", "body": "0123456789",
+                                                          "cut_after": 50}})
+        answered = os.path.join(self.ctrl, "answered", "000001")
+        result = {}
+
+        def call():
+            try:
+                result["reply"] = self.raw(b"POST /api/exam/event HTTP/1.1\r\nHost: x\r\n"
+                                           b"Content-Length: 2\r\n\r\n{}")
+            except OSError as e:
+                result["error"] = e
+        import threading
+        t = threading.Thread(target=call)
+        t.start()
+        deadline = time.monotonic() + 5
+        while not self.recorded() and time.monotonic() < deadline:
+            time.sleep(0.02)
+        time.sleep(0.3)
+        self.assertEqual(len(self.recorded()), 1, "recorded while held")
+        self.assertFalse(os.path.exists(answered), "not answered while held")
+        self.control("go", "")
+        t.join(10)
+        self.assertTrue(os.path.exists(answered))
+        reply = result.get("reply", b"")
+        self.assertEqual(len(reply), 50, result)
+        self.assertTrue(reply.startswith(b"HTTP/1.1 200 OK\r\n"))
+
+
 class TlsTest(ServerTest):
     def handshake(self, ctx):
         with socket.create_connection(("127.0.0.1", self.port), timeout=20) as s:
