@@ -21,6 +21,7 @@ bench_install_packages() {
   command -v python3 >/dev/null || need+=(python3)
   command -v clang++ >/dev/null || need+=(clang)
   [ -d /usr/src/googletest ] || need+=(googletest)
+  [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
   [ -d /usr/share/fonts/truetype/liberation ] || need+=(fonts-liberation)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
   if [ ${#need[@]} -gt 0 ]; then
