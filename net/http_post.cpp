@@ -7,18 +7,28 @@
 
 namespace {
 
-void ReadBody(HINTERNET request, std::string& reply)
+// False when the body was cut off: the connection failed during the read, or
+// it ended before the length the server announced. Half a reply must not be
+// read as a whole one (half a form address would be opened).
+bool ReadBody(HINTERNET request, std::string& reply)
 {
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
-            return;
+        if (!WinHttpQueryDataAvailable(request, &available))
+            return false;
+        if (available == 0)
+            break;
         std::vector<char> buffer(available);
         DWORD read = 0;
         // A failed read appends nothing; the next availability query decides.
         if (WinHttpReadData(request, buffer.data(), available, &read))
             reply.append(buffer.data(), read);
     }
+    DWORD announced = 0, size = sizeof(announced);
+    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size, WINHTTP_NO_HEADER_INDEX))
+        return reply.size() >= announced;
+    return true;  // chunked or unannounced: the end of the data is the end
 }
 
 }  // namespace
@@ -46,12 +56,14 @@ bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& b
 
     // The whole body goes out with the request, its length announced.
     const DWORD length = static_cast<DWORD>(body.size());
-    const bool answered =
+    bool answered =
         WinHttpSendRequest(request, L"Content-Type: application/json; charset=UTF-8\r\n",
                            static_cast<DWORD>(-1), const_cast<char*>(body.data()), length, length, 0) &&
         WinHttpReceiveResponse(request, nullptr);
-    if (answered)
-        ReadBody(request, reply);
+    if (answered && !ReadBody(request, reply)) {
+        reply.clear();
+        answered = false;
+    }
 
     WinHttpCloseHandle(request);
     WinHttpCloseHandle(connection);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the platform-free core natively under
 # AddressSanitizer/UBSan (plus short fuzz runs), the test server's own tests,
-# the Windows unit tests under Wine, and the end-to-end tests against the real
-# exe on two screen sizes. Ends with one summary line; exits non-zero if
+# the Windows unit tests under Wine, the end-to-end tests against the real
+# exe on two screen sizes, and the soak (a hundred exams, a key flood) once. Ends with one summary line; exits non-zero if
 # anything failed.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench.sh"
@@ -41,6 +41,7 @@ wine_stage() {
   bench_start_server || return 1
   run_ctest "$BUILD" -L unit
   run_ctest "$BUILD" -L e2e
+  run_ctest "$BUILD" -L soak -V  # -V: the soak and the flood print their figures
   bench_display 1920 1080 || return 1
   bench_start_server || return 1
   run_ctest "$BUILD" -L e2e

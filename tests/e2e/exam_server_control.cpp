@@ -76,7 +76,7 @@ void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers)
         if (!a.holdUntil.empty())
             json += ",\"hold_until\":\"" + a.holdUntil + "\"";
         if (a.cutAfter >= 0)
-            json += ",\"cut_after\":" + std::to_string(a.cutAfter);
+            json += ",\"cut_after\":" + std::to_string(a.cutAfter) + ",\"stall_ms\":" + std::to_string(a.stallMs);
         json += a.close ? ",\"close\":true}" : "}";
     }
     json += "}";

@@ -21,6 +21,7 @@ struct Answer {
     bool close = false;               // read the request, close without answering
     std::string holdUntil;            // answer only once Release(holdUntil) was called
     int cutAfter = -1;                // send only this many bytes of the answer, then close
+    int stallMs = 0;                  // with cutAfter: wait this long before closing
 };
 // Lets the answers held until `name` go.
 void Release(const std::string& name);

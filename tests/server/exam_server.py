@@ -21,7 +21,8 @@ CTRL/answers.json  read afresh at every request (write it atomically):
     (at most 15000), "close" (true: no answer at all, the connection is closed
     after delay_ms), "hold_until" (a file name: the answer waits until
     CTRL/<name> exists, before delay_ms), "cut_after" (send only the first N
-    bytes of the answer, then close) and "content_type". A broken file or
+    bytes of the answer, then close), "stall_ms" (with cut_after: wait this
+    long before closing) and "content_type". A broken file or
     answer gives a 500 that names the fault.
 CTRL/tls  "good" (default), "untrusted" or "wronghost", read at every handshake.
 
@@ -276,6 +277,9 @@ class Connection(socketserver.BaseRequestHandler):
             if i:
                 time.sleep(0.05)  # chunks apart in time, each in a TLS record of its own
             sock.sendall(part)
+        if cut is not None:
+            stall = min(float(answer.get("stall_ms", 0)) / 1000, max(0.0, deadline - time.monotonic()))
+            time.sleep(stall)
 
 
 def render(answer):

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -137,6 +139,32 @@ TEST(NoteHeldKeys, FollowsEachAltAndCtrlKeyFromDownToUp)
     held = NoteHeldKeys(held, vk::kRightControl, kUp);
     EXPECT_FALSE(held.Ctrl());
     EXPECT_FALSE(held.Alt());
+}
+
+}  // namespace
+
+namespace {
+
+// A figure, not a timed test: what the rules cost per key event, natively.
+TEST(DecideKey, CostPerKeyEvent)
+{
+    constexpr int kEvents = 5'000'000;
+    std::uint64_t swallowed = 0;
+    HeldKeys held;
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < kEvents; ++i) {
+        const auto vk = static_cast<std::uint32_t>(i & 0xFF);
+        const std::uint32_t message = (i & 0x100) ? kUp : kDown;
+        held = NoteHeldKeys(held, vk, message);
+        const KeyStroke key{vk, message, IsAltDown(0, 0, held.Alt()), IsCtrlDown(0, held.Ctrl())};
+        swallowed += DecideKey(true, key) != kPass;
+    }
+    const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - begin).count();
+    std::printf("key rules: %.1f ns per key event (%d events)\n", ns / kEvents, kEvents);
+    // Every code comes round as often: at least the five always-swallowed keys
+    // on both halves of their strokes.
+    EXPECT_GE(swallowed, 5u * (kEvents / 256));
+    EXPECT_LT(swallowed, static_cast<std::uint64_t>(kEvents));
 }
 
 }  // namespace

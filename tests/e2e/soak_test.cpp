@@ -1,0 +1,158 @@
+// Long runs: a hundred exams in one run of the program, and a flood of keys.
+// They print their figures; what they assert is what must never change.
+#include "kiosk_fixture.h"
+#include "process_census.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace e2e;
+
+namespace {
+
+class Soak : public KioskTest {
+protected:
+    // Ends the exam by one of the four roads.
+    void EndBy(int road, const Exam& exam)
+    {
+        switch (road) {
+        case 0: {  // the student finishes
+            driver::ClickWindow(GetDlgItem(exam.bar, kBarFinish));
+            HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");
+            ASSERT_NE(confirm, nullptr);
+            driver::PressBoxButton(confirm, IDYES);
+            EXPECT_NE(TakeBox(L"ORVEL SELVARO"), L"<no box>");
+            break;
+        }
+        case 1:  // the proctor, through the bar
+            driver::ClickWindow(GetDlgItem(exam.bar, kBarProctor));
+            ASSERT_NE(WaitForPrompt(), nullptr);
+            EnterPin(kPin);
+            break;
+        case 2:  // the proctor, with Ctrl+Alt+P
+            ASSERT_NE(OpenPromptWithKeys(), nullptr);
+            EnterPin(kPin);
+            break;
+        default:  // the browser closes
+            PostMessageW(exam.browser, WM_APP + 7, 0, 0);
+            break;
+        }
+        EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar) && IsWindowVisible(app.main); }, 10000));
+    }
+    // Once every report of the exam is answered and its worker has ended.
+    census::Census Settled()
+    {
+        EXPECT_TRUE(driver::WaitFor([] { return server::AnsweredCount() == server::Requests().size(); }, 20000));
+        census::Census c = census::Take(pid), last{};
+        // Workers end a moment after their answer: wait for the count to rest.
+        driver::WaitFor([&] {
+            last = c;
+            probe::Pump(200);
+            c = census::Take(pid);
+            return c.threads == last.threads && c.handles == last.handles;
+        }, 5000);
+        return c;
+    }
+};
+
+TEST_F(Soak, AHundredExamsInOneRunLeaveNothingBehind)
+{
+    probe::KeyProbe other;
+    const census::Census start = census::Take(pid);
+    census::Census at10, at100;
+    std::size_t starts = 0, violations = 0, finishes = 0;
+    for (int i = 1; i <= 100; ++i) {
+        SCOPED_TRACE(i);
+        const Exam exam = StartExam();
+        ASSERT_NE(exam.bar, nullptr);
+        ++starts;
+        ASSERT_TRUE(driver::BringToFront(other.Window()));
+        ASSERT_TRUE(driver::WaitFor([&] { return Count(Violation(1)) == violations + 1; }, 5000)) << "one violation";
+        ++violations;
+        const int road = (i - 1) % 4;
+        EndBy(road, exam);
+        if (HasFatalFailure())
+            return;
+        finishes += road == 0;
+        if (i == 10)
+            at10 = Settled();
+        if (i == 100)
+            at100 = Settled();
+    }
+    printf("soak: at start  %s\n", start.Describe().c_str());
+    printf("soak: exam  10  %s\n", at10.Describe().c_str());
+    printf("soak: exam 100  %s\n", at100.Describe().c_str());
+    EXPECT_EQ(at100.handles, at10.handles);
+    EXPECT_EQ(at100.windows, at10.windows);
+    EXPECT_EQ(at100.windows, start.windows);
+    EXPECT_EQ(at100.threads, at10.threads);
+    EXPECT_GT(at100.committedBytes, 0u) << "memory could not be read";
+    EXPECT_LE(at100.committedBytes, at10.committedBytes + (2u << 20));
+
+    // Exactly the reports of a hundred exams, nothing else.
+    const auto events = Events();
+    EXPECT_EQ(Count(kStartEvent), starts);
+    EXPECT_EQ(Count(Violation(1)), violations);
+    EXPECT_EQ(Count(kFinishEvent), finishes);
+    EXPECT_EQ(events.size(), starts + violations + finishes);
+    EXPECT_EQ(census::ProcessesNamed(L"msedge.exe"), 0) << "no browser left behind";
+}
+
+TEST_F(Soak, TenThousandKeysAreSortedExactlyAndTheProgramStaysResponsive)
+{
+    probe::KeyProbe other;
+    struct Stroke {
+        std::initializer_list<WORD> chord;
+        std::initializer_list<WORD> swallowed;
+    };
+    const Stroke mix[] = {
+        {{'A'}, {}}, {{VK_MENU, VK_TAB}, {VK_TAB}}, {{'B'}, {}}, {{VK_LWIN}, {VK_LWIN}},
+        {{VK_SHIFT, 'C'}, {}}, {{VK_F11}, {VK_F11}}, {{VK_F5}, {}}, {{VK_CONTROL, VK_ESCAPE}, {VK_ESCAPE}},
+        {{VK_TAB}, {}}, {{VK_SNAPSHOT}, {VK_SNAPSHOT}}, {{VK_ESCAPE}, {}}, {{VK_MENU, VK_F4}, {VK_F4}},
+        {{'7'}, {}}, {{VK_F12}, {VK_F12}},
+    };
+    // Sends strokes in batches until `total` key events have gone, checking
+    // that exactly the expected ones arrive, in order; returns ms per event.
+    auto flood = [&](bool exam, std::size_t total) {
+        std::size_t sent = 0, k = 0;
+        const ULONGLONG begin = GetTickCount64();
+        while (sent < total) {
+            std::vector<INPUT> batch;
+            std::vector<probe::KeyEvent> expected;
+            while (batch.size() < 200 && sent + batch.size() < total) {
+                const Stroke& s = mix[k++ % std::size(mix)];
+                for (const INPUT& in : driver::Chord(s.chord)) {
+                    batch.push_back(in);
+                    const WORD vk = in.ki.wVk;
+                    const bool swallowed =
+                        exam && std::find(s.swallowed.begin(), s.swallowed.end(), vk) != s.swallowed.end();
+                    if (!swallowed)
+                        expected.push_back({!(in.ki.dwFlags & KEYEVENTF_KEYUP), vk});
+                }
+            }
+            sent += batch.size();
+            const auto got = other.Deliver(batch, 20000);
+            if (got != expected) {
+                ADD_FAILURE() << "after " << sent << " events: " << testing::PrintToString(probe::Describe(got));
+                return -1.0;
+            }
+        }
+        return static_cast<double>(GetTickCount64() - begin) / static_cast<double>(sent);
+    };
+
+    ASSERT_TRUE(driver::BringToFront(other.Window()));
+    const double idle = flood(false, 2000);
+    const Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    ASSERT_TRUE(driver::BringToFront(other.Window()));
+    const double locked = flood(true, 10000);
+    printf("key flood: %.3f ms per key event with no exam, %.3f ms during an exam (10000 events)\n", idle, locked);
+
+    // Still answering: the proctor can end the exam at once.
+    ASSERT_NE(OpenPromptWithKeys(), nullptr);
+    EnterPin(kPin);
+    EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar) && IsWindowVisible(app.main); }, 5000));
+}
+
+}  // namespace
