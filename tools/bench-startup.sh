@@ -2,7 +2,9 @@
 # Start-up and paint benchmark of the start screen under Wine on a 1920 x 1080
 # virtual screen (the 453 x 840 window): builds the program, the minimal window
 # that serves as the floor and the bench tool, then prints each figure as the
-# median of RUNS measurements (default 15) beside its floor.
+# median of RUNS measurements (default 15) beside its floor. Then the exam's
+# start and end latency against the local test server and the stand-in
+# browser (tools/bench/exam_latency.cpp), again beside floors.
 #
 #   bash tools/bench-startup.sh [RUNS]
 set -uo pipefail
@@ -13,10 +15,17 @@ bench_install_packages || { echo "could not install the bench's packages"; exit 
 
 BUILD="$ORVEL_ROOT/build-bench"
 bench_log "building (Release) in $BUILD"
-bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null || { echo "build failed"; exit 1; }
+bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DEXAM_SERVER_HOST=localhost >/dev/null || { echo "build failed"; exit 1; }
 
 bench_init "$(mktemp -d /tmp/orvel-bench.XXXXXX)"
 bench_display 1920 1080 || exit 1
 
 timeout 900 wine "$BUILD/tools/bench/startup-bench.exe" \
   "Z:$BUILD/orvel-cbt.exe" "Z:$BUILD/tools/bench/minimal-window.exe" "$RUNS" </dev/null
+
+bench_start_server >/dev/null || exit 1
+edge="$WINEPREFIX/drive_c/Program Files/Microsoft/Edge/Application"
+mkdir -p "$edge"
+cp "$BUILD/tests/standin/browser-standin.exe" "$edge/msedge.exe"
+timeout 900 wine "$BUILD/tools/bench/exam-latency.exe" \
+  "Z:$BUILD/orvel-cbt.exe" "Z:$BUILD/tests/standin/browser-standin.exe" "$RUNS" </dev/null
