@@ -5,7 +5,9 @@
 # as the server receives them.
 # With a display ($DISPLAY reachable) the start screen opens there for you to
 # use; without one it runs on a virtual screen, does what a student would
-# (fill in, start, finish) and writes a screenshot of each step to out/.
+# (fill in, start; the proctor's PIN prompt, opened and cancelled; another
+# program in front, a violation; finish) and writes a screenshot of each step
+# to out/.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench.sh"
 
@@ -97,9 +99,28 @@ sleep 2  # let the stand-in fetch and show the form page
 raise_bar_in_x
 shot 3-exam-form.png  # the form in the browser, the bar on top at the right
 
+# The proctor's shortcut opens the PIN prompt; Esc cancels it.
+xdotool key ctrl+alt+p
+prompt=$(wait_window '^Akses Pengawas$') || { bench_log "no PIN prompt"; shot error.png; exit 1; }
+shot 4-pin-prompt.png
+xdotool windowfocus "$prompt"; xdotool key Escape
+for _ in $(seq 1 50); do xdotool search --onlyvisible --name '^Akses Pengawas$' >/dev/null 2>&1 || break; sleep 0.1; done
+
+# Another program in front is a violation, reported to the server.
+events_before=$(grep -c '^event VIOLATION' "$BENCH_RUN/server.log")
+wine notepad </dev/null >/dev/null 2>&1 &
+other=$(wait_window 'Notepad') || { bench_log "no other program"; shot error.png; exit 1; }
+for _ in $(seq 1 50); do
+  [ "$(grep -c '^event VIOLATION' "$BENCH_RUN/server.log")" -gt "$events_before" ] && break
+  sleep 0.1
+done
+raise_bar_in_x
+shot 5-violation.png
+xdotool windowclose "$other" 2>/dev/null || true
+
 xdotool mousemove --window "$bar" 70 20 click 1  # "Selesai Ujian"
 confirm=$(wait_window '^Konfirmasi Selesai Ujian$') || { bench_log "no confirmation"; shot error.png; exit 1; }
-shot 4-finish-confirm.png
+shot 6-finish-confirm.png
 xdotool windowfocus "$confirm"; xdotool key Return  # Yes, the default button
 wait_window '^ORVEL SELVARO$' >/dev/null
 done_box=""
@@ -112,7 +133,7 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 [ -n "$done_box" ] || { bench_log "no closing message"; shot error.png; exit 1; }
-shot 5-exam-finished.png
+shot 7-exam-finished.png
 xdotool windowfocus "$done_box"; xdotool key Return
 sleep 0.5
 xdotool windowclose "$main" 2>/dev/null || true
