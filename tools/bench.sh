@@ -140,14 +140,13 @@ bench_shot() {
   /usr/bin/import -window root -display "$DISPLAY" "$1"
 }
 
-# bench_start_server [--demo]: the local HTTPS test exam server on 127.0.0.1:443
+# bench_start_server [SERVER ARGS]: the local HTTPS test exam server on 127.0.0.1:443
 # (tests/server/exam_server.py), its CA trusted by the prefix. Call it after
 # bench_display. Each call starts a fresh server with an empty control folder
 # ORVEL_SERVER_DIR (Windows path ORVEL_SERVER_DIR_WIN); its output goes to
 # $BENCH_RUN/server.log.
 bench_start_server() {
-  local certs="$BENCH_RUN/certs" args=() i
-  [ "${1:-}" = --demo ] && args+=(--demo)
+  local certs="$BENCH_RUN/certs" args=("$@") i
   bench_stop_server
   if [ ! -f "$certs/trust-ca.reg" ]; then
     bash "$ORVEL_ROOT/tests/server/make_certs.sh" "$certs" || { bench_log "could not make certificates"; return 1; }

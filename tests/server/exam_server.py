@@ -28,11 +28,15 @@ CTRL/tls  "good" (default), "untrusted" or "wronghost", read at every handshake.
 
 Paths with no answer set: /api/exam/verify refuses every token, /api/exam/event
 says ok, anything else is 404. --demo accepts the token DEMO123, serves the
-exam form at /demo/form and prints each event report as one line.
+exam form at /demo/form, prints each event report as one line and the answers
+sent with the form's KIRIM button ("answers ..."). --demo-http-port N also
+serves the form over plain HTTP on 127.0.0.1:N and hands out that address
+(a browser outside the Wine prefix does not trust the test CA).
 """
 import argparse
 import html
 import http
+import http.server
 import json
 import os
 import signal
@@ -307,20 +311,50 @@ def log_event(members):
     print("event " + " | ".join(" ".join(str(p).split()) for p in parts), flush=True)
 
 
+DEMO_FORM_BASE = ["https://localhost"]  # or the plain HTTP address, with --demo-http-port
+
+
 def demo_answer(path, query, body):
     if path == VERIFY:
         request = json_members(body)
         if request.get("token") == DEMO_TOKEN:
             kelas = urllib.parse.quote(str(request.get("className", "")), safe="")
-            return {"body": compact({"ok": True, "formUrl": "https://localhost/demo/form?kelas=" + kelas,
+            return {"body": compact({"ok": True, "formUrl": DEMO_FORM_BASE[0] + "/demo/form?kelas=" + kelas,
                                      "proctorPin": "2468"})}
         return {"body": compact({"ok": False, "error": "Token tidak valid untuk ujian hari ini."})}
     if path == "/demo/form":
         kelas = urllib.parse.parse_qs(query).get("kelas", [""])[0]
         return {"body": DEMO_FORM.replace("{kelas}", html.escape(kelas or "-")), "content_type": HTML_TYPE}
     if path == "/demo/kirim":
+        fields = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
+        print("answers " + " ".join(f"{k}={v[0]}" for k, v in sorted(fields.items())), flush=True)
         return {"body": DEMO_SENT, "content_type": HTML_TYPE}
     return None
+
+
+class DemoHttp(http.server.BaseHTTPRequestHandler):
+    """The demo form over plain HTTP on loopback, for a browser outside Wine."""
+
+    def answer(self, body):
+        url = urllib.parse.urlsplit(self.path)
+        found = demo_answer(url.path, url.query, body) if url.path.startswith("/demo/") else None
+        found = found or NOT_FOUND
+        data = str(found.get("body", "")).encode("utf-8")
+        self.send_response(int(found.get("status", 200)))
+        self.send_header("Content-Type", found.get("content_type", HTML_TYPE))
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        self.answer(b"")
+
+    def do_POST(self):
+        length = min(int(self.headers.get("Content-Length", "0") or 0), MAX_HEAD)
+        self.answer(self.rfile.read(length))
+
+    def log_message(self, *_):
+        pass
 
 
 DEMO_QUESTIONS = [
@@ -363,6 +397,7 @@ def main():
     parser.add_argument("--certs", required=True, help="folder made by make_certs.sh")
     parser.add_argument("--port", type=int, default=443)
     parser.add_argument("--demo", action="store_true")
+    parser.add_argument("--demo-http-port", type=int, default=0)
     args = parser.parse_args()
     sys.stdout.reconfigure(encoding="utf-8", errors="replace")
     try:
@@ -373,6 +408,10 @@ def main():
     stop = lambda *_: threading.Thread(target=server.shutdown).start()
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
+    if args.demo and args.demo_http_port:
+        plain = ThreadingHTTPServer(("127.0.0.1", args.demo_http_port), DemoHttp)
+        threading.Thread(target=plain.serve_forever, daemon=True).start()
+        DEMO_FORM_BASE[0] = f"http://localhost:{args.demo_http_port}"
     print("ready", flush=True)
     server.serve_forever(poll_interval=0.2)
     server.server_close()

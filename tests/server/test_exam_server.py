@@ -49,12 +49,13 @@ def client_context(check_hostname=True):
 
 class ServerTest(unittest.TestCase):
     demo = False
+    extra_args = ()
 
     def setUp(self):
         self.ctrl = tempfile.mkdtemp(prefix="orvel-server.")
         self.port = free_port()
         args = [sys.executable, os.path.join(HERE, "exam_server.py"), "--dir", self.ctrl,
-                "--certs", CERTS, "--port", str(self.port)] + (["--demo"] if self.demo else [])
+                "--certs", CERTS, "--port", str(self.port)] + (["--demo"] if self.demo else []) + list(self.extra_args)
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True, encoding="utf-8")
         self.assertEqual(self.proc.stdout.readline(), "ready\n")
 
@@ -321,3 +322,38 @@ class DemoTest(ServerTest):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class DemoHttpTest(ServerTest):
+    demo = True
+
+    def setUp(self):
+        self.http_port = free_port()
+        self.extra_args = ("--demo-http-port", str(self.http_port))
+        super().setUp()
+
+    def test_form_over_plain_http_and_the_answers_printed(self):
+        _, _, reply = self.request("POST", "/api/exam/verify",
+                                   b'{"studentName":"S","className":"5A","token":"DEMO123"}')
+        form = json.loads(reply)["formUrl"]
+        self.assertEqual(form, "http://localhost:%d/demo/form?kelas=5A" % self.http_port)
+        conn = http.client.HTTPConnection("127.0.0.1", self.http_port, timeout=10)
+        conn.request("GET", "/demo/form?kelas=5A")
+        resp = conn.getresponse()
+        self.assertEqual(resp.status, 200)
+        self.assertIn(b">KIRIM</button>", resp.read())
+        conn.close()
+        conn = http.client.HTTPConnection("127.0.0.1", self.http_port, timeout=10)
+        conn.request("POST", "/demo/kirim", body=b"soal2=A&soal1=B",
+                     headers={"Content-Type": "application/x-www-form-urlencoded"})
+        resp = conn.getresponse()
+        self.assertEqual(resp.status, 200)
+        self.assertIn("Jawaban terkirim", resp.read().decode("utf-8"))
+        conn.close()
+        ready, _, _ = select.select([self.proc.stdout], [], [], 5)
+        self.assertTrue(ready, "no answers line")
+        self.assertEqual(self.proc.stdout.readline(), "answers soal1=B soal2=A\n")
+        conn = http.client.HTTPConnection("127.0.0.1", self.http_port, timeout=10)
+        conn.request("GET", "/api/exam/verify")
+        self.assertEqual(conn.getresponse().status, 404, "only the demo pages go over plain HTTP")
+        conn.close()

@@ -8,12 +8,19 @@
 //                               raw UTF-16LE (no BOM, no terminator), and one line
 //                               "<pid>\t<command line>\n" (UTF-8) in launches.log
 //   ORVEL_STANDIN_FETCH=1       fetch the form address over HTTPS and show its text
+//   ORVEL_STANDIN_CHROMIUM=<script>
+//                               no window of its own: start Linux Chromium on the form
+//                               address through that script (tools/chromium-standin.sh,
+//                               as a Windows path) and live exactly as long as it does,
+//                               ending with its exit code; Chromium's profile goes to
+//                               ORVEL_STANDIN_CHROMIUM_PROFILE (a Linux folder)
 //   WM_CLOSE                    ends the process with 0
 //   WM_APP + 7, wParam = code   ends the process with that code
 #include <windows.h>
 #include <shellapi.h>
 #include <winhttp.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -307,6 +314,47 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(window, msg, wParam, lParam);
 }
 
+// Runs real Chromium through the script and waits for its exit status, which
+// the script writes when Chromium ends (or ends it when this process is gone).
+int RunChromium(const std::wstring& script, const std::wstring& address)
+{
+    // Named by this process's Windows id. Wine starts the script detached, so
+    // it cannot watch this process; it watches a file this process keeps open
+    // instead, which closes however the process ends.
+    const std::wstring status = L"/tmp/orvel-chromium-" + std::to_wstring(GetCurrentProcessId()) + L".status";
+    DeleteFileW((L"Z:" + status).c_str());
+    HANDLE alive = CreateFileW((L"Z:" + status + L".alive").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (alive == INVALID_HANDLE_VALUE)
+        return 1;
+    std::wstring profile = Env(L"ORVEL_STANDIN_CHROMIUM_PROFILE");
+    if (profile.empty())
+        profile = L"/tmp/orvel-chromium-profile";
+    std::wstring cmd = L"\"" + script + L"\" \"" + status + L"\" \"" + profile + L"\" \"" + address + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 1;
+    // Under Wine the handles of a Unix process are null: the status file is the only word from it.
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    const std::wstring statusWin = L"Z:" + status;
+    for (;;) {
+        HANDLE f = CreateFileW(statusWin.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            char text[16] = {};
+            DWORD got = 0;
+            ReadFile(f, text, sizeof(text) - 1, &got, nullptr);
+            CloseHandle(f);
+            return static_cast<int>(strtol(text, nullptr, 10));
+        }
+        Sleep(200);
+    }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
@@ -314,6 +362,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     const wchar_t* commandLine = GetCommandLineW();
     RecordLaunch(commandLine);
     g_address = FormAddress(commandLine);
+    const std::wstring chromium = Env(L"ORVEL_STANDIN_CHROMIUM");
+    if (!chromium.empty())
+        return RunChromium(chromium, g_address);
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);

@@ -197,3 +197,75 @@ TEST_F(Standin, StaysAliveUntilToldThenEndsWithThePostedCode)
 }
 
 }  // namespace
+
+namespace {
+
+bool UnixFileExists(const std::wstring& linuxPath)
+{
+    return GetFileAttributesW((L"Z:" + linuxPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The newest "/tmp/orvel-chromium-*.status.pid" that was not there before.
+std::wstring NewChromiumPidFile(const std::vector<std::wstring>& before)
+{
+    for (const auto& name : FilesIn(L"Z:\\tmp"))
+        if (name.rfind(L"orvel-chromium-", 0) == 0 && name.ends_with(L".status.pid") &&
+            std::find(before.begin(), before.end(), name) == before.end())
+            return L"Z:\\tmp\\" + name;
+    return {};
+}
+
+// Runs real Linux Chromium for the demo; only where Chromium is installed.
+TEST(StandinChromium, LivesExactlyAsLongAsChromiumAndEndsItWhenEnded)
+{
+    if (!UnixFileExists(L"/usr/bin/chromium"))
+        GTEST_SKIP() << "Chromium is not installed (apt-get install chromium)";
+    const std::wstring script = std::wstring(ORVEL_SOURCE_DIR_W) + L"\\tools\\chromium-standin.sh";
+    ASSERT_NE(GetFileAttributesW(script.c_str()), INVALID_FILE_ATTRIBUTES) << "no script at " << Utf8(script);
+    SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM", script.c_str());
+    SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM_PROFILE",
+                            (L"/tmp/orvel-chromium-test-" + std::to_wstring(GetCurrentProcessId())).c_str());
+
+    for (const bool endedFromOutside : {false, true}) {
+        SCOPED_TRACE(endedFromOutside ? "the stand-in is ended" : "Chromium ends by itself");
+        const auto before = FilesIn(L"Z:\\tmp");
+        std::wstring cmd = L"\"" + BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --kiosk \"about:blank\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        std::wstring pidFile;
+        ASSERT_TRUE(WaitFor([&] { return !(pidFile = NewChromiumPidFile(before)).empty(); }, 20000));
+        std::string pidText;
+        WaitFor([&] { return !(pidText = ReadFileBytes(pidFile)).empty(); }, 5000);
+        const std::wstring proc = L"/proc/" + std::to_wstring(std::stoul(pidText));
+        EXPECT_TRUE(UnixFileExists(proc)) << "Chromium runs";
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 1500), static_cast<DWORD>(WAIT_TIMEOUT)) << "the stand-in waits for it";
+
+        if (endedFromOutside) {
+            TerminateProcess(pi.hProcess, 0);
+            EXPECT_TRUE(WaitFor([&] { return !UnixFileExists(proc); }, 15000)) << "Chromium is ended with it";
+        } else {
+            std::wstring kill = L"Z:\\bin\\kill -TERM " + std::to_wstring(std::stoul(pidText));
+            STARTUPINFOW ksi{};
+            ksi.cb = sizeof(ksi);
+            PROCESS_INFORMATION kpi{};
+            ASSERT_TRUE(CreateProcessW(nullptr, kill.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &ksi, &kpi));
+            EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0)) << "ends with Chromium";
+            DWORD code = 259;
+            GetExitCodeProcess(pi.hProcess, &code);
+            const std::string status = ReadFileBytes(pidFile.substr(0, pidFile.size() - 4));
+            EXPECT_EQ(std::to_string(code), status.substr(0, status.find('\n'))) << "with Chromium's exit status";
+        }
+        WaitForSingleObject(pi.hProcess, 10000);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        const std::wstring status = pidFile.substr(0, pidFile.size() - 4);
+        WaitFor([&] { return GetFileAttributesW(status.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000);
+        for (const wchar_t* suffix : {L"", L".pid", L".alive"})
+            DeleteFileW((status + suffix).c_str());
+    }
+    SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM", nullptr);
+}
+
+}  // namespace
