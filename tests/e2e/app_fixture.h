@@ -2,7 +2,9 @@
 // start screen's form.
 #pragma once
 
+#include "browser_control.h"
 #include "driver.h"
+#include "exam_server_control.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,22 @@ protected:
 
     driver::App app;
     DWORD pid = 0;
+};
+
+// The same, with a clean local exam server (no answers set, nothing recorded)
+// and no browser at any install path when the program starts.
+class ServedAppTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
+        server::Reset();
+        browser::RemoveAll();
+        BeforeLaunch();
+        AppTest::SetUp();
+    }
+    // What a fixture puts in place before the program starts.
+    virtual void BeforeLaunch() {}
 };
 
 }  // namespace e2e

@@ -13,16 +13,7 @@ using namespace e2e;
 
 namespace {
 
-class CloseWhileVerifying : public AppTest {
-protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
-        server::Reset();
-        browser::RemoveAll();
-        AppTest::SetUp();
-    }
-};
+using CloseWhileVerifying = ServedAppTest;
 
 TEST_F(CloseWhileVerifying, FiftyRoundsEndWithExitCodeZero)
 {

@@ -31,7 +31,7 @@ inline Event Violation(int n)
     return {"VIOLATION", "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-" + std::to_string(n) + ")"};
 }
 
-class KioskTest : public AppTest {
+class KioskTest : public ServedAppTest {
 protected:
     struct Exam {
         DWORD browserPid = 0;
@@ -40,14 +40,10 @@ protected:
         HWND bar = nullptr;
     };
 
-    void SetUp() override
+    void BeforeLaunch() override
     {
-        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
-        server::Reset();
-        browser::RemoveAll();
-        browser::StartRecording();
+        browser::StartRecording();  // the program hands the folder on to the browser
         ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
-        AppTest::SetUp();
     }
     void TearDown() override
     {

@@ -14,15 +14,8 @@ namespace {
 
 constexpr char kVerify[] = "/api/exam/verify";
 
-class Verify : public AppTest {
+class Verify : public ServedAppTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
-        server::Reset();
-        browser::RemoveAll();
-        AppTest::SetUp();
-    }
     void Answer(int status, const std::string& body, int delayMs = 0)
     {
         server::Answer a;
