@@ -33,6 +33,7 @@ place_browser() {
   if [ -n "$REAL_BROWSER" ]; then
     ORVEL_STANDIN_CHROMIUM=$(winepath -w "$ORVEL_ROOT/tools/chromium-standin.sh" 2>/dev/null)
     export ORVEL_STANDIN_CHROMIUM ORVEL_STANDIN_CHROMIUM_PROFILE="$BENCH_RUN/chromium-profile"
+    export ORVEL_STANDIN_CHROMIUM_STATUS="$BENCH_RUN"
     bench_log "the exam form opens in real Chromium"
   else
     export ORVEL_STANDIN_FETCH=1  # the stand-in shows the form page's text

@@ -13,7 +13,8 @@
 //                               address through that script (tools/chromium-standin.sh,
 //                               as a Windows path) and live exactly as long as it does,
 //                               ending with its exit code; Chromium's profile goes to
-//                               ORVEL_STANDIN_CHROMIUM_PROFILE (a Linux folder)
+//                               ORVEL_STANDIN_CHROMIUM_PROFILE (a Linux folder), its
+//                               status files to ORVEL_STANDIN_CHROMIUM_STATUS (another)
 //   WM_CLOSE                    ends the process with 0
 //   WM_APP + 7, wParam = code   ends the process with that code
 #include <windows.h>
@@ -318,10 +319,18 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 // the script writes when Chromium ends (or ends it when this process is gone).
 int RunChromium(const std::wstring& script, const std::wstring& address)
 {
-    // Named by this process's Windows id. Wine starts the script detached, so
-    // it cannot watch this process; it watches a file this process keeps open
-    // instead, which closes however the process ends.
-    const std::wstring status = L"/tmp/orvel-chromium-" + std::to_wstring(GetCurrentProcessId()) + L".status";
+    // In ORVEL_STANDIN_CHROMIUM_STATUS (a Linux folder, /tmp by default),
+    // named by this process's id and start time: Windows ids repeat across
+    // Wine prefixes. Wine starts the script detached, so it cannot watch this
+    // process; it watches a file this process keeps open instead, which closes
+    // however the process ends.
+    std::wstring folder = Env(L"ORVEL_STANDIN_CHROMIUM_STATUS");
+    if (folder.empty())
+        folder = L"/tmp";
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    const std::wstring status = folder + L"/orvel-chromium-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(now.QuadPart) + L".status";
     DeleteFileW((L"Z:" + status).c_str());
     HANDLE alive = CreateFileW((L"Z:" + status + L".alive").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, CREATE_ALWAYS, 0, nullptr);

@@ -205,13 +205,13 @@ bool UnixFileExists(const std::wstring& linuxPath)
     return GetFileAttributesW((L"Z:" + linuxPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The newest "/tmp/orvel-chromium-*.status.pid" that was not there before.
-std::wstring NewChromiumPidFile(const std::vector<std::wstring>& before)
+// The "orvel-chromium-*.status.pid" in `folder` that was not there before.
+std::wstring NewChromiumPidFile(const std::wstring& folder, const std::vector<std::wstring>& before)
 {
-    for (const auto& name : FilesIn(L"Z:\\tmp"))
+    for (const auto& name : FilesIn(folder))
         if (name.rfind(L"orvel-chromium-", 0) == 0 && name.ends_with(L".status.pid") &&
             std::find(before.begin(), before.end(), name) == before.end())
-            return L"Z:\\tmp\\" + name;
+            return folder + L"\\" + name;
     return {};
 }
 
@@ -223,19 +223,24 @@ TEST(StandinChromium, LivesExactlyAsLongAsChromiumAndEndsItWhenEnded)
     const std::wstring script = std::wstring(ORVEL_SOURCE_DIR_W) + L"\\tools\\chromium-standin.sh";
     ASSERT_NE(GetFileAttributesW(script.c_str()), INVALID_FILE_ATTRIBUTES) << "no script at " << Utf8(script);
     SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM", script.c_str());
-    SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM_PROFILE",
-                            (L"/tmp/orvel-chromium-test-" + std::to_wstring(GetCurrentProcessId())).c_str());
+    // A folder of this run's own for Chromium's profile and the status files.
+    const std::wstring own = L"/tmp/orvel-chromium-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(GetTickCount64());
+    const std::wstring ownWin = L"Z:" + own;
+    CreateDirectoryW(ownWin.c_str(), nullptr);
+    SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM_PROFILE", (own + L"/profile").c_str());
+    SetEnvironmentVariableW(L"ORVEL_STANDIN_CHROMIUM_STATUS", own.c_str());
 
     for (const bool endedFromOutside : {false, true}) {
         SCOPED_TRACE(endedFromOutside ? "the stand-in is ended" : "Chromium ends by itself");
-        const auto before = FilesIn(L"Z:\\tmp");
+        const auto before = FilesIn(ownWin);
         std::wstring cmd = L"\"" + BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --kiosk \"about:blank\"";
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
         ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
         std::wstring pidFile;
-        ASSERT_TRUE(WaitFor([&] { return !(pidFile = NewChromiumPidFile(before)).empty(); }, 20000));
+        ASSERT_TRUE(WaitFor([&] { return !(pidFile = NewChromiumPidFile(ownWin, before)).empty(); }, 20000));
         std::string pidText;
         WaitFor([&] { return !(pidText = ReadFileBytes(pidFile)).empty(); }, 5000);
         const std::wstring proc = L"/proc/" + std::to_wstring(std::stoul(pidText));
