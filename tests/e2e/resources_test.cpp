@@ -1,11 +1,15 @@
-// What the one shipped file carries: the icon in five PNG sizes and the
-// background JPEG, read back from the built exe as a data file.
+// What the one shipped file carries: the icon in five PNG sizes, the
+// background JPEG and the version block, read back from the built exe.
 #include "driver.h"
 
 #include <gtest/gtest.h>
+#include <winver.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -97,6 +101,81 @@ TEST(Resources, BackgroundIsABaselinePortraitJpeg)
     EXPECT_EQ(width, 941);
     EXPECT_EQ(height, 1672);
     FreeLibrary(exe);
+}
+
+// One string of the version block's US English, Unicode table.
+std::wstring VersionString(const std::vector<BYTE>& info, const std::wstring& name)
+{
+    const std::wstring path = L"\\StringFileInfo\\040904B0\\" + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || !value)
+        return L"<absent>";
+    const wchar_t* text = static_cast<const wchar_t*>(value);
+    return std::wstring(text, wcsnlen(text, length));
+}
+
+// Read as Explorer's Properties > Details would: through version.dll.
+void ExpectProjectVersion(const std::wstring& exe)
+{
+    // ORVEL_EXPECTED_VERSION is the CMake project's version, e.g. "1.0.0";
+    // the fixed block has four numbers, missing ones are 0.
+    const std::string expected = ORVEL_EXPECTED_VERSION;
+    unsigned parts[4] = {};
+    ASSERT_GE(std::sscanf(expected.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]), 1);
+    const std::wstring expectedText(expected.begin(), expected.end());
+    const std::wstring expectedFixed = std::to_wstring(parts[0]) + L"." + std::to_wstring(parts[1]) + L"." +
+                                       std::to_wstring(parts[2]) + L"." + std::to_wstring(parts[3]);
+
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+
+    void* block = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &block, &length));
+    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, block, sizeof(fixed));
+    EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
+    const auto Dotted = [](DWORD ms, DWORD ls) {
+        return std::to_wstring(HIWORD(ms)) + L"." + std::to_wstring(LOWORD(ms)) + L"." + std::to_wstring(HIWORD(ls)) +
+               L"." + std::to_wstring(LOWORD(ls));
+    };
+    EXPECT_EQ(Dotted(fixed.dwFileVersionMS, fixed.dwFileVersionLS), expectedFixed) << "FILEVERSION";
+    EXPECT_EQ(Dotted(fixed.dwProductVersionMS, fixed.dwProductVersionLS), expectedFixed) << "PRODUCTVERSION";
+    EXPECT_EQ(fixed.dwFileType, DWORD(VFT_APP));
+
+    // The language and code page a reader looks the strings up under.
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &block, &length));
+    ASSERT_GE(length, 2 * sizeof(WORD));
+    WORD translation[2];
+    std::memcpy(translation, block, sizeof(translation));
+    EXPECT_EQ(translation[0], 0x0409);
+    EXPECT_EQ(translation[1], 1200);
+
+    EXPECT_EQ(VersionString(info, L"FileVersion"), expectedText);
+    EXPECT_EQ(VersionString(info, L"ProductVersion"), expectedText);
+    EXPECT_EQ(VersionString(info, L"ProductName"), L"ORVEL Selvaro CBT");
+    EXPECT_EQ(VersionString(info, L"FileDescription"), L"ORVEL Selvaro CBT exam launcher");
+    EXPECT_EQ(VersionString(info, L"CompanyName"), L"ORVEL Selvaro");
+    EXPECT_EQ(VersionString(info, L"OriginalFilename"), L"orvel-cbt.exe");
+}
+
+// Both builds of the exe: the test build without the background shares the block.
+TEST(Resources, VersionInfoCarriesTheProjectVersion)
+{
+    {
+        SCOPED_TRACE("orvel-cbt.exe");
+        ExpectProjectVersion(driver::AppPath());
+    }
+    const std::wstring nobg = driver::BuildFile(L"orvel-cbt-nobg.exe");
+    ASSERT_NE(GetFileAttributesW(nobg.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "orvel-cbt-nobg.exe is not built (it is built with the screenshot tests)";
+    SCOPED_TRACE("orvel-cbt-nobg.exe");
+    ExpectProjectVersion(nobg);
 }
 
 }  // namespace
