@@ -65,6 +65,8 @@ cmake --build "$NATIVE" -j"$(nproc)" || exit 1
 
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
 run_ctest "$NATIVE"
+# The key rules' own cost, a figure beside the flood's (not a second count).
+"$NATIVE/tests/orvel-unit" --gtest_filter=DecideKey.CostPerKeyEvent 2>/dev/null | grep '^key rules:' || true
 
 # The test exam server's own tests (it starts its own servers on free ports).
 log=$(mktemp)
