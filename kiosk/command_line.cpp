@@ -1,23 +1,6 @@
 #include "kiosk/command_line.h"
 
-namespace {
-
-bool StartsWithIgnoringCase(const std::string& text, const char* prefix)
-{
-    std::size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= text.size())
-            return false;
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
+#include "kiosk/ascii_case.h"
 
 bool IsLaunchableFormUrl(const std::string& formUrl)
 {
@@ -25,7 +8,7 @@ bool IsLaunchableFormUrl(const std::string& formUrl)
     // "-" or "/" as a switch, so anything but a web address could smuggle in
     // switches. A control byte (a NUL above all) would cut the command line
     // short and lose the profile switches that follow the address.
-    if (!StartsWithIgnoringCase(formUrl, "http://") && !StartsWithIgnoringCase(formUrl, "https://"))
+    if (!StartsWithIgnoringAsciiCase(formUrl, "http://") && !StartsWithIgnoringAsciiCase(formUrl, "https://"))
         return false;
     for (const char c : formUrl)
         if (static_cast<unsigned char>(c) < 0x20)

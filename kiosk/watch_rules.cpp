@@ -1,23 +1,9 @@
 #include "kiosk/watch_rules.h"
 
+#include "kiosk/ascii_case.h"
 #include "kiosk/browser_paths.h"
 
 namespace {
-
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
 
 bool OfAnotherProcess(const ForegroundFacts& f)
 {
@@ -51,7 +37,7 @@ bool IsForeignWindow(const ForegroundFacts& f)
 bool IsBrowserImagePath(std::string_view path)
 {
     for (const char* candidate : kBrowserPaths)
-        if (EqualsIgnoringCase(path, candidate))
+        if (EqualsIgnoringAsciiCase(path, candidate))
             return true;
     return false;
 }

@@ -5,6 +5,7 @@
 #include "browser_control.h"
 #include "driver.h"
 #include "exam_server_control.h"
+#include "process_census.h"
 #include "kiosk/browser.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/pin_prompt.h"
@@ -12,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
 
 #include <functional>
 #include <string>
@@ -141,20 +141,11 @@ protected:
         });
     }
 
-    // Processes named as Edge's exe, the stand-in at Edge's path.
+    // Processes named as Edge's exe (the stand-in at Edge's path), once they settle.
     static int BrowsersRunning()
     {
         int n = 0;
-        driver::WaitFor([&] {
-            n = 0;
-            HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-            PROCESSENTRY32W entry{};
-            entry.dwSize = sizeof(entry);
-            for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
-                n += _wcsicmp(entry.szExeFile, L"msedge.exe") == 0;
-            CloseHandle(snapshot);
-            return n == 0;
-        }, 5000);
+        driver::WaitFor([&] { return (n = census::ProcessesNamed(L"msedge.exe")) == 0; }, 5000);
         return n;
     }
 
