@@ -4,7 +4,8 @@
 # that serves as the floor and the bench tool, then prints each figure as the
 # median of RUNS measurements (default 15) beside its floor. Then the exam's
 # start and end latency against the local test server and the stand-in
-# browser (tools/bench/exam_latency.cpp), again beside floors.
+# browser (tools/bench/exam_latency.cpp), again beside floors, and what the
+# lockdown's key rules cost per key event.
 #
 #   bash tools/bench-startup.sh [RUNS]
 set -uo pipefail
@@ -15,11 +16,12 @@ bench_install_packages || { echo "could not install the bench's packages"; exit 
 
 BUILD="$ORVEL_ROOT/build-bench"
 bench_log "building (Release) in $BUILD"
-bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DEXAM_SERVER_HOST=localhost >/dev/null || { echo "build failed"; exit 1; }
+bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DEXAM_SERVER_HOST=localhost -DORVEL_BUILD_BENCH=ON >/dev/null || { echo "build failed"; exit 1; }
 
 bench_init "$(mktemp -d /tmp/orvel-bench.XXXXXX)"
 bench_display 1920 1080 || exit 1
 
+timeout 300 wine "$BUILD/tools/bench/key-rules-bench.exe" </dev/null
 timeout 900 wine "$BUILD/tools/bench/startup-bench.exe" \
   "Z:$BUILD/orvel-cbt.exe" "Z:$BUILD/tools/bench/minimal-window.exe" "$RUNS" </dev/null
 

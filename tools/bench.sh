@@ -37,10 +37,19 @@ bench_build() {  # bench_build BUILD_DIR [extra cmake args...]
   cmake --build "$dir" -j"$(nproc)"
 }
 
-# bench_init RUN_DIR: sets up the run folder and a fresh prefix in it.
+# bench_init RUN_DIR: sets up the run folder and a fresh prefix in it; the
+# folder goes when the shell exits.
 bench_init() {
-  BENCH_RUN=$1
+  bench_join "$1"
+  BENCH_OWNS_RUN=1
   mkdir -p "$BENCH_RUN/tmp"
+}
+
+# bench_join RUN_DIR: works in a run folder that another shell made (and
+# removes): the same prefix, with displays and servers of this shell's own.
+bench_join() {
+  BENCH_RUN=$1
+  BENCH_OWNS_RUN=""
   export WINEPREFIX="$BENCH_RUN/wine" WINEARCH=win64 WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
   export TMPDIR="$BENCH_RUN/tmp"
@@ -57,7 +66,7 @@ bench_cleanup() {
   [ -n "${BENCH_SERVER_PID:-}" ] && kill "$BENCH_SERVER_PID" 2>/dev/null || true
   [ -n "$BENCH_XVFB_PID" ] && kill "$BENCH_XVFB_PID" 2>/dev/null || true
   BENCH_XVFB_PID=""
-  if [ -n "${BENCH_RUN:-}" ] && [ -z "${BENCH_KEEP:-}" ]; then rm -rf "$BENCH_RUN"; fi
+  if [ -n "${BENCH_RUN:-}" ] && [ -n "${BENCH_OWNS_RUN:-}" ] && [ -z "${BENCH_KEEP:-}" ]; then rm -rf "$BENCH_RUN"; fi
 }
 
 # bench_display W H: a new Xvfb of that size (replacing any earlier one) and a
@@ -86,14 +95,20 @@ bench_display() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then bench_make_prefix; fi
   (wineserver -p </dev/null >/dev/null 2>&1 &)
   # Start Wine's services now, detached: started by the first test program
-  # they would hold ctest's output pipe open and stall it.
+  # they would hold ctest's output pipe open and stall it. The same for the
+  # desktop, which Wine would otherwise close after each test program and
+  # start again with the next (tests/support/desktop_keeper.cpp).
   timeout 60 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  if [ -n "${BENCH_DESKTOP_KEEPER:-}" ] && [ -f "$BENCH_DESKTOP_KEEPER" ]; then
+    (wine "$BENCH_DESKTOP_KEEPER" </dev/null >/dev/null 2>&1 &)
+  fi
   bench_log "display $DISPLAY at ${w}x${h}"
 }
 
+# The prefix needs no display: it can be made while something else runs.
 bench_make_prefix() {
   bench_log "making a Wine prefix in $WINEPREFIX"
-  timeout 120 wineboot --init >/dev/null 2>&1
+  DISPLAY="" timeout 120 wineboot --init >/dev/null 2>&1
   timeout 60 wineserver -w
   local fonts="$WINEPREFIX/drive_c/windows/Fonts"
   mkdir -p "$fonts"
@@ -118,7 +133,7 @@ REGEDIT4
 "Auto"="0"
 "Debugger"=""
 REG
-  timeout 60 wine regedit /S "$(winepath -w "$BENCH_RUN/bench.reg" 2>/dev/null)" >/dev/null 2>&1
+  DISPLAY="" timeout 60 wine regedit /S "$(winepath -w "$BENCH_RUN/bench.reg" 2>/dev/null)" >/dev/null 2>&1
   timeout 60 wineserver -w
 }
 

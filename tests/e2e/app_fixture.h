@@ -65,6 +65,26 @@ protected:
         Click(kRules);
         ASSERT_EQ(TakeBox(L"Ketentuan Keamanan Ujian", 5000).substr(0, 1), L"\u2022");
     }
+    // Proves that the program has handled every message posted to its
+    // windows before the call, whatever loop it is in (its own, a box's, the
+    // PIN prompt's): the messages of a thread are handled in turn, and the
+    // effect of one posted to the name field can be read back (its length
+    // limit, which nothing else uses). The way to see that something posted
+    // did NOT happen.
+    bool HandledWhatWasPosted() const
+    {
+        const auto limit = [&] {
+            DWORD_PTR got = 0;
+            SendMessageTimeoutW(Item(kName), EM_GETLIMITTEXT, 0, 0, SMTO_ABORTIFHUNG, 5000, &got);
+            return got;
+        };
+        const DWORD_PTR before = limit();
+        const DWORD_PTR marker = before == 30000 ? 29999 : 30000;
+        PostMessageW(Item(kName), EM_SETLIMITTEXT, marker, 0);
+        const bool handled = driver::WaitFor([&] { return limit() == marker; }, 10000);
+        PostMessageW(Item(kName), EM_SETLIMITTEXT, before, 0);
+        return handled;
+    }
 
     driver::App app;
     DWORD pid = 0;

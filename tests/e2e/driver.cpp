@@ -199,8 +199,25 @@ bool WaitForFocus(HWND top, HWND expected, DWORD timeoutMs)
 
 bool BringToFront(HWND top)
 {
-    SetForegroundWindow(top);
-    return WaitFor([&] { return GetForegroundWindow() == top; }, 3000);
+    // Under Wine the X focus change that follows reaches each program when
+    // it next looks at its events: the one that lost the foreground may then
+    // hand it to the desktop. Put the window in front until it stays there
+    // once that program and this thread have handled their events.
+    const ULONGLONG end = GetTickCount64() + 5000;
+    while (GetTickCount64() < end) {
+        const HWND previous = GetForegroundWindow();
+        if (previous != top && !SetForegroundWindow(top))
+            Sleep(15);
+        HandleOwnMessages();
+        if (previous && previous != top) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(previous, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+        }
+        HandleOwnMessages();
+        if (GetForegroundWindow() == top && previous == top)
+            return true;
+    }
+    return false;
 }
 
 namespace {
@@ -250,24 +267,35 @@ void ClickWindow(HWND window)
 {
     RECT r{};
     GetWindowRect(window, &r);
+    const POINT target{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
     const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    const LONG x = ((r.left + r.right) / 2) * 65535 / (w - 1);
-    const LONG y = ((r.top + r.bottom) / 2) * 65535 / (h - 1);
     INPUT in[3] = {};
     for (auto& i : in) {
         i.type = INPUT_MOUSE;
-        i.mi.dx = x;
-        i.mi.dy = y;
+        i.mi.dx = (target.x * 65535 + (w - 1) / 2) / (w - 1);
+        i.mi.dy = (target.y * 65535 + (h - 1) / 2) / (h - 1);
     }
     in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
     in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
     SendInput(1, in, sizeof(INPUT));
     // Under Wine a press right after the move can go where the pointer was
-    // before it: let the move land first.
-    Sleep(100);
+    // before it: press only once the pointer is there.
+    WaitFor([&] {
+        POINT at{};
+        return GetCursorPos(&at) && at.x == target.x && at.y == target.y;
+    }, 3000);
     SendInput(2, in + 1, sizeof(INPUT));
+}
+
+void HandleOwnMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
 }
 
 HWND OwnerOf(HWND window)

@@ -55,7 +55,10 @@ RECT RectInParent(HWND child);
 HWND FocusOf(HWND top);
 // Waits until the focus in top's thread is on `expected`.
 bool WaitForFocus(HWND top, HWND expected, DWORD timeoutMs = 3000);
+// Puts the window in front and waits until it stays there.
 bool BringToFront(HWND top);
+// Handles the window messages of the calling thread that are waiting.
+void HandleOwnMessages();
 
 // Real key strokes through the system's input queue.
 void PressKey(WORD vk, bool shift = false);

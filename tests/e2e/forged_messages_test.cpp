@@ -34,17 +34,19 @@ TEST_F(ForgedMessages, AreIgnoredWhenNothingAwaitsThemAndDuringAVerification)
     // While a verification waits for a slow server: the button stays waiting.
     server::Answer slow;
     slow.body = R"({"ok":true,"formUrl":"https://localhost/demo/form","proctorPin":"2468"})";
-    slow.delayMs = 2500;
+    slow.holdUntil = "release-forged";
     server::SetAnswers({{"/api/exam/verify", slow}});
     FillAndStart(L"Budi Santoso", L"5A", L"ABC123");
     ASSERT_TRUE(driver::WaitFor([&] { return !IsWindowEnabled(Item(kStart)); }, 3000));
+    ASSERT_EQ(server::WaitForRequests("/api/exam/verify", 1, 5000).size(), 1u);
     ForgeAll();
     Click(kStart);  // a click on the disabled button, posted: no second verification
-    EXPECT_FALSE(driver::WaitFor([&] { return IsWindowEnabled(Item(kStart)) != 0; }, 1000))
-        << "still waiting for the real answer";
+    EXPECT_TRUE(HandledWhatWasPosted());
+    EXPECT_FALSE(IsWindowEnabled(Item(kStart))) << "still waiting for the real answer";
     EXPECT_TRUE(browser::Launches().empty());
 
     // The real answer still starts the exam, once.
+    server::Release("release-forged");
     const auto launches = browser::WaitForLaunches(1, 10000);
     ASSERT_EQ(launches.size(), 1u);
     HWND bar = driver::WaitForTopWindow(pid, L"CBTControlBar", nullptr, 10000);
@@ -54,7 +56,8 @@ TEST_F(ForgedMessages, AreIgnoredWhenNothingAwaitsThemAndDuringAVerification)
     // During the exam a forged result or start press changes nothing either.
     Forge(kVerifyResult, 1, static_cast<LPARAM>(0x7FFE12345670));
     PostMessageW(app.main, WM_COMMAND, kStart, 0);
-    probe::Pump(1500);
+    EXPECT_TRUE(HandledWhatWasPosted());
+    EXPECT_TRUE(StartButtonIdle()) << "no verification started";
     EXPECT_EQ(browser::Launches().size(), 1u) << "no second browser";
     EXPECT_EQ(server::RequestsTo("/api/exam/verify").size(), 1u) << "no second verification";
     EXPECT_TRUE(IsWindow(bar));

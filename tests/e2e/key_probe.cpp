@@ -6,8 +6,9 @@ namespace probe {
 
 namespace {
 
-constexpr WORD kMarker = VK_F9;  // passes every rule
-std::vector<KeyEvent>* g_events = nullptr;
+constexpr WORD kMarker = VK_F8;  // passes every rule
+constexpr wchar_t kPlainClass[] = L"OrvelDriverProbe";
+constexpr wchar_t kCoverClass[] = L"OrvelDriverCover";
 
 WORD Fold(WORD vk)
 {
@@ -19,6 +20,11 @@ WORD Fold(WORD vk)
     }
 }
 
+KeyProbe* ProbeOf(HWND window)
+{
+    return reinterpret_cast<KeyProbe*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -26,14 +32,24 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_SYSKEYDOWN:
     case WM_KEYUP:
     case WM_SYSKEYUP:
-        if (g_events)
-            g_events->push_back({message == WM_KEYDOWN || message == WM_SYSKEYDOWN, Fold(static_cast<WORD>(wParam))});
+        if (KeyProbe* probe = ProbeOf(window))
+            probe->events_.push_back({message == WM_KEYDOWN || message == WM_SYSKEYDOWN, Fold(static_cast<WORD>(wParam))});
         return 0;  // no menu mode, no Alt+F4 close
     case WM_CLOSE:
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }
+}
+
+void Register(const wchar_t* cls)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ProbeProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    wc.lpszClassName = cls;
+    RegisterClassW(&wc);  // a second probe finds it registered
 }
 
 }  // namespace
@@ -49,43 +65,70 @@ std::wstring Describe(const std::vector<KeyEvent>& events)
     return out;
 }
 
-KeyProbe::KeyProbe(const wchar_t* cls, DWORD exStyle)
+KeyProbe::KeyProbe(Kind kind)
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ProbeProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
-    wc.lpszClassName = cls;
-    RegisterClassW(&wc);  // a second probe finds it registered
-    window_ = CreateWindowExW(exStyle, cls, L"Driver probe", WS_POPUP | WS_CAPTION | WS_VISIBLE, 60, 200, 420, 220,
-                              nullptr, nullptr, wc.hInstance, nullptr);
-    Pump(50);
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    switch (kind) {
+    case Kind::Plain:
+        Register(kPlainClass);
+        window_ = CreateWindowExW(0, kPlainClass, L"Driver probe", WS_POPUP | WS_CAPTION, 60, 200, 420, 220, nullptr,
+                                  nullptr, instance, nullptr);
+        break;
+    case Kind::Dialog:
+        // The system's dialog class, its keys taken before its own procedure.
+        window_ = CreateWindowExW(0, L"#32770", L"Driver dialog probe", WS_POPUP | WS_CAPTION, 60, 200, 420, 220,
+                                  nullptr, nullptr, instance, nullptr);
+        dialogProc_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProbeProc)));
+        break;
+    case Kind::Cover:
+        Register(kCoverClass);
+        window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, kCoverClass, L"Driver cover",
+                                  WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
+        break;
+    }
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ShowWindow(window_, kind == Kind::Cover ? SW_SHOWNA : SW_SHOW);
+    Pump(0);
 }
 
 KeyProbe::~KeyProbe()
 {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    if (dialogProc_)
+        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialogProc_));
     DestroyWindow(window_);
-    Pump(20);
+    Pump(0);
 }
 
 std::vector<KeyEvent> KeyProbe::Deliver(const std::vector<INPUT>& inputs, DWORD timeoutMs)
 {
     Pump(0);  // strokes typed earlier, while the window was in front, are not this call's
-    std::vector<KeyEvent> events;
-    g_events = &events;
+    events_.clear();
+    return ThroughMarker(inputs, timeoutMs);
+}
+
+std::vector<KeyEvent> KeyProbe::Received(DWORD timeoutMs)
+{
+    return ThroughMarker({}, timeoutMs);
+}
+
+std::vector<KeyEvent> KeyProbe::ThroughMarker(const std::vector<INPUT>& inputs, DWORD timeoutMs)
+{
     std::vector<INPUT> all = inputs;
     for (const INPUT& marker : driver::Chord({kMarker}))
         all.push_back(marker);
     // All at once: faster than any fingers, so the hook cannot lean on a key
     // state that lags behind the strokes.
     SendInput(static_cast<UINT>(all.size()), all.data(), sizeof(INPUT));
-    const KeyEvent markerUp{false, kMarker};
+    const KeyEvent markerDown{true, kMarker}, markerUp{false, kMarker};
     driver::WaitFor([&] {
         Pump(0);
-        return !events.empty() && events.back() == markerUp;
+        return !events_.empty() && events_.back() == markerUp;
     }, timeoutMs);
-    g_events = nullptr;
-    if (events.size() >= 2 && events.back() == markerUp && events[events.size() - 2] == KeyEvent{true, kMarker})
+    std::vector<KeyEvent> events;
+    events.swap(events_);
+    if (events.size() >= 2 && events.back() == markerUp && events[events.size() - 2] == markerDown)
         events.resize(events.size() - 2);
     else
         events.push_back({true, 0xFFFF});  // the marker never came: make it show

@@ -16,9 +16,15 @@ struct KeyEvent {
 };
 std::wstring Describe(const std::vector<KeyEvent>& events);
 
+// A plain window counts as leaving the exam when it is in front; a window of
+// the dialog class "#32770" never does, so keys can be tried in front of the
+// exam without a violation being reported. A cover is shown without taking
+// the foreground.
+enum class Kind { Plain, Dialog, Cover };
+
 class KeyProbe {
 public:
-    explicit KeyProbe(const wchar_t* cls = L"OrvelDriverProbe", DWORD exStyle = 0);
+    explicit KeyProbe(Kind kind = Kind::Plain);
     ~KeyProbe();
     KeyProbe(const KeyProbe&) = delete;
     KeyProbe& operator=(const KeyProbe&) = delete;
@@ -28,9 +34,17 @@ public:
     // message that reached the window before the marker did. Input is handled
     // in order, so whatever was let through has arrived by then.
     std::vector<KeyEvent> Deliver(const std::vector<INPUT>& inputs, DWORD timeoutMs = 5000);
+    // Every key message that reached the window since the last Deliver or
+    // Received, through a marker stroke of its own (the window must be in front).
+    std::vector<KeyEvent> Received(DWORD timeoutMs = 5000);
+
+    std::vector<KeyEvent> events_;  // all that arrived, for the window procedure
 
 private:
+    std::vector<KeyEvent> ThroughMarker(const std::vector<INPUT>& inputs, DWORD timeoutMs);
+
     HWND window_ = nullptr;
+    WNDPROC dialogProc_ = nullptr;
 };
 
 // Handles the driver thread's window messages for a while.

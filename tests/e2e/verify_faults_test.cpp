@@ -51,17 +51,17 @@ TEST_F(VerifyFaults, EachFaultEndsInABoxAndTheButtonBack)
     server::Answer big = with("{\"pad\":\"" + std::string(10u << 20, 'a') + "\",\"ok\":false,\"error\":\"Balasan besar.\"}");
     server::Answer stalls = with(refusal);
     stalls.cutAfter = half;
-    stalls.stallMs = 10000;
+    stalls.stallMs = 2000;
     server::Answer cut = with(refusal);
     cut.cutAfter = half;
     server::Answer silent;
     silent.close = true;
-    silent.delayMs = 10000;
+    silent.delayMs = 2000;
 
     const Row rows[] = {
         {"a reply of 10 MB", big, "good", L"Verifikasi Gagal", L"Balasan besar."},
         // Half a reply is no reply: half a form address must never be opened.
-        {"a reply that stalls half-way, closed after 10 s", stalls, "good", L"Verifikasi Gagal", kNoConnection},
+        {"a reply that stalls half-way, closed after 2 s", stalls, "good", L"Verifikasi Gagal", kNoConnection},
         {"a connection closed half-way", cut, "good", L"Verifikasi Gagal", kNoConnection},
         {"invalid UTF-8 in \"error\"", with("{\"ok\":false,\"error\":\"Token \xff\xfe salah \xc3\"}"), "good",
          L"Verifikasi Gagal", L"Token \ufffd\ufffd salah \ufffd"},
@@ -83,7 +83,7 @@ TEST_F(VerifyFaults, EachFaultEndsInABoxAndTheButtonBack)
              return a;
          }(), "good", L"Verifikasi Gagal", kNoConnection},
         {"an untrusted certificate", with(refusal), "untrusted", L"Verifikasi Gagal", kNoConnection},
-        {"a silent server, closing after 10 s", silent, "good", L"Verifikasi Gagal", kNoConnection},
+        {"a silent server, closing after 2 s", silent, "good", L"Verifikasi Gagal", kNoConnection},
     };
     std::printf("| fault | what the student sees | seconds to the box |\n|---|---|---|\n");
     for (const Row& row : rows) {

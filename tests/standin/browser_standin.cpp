@@ -8,6 +8,8 @@
 //                               raw UTF-16LE (no BOM, no terminator), and one line
 //                               "<pid>\t<command line>\n" (UTF-8) in launches.log
 //   ORVEL_STANDIN_FETCH=1       fetch the form address over HTTPS and show its text
+//   ORVEL_STANDIN_CLASS=<name>  the window's class instead of "Chrome_WidgetWin_1"
+//                               (a browser's own window of another kind)
 //   ORVEL_STANDIN_CHROMIUM=<script>
 //                               no window of its own: start Linux Chromium on the form
 //                               address through that script (tools/chromium-standin.sh,
@@ -380,7 +382,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = L"Chrome_WidgetWin_1";
+    std::wstring windowClass = Env(L"ORVEL_STANDIN_CLASS");
+    if (windowClass.empty())
+        windowClass = L"Chrome_WidgetWin_1";
+    wc.lpszClassName = windowClass.c_str();
     if (!RegisterClassExW(&wc))
         return 1;
     g_headFont = Font(30, FW_SEMIBOLD);

@@ -548,7 +548,7 @@ TEST_F(Look, WhileVerifyingTheDisabledButtonKeepsItsLookWithTheNewCaption)
     server::Reset();
     server::Answer slow;
     slow.body = R"({"ok":false,"error":"Lambat"})";
-    slow.delayMs = 4000;
+    slow.holdUntil = "release-look";  // the answer waits until the test has looked
     server::SetAnswers({{"/api/exam/verify", slow}});
     ASSERT_NO_FATAL_FAILURE(Open(driver::AppPath()));
     const int restWidth = MeasureText(shot, Around(start, -3), kWhite, 255).inkBox.Width();
@@ -569,6 +569,7 @@ TEST_F(Look, WhileVerifyingTheDisabledButtonKeepsItsLookWithTheNewCaption)
     }
     EXPECT_FALSE(IsWindowEnabled(button)) << "the answer is still on its way";
 
+    server::Release("release-look");
     HWND box = driver::WaitForMessageBox(app.pi.dwProcessId, L"Verifikasi Gagal", 10000);
     ASSERT_NE(box, nullptr);
     driver::PressBoxButton(box, IDOK);
