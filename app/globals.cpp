@@ -14,6 +14,7 @@ Gdiplus::Image* g_bgImage = nullptr;
 
 HHOOK g_hKeyHook = nullptr;
 PROCESS_INFORMATION g_browserProc = {};
+HANDLE g_hBrowserJob = nullptr;
 std::atomic<bool> g_examActive{false};
 int g_violationCount = 0;
 DWORD g_lastViolationTick = 0;

@@ -38,6 +38,11 @@ extern Gdiplus::Image* g_bgImage;
 // Kiosk session.
 extern HHOOK g_hKeyHook;
 extern PROCESS_INFORMATION g_browserProc;
+// The job the browser runs in, ended with it; the system ends it (and the
+// browser with everything it started) when this program ends in any way,
+// killed from Task Manager included. Null when no browser runs or the
+// system would not put it in a job.
+extern HANDLE g_hBrowserJob;
 extern std::atomic<bool> g_examActive;
 extern int g_violationCount;
 extern DWORD g_lastViolationTick;

@@ -3,12 +3,18 @@
 #include "app/globals.h"
 #include "app/window_size.h"
 #include "app/window_classes.h"
+#include "net/events.h"
 #include "ui/gdiplus_inc.h"
 #include "ui/paint.h"
 
 #include <commctrl.h>
 
 namespace {
+
+// How long the end of the program waits for reports still queued or on their
+// way (the last violation, above all): long enough for a server that
+// answers, short enough that a hung request cannot hold the program.
+constexpr DWORD kReportsAtExitWaitMs = 5000;
 
 HWND CreateStartScreen(HINSTANCE instance)
 {
@@ -51,6 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         ShowWindow(g_hMainWnd, showCommand);
         UpdateWindow(g_hMainWnd);
         exitCode = RunMessageLoop();
+        WaitForQueuedReports(kReportsAtExitWaitMs);
     }
 
     delete g_bgImage;

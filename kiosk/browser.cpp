@@ -12,6 +12,26 @@
 
 namespace {
 
+// A job that ends the browser, and all it starts, once its last handle
+// closes: when TerminateBrowser closes it, or when this program ends however
+// it ends. The browser's own helpers that ask to leave the job may. Null when
+// the system will not (an old Windows, or this program in a job that allows
+// no other).
+HANDLE PutInKillOnCloseJob(HANDLE process)
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
+        !AssignProcessToJobObject(job, process)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
 std::wstring ProfileFolder()
 {
     wchar_t temp[260] = {};
@@ -45,12 +65,15 @@ void StartExamInKiosk()
     g_browserProc = PROCESS_INFORMATION{};
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    // Suspended until it is in its job, so that nothing it starts escapes.
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &g_browserProc)) {
         g_browserProc = PROCESS_INFORMATION{};
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
+    g_hBrowserJob = PutInKillOnCloseJob(g_browserProc.hProcess);  // without it the exam goes on
+    ResumeThread(g_browserProc.hThread);
 
     g_examActive.exchange(true);
     g_violationCount = 0;

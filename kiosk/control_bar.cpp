@@ -6,12 +6,14 @@
 #include "kiosk/session.h"
 #include "net/events.h"
 #include "res/resource.h"
+#include "ui/report_wait.h"
 
 namespace {
 
 constexpr int kBarWidth = 274, kBarHeight = 42, kBarRightGap = 280, kBarTop = 8;
 constexpr int kButtonWidth = 125, kButtonHeight = 28, kButtonTop = 6;
 constexpr int kFinishLeft = 8, kProctorLeft = 140;
+constexpr DWORD kFinishReportWaitMs = 10000;
 
 void MakeButton(HWND bar, const wchar_t* text, int left, int id)
 {
@@ -34,9 +36,16 @@ void OnFinish(HWND bar)
                                    MB_YESNO | MB_ICONQUESTION | MB_TOPMOST);
     if (answer != IDYES || !StillThisExam(bar))
         return;
-    SendExamEventAsync("FINISH", kEventFinishDetail);
+    const ReportId finish = SendExamEventAsync("FINISH", kEventFinishDetail);
     StopExamAndRestore();  // destroys this bar
-    MessageBoxW(g_hMainWnd, kTextFinished, kCaptionFinished, MB_ICONINFORMATION);
+    // The student is told that the proctor has heard only once it is so.
+    const bool delivered = WaitForReportOnStartScreen(finish, kFinishReportWaitMs);
+    if (!IsWindow(g_hMainWnd))
+        return;  // the program was closed meanwhile
+    if (delivered)
+        MessageBoxW(g_hMainWnd, kTextFinished, kCaptionFinished, MB_ICONINFORMATION);
+    else
+        MessageBoxW(g_hMainWnd, kTextFinishedNotReported, kCaptionFinished, MB_ICONWARNING);
 }
 
 void OnProctor(HWND bar)

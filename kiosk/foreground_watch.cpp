@@ -1,9 +1,10 @@
 #include "kiosk/foreground_watch.h"
 
 #include "app/globals.h"
+#include "kiosk/keyboard_hook.h"
 #include "kiosk/session.h"
+#include "kiosk/violation_report.h"
 #include "kiosk/watch_rules.h"
-#include "net/events.h"
 #include "net/text.h"
 
 #include <optional>
@@ -61,9 +62,13 @@ void OnWatchTick()
     if (!g_examActive.load())
         return;
     if (BrowserHasExited()) {
-        StopExamAndRestore();  // no event, no message: the start screen just returns
+        // Closed with the browser's own keys or crashed: the proctor hears of
+        // it; the student sees the start screen come back, no message.
+        ReportViolation(ViolationKind::BrowserClosed);
+        StopExamAndRestore();
         return;
     }
+    RefreshKioskHook();
     if (g_hBarWnd)
         SetWindowPos(g_hBarWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (!IsForeignWindow(ReadForeground()))
@@ -72,6 +77,5 @@ void OnWatchTick()
     if (!ViolationSpacingElapsed(now, g_lastViolationTick))
         return;
     g_lastViolationTick = now;
-    ++g_violationCount;
-    SendExamEventAsync("VIOLATION", ViolationDetail(g_violationCount));
+    ReportViolation(ViolationKind::SwitchedAway);
 }

@@ -1,68 +1,160 @@
 #include "kiosk/key_rules.h"
 
-KeyAction DecideKey(bool examActive, const KeyStroke& key)
-{
-    if (!examActive)
-        return KeyAction::Pass;
-    if (key.alt && key.ctrl && key.vk == vk::kP) {
-        // Both halves are swallowed; only a key-down (repeats included) asks.
-        const bool down = key.message == vk::kKeyDown || key.message == vk::kSysKeyDown;
-        return down ? KeyAction::ProctorRequest : KeyAction::Swallow;
-    }
-    switch (key.vk) {
-    case vk::kLeftWin:
-    case vk::kRightWin:
-    case vk::kSnapshot:
-    case vk::kF11:
-    case vk::kF12:
-        return KeyAction::Swallow;
-    case vk::kTab:
-    case vk::kF4:
-        return key.alt ? KeyAction::Swallow : KeyAction::Pass;
-    case vk::kEscape:
-        return key.alt || key.ctrl ? KeyAction::Swallow : KeyAction::Pass;
-    default:
-        return KeyAction::Pass;
-    }
-}
+#include <algorithm>
+#include <span>
 
 namespace {
 
-bool HighBit(std::int16_t state)
+using namespace vk;
+
+// Which modifiers a rule asks for. Shift plays no part in any rule.
+enum class When {
+    Always,
+    AltHeld,          // Ctrl may be held too
+    CtrlWithoutAlt,
+    AltWithoutCtrl,
+    CtrlAndAlt,       // also how AltGr arrives
+};
+
+// The keys of the rules below.
+constexpr std::uint32_t kProctorKey[] = {kP};
+constexpr std::uint32_t kToTheSystem[] = {kLeftWin, kRightWin, kSnapshot, kF11, kF12};
+constexpr std::uint32_t kWithAltToTheSystem[] = {kEscape, kTab, kF4};
+constexpr std::uint32_t kWithCtrlToTheSystem[] = {kEscape};
+constexpr std::uint32_t kBrowserKeys[] = {kF1, kF6, kF7, kF9, kF10, kApps, kBrowserSearch, kBrowserFavorites,
+                                          kBrowserHome, kLaunchMail, kLaunchMediaSelect, kLaunchApp1, kLaunchApp2};
+constexpr std::uint32_t kCtrlAllowed[] = {
+    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
+    kA, kC, kV, kX, kY, kZ, kF,
+    kLeft, kUp, kRight, kDown, kHome, kEnd, kPrior, kNext,
+    kBack, kDelete, kInsert, kReturn, kSpace, kTab,
+    0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39,
+    0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69,
+    kOemPlus, kOemMinus, kAdd, kSubtract,
+};
+constexpr std::uint32_t kAltAllowed[] = {
+    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
+    kLeft, kUp, kRight, kDown,
+    0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69,
+};
+
+struct Rule {
+    When when;
+    bool allBut;  // the rule takes every key except the ones listed
+    std::span<const std::uint32_t> keys;
+    KeyAction action;
+};
+
+// During an exam, top to bottom, the first rule that matches decides; a key
+// no rule takes passes. The allow-lists are short on purpose: browsers gain
+// new shortcuts every year, and a web form needs only these.
+constexpr Rule kRules[] = {
+    // The proctor's shortcut (swallowed on key-up too; only a key-down asks).
+    {When::CtrlAndAlt, false, kProctorKey, KeyAction::ProctorRequest},
+    // Ways out of the browser to the system: the Windows keys, PrintScreen,
+    // F11, F12, Alt+Esc, Alt+Tab, Alt+F4, Ctrl+Esc.
+    {When::Always, false, kToTheSystem, KeyAction::Swallow},
+    {When::AltHeld, false, kWithAltToTheSystem, KeyAction::Swallow},
+    {When::CtrlWithoutAlt, false, kWithCtrlToTheSystem, KeyAction::Swallow},
+    // The browser's help, caret browsing, focus cycling, menus, context menu
+    // and the keyboard's launch keys, whatever the modifiers.
+    {When::Always, false, kBrowserKeys, KeyAction::Swallow},
+    // Ctrl: editing, find in the page, moving, going back to the exam's tab,
+    // digits and zoom; every other Ctrl shortcut (close, new window, new tab,
+    // open, print, save, developer tools, ...) is swallowed.
+    {When::CtrlWithoutAlt, true, kCtrlAllowed, KeyAction::Swallow},
+    // Alt: back and forward, opening a list, a character by its Alt code.
+    {When::AltWithoutCtrl, true, kAltAllowed, KeyAction::Swallow},
+    // Ctrl and Alt together (AltGr too) pass, past the rows above.
+};
+
+bool Applies(When when, bool alt, bool ctrl)
 {
-    return (static_cast<std::uint16_t>(state) & 0x8000) != 0;
+    switch (when) {
+    case When::Always: return true;
+    case When::AltHeld: return alt;
+    case When::CtrlWithoutAlt: return ctrl && !alt;
+    case When::AltWithoutCtrl: return alt && !ctrl;
+    case When::CtrlAndAlt: return alt && ctrl;
+    }
+    return false;
+}
+
+bool IsKeyDown(std::uint32_t message)
+{
+    return message == kKeyDown || message == kSysKeyDown;
 }
 
 }  // namespace
 
-HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vkCode, std::uint32_t message)
+KeyAction DecideKey(bool examActive, const KeyStroke& key)
+{
+    if (!examActive)
+        return KeyAction::Pass;
+    for (const Rule& rule : kRules) {
+        if (!Applies(rule.when, key.alt, key.ctrl))
+            continue;
+        const bool listed = std::find(rule.keys.begin(), rule.keys.end(), key.vk) != rule.keys.end();
+        if (listed == rule.allBut)
+            continue;
+        if (rule.action == KeyAction::ProctorRequest && !IsKeyDown(key.message))
+            return KeyAction::Swallow;
+        return rule.action;
+    }
+    return KeyAction::Pass;
+}
+
+bool IsKeyStateDown(std::int16_t state)
+{
+    return (static_cast<std::uint16_t>(state) & 0x8000) != 0;
+}
+
+HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vkCode, std::uint32_t message, std::uint32_t nowTick)
 {
     bool down;
-    if (message == vk::kKeyDown || message == vk::kSysKeyDown)
+    if (message == kKeyDown || message == kSysKeyDown)
         down = true;
-    else if (message == vk::kKeyUp || message == vk::kSysKeyUp)
+    else if (message == kKeyUp || message == kSysKeyUp)
         down = false;
     else
         return held;
+    HeldSide* side = nullptr;
     switch (vkCode) {
-    case vk::kMenu:  // injected input may name the key without its side
-    case vk::kLeftMenu: held.leftAlt = down; break;
-    case vk::kRightMenu: held.rightAlt = down; break;
-    case vk::kControl:
-    case vk::kLeftControl: held.leftCtrl = down; break;
-    case vk::kRightControl: held.rightCtrl = down; break;
-    default: break;
+    case kMenu:  // injected input may name the key without its side
+    case kLeftMenu: side = &held.leftAlt; break;
+    case kRightMenu: side = &held.rightAlt; break;
+    case kControl:
+    case kLeftControl: side = &held.leftCtrl; break;
+    case kRightControl: side = &held.rightCtrl; break;
+    default: return held;
     }
+    side->down = down;
+    if (down)
+        side->since = nowTick;
+    return held;
+}
+
+HeldKeys ReconcileHeldKeys(HeldKeys held, SidesDown system, std::uint32_t nowTick)
+{
+    auto reconcile = [nowTick](HeldSide& side, bool systemDown) {
+        // Unsigned difference: harmless across the tick count's wrap.
+        if (side.down && !systemDown && static_cast<std::uint32_t>(nowTick - side.since) > kHeldKeyLagMs)
+            side.down = false;
+    };
+    reconcile(held.leftAlt, system.leftAlt);
+    reconcile(held.rightAlt, system.rightAlt);
+    reconcile(held.leftCtrl, system.leftCtrl);
+    reconcile(held.rightCtrl, system.rightCtrl);
     return held;
 }
 
 bool IsAltDown(std::uint32_t recordFlags, std::int16_t asyncMenuState, bool seenHeld)
 {
     constexpr std::uint32_t kAltDownFlag = 0x20;  // LLKHF_ALTDOWN
-    return (recordFlags & kAltDownFlag) != 0 || HighBit(asyncMenuState) || seenHeld;
+    return (recordFlags & kAltDownFlag) != 0 || IsKeyStateDown(asyncMenuState) || seenHeld;
 }
 
 bool IsCtrlDown(std::int16_t asyncControlState, bool seenHeld)
 {
-    return HighBit(asyncControlState) || seenHeld;
+    return IsKeyStateDown(asyncControlState) || seenHeld;
 }

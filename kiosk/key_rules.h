@@ -13,11 +13,18 @@ enum class KeyAction {
 // Virtual-key codes and keyboard messages the rules look at (the values of
 // the Windows headers, which this file does not include).
 namespace vk {
-inline constexpr std::uint32_t kControl = 0x11, kMenu = 0x12, kLeftControl = 0xA2, kRightControl = 0xA3,
-                               kLeftMenu = 0xA4, kRightMenu = 0xA5;
-inline constexpr std::uint32_t kTab = 0x09, kEscape = 0x1B, kSnapshot = 0x2C, kP = 0x50,
-                               kLeftWin = 0x5B, kRightWin = 0x5C, kF4 = 0x73, kF11 = 0x7A,
-                               kF12 = 0x7B;
+inline constexpr std::uint32_t kBack = 0x08, kTab = 0x09, kReturn = 0x0D, kShift = 0x10, kControl = 0x11,
+                               kMenu = 0x12, kEscape = 0x1B, kSpace = 0x20, kPrior = 0x21, kNext = 0x22,
+                               kEnd = 0x23, kHome = 0x24, kLeft = 0x25, kUp = 0x26, kRight = 0x27, kDown = 0x28,
+                               kSnapshot = 0x2C, kInsert = 0x2D, kDelete = 0x2E, k0 = 0x30, k9 = 0x39, kA = 0x41,
+                               kC = 0x43, kF = 0x46, kP = 0x50, kV = 0x56, kX = 0x58, kY = 0x59, kZ = 0x5A,
+                               kLeftWin = 0x5B, kRightWin = 0x5C, kApps = 0x5D, kNumpad0 = 0x60, kNumpad9 = 0x69,
+                               kAdd = 0x6B, kSubtract = 0x6D, kF1 = 0x70, kF4 = 0x73, kF6 = 0x75, kF7 = 0x76,
+                               kF9 = 0x78, kF10 = 0x79, kF11 = 0x7A, kF12 = 0x7B, kLeftShift = 0xA0,
+                               kRightShift = 0xA1, kLeftControl = 0xA2, kRightControl = 0xA3, kLeftMenu = 0xA4,
+                               kRightMenu = 0xA5, kBrowserSearch = 0xAA, kBrowserFavorites = 0xAB,
+                               kBrowserHome = 0xAC, kLaunchMail = 0xB4, kLaunchMediaSelect = 0xB5,
+                               kLaunchApp1 = 0xB6, kLaunchApp2 = 0xB7, kOemPlus = 0xBB, kOemMinus = 0xBD;
 inline constexpr std::uint32_t kKeyDown = 0x0100, kKeyUp = 0x0101, kSysKeyDown = 0x0104,
                                kSysKeyUp = 0x0105;
 }  // namespace vk
@@ -29,17 +36,39 @@ struct KeyStroke {
     bool ctrl = false;
 };
 
-// The lockdown's verdict on one key event. Outside an exam every key passes.
+// The lockdown's verdict on one key event. Outside an exam every key passes;
+// during one, the rules of key_rules.cpp, first match wins.
 KeyAction DecideKey(bool examActive, const KeyStroke& key);
+
+// One Alt or Ctrl key as the hook has seen it: down, and since when (the
+// tick count of its last key-down, repeats included).
+struct HeldSide {
+    bool down = false;
+    std::uint32_t since = 0;
+};
 
 // The Alt and Ctrl keys (left and right apart) that the hook has itself seen
 // go down and not yet come up.
 struct HeldKeys {
-    bool leftAlt = false, rightAlt = false, leftCtrl = false, rightCtrl = false;
-    bool Alt() const { return leftAlt || rightAlt; }
-    bool Ctrl() const { return leftCtrl || rightCtrl; }
+    HeldSide leftAlt, rightAlt, leftCtrl, rightCtrl;
+    bool Alt() const { return leftAlt.down || rightAlt.down; }
+    bool Ctrl() const { return leftCtrl.down || rightCtrl.down; }
 };
-HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vk, std::uint32_t message);
+HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vk, std::uint32_t message, std::uint32_t nowTick);
+
+// What the system says of each side's own key (VK_LMENU, VK_RMENU,
+// VK_LCONTROL, VK_RCONTROL): true when it is down.
+struct SidesDown {
+    bool leftAlt = false, rightAlt = false, leftCtrl = false, rightCtrl = false;
+};
+
+// Forgets a side the hook believes held when the system says its key is up
+// and the hook saw it go down more than kHeldKeyLagMs ago: a key-up the hook
+// never saw (the secure screen of Ctrl+Alt+Del takes it) would otherwise keep
+// Alt or Ctrl "held" for the rest of the exam. A key that went down only just
+// now may still read as up (Wine's key state lags up to 50 ms behind).
+inline constexpr std::uint32_t kHeldKeyLagMs = 500;
+HeldKeys ReconcileHeldKeys(HeldKeys held, SidesDown system, std::uint32_t nowTick);
 
 // Alt is held when the hook record's LLKHF_ALTDOWN flag (0x20) says so, when
 // the asynchronous state of VK_MENU has its high bit set, or when the hook saw
@@ -50,3 +79,5 @@ HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vk, std::uint32_t message);
 bool IsAltDown(std::uint32_t recordFlags, std::int16_t asyncMenuState, bool seenHeld);
 // Ctrl: its asynchronous state, or the hook saw it go down.
 bool IsCtrlDown(std::int16_t asyncControlState, bool seenHeld);
+// The high bit of a GetAsyncKeyState answer: the key is down.
+bool IsKeyStateDown(std::int16_t asyncState);

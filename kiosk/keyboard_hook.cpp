@@ -5,8 +5,14 @@
 
 namespace {
 
-// What the hook has seen of Alt and Ctrl since it was installed.
+// What the hook has seen of Alt and Ctrl since the exam's first install; a
+// fresh hook put in place of the old one keeps it.
 HeldKeys g_heldKeys;
+
+HHOOK NewHook()
+{
+    return SetWindowsHookExW(WH_KEYBOARD_LL, LowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
+}
 
 }  // namespace
 
@@ -14,7 +20,7 @@ void InstallKioskHook()
 {
     if (!g_hKeyHook) {
         g_heldKeys = {};
-        g_hKeyHook = SetWindowsHookExW(WH_KEYBOARD_LL, LowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
+        g_hKeyHook = NewHook();
     }
 }
 
@@ -26,13 +32,32 @@ void RemoveKioskHook()
     }
 }
 
+void RefreshKioskHook()
+{
+    SidesDown system;
+    system.leftAlt = IsKeyStateDown(GetAsyncKeyState(VK_LMENU));
+    system.rightAlt = IsKeyStateDown(GetAsyncKeyState(VK_RMENU));
+    system.leftCtrl = IsKeyStateDown(GetAsyncKeyState(VK_LCONTROL));
+    system.rightCtrl = IsKeyStateDown(GetAsyncKeyState(VK_RCONTROL));
+    g_heldKeys = ReconcileHeldKeys(g_heldKeys, system, GetTickCount());
+
+    HHOOK fresh = NewHook();
+    if (!fresh)
+        return;  // the current one stays
+    HHOOK old = g_hKeyHook;
+    g_hKeyHook = fresh;
+    // A hook the system has already dropped fails here, harmlessly.
+    if (old)
+        UnhookWindowsHookEx(old);
+}
+
 LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM record)
 {
     if (code == HC_ACTION) {
         const auto& event = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(record);
         const auto kind = static_cast<std::uint32_t>(message);
         // Every stroke is noted, whatever the verdict on it.
-        g_heldKeys = NoteHeldKeys(g_heldKeys, event.vkCode, kind);
+        g_heldKeys = NoteHeldKeys(g_heldKeys, event.vkCode, kind, GetTickCount());
         if (!g_examActive.load())
             return CallNextHookEx(g_hKeyHook, code, message, record);
         KeyStroke key;

@@ -9,6 +9,12 @@ void InstallKioskHook();
 // Removes the hook if one is installed.
 void RemoveKioskHook();
 
+// Once a second during an exam: forgets an Alt or Ctrl the hook believes held
+// that the system says is up, and puts a fresh hook in place of the current
+// one (installed first, so there is never a moment without one). Windows
+// silently drops a hook whose procedure once ran too long, on a loaded PC.
+void RefreshKioskHook();
+
 // Swallows the strokes that would leave the browser and turns Ctrl+Alt+P into
 // a WM_PROCTOR_EXIT for the start screen. Runs on the GUI thread: it only
 // reads the key state and at most posts one message, never waits.

@@ -11,6 +11,8 @@ inline constexpr wchar_t kTextConfirmFinish[] =
     L"Apakah Anda yakin ingin mengakhiri ujian sekarang?";
 inline constexpr wchar_t kCaptionFinished[] = L"ORVEL SELVARO";
 inline constexpr wchar_t kTextFinished[] = L"Ujian selesai. Status telah dilaporkan ke WhatsApp pengawas.";
+inline constexpr wchar_t kTextFinishedNotReported[] =
+    L"Ujian selesai, tetapi laporan belum sampai ke pengawas. Beritahu pengawas dan jangan tutup aplikasi ini dulu.";
 
 inline constexpr wchar_t kTitlePinPrompt[] = L"Akses Pengawas";
 inline constexpr wchar_t kTextPinLabel[] = L"Masukkan PIN Pengawas untuk keluar:";

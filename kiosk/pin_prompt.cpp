@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "kiosk/kiosk_texts.h"
+#include "kiosk/violation_report.h"
 #include "net/text.h"
 #include "res/resource.h"
 
@@ -68,6 +69,10 @@ bool RunPromptLoop(HWND prompt, HWND field, HWND unlock, HWND cancel)
             ReleaseButton(unlock);
             if (PinMatches(field))
                 return true;
+            // Each wrong try reaches the proctor, apart from the watch's
+            // spacing: every try is a deliberate act.
+            if (g_examActive.load())
+                ReportViolation(ViolationKind::WrongPin);
             MessageBoxW(prompt, kTextWrongPin, kCaptionWrongPin, MB_ICONWARNING);
             break;
         case Answer::Cancel:

@@ -1,8 +1,8 @@
 // Ending an exam session: every road out of an exam comes through here.
 #pragma once
 
-// Ends the kiosk browser process launched for the exam and closes its handles.
-// Does nothing when no browser is recorded.
+// Ends the kiosk browser process launched for the exam, and its job, and
+// closes their handles. Does nothing when no browser is recorded.
 void TerminateBrowser();
 
 // Undoes the exam set-up (flag, timer, hook, browser, bar) and brings the start

@@ -5,6 +5,12 @@
 
 void TerminateBrowser()
 {
+    if (g_hBrowserJob) {
+        // Ends whatever the browser started too.
+        TerminateJobObject(g_hBrowserJob, 0);
+        CloseHandle(g_hBrowserJob);
+        g_hBrowserJob = nullptr;
+    }
     if (!g_browserProc.hProcess)
         return;
     // A browser that has already exited is handled the same way.

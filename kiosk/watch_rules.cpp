@@ -46,8 +46,3 @@ bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick)
 {
     return static_cast<std::uint32_t>(nowTick - lastTick) > 5000u;
 }
-
-std::string ViolationDetail(int count)
-{
-    return "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-" + std::to_string(count) + ")";
-}

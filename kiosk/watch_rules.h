@@ -37,6 +37,3 @@ bool IsBrowserImagePath(std::string_view path);
 // More than 5000 ms since the last recorded violation, on the 32-bit tick
 // count (unsigned difference, so its wrap after 49.7 days does no harm).
 bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick);
-
-// "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-N)"
-std::string ViolationDetail(int count);

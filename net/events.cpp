@@ -4,14 +4,135 @@
 #include "net/exam_protocol.h"
 #include "net/exam_server.h"
 #include "net/http_post.h"
+#include "net/text.h"
 #include "net/worker.h"
 
-void SendExamEventAsync(const std::string& event, const std::string& detail)
+#include <bcrypt.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+struct Reporting {
+    std::mutex lock;
+    std::condition_variable added;  // a report was queued
+    ReportQueue queue;
+    bool senderStarted = false;
+    HANDLE settled = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // ReportProgressEvent
+};
+
+// Made once and never destroyed: the sender thread still uses it while the
+// process ends and its static objects go.
+Reporting& State()
+{
+    static Reporting* const state = new Reporting;
+    return *state;
+}
+
+std::uint64_t NowMs()
+{
+    return GetTickCount64();
+}
+
+std::string NewIdempotencyKey()
+{
+    std::array<std::uint8_t, 16> bytes{};
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        // No system generator: still different for every report of every run.
+        static std::uint64_t counter = 0;
+        LARGE_INTEGER clock{};
+        QueryPerformanceCounter(&clock);
+        std::uint64_t mix = static_cast<std::uint64_t>(clock.QuadPart) ^ (++counter << 40) ^ GetCurrentProcessId();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            mix = mix * 6364136223846793005ull + 1442695040888963407ull;  // a step of a 64-bit LCG
+            bytes[i] = static_cast<std::uint8_t>(mix >> 56);
+        }
+    }
+    return IdempotencyKey(bytes);
+}
+
+// The sender thread: the front report, whenever it is due, without holding
+// the lock while the network works.
+void SendReports()
+{
+    Reporting& state = State();
+    std::unique_lock<std::mutex> held(state.lock);
+    for (;;) {
+        const std::uint64_t now = NowMs();
+        const QueuedReport* due = DueReport(state.queue, now);
+        if (!due) {
+            const std::uint64_t wait = MsUntilDue(state.queue, now);
+            if (wait == kNoReportDue)
+                state.added.wait(held);
+            else
+                state.added.wait_for(held, std::chrono::milliseconds(wait));
+            continue;
+        }
+        const QueuedReport report = *due;
+        held.unlock();
+        const std::wstring header = L"Idempotency-Key: " + ToWide(report.idempotencyKey) + L"\r\n";
+        std::string reply;
+        int status = 0;
+        const bool answered = HttpPostJson(kExamServerHost, kEventPath, report.body, reply, header.c_str(), &status);
+        held.lock();
+        // Only reports behind it were added meanwhile: the front is still this one.
+        SettleFront(state.queue, ClassifyReply(answered, status), NowMs());
+        SetEvent(state.settled);
+    }
+}
+
+}  // namespace
+
+ReportId SendExamEventAsync(const std::string& event, const std::string& detail)
 {
     std::string body = BuildEventBody(g_studentName, g_className, g_token, event, detail);
-    // A refused thread loses this one report; the exam goes on regardless.
-    g_startWorker([body = std::move(body)] {
-        std::string reply;
-        HttpPostJson(kExamServerHost, kEventPath, body, reply);
-    });
+    std::string key = NewIdempotencyKey();
+    Reporting& state = State();
+    ReportId id = 0;
+    bool startSender = false;
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        id = AddReport(state.queue, std::move(body), std::move(key));
+        startSender = !state.senderStarted;
+        state.senderStarted = true;
+    }
+    state.added.notify_all();
+    // A refused thread leaves the reports queued; the next report asks again.
+    if (startSender && !g_startWorker(SendReports)) {
+        std::lock_guard<std::mutex> held(state.lock);
+        state.senderStarted = false;
+    }
+    return id;
+}
+
+ReportFate FateOfReport(ReportId id)
+{
+    Reporting& state = State();
+    std::lock_guard<std::mutex> held(state.lock);
+    return FateOf(state.queue, id);
+}
+
+HANDLE ReportProgressEvent()
+{
+    return State().settled;
+}
+
+bool WaitForQueuedReports(DWORD timeoutMs)
+{
+    Reporting& state = State();
+    const std::uint64_t end = NowMs() + timeoutMs;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> held(state.lock);
+            if (state.queue.waiting.empty())
+                return true;
+        }
+        const std::uint64_t now = NowMs();
+        if (now >= end)
+            return false;
+        WaitForSingleObject(state.settled, static_cast<DWORD>(end - now));
+    }
 }

@@ -1,9 +1,27 @@
-// Fire-and-forget reports of exam events ("START", "VIOLATION", "FINISH").
+// Reports of exam events ("START", "VIOLATION", "FINISH") to the exam server.
 #pragma once
+
+#include "net/report_queue.h"
+
+#include <windows.h>
 
 #include <string>
 
-// Copies the student's name, class and token now, on the GUI thread, and posts
-// the report from a detached worker. Returns at once; nothing is ever shown,
-// and a report that cannot be sent is lost.
-void SendExamEventAsync(const std::string& event, const std::string& detail);
+// Copies the student's name, class and token now, on the GUI thread, and puts
+// the report in the one queue that a sender thread of its own works through
+// in order: tried again after each failure (1, 2, 4, 8 s, then every 10 s)
+// until the server takes it (2xx) or refuses it (another 4xx). Returns at
+// once, whatever the network does; nothing is shown.
+ReportId SendExamEventAsync(const std::string& event, const std::string& detail);
+
+// What became of a report so far.
+ReportFate FateOfReport(ReportId id);
+
+// Set each time a report is delivered or refused; for a wait that also
+// handles window messages.
+HANDLE ReportProgressEvent();
+
+// Waits, handling no messages, until every report made so far is delivered
+// or refused, or timeoutMs has passed. True when none is left. For the end
+// of the program: a report that hangs must not hold it for longer.
+bool WaitForQueuedReports(DWORD timeoutMs);

@@ -33,9 +33,12 @@ bool ReadBody(HINTERNET request, std::string& reply)
 
 }  // namespace
 
-bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& body, std::string& reply)
+bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& body, std::string& reply,
+                  const wchar_t* extraHeaders, int* status)
 {
     reply.clear();
+    if (status)
+        *status = 0;
 
     HINTERNET session = WinHttpOpen(L"ORVELSelvaroCBT/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
@@ -55,15 +58,23 @@ bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& b
     }
 
     // The whole body goes out with the request, its length announced.
+    std::wstring headers = L"Content-Type: application/json; charset=UTF-8\r\n";
+    if (extraHeaders)
+        headers += extraHeaders;
     const DWORD length = static_cast<DWORD>(body.size());
-    bool answered =
-        WinHttpSendRequest(request, L"Content-Type: application/json; charset=UTF-8\r\n",
-                           static_cast<DWORD>(-1), const_cast<char*>(body.data()), length, length, 0) &&
-        WinHttpReceiveResponse(request, nullptr);
+    bool answered = WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1),
+                                       const_cast<char*>(body.data()), length, length, 0) &&
+                    WinHttpReceiveResponse(request, nullptr);
+    DWORD code = 0, size = sizeof(code);
+    if (answered)
+        WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
     if (answered && !ReadBody(request, reply)) {
         reply.clear();
         answered = false;
     }
+    if (answered && status)
+        *status = static_cast<int>(code);
 
     WinHttpCloseHandle(request);
     WinHttpCloseHandle(connection);

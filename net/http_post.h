@@ -4,6 +4,10 @@
 #include <string>
 
 // POSTs body to https://host:443/path. True when a response arrived, whatever
-// its status; reply then holds the raw body. False (reply empty) when any step
-// up to the response failed, certificate errors included. Worker threads only.
-bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& body, std::string& reply);
+// its status; reply then holds the raw body and *status (if given) the HTTP
+// status. False (reply empty, status 0) when any step up to the whole
+// response failed, certificate errors and a reply cut short included.
+// extraHeaders: more header lines, each ending in "\r\n", or null. Worker
+// threads only.
+bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& body, std::string& reply,
+                  const wchar_t* extraHeaders = nullptr, int* status = nullptr);

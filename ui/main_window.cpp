@@ -6,6 +6,7 @@
 #include "kiosk/foreground_watch.h"
 #include "kiosk/pin_prompt.h"
 #include "kiosk/session.h"
+#include "kiosk/violation_report.h"
 #include "net/exam_protocol.h"
 #include "net/text.h"
 #include "net/verify.h"
@@ -53,13 +54,6 @@ std::string ReadField(HWND edit, int maxUnits)
     const int length = GetWindowTextW(edit, buffer.data(), maxUnits + 1);
     buffer.resize(static_cast<std::size_t>(length > 0 ? length : 0));
     return ToUtf8(buffer);
-}
-
-void SetStartButton(bool enabled, const wchar_t* text)
-{
-    EnableWindow(g_hBtnStart, enabled ? TRUE : FALSE);
-    SetWindowTextW(g_hBtnStart, text);
-    InvalidateRect(g_hBtnStart, nullptr, TRUE);
 }
 
 void ShowVerifyFailed(HWND window, const std::wstring& text)
@@ -169,11 +163,22 @@ void OnProctorExit()
 
 void OnDestroy()
 {
+    // The program is being closed (from the task bar, or by a shutdown)
+    // during an exam: the proctor hears of it before the exam is torn down.
+    if (g_examActive.load())
+        ReportViolation(ViolationKind::AppClosed);
     StopExamAndRestore();
     PostQuitMessage(0);
 }
 
 }  // namespace
+
+void SetStartButton(bool enabled, const wchar_t* text)
+{
+    EnableWindow(g_hBtnStart, enabled ? TRUE : FALSE);
+    SetWindowTextW(g_hBtnStart, text);
+    InvalidateRect(g_hBtnStart, nullptr, TRUE);
+}
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -4,6 +4,7 @@
 
 inline constexpr wchar_t kTextStartButton[] = L"Mulai Ujian";
 inline constexpr wchar_t kTextVerifying[] = L"Memverifikasi token...";
+inline constexpr wchar_t kTextSendingReport[] = L"Mengirim laporan...";
 inline constexpr wchar_t kTextRulesLink[] = L"Lihat Ketentuan Keamanan Ujian";
 
 inline constexpr wchar_t kCaptionWarning[] = L"Peringatan";

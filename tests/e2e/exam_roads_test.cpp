@@ -1,6 +1,7 @@
 // Every road out of a running exam, as the student and the proctor take it:
 // the bar, its boxes, the PIN prompt, the browser closing.
 #include "kiosk_fixture.h"
+#include "process_census.h"
 
 #include <gtest/gtest.h>
 
@@ -200,7 +201,7 @@ TEST_F(ExamRoads, CtrlAltPOpensOnePromptOverTheBarThatOnlyTheRightPinUnlocks)
     ExpectExamOver(exam);
     EXPECT_TRUE(HandledWhatWasPosted());
     EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "no message on the proctor's road";
-    EXPECT_EQ(Events(), std::vector<Event>{kStartEvent}) << "the proctor's road reports nothing";
+    EXPECT_EQ(EventsOnceThereAre(2), (std::vector<Event>{kStartEvent, WrongPin(1)})) << "the wrong PIN, and no more";
 
     // Outside an exam Ctrl+Alt+P reaches the window in front and opens nothing.
     ASSERT_TRUE(driver::BringToFront(quiet.Window()));
@@ -246,10 +247,10 @@ TEST_F(ExamRoads, ThePinButtonOnTheBarTakesClicksAndWithoutAPinFromTheServerTheB
     ExpectExamOver(exam);
     EXPECT_TRUE(HandledWhatWasPosted());
     EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr);
-    EXPECT_EQ(Events(), std::vector<Event>{kStartEvent});
+    EXPECT_EQ(EventsOnceThereAre(3), (std::vector<Event>{kStartEvent, WrongPin(1), WrongPin(2)})) << "each wrong PIN";
 }
 
-TEST_F(ExamRoads, TheBrowserClosingEndsTheExamQuietlyAndTheNextCountsFromOne)
+TEST_F(ExamRoads, TheBrowserClosingEndsTheExamWithAReportAndTheNextCountsFromOne)
 {
     probe::KeyProbe other;
     for (int round = 0; round < 2; ++round) {
@@ -264,7 +265,8 @@ TEST_F(ExamRoads, TheBrowserClosingEndsTheExamQuietlyAndTheNextCountsFromOne)
         ExpectExamOver(exam, 5);
         EXPECT_TRUE(HandledWhatWasPosted());
         EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "nothing is shown";
-        EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, Violation(1)})) << "nothing more is reported";
+        EXPECT_EQ(EventsOnceThereAre(3), (std::vector<Event>{kStartEvent, Violation(1), BrowserClosed(2)}))
+            << "one report of the closed browser, numbered after the violation before it";
     }
 }
 
@@ -291,10 +293,21 @@ TEST_F(ExamRoads, TheBrowserClosingUnderAnOpenBoxOrPromptEndsTheExamOnce)
 
     EXPECT_TRUE(HandledWhatWasPosted());
     EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "no closing message: nobody finished";
-    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, kStartEvent})) << "no FINISH";
+    EXPECT_EQ(EventsOnceThereAre(4), (std::vector<Event>{kStartEvent, BrowserClosed(1), kStartEvent, BrowserClosed(1)}))
+        << "the closed browser each time, no FINISH";
     // And the program still works: a third exam starts.
     exam = StartExam();
     EXPECT_NE(exam.bar, nullptr);
+}
+
+TEST_F(ExamRoads, TheProgramKilledFromOutsideTakesTheBrowserWithIt)
+{
+    const Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    ASSERT_TRUE(TerminateProcess(app.pi.hProcess, 1)) << "as Task Manager ends it";
+    EXPECT_EQ(driver::WaitForExit(app, 5000), 1);
+    EXPECT_NE(ExitCode(exam), -1) << "the browser is gone within a few seconds";
+    EXPECT_TRUE(driver::WaitFor([] { return census::ProcessesNamed(L"msedge.exe") == 0; }, 5000)) << "no stand-in left";
 }
 
 }  // namespace

@@ -57,27 +57,54 @@ std::wstring Dir()
     return dir ? dir : L"";
 }
 
+namespace {
+
+std::string AnswerJson(const Answer& a)
+{
+    std::string json = "{\"status\":" + std::to_string(a.status);
+    if (!a.chunks.empty()) {
+        json += ",\"chunks_hex\":[";
+        for (std::size_t i = 0; i < a.chunks.size(); ++i)
+            json += (i ? ",\"" : "\"") + Hex(a.chunks[i]) + "\"";
+        json += "]";
+    } else {
+        json += ",\"body_hex\":\"" + Hex(a.body) + "\"";
+    }
+    json += ",\"delay_ms\":" + std::to_string(a.delayMs);
+    if (!a.holdUntil.empty())
+        json += ",\"hold_until\":\"" + a.holdUntil + "\"";
+    if (a.cutAfter >= 0)
+        json += ",\"cut_after\":" + std::to_string(a.cutAfter) + ",\"stall_ms\":" + std::to_string(a.stallMs);
+    json += a.close ? ",\"close\":true}" : "}";
+    return json;
+}
+
+}  // namespace
+
 void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers)
 {
-    std::string json = "{";
+    // A path given more than once answers in turn, its last answer repeating.
+    std::vector<std::pair<std::string, std::vector<const Answer*>>> byPath;
     for (const auto& [path, a] : answers) {
+        auto it = std::find_if(byPath.begin(), byPath.end(), [&](const auto& p) { return p.first == path; });
+        if (it == byPath.end())
+            byPath.push_back({path, {&a}});
+        else
+            it->second.push_back(&a);
+    }
+    std::string json = "{";
+    for (const auto& [path, list] : byPath) {
         if (json.size() > 1)
             json += ",";
-        json += "\"" + path + "\":{\"status\":" + std::to_string(a.status);
-        if (!a.chunks.empty()) {
-            json += ",\"chunks_hex\":[";
-            for (std::size_t i = 0; i < a.chunks.size(); ++i)
-                json += (i ? ",\"" : "\"") + Hex(a.chunks[i]) + "\"";
-            json += "]";
-        } else {
-            json += ",\"body_hex\":\"" + Hex(a.body) + "\"";
+        json += "\"" + path + "\":";
+        if (list.size() == 1) {
+            json += AnswerJson(*list.front());
+            continue;
         }
-        json += ",\"delay_ms\":" + std::to_string(a.delayMs);
-        if (!a.holdUntil.empty())
-            json += ",\"hold_until\":\"" + a.holdUntil + "\"";
-        if (a.cutAfter >= 0)
-            json += ",\"cut_after\":" + std::to_string(a.cutAfter) + ",\"stall_ms\":" + std::to_string(a.stallMs);
-        json += a.close ? ",\"close\":true}" : "}";
+        json += "[";
+        for (std::size_t i = 0; i < list.size(); ++i)
+            json += (i ? "," : "") + AnswerJson(*list[i]);
+        json += "]";
     }
     json += "}";
     WriteFileAtomically(Dir() + L"\\answers.json", json);

@@ -26,7 +26,8 @@ struct Answer {
 // Lets the answers held until `name` go.
 void Release(const std::string& name);
 
-// Replaces every answer: pairs of request path and answer.
+// Replaces every answer: pairs of request path and answer. A path given more
+// than once answers its requests in turn, the last answer repeating.
 void SetAnswers(const std::vector<std::pair<std::string, Answer>>& answers);
 void ClearAnswers();
 // Which certificate the server shows: "good", "untrusted" or "wronghost".

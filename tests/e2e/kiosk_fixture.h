@@ -27,10 +27,13 @@ inline void PrintTo(const Event& e, std::ostream* os) { *os << e.event << " " <<
 
 inline const Event kStartEvent{"START", "Siswa memulai ujian di aplikasi PC."};
 inline const Event kFinishEvent{"FINISH", "Siswa menyelesaikan ujian di aplikasi PC."};
-inline Event Violation(int n)
+inline Event Violation(int n, const char* what = "Siswa mencoba beralih dari jendela ujian PC")
 {
-    return {"VIOLATION", "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-" + std::to_string(n) + ")"};
+    return {"VIOLATION", std::string(what) + " (Pelanggaran ke-" + std::to_string(n) + ")"};
 }
+inline Event BrowserClosed(int n) { return Violation(n, "Browser ujian tertutup sebelum ujian selesai"); }
+inline Event AppClosed(int n) { return Violation(n, "Aplikasi ujian ditutup sebelum ujian selesai"); }
+inline Event WrongPin(int n) { return Violation(n, "PIN pengawas salah dimasukkan"); }
 
 class KioskTest : public ServedAppTest {
 protected:
@@ -127,6 +130,14 @@ protected:
         std::vector<Event> events;
         for (const auto& r : server::RequestsTo(kEventPath))
             events.push_back({Member(r.body, "event"), Member(r.body, "detail")});
+        return events;
+    }
+    // The events received once there are at least n (a report made later
+    // than those arrives after them: they go in order).
+    static std::vector<Event> EventsOnceThereAre(std::size_t n)
+    {
+        std::vector<Event> events;
+        driver::WaitFor([&] { return (events = Events()).size() >= n; }, 10000);
         return events;
     }
     static std::size_t Count(const Event& e)

@@ -1,4 +1,6 @@
-// An event report whose thread the system refuses is dropped quietly.
+// Event reports in-process, against the local test exam server: a refused
+// sender thread leaves the reports queued, and the next report brings them
+// all to the server, in order.
 #include "app/globals.h"
 #include "net/events.h"
 #include "net/worker.h"
@@ -17,14 +19,22 @@ bool RefuseButLook(std::function<void()>)
     return false;
 }
 
-TEST(SendExamEventAsync, ARefusedThreadLosesTheReportAndNothingElse)
+TEST(SendExamEventAsync, ARefusedSenderThreadKeepsTheReportsForTheNextTry)
 {
     g_calls = 0;
     g_startWorker = RefuseButLook;
-    SendExamEventAsync("START", "Siswa memulai ujian di aplikasi PC.");
-    SendExamEventAsync("FINISH", "Siswa menyelesaikan ujian di aplikasi PC.");
+    const ReportId start = SendExamEventAsync("START", "Siswa memulai ujian di aplikasi PC.");
+    const ReportId violation = SendExamEventAsync("VIOLATION", "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-1)");
+    EXPECT_EQ(g_calls, 2) << "each report asks for the sender while there is none";
+    EXPECT_LT(start, violation);
+    EXPECT_EQ(FateOfReport(start), ReportFate::Waiting);
+    EXPECT_FALSE(WaitForQueuedReports(0));
+
     g_startWorker = StartDetachedWorker;
-    EXPECT_EQ(g_calls, 2) << "each report asks for its own thread";
+    const ReportId finish = SendExamEventAsync("FINISH", "Siswa menyelesaikan ujian di aplikasi PC.");
+    EXPECT_TRUE(WaitForQueuedReports(20000)) << "the server at localhost takes every report";
+    for (const ReportId id : {start, violation, finish})
+        EXPECT_EQ(FateOfReport(id), ReportFate::Delivered) << id;
 }
 
 }  // namespace

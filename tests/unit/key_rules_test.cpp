@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <set>
 
 namespace {
 
 constexpr std::uint32_t kDown = vk::kKeyDown, kUp = vk::kKeyUp, kSysDown = vk::kSysKeyDown, kSysUp = vk::kSysKeyUp;
-constexpr std::uint32_t kShift = 0x10, kCtrl = 0x11, kAlt = 0x12, kLAlt = 0xA4, kF5 = 0x74, kA = 0x41, kD = 0x44;
 constexpr KeyAction kPass = KeyAction::Pass, kSwallow = KeyAction::Swallow, kAsk = KeyAction::ProctorRequest;
 
 struct Row {
@@ -18,39 +16,46 @@ struct Row {
     KeyAction onDown, onUp;  // the key's own down and up events, during an exam
 };
 
-// Shift plays no part: rows with Shift held are the same events as without.
+// The lockdown's edge cases. Shift plays no part: rows with Shift held are the
+// same events as without.
 const Row kRows[] = {
     {"Alt+Tab (and Alt+Shift+Tab)", vk::kTab, true, false, kSwallow, kSwallow},
     {"Alt+Esc", vk::kEscape, true, false, kSwallow, kSwallow},
     {"Alt+F4", vk::kF4, true, false, kSwallow, kSwallow},
-    {"the Alt key itself", kAlt, true, false, kPass, kPass},
-    {"the left Alt key itself", kLAlt, true, false, kPass, kPass},
+    {"the Alt key itself", vk::kMenu, true, false, kPass, kPass},
+    {"the left Alt key itself", vk::kLeftMenu, true, false, kPass, kPass},
     {"Ctrl+Esc (and Ctrl+Shift+Esc)", vk::kEscape, false, true, kSwallow, kSwallow},
     {"Ctrl+Alt+Esc", vk::kEscape, true, true, kSwallow, kSwallow},
     {"Esc alone", vk::kEscape, false, false, kPass, kPass},
     {"left Windows key", vk::kLeftWin, false, false, kSwallow, kSwallow},
     {"right Windows key", vk::kRightWin, false, false, kSwallow, kSwallow},
     {"Windows key with Ctrl and Alt", vk::kLeftWin, true, true, kSwallow, kSwallow},
-    {"D after the Windows key", kD, false, false, kPass, kPass},
+    {"D after the Windows key", 'D', false, false, kPass, kPass},
     {"PrintScreen", vk::kSnapshot, false, false, kSwallow, kSwallow},
     {"Alt+PrintScreen", vk::kSnapshot, true, false, kSwallow, kSwallow},
     {"F11", vk::kF11, false, false, kSwallow, kSwallow},
     {"Ctrl+F11", vk::kF11, false, true, kSwallow, kSwallow},
     {"F12", vk::kF12, false, false, kSwallow, kSwallow},
     {"Alt+F12", vk::kF12, true, false, kSwallow, kSwallow},
-    {"F5", kF5, false, false, kPass, kPass},
-    {"Ctrl+F5", kF5, false, true, kPass, kPass},
+    {"F5", 0x74, false, false, kPass, kPass},
+    {"Ctrl+F5, a reload past the cache: not on the Ctrl allow-list", 0x74, false, true, kSwallow, kSwallow},
     {"P alone", vk::kP, false, false, kPass, kPass},
-    {"Ctrl+P", vk::kP, false, true, kPass, kPass},
-    {"Alt+P", vk::kP, true, false, kPass, kPass},
+    {"Ctrl+P, print", vk::kP, false, true, kSwallow, kSwallow},
+    {"Alt+P", vk::kP, true, false, kSwallow, kSwallow},
     {"Ctrl+Alt+P (and Ctrl+Alt+Shift+P)", vk::kP, true, true, kAsk, kSwallow},
     {"Tab without Alt", vk::kTab, false, false, kPass, kPass},
-    {"Ctrl+Tab", vk::kTab, false, true, kPass, kPass},
+    {"Ctrl+Tab, back to the exam's tab", vk::kTab, false, true, kPass, kPass},
     {"F4 without Alt", vk::kF4, false, false, kPass, kPass},
-    {"Ctrl+F4", vk::kF4, false, true, kPass, kPass},
-    {"a letter", kA, false, false, kPass, kPass},
-    {"Shift", kShift, false, false, kPass, kPass},
-    {"Ctrl", kCtrl, false, true, kPass, kPass},
+    {"Ctrl+F4, closing the tab", vk::kF4, false, true, kSwallow, kSwallow},
+    {"F1, help", vk::kF1, false, false, kSwallow, kSwallow},
+    {"a letter", 'A', false, false, kPass, kPass},
+    {"Shift", vk::kShift, false, false, kPass, kPass},
+    {"Ctrl", vk::kControl, false, true, kPass, kPass},
+    {"Ctrl+W, closing the browser", 'W', false, true, kSwallow, kSwallow},
+    {"Ctrl+C, copy", 'C', false, true, kPass, kPass},
+    {"Alt+Space, the window menu", vk::kSpace, true, false, kSwallow, kSwallow},
+    {"Alt+Left, back", vk::kLeft, true, false, kPass, kPass},
+    {"AltGr+Q (Ctrl and Alt): @ on a German keyboard", 'Q', true, true, kPass, kPass},
 };
 
 TEST(DecideKey, SwallowsTheWaysOutOnBothHalvesOfTheStrokeDuringAnExam)
@@ -75,28 +80,53 @@ TEST(DecideKey, EveryKeyDownOfCtrlAltPAsksAgainSoRepeatsAskToo)
     EXPECT_EQ(DecideKey(true, {vk::kP, 0x0102 /* WM_CHAR */, true, true}), kSwallow);
 }
 
-// Every key, message and modifier state against a table written from the list
-// of the lockdown's rules (not from the code): what each row of the list
-// swallows, everything else passes.
+// The verdict the list of the lockdown's rules gives, written from that list
+// (not from the code): the ways out to the system, the browser's keys, and
+// what Ctrl and Alt may still do during an exam.
+KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool ctrl)
+{
+    const auto in = [key](std::uint32_t first, std::uint32_t last) { return key >= first && key <= last; };
+    const bool down = message == kDown || message == kSysDown;
+    if (alt && ctrl && key == 'P')
+        return down ? kAsk : kSwallow;
+    // Both Windows keys, PrintScreen, F11, F12.
+    if (key == 0x5B || key == 0x5C || key == 0x2C || key == 0x7A || key == 0x7B)
+        return kSwallow;
+    // Alt+Esc, Alt+Tab, Alt+F4 (Ctrl or not); Ctrl+Esc.
+    if (alt && (key == 0x1B || key == 0x09 || key == 0x73))
+        return kSwallow;
+    if (ctrl && !alt && key == 0x1B)
+        return kSwallow;
+    // F1, F6, F7, F9, F10, the Apps key and the seven launch keys, whatever the modifiers.
+    if (key == 0x70 || key == 0x75 || key == 0x76 || key == 0x78 || key == 0x79 || key == 0x5D || in(0xAA, 0xAC) ||
+        in(0xB4, 0xB7))
+        return kSwallow;
+    const bool modifier = in(0x10, 0x12) || in(0xA0, 0xA5);  // Shift, Ctrl, Alt, left and right
+    const bool arrow = in(0x25, 0x28);
+    const bool keypadDigit = in(0x60, 0x69);
+    if (ctrl && !alt) {
+        const bool allowed = modifier || key == 'A' || key == 'C' || key == 'V' || key == 'X' || key == 'Y' ||
+                             key == 'Z' || key == 'F' || arrow || in(0x21, 0x24) /* Page Up/Down, End, Home */ ||
+                             key == 0x08 || key == 0x2E || key == 0x2D /* Backspace, Delete, Insert */ ||
+                             key == 0x0D || key == 0x20 || key == 0x09 /* Enter, Space, Tab */ || in('0', '9') ||
+                             keypadDigit || key == 0xBB || key == 0xBD || key == 0x6B || key == 0x6D /* zoom */;
+        return allowed ? kPass : kSwallow;
+    }
+    if (alt && !ctrl)
+        return modifier || arrow || keypadDigit ? kPass : kSwallow;
+    return kPass;
+}
+
+// Every key, message and modifier state, during an exam and outside one.
 TEST(DecideKey, EveryKeyMessageAndModifierStateMatchesTheListOfRules)
 {
-    const std::set<std::uint32_t> alwaysSwallowed = {0x5B, 0x5C, 0x2C, 0x7A, 0x7B};  // Win, Win, PrintScreen, F11, F12
-    const std::set<std::uint32_t> swallowedWithAlt = {0x1B, 0x09, 0x73};              // Esc, Tab, F4
-    const std::set<std::uint32_t> swallowedWithCtrlAlone = {0x1B};                     // Esc
     int checked = 0;
     for (std::uint32_t key = 0; key <= 0xFF; ++key) {
         for (const std::uint32_t message : {kDown, kUp, kSysDown, kSysUp}) {
             for (const bool alt : {false, true}) {
                 for (const bool ctrl : {false, true}) {
-                    const bool down = message == kDown || message == kSysDown;
-                    KeyAction expected = kPass;
-                    if (alt && ctrl && key == 'P')
-                        expected = down ? kAsk : kSwallow;
-                    else if (alwaysSwallowed.contains(key) || (alt && swallowedWithAlt.contains(key)) ||
-                             (ctrl && !alt && swallowedWithCtrlAlone.contains(key)))
-                        expected = kSwallow;
                     const KeyStroke stroke{key, message, alt, ctrl};
-                    ASSERT_EQ(DecideKey(true, stroke), expected)
+                    ASSERT_EQ(DecideKey(true, stroke), FromTheList(key, message, alt, ctrl))
                         << "key " << std::hex << key << " message " << message << " alt " << alt << " ctrl " << ctrl;
                     ASSERT_EQ(DecideKey(false, stroke), kPass) << "outside an exam, key " << std::hex << key;
                     ++checked;
@@ -132,35 +162,76 @@ TEST(IsAltDown, TheRecordFlagTheKeyStateOrWhatTheHookSawEachIsEnough)
     EXPECT_FALSE(IsCtrlDown(0x7FFF, false));
 }
 
-TEST(NoteHeldKeys, FollowsEachAltAndCtrlKeyFromDownToUp)
+TEST(NoteHeldKeys, FollowsEachAltAndCtrlKeyFromDownToUpAndWhenItWentDown)
 {
     HeldKeys held;
-    held = NoteHeldKeys(held, kLAlt, kSysDown);
+    held = NoteHeldKeys(held, vk::kLeftMenu, kSysDown, 100);
     EXPECT_TRUE(held.Alt());
-    held = NoteHeldKeys(held, vk::kTab, kSysDown);  // other keys change nothing
+    EXPECT_EQ(held.leftAlt.since, 100u);
+    held = NoteHeldKeys(held, vk::kTab, kSysDown, 110);  // other keys change nothing
     EXPECT_TRUE(held.Alt());
     EXPECT_FALSE(held.Ctrl());
-    held = NoteHeldKeys(held, vk::kRightMenu, kSysDown);
-    held = NoteHeldKeys(held, kLAlt, kSysUp);
+    held = NoteHeldKeys(held, vk::kLeftMenu, kSysDown, 600);  // the key's repeat
+    EXPECT_EQ(held.leftAlt.since, 600u);
+    held = NoteHeldKeys(held, vk::kRightMenu, kSysDown, 700);
+    held = NoteHeldKeys(held, vk::kLeftMenu, kSysUp, 710);
     EXPECT_TRUE(held.Alt()) << "the right Alt is still down";
-    held = NoteHeldKeys(held, vk::kRightMenu, kUp);
+    held = NoteHeldKeys(held, vk::kRightMenu, kUp, 720);
     EXPECT_FALSE(held.Alt());
 
-    held = NoteHeldKeys(held, kAlt, kSysDown);  // injected without a side
-    EXPECT_TRUE(held.Alt());
-    held = NoteHeldKeys(held, kAlt, 0x0102 /* WM_CHAR */);
+    held = NoteHeldKeys(held, vk::kMenu, kSysDown, 800);  // injected without a side
+    EXPECT_TRUE(held.leftAlt.down);
+    held = NoteHeldKeys(held, vk::kMenu, 0x0102 /* WM_CHAR */, 810);
     EXPECT_TRUE(held.Alt()) << "no key message, no change";
-    held = NoteHeldKeys(held, kAlt, kSysUp);
+    held = NoteHeldKeys(held, vk::kMenu, kSysUp, 820);
     EXPECT_FALSE(held.Alt());
 
-    held = NoteHeldKeys(held, kCtrl, kDown);
-    held = NoteHeldKeys(held, vk::kRightControl, kDown);
+    held = NoteHeldKeys(held, vk::kControl, kDown, 900);
+    held = NoteHeldKeys(held, vk::kRightControl, kDown, 910);
     EXPECT_TRUE(held.Ctrl());
-    held = NoteHeldKeys(held, vk::kLeftControl, kUp);
+    held = NoteHeldKeys(held, vk::kLeftControl, kUp, 920);
     EXPECT_TRUE(held.Ctrl());
-    held = NoteHeldKeys(held, vk::kRightControl, kUp);
+    held = NoteHeldKeys(held, vk::kRightControl, kUp, 930);
     EXPECT_FALSE(held.Ctrl());
     EXPECT_FALSE(held.Alt());
+}
+
+TEST(ReconcileHeldKeys, ForgetsOnlyASideTheSystemSaysIsUpAndThatWentDownLongEnoughAgo)
+{
+    const auto held = [](std::uint32_t since) { return HeldSide{true, since}; };
+    struct {
+        const char* what;
+        HeldSide side;
+        bool systemDown;
+        std::uint32_t now;
+        bool stillHeld;
+    } const rows[] = {
+        {"a key-up the hook missed, long ago", held(1000), false, 5000, false},
+        {"still held, the system agrees", held(1000), true, 5000, true},
+        {"just pressed: the system's state may lag", held(4800), false, 5000, true},
+        {"exactly the lag", held(4500), false, 5000, true},
+        {"just past the lag", held(4499), false, 5000, false},
+        {"across the tick count's wrap, long ago", held(0xFFFFF000u), false, 0x00001000u, false},
+        {"across the wrap, just pressed", held(0xFFFFFF00u), false, 0x00000010u, true},
+        {"not held stays not held", HeldSide{false, 0}, true, 5000, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        // Each side on its own: the others are held and said to be down.
+        for (int side = 0; side < 4; ++side) {
+            HeldKeys keys;
+            keys.leftAlt = keys.rightAlt = keys.leftCtrl = keys.rightCtrl = held(r.now);
+            SidesDown system{true, true, true, true};
+            HeldSide* sides[] = {&keys.leftAlt, &keys.rightAlt, &keys.leftCtrl, &keys.rightCtrl};
+            bool* down[] = {&system.leftAlt, &system.rightAlt, &system.leftCtrl, &system.rightCtrl};
+            *sides[side] = r.side;
+            *down[side] = r.systemDown;
+            const HeldKeys after = ReconcileHeldKeys(keys, system, r.now);
+            const HeldSide afterSides[] = {after.leftAlt, after.rightAlt, after.leftCtrl, after.rightCtrl};
+            for (int other = 0; other < 4; ++other)
+                EXPECT_EQ(afterSides[other].down, other == side ? r.stillHeld : true) << "side " << side << ", " << other;
+        }
+    }
 }
 
 }  // namespace

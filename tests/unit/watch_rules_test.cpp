@@ -1,3 +1,4 @@
+#include "kiosk/violation_rules.h"
 #include "kiosk/watch_rules.h"
 
 #include <gtest/gtest.h>
@@ -96,11 +97,16 @@ TEST(ViolationSpacingElapsed, MoreThanFiveSecondsOnTheWrappingTickCount)
         EXPECT_EQ(ViolationSpacingElapsed(r.now, r.last), r.elapsed) << r.now << " after " << r.last;
 }
 
-TEST(ViolationDetail, NumbersTheViolationInPlainDecimal)
+TEST(ViolationDetail, SaysWhatHappenedAndNumbersItInPlainDecimal)
 {
-    EXPECT_EQ(ViolationDetail(1), "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-1)");
-    EXPECT_EQ(ViolationDetail(3), "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-3)");
-    EXPECT_EQ(ViolationDetail(120), "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-120)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::SwitchedAway, 1),
+              "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-1)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::SwitchedAway, 120),
+              "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-120)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::BrowserClosed, 3),
+              "Browser ujian tertutup sebelum ujian selesai (Pelanggaran ke-3)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::AppClosed, 1), "Aplikasi ujian ditutup sebelum ujian selesai (Pelanggaran ke-1)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::WrongPin, 2), "PIN pengawas salah dimasukkan (Pelanggaran ke-2)");
 }
 
 }  // namespace

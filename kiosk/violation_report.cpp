@@ -1,0 +1,10 @@
+#include "kiosk/violation_report.h"
+
+#include "app/globals.h"
+#include "net/events.h"
+
+void ReportViolation(ViolationKind kind)
+{
+    ++g_violationCount;
+    SendExamEventAsync("VIOLATION", ViolationDetail(kind, g_violationCount));
+}

@@ -1,0 +1,13 @@
+#include "kiosk/violation_rules.h"
+
+std::string ViolationDetail(ViolationKind kind, int count)
+{
+    const char* what = "";
+    switch (kind) {
+    case ViolationKind::SwitchedAway: what = "Siswa mencoba beralih dari jendela ujian PC"; break;
+    case ViolationKind::BrowserClosed: what = "Browser ujian tertutup sebelum ujian selesai"; break;
+    case ViolationKind::AppClosed: what = "Aplikasi ujian ditutup sebelum ujian selesai"; break;
+    case ViolationKind::WrongPin: what = "PIN pengawas salah dimasukkan"; break;
+    }
+    return std::string(what) + " (Pelanggaran ke-" + std::to_string(count) + ")";
+}

@@ -1,0 +1,15 @@
+// What each kind of violation tells the proctor, on plain values.
+#pragma once
+
+#include <string>
+
+enum class ViolationKind {
+    SwitchedAway,   // the watch found another program in front
+    BrowserClosed,  // the exam's browser ended by itself
+    AppClosed,      // the program was closed during the exam
+    WrongPin,       // a wrong PIN in the proctor's prompt
+};
+
+// The detail of the violation report, numbered with the new count, e.g.
+// "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-3)".
+std::string ViolationDetail(ViolationKind kind, int count);

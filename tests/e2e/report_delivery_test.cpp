@@ -1,0 +1,210 @@
+// Event reports against an exam server that fails, hangs or refuses: each
+// report is tried until the server takes it, in the order made, and the
+// student is told the truth about the last one.
+#include "kiosk_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+using namespace e2e;
+
+namespace {
+
+class ReportDelivery : public KioskTest {
+protected:
+    static server::Answer Status(int status)
+    {
+        server::Answer a;
+        a.status = status;
+        a.body = status == 200 ? R"({"ok":true})" : "Tidak sekarang";
+        return a;
+    }
+    static server::Answer Closed()
+    {
+        server::Answer a;
+        a.close = true;  // read the request, hang up without an answer
+        return a;
+    }
+    static server::Answer Held(const std::string& release)
+    {
+        server::Answer a = Status(200);
+        a.holdUntil = release;
+        return a;
+    }
+    // Every try of every report, with its Idempotency-Key.
+    static std::vector<std::pair<Event, std::string>> Tries()
+    {
+        std::vector<std::pair<Event, std::string>> tries;
+        const auto events = Events();
+        const auto requests = server::RequestsTo(kEventPath);
+        for (std::size_t i = 0; i < requests.size() && i < events.size(); ++i)
+            tries.emplace_back(events[i], requests[i].Header("Idempotency-Key"));
+        return tries;
+    }
+    void PressFinishAndYes(const Exam& exam)
+    {
+        driver::ClickWindow(GetDlgItem(exam.bar, kBarFinish));
+        HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");
+        ASSERT_NE(confirm, nullptr);
+        driver::PressBoxButton(confirm, IDYES);
+    }
+    bool SendingReport() const
+    {
+        return !IsWindowEnabled(Item(kStart)) && driver::Text(Item(kStart)) == L"Mengirim laporan...";
+    }
+};
+
+bool IsKey(const std::string& key)
+{
+    return key.size() == 32 && key.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+TEST_F(ReportDelivery, AFailedReportIsTriedAgainWithItsOwnKeyInOrderWhileTheExamGoesOn)
+{
+    probe::KeyProbe other, quiet(probe::Kind::Dialog);
+    // START: a hang-up, a reply cut short, then an answer held until the test
+    // lets it go; the violation made meanwhile waits behind it, fails with a
+    // 503 once, then is taken.
+    // Cut inside the body: fewer bytes than the Content-Length announced.
+    server::Answer cut = Status(200);
+    const std::string whole = "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=UTF-8\r\nConnection: close\r\n"
+                              "Content-Length: " + std::to_string(cut.body.size()) + "\r\n\r\n" + cut.body;
+    cut.cutAfter = static_cast<int>(whole.size()) - 4;
+    const Exam exam = StartExam({{kEventPath, Closed()}, {kEventPath, cut}, {kEventPath, Held("release-start")},
+                                 {kEventPath, Status(503)}, {kEventPath, Status(200)}});
+    ASSERT_NE(exam.bar, nullptr) << "the exam starts while its START fails";
+
+    ASSERT_TRUE(driver::BringToFront(other.Window()));
+    ASSERT_TRUE(WaitForWatchTick(exam)) << "the watch has seen it: a violation";
+    ASSERT_TRUE(driver::BringToFront(quiet.Window()));
+    EXPECT_EQ(probe::Describe(quiet.Deliver(driver::Chord({VK_MENU, VK_TAB}))),
+              probe::Describe({{true, VK_MENU}, {false, VK_MENU}}))
+        << "the keyboard stays locked while the reports fail";
+    ASSERT_TRUE(driver::BringToFront(exam.browser));
+    ASSERT_TRUE(driver::WaitFor([&] { return Count(kStartEvent) == 3; }, 10000)) << "the third try, held";
+    EXPECT_EQ(Count(Violation(1)), 0u) << "the violation waits behind START";
+    server::Release("release-start");
+
+    ASSERT_TRUE(driver::WaitFor([&] { return Count(Violation(1)) == 2; }, 20000));
+    // A later report shows that nothing more of the violation came between.
+    HWND prompt = OpenPromptWithKeys();
+    ASSERT_NE(prompt, nullptr);
+    EnterPin(L"1111");
+    EXPECT_EQ(TakeBox(L"Peringatan"), L"PIN Pengawas salah.");
+    SendMessageW(GetDlgItem(prompt, kPinField), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    ASSERT_TRUE(driver::BringToFront(prompt));
+    EnterPin(kPin);
+    ExpectExamOver(exam);
+
+    EXPECT_EQ(EventsOnceThereAre(6),
+              (std::vector<Event>{kStartEvent, kStartEvent, kStartEvent, Violation(1), Violation(1), WrongPin(2)}));
+    const auto tries = Tries();
+    ASSERT_EQ(tries.size(), 6u);
+    std::set<std::string> keys;
+    for (const auto& [event, key] : tries) {
+        EXPECT_TRUE(IsKey(key)) << "\"" << key << "\"";
+        keys.insert(key);
+    }
+    EXPECT_EQ(keys.size(), 3u) << "one key a report, the same on every try";
+    EXPECT_EQ(tries[0].second, tries[2].second);
+    EXPECT_EQ(tries[3].second, tries[4].second);
+    EXPECT_EQ(server::RequestsTo("/api/exam/verify").at(0).Header("Idempotency-Key"), "") << "not on the verification";
+}
+
+TEST_F(ReportDelivery, TheClosingMessageWaitsForTheFinishReportAndTellsTheTruth)
+{
+    // The server holds FINISH: "Mengirim laporan..." until it answers, then the message.
+    Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    server::SetAnswers({{kEventPath, Held("release-finish")}});
+    PressFinishAndYes(exam);
+    ASSERT_TRUE(driver::WaitFor([&] { return Count(kFinishEvent) == 1; }, 10000));
+    EXPECT_TRUE(driver::WaitFor([&] { return SendingReport(); }, 5000)) << "the start button says it is sending";
+    EXPECT_TRUE(IsWindowVisible(app.main));
+    EXPECT_FALSE(IsWindow(exam.bar)) << "the exam is over meanwhile";
+    EXPECT_TRUE(HandledWhatWasPosted()) << "the program goes on handling messages";
+    EXPECT_EQ(driver::FindTopWindow(pid, L"#32770", L"ORVEL SELVARO"), nullptr) << "no message before the answer";
+    EXPECT_TRUE(SendingReport());
+    server::Release("release-finish");
+    EXPECT_EQ(TakeBox(L"ORVEL SELVARO"), L"Ujian selesai. Status telah dilaporkan ke WhatsApp pengawas.");
+    ExpectExamOver(exam);
+
+    // A server that answers no report: after the wait, the truth; the report
+    // is still tried, and goes once the server answers again.
+    exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    server::SetAnswers({{kEventPath, Closed()}});
+    const ULONGLONG yes = GetTickCount64();
+    PressFinishAndYes(exam);
+    EXPECT_TRUE(driver::WaitFor([&] { return SendingReport(); }, 5000));
+    HWND box = driver::WaitForMessageBox(pid, L"ORVEL SELVARO", 20000);
+    ASSERT_NE(box, nullptr);
+    std::printf("the closing message came %.1f s after Yes, the server answering nothing\n",
+                static_cast<double>(GetTickCount64() - yes) / 1000.0);
+    EXPECT_EQ(driver::MessageBoxText(box), L"Ujian selesai, tetapi laporan belum sampai ke pengawas. Beritahu pengawas "
+                                           L"dan jangan tutup aplikasi ini dulu.");
+    EXPECT_GE(Count(kFinishEvent), 2u) << "tried";
+    EXPECT_TRUE(StartButtonIdle()) << "the button is back with the message";
+    driver::PressBoxButton(box, IDOK);
+    EXPECT_TRUE(driver::WaitUntilGone(box, 3000));
+    const std::size_t triedSoFar = server::RequestsTo(kEventPath).size();
+    server::SetAnswers({{kEventPath, Status(200)}});
+    ASSERT_TRUE(driver::WaitFor([&] { return server::RequestsTo(kEventPath).size() > triedSoFar; }, 15000))
+        << "still tried after the message";
+    // The next exam's START comes after it: the FINISH went once, and no more of it.
+    exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    const auto events = Events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], kFinishEvent);
+    EXPECT_EQ(events.back(), kStartEvent);
+    EXPECT_EQ(server::RequestsTo(kEventPath).size(), triedSoFar + 2);
+}
+
+TEST_F(ReportDelivery, ARefusedReportIsNotTriedAgainAndTheNextGoesAtOnce)
+{
+    const Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    server::SetAnswers({{kEventPath, Status(400)}, {kEventPath, Status(200)}});
+    HWND prompt = OpenPromptWithKeys();
+    ASSERT_NE(prompt, nullptr);
+    EnterPin(L"1111");
+    EXPECT_EQ(TakeBox(L"Peringatan"), L"PIN Pengawas salah.");
+    ASSERT_TRUE(driver::BringToFront(prompt));
+    driver::PressKey(VK_ESCAPE);
+    EXPECT_TRUE(driver::WaitUntilGone(prompt, 3000));
+    PressFinishAndYes(exam);
+    EXPECT_EQ(TakeBox(L"ORVEL SELVARO"), L"Ujian selesai. Status telah dilaporkan ke WhatsApp pengawas.");
+    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, WrongPin(1), kFinishEvent})) << "the refused one once";
+}
+
+TEST_F(ReportDelivery, ClosingTheProgramDuringAnExamReportsItWithoutWaitingForAHungServer)
+{
+    // The report goes before the program ends.
+    Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    PostMessageW(app.main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(driver::WaitForExit(app, 15000), 0);
+    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, AppClosed(1)})) << "at the server before the end";
+    EXPECT_NE(ExitCode(exam), -1) << "the browser has ended";
+
+    // A report that hangs holds the end only for the bounded wait.
+    server::ClearRequests();
+    LaunchApp();
+    exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    server::SetAnswers({{kEventPath, Held("release-never")}});
+    const ULONGLONG close = GetTickCount64();
+    PostMessageW(app.main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(driver::WaitForExit(app, 15000), 0);
+    std::printf("the program ended %.1f s after the close, its last report hanging\n",
+                static_cast<double>(GetTickCount64() - close) / 1000.0);
+    EXPECT_EQ(Count(AppClosed(1)), 1u);
+    EXPECT_LT(server::AnsweredCount(), server::Requests().size()) << "the report was still waiting for the server";
+    server::Release("release-never");
+    EXPECT_TRUE(driver::WaitFor([] { return server::AnsweredCount() == server::Requests().size(); }, 5000));
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+#include "net/report_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+TEST(ClassifyReply, OnlyA2xxIsDeliveredAndOnlyARefusalIsGivenUp)
+{
+    struct {
+        bool answered;
+        int status;
+        ReplyKind kind;
+    } const rows[] = {
+        {false, 0, ReplyKind::Failed},  // no connection, or a reply cut short
+        {true, 200, ReplyKind::Delivered}, {true, 204, ReplyKind::Delivered}, {true, 299, ReplyKind::Delivered},
+        {true, 199, ReplyKind::Failed},    {true, 300, ReplyKind::Failed},    {true, 302, ReplyKind::Failed},
+        {true, 400, ReplyKind::Refused},   {true, 404, ReplyKind::Refused},   {true, 413, ReplyKind::Refused},
+        {true, 499, ReplyKind::Refused},
+        {true, 408, ReplyKind::Failed},    {true, 429, ReplyKind::Failed},    // come back later
+        {true, 500, ReplyKind::Failed},    {true, 503, ReplyKind::Failed},    {true, 599, ReplyKind::Failed},
+        {true, 0, ReplyKind::Failed},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(ClassifyReply(r.answered, r.status), r.kind) << r.answered << " " << r.status;
+}
+
+TEST(RetryDelayMs, OneTwoFourEightThenEveryTenSeconds)
+{
+    const std::uint32_t expected[] = {1000, 2000, 4000, 8000, 10000, 10000, 10000};
+    for (int tries = 1; tries <= 7; ++tries)
+        EXPECT_EQ(RetryDelayMs(tries), expected[tries - 1]) << tries;
+    EXPECT_EQ(RetryDelayMs(1000), 10000u);
+}
+
+// The queue as the sender thread drives it: which report goes when, after
+// which failures, and what became of each.
+TEST(ReportQueue, InTheOrderMadeEachTriedOnItsScheduleUntilTakenOrRefused)
+{
+    ReportQueue queue;
+    EXPECT_EQ(DueReport(queue, 0), nullptr);
+    EXPECT_EQ(MsUntilDue(queue, 0), kNoReportDue);
+    const ReportId start = AddReport(queue, "start", "k1");
+    const ReportId violation = AddReport(queue, "violation", "k2");
+    EXPECT_EQ(start, 1u);
+    EXPECT_EQ(violation, 2u);
+
+    // START fails five times at once, and waits 1, 2, 4, 8, then 10 s.
+    std::uint64_t now = 50;
+    const std::uint64_t waits[] = {1000, 2000, 4000, 8000, 10000, 10000};
+    for (const std::uint64_t wait : waits) {
+        const QueuedReport* due = DueReport(queue, now);
+        ASSERT_NE(due, nullptr);
+        EXPECT_EQ(due->id, start) << "the front report, and no other, is tried";
+        EXPECT_EQ(due->idempotencyKey, "k1");
+        SettleFront(queue, ReplyKind::Failed, now);
+        EXPECT_EQ(DueReport(queue, now + wait - 1), nullptr) << "not before " << wait << " ms";
+        EXPECT_EQ(MsUntilDue(queue, now + wait - 1), 1u);
+        now += wait;
+    }
+    const ReportId finish = AddReport(queue, "finish", "k3");  // made while START still fails
+    EXPECT_EQ(FateOf(queue, start), ReportFate::Waiting);
+
+    // START goes; the next one may go at once, whatever START went through.
+    SettleFront(queue, ReplyKind::Delivered, now);
+    EXPECT_EQ(FateOf(queue, start), ReportFate::Delivered);
+    ASSERT_NE(DueReport(queue, now), nullptr);
+    EXPECT_EQ(DueReport(queue, now)->id, violation);
+    EXPECT_EQ(DueReport(queue, now)->body, "violation");
+
+    // A refused one is given up and the next goes at once.
+    SettleFront(queue, ReplyKind::Refused, now);
+    EXPECT_EQ(FateOf(queue, violation), ReportFate::Refused);
+    ASSERT_NE(DueReport(queue, now), nullptr);
+    EXPECT_EQ(DueReport(queue, now)->id, finish);
+    SettleFront(queue, ReplyKind::Failed, now);
+    EXPECT_EQ(MsUntilDue(queue, now), 1000u) << "its own failures count from the first";
+    now += 1000;
+    SettleFront(queue, ReplyKind::Delivered, now);
+    EXPECT_EQ(FateOf(queue, finish), ReportFate::Delivered);
+    EXPECT_EQ(FateOf(queue, start), ReportFate::Delivered);
+    EXPECT_EQ(FateOf(queue, violation), ReportFate::Refused);
+    EXPECT_TRUE(queue.waiting.empty());
+    EXPECT_EQ(MsUntilDue(queue, now), kNoReportDue);
+
+    // A report made into an empty queue goes at once.
+    const ReportId next = AddReport(queue, "next", "k4");
+    EXPECT_EQ(next, 4u);
+    EXPECT_EQ(FateOf(queue, next), ReportFate::Waiting);
+    EXPECT_EQ(MsUntilDue(queue, now), 0u);
+}
+
+TEST(IdempotencyKey, ThirtyTwoLowerCaseHexDigitsOfTheBytes)
+{
+    std::array<std::uint8_t, 16> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 17 + 0x0A);
+    EXPECT_EQ(IdempotencyKey(bytes), "0a1b2c3d4e5f708192a3b4c5d6e7f809");
+    EXPECT_EQ(IdempotencyKey({}), std::string(32, '0'));
+}
+
+}  // namespace
