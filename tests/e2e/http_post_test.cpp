@@ -37,8 +37,10 @@ TEST_F(HttpPost, AnyStatusWithABodyCountsAsAnAnswer)
         SCOPED_TRACE(row.status);
         server::SetAnswers({{"/api/test", With(row.status, row.body)}});
         std::string reply = "left over";
-        EXPECT_TRUE(HttpPostJson(L"localhost", L"/api/test", "{}", reply));
+        int status = -1;
+        EXPECT_TRUE(HttpPostJson(L"localhost", L"/api/test", "{}", reply, nullptr, &status));
         EXPECT_EQ(reply, row.body);
+        EXPECT_EQ(status, row.status);
     }
 }
 
@@ -57,7 +59,7 @@ TEST_F(HttpPost, SendsExactlyTheBodyWithTheProgramsHeaders)
     const std::string body = "{\"studentName\":\"caf\xC3\xA9\",\"x\":\"\\u0000\"}";
     std::string reply;
     ASSERT_TRUE(HttpPostJson(L"localhost", L"/api/exam/verify", body, reply));
-    ASSERT_TRUE(HttpPostJson(L"localhost", L"/api/exam/event", "", reply));
+    ASSERT_TRUE(HttpPostJson(L"localhost", L"/api/exam/event", "", reply, L"Idempotency-Key: 0123abcd\r\n"));
     const auto all = server::Requests();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].head.substr(0, all[0].head.find("\r\n")), "POST /api/exam/verify HTTP/1.1");
@@ -66,6 +68,8 @@ TEST_F(HttpPost, SendsExactlyTheBodyWithTheProgramsHeaders)
     EXPECT_EQ(all[1].head.substr(0, all[1].head.find("\r\n")), "POST /api/exam/event HTTP/1.1");
     EXPECT_EQ(all[1].body, "");
     EXPECT_EQ(all[1].Header("Content-Length"), "0");
+    EXPECT_EQ(all[0].Header("Idempotency-Key"), "") << "only the header lines given";
+    EXPECT_EQ(all[1].Header("Idempotency-Key"), "0123abcd");
     for (const auto& r : all) {
         EXPECT_EQ(r.Header("User-Agent"), "ORVELSelvaroCBT/1.0");
         EXPECT_EQ(r.Header("Content-Type"), "application/json; charset=UTF-8");
@@ -88,8 +92,10 @@ TEST_F(HttpPost, NoAnswerMeansFalseAndAnEmptyReply)
     hangUp.close = true;
     server::SetAnswers({{"/api/test", hangUp}});
     reply = "left over";
-    EXPECT_FALSE(HttpPostJson(L"localhost", L"/api/test", "{}", reply));
+    int status = -1;
+    EXPECT_FALSE(HttpPostJson(L"localhost", L"/api/test", "{}", reply, nullptr, &status));
     EXPECT_EQ(reply, "");
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(HttpPost, CertificateErrorsAreNeverSuppressed)

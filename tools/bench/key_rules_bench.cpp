@@ -19,7 +19,7 @@ int main(int argc, char** argv)
     for (long i = 0; i < events; ++i) {
         const auto vk = static_cast<std::uint32_t>(i & 0xFF);
         const std::uint32_t message = (i & 0x100) ? vk::kKeyUp : vk::kKeyDown;
-        held = NoteHeldKeys(held, vk, message);
+        held = NoteHeldKeys(held, vk, message, static_cast<std::uint32_t>(i));
         const KeyStroke key{vk, message, IsAltDown(0, 0, held.Alt()), IsCtrlDown(0, held.Ctrl())};
         swallowed += DecideKey(true, key) != KeyAction::Pass;
     }
