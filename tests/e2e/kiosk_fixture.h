@@ -153,12 +153,23 @@ protected:
         EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar); }, 5000)) << "the bar is destroyed";
         EXPECT_EQ(ExitCode(exam), browserExitCode) << "the browser has ended";
         EXPECT_TRUE(driver::WaitFor([&] { return GetForegroundWindow() == app.main; }, 5000))
-            << "the start screen is back in front";
+            << "the start screen is back in front, not " << Describe(GetForegroundWindow());
         EXPECT_EQ(driver::Text(Item(kName)), L"Budi Santoso");
         EXPECT_EQ(driver::Text(Item(kClass)), L"5A");
         EXPECT_EQ(driver::Text(Item(kToken)), L"ABC123");
         EXPECT_TRUE(StartButtonIdle());
         EXPECT_TRUE(IsWindowEnabled(app.main));
+    }
+
+    // A window as a failure message names it: class, title, owner process.
+    static std::string Describe(HWND window)
+    {
+        if (!window)
+            return "no window";
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        const std::wstring text = driver::ClassOf(window) + L" \"" + driver::Text(window) + L"\"";
+        return std::string(text.begin(), text.end()) + " of process " + std::to_string(owner);
     }
 
     HWND WaitForPrompt(DWORD timeoutMs = 5000) const
