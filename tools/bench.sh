@@ -93,7 +93,6 @@ bench_display() {
   done
   xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 || { bench_log "Xvfb did not start"; return 1; }
   if [ ! -f "$WINEPREFIX/system.reg" ]; then bench_make_prefix; fi
-  if [ -n "${BENCH_VIRTUAL_DESKTOP:-}" ]; then bench_virtual_desktop "$w" "$h"; fi
   (wineserver -p </dev/null >/dev/null 2>&1 &)
   # Start Wine's services now, detached: started by the first test program
   # they would hold ctest's output pipe open and stall it. The same for the
@@ -107,27 +106,6 @@ bench_display() {
 }
 
 # The prefix needs no display: it can be made while something else runs.
-# bench_virtual_desktop W H: Wine's windows all inside one X window of that
-# size, with no Wine program running. Wine then decides the foreground itself,
-# as Windows does. Without it, a focus change that X reports late to a program
-# (a message box closed a few milliseconds after it opened) can hand the
-# foreground to the desktop.
-bench_virtual_desktop() {
-  timeout 20 wineserver -w 2>/dev/null || true
-  python3 - "$WINEPREFIX/user.reg" "$1x$2" <<'PY'
-import re, sys, time
-path, size = sys.argv[1], sys.argv[2]
-text = open(path, encoding="utf-8", errors="surrogateescape").read()
-# Drop the two keys (a section runs from its header to the next one), then add them.
-for key in (r"Software\\\\Wine\\\\Explorer", r"Software\\\\Wine\\\\Explorer\\\\Desktops"):
-    text = re.sub(r"\n\[" + key + r"\][^\n]*\n(?:(?!\[)[^\n]*\n)*", "\n", text)
-stamp = int(time.time())
-text = text.rstrip("\n") + "\n\n[Software\\\\Wine\\\\Explorer] %d\n\"Desktop\"=\"Default\"\n" % stamp
-text += "\n[Software\\\\Wine\\\\Explorer\\\\Desktops] %d\n\"Default\"=\"%s\"\n" % (stamp, size)
-open(path, "w", encoding="utf-8", errors="surrogateescape").write(text)
-PY
-}
-
 bench_make_prefix() {
   bench_log "making a Wine prefix in $WINEPREFIX"
   DISPLAY="" timeout 120 wineboot --init >/dev/null 2>&1

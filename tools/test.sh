@@ -70,7 +70,7 @@ run_ctest() {
 # anything else on the machine, another clone's tests included.
 wine_stage() {
   bench_join "$1"
-  export BENCH_DESKTOP_KEEPER="$BUILD/tests/desktop-keeper.exe" BENCH_VIRTUAL_DESKTOP=1
+  export BENCH_DESKTOP_KEEPER="$BUILD/tests/desktop-keeper.exe"
   bench_display 1366 768 || { record failed "bench: display"; return 1; }
   bench_start_server || { record failed "bench: exam server"; return 1; }
   timed "Wine unit tests" run_ctest wine-unit "$BUILD" -L unit

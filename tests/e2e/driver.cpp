@@ -123,8 +123,23 @@ std::wstring MessageBoxText(HWND box)
     return Text(GetDlgItem(box, 0xFFFF));
 }
 
+void SettleDisplay(HWND window)
+{
+    DWORD_PTR ignored = 0;
+    // The window's thread handles its messages, and so sends X what it had
+    // to send; a screen read is a round trip to X, after which X has handled
+    // it and told each program what follows from it; the window's thread
+    // then handles that too.
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
+    HDC screen = GetDC(nullptr);
+    GetPixel(screen, 0, 0);
+    ReleaseDC(nullptr, screen);
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
+}
+
 void PressBoxButton(HWND box, int id)
 {
+    SettleDisplay(box);
     PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
 }
 

@@ -39,8 +39,14 @@ bool WaitUntilGone(HWND window, DWORD timeoutMs);
 // A message box of the process with this caption, and its text.
 HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs = 5000);
 std::wstring MessageBoxText(HWND box);
-// Presses one of the box's buttons (IDOK, IDYES, ...).
+// Presses one of the box's buttons (IDOK, IDYES, ...), as a person would: not
+// before the box's program has handled what X told it of the box (under Wine
+// a box closed within milliseconds of opening could leave the X focus change
+// to be handled after it is gone, and the foreground with the desktop).
 void PressBoxButton(HWND box, int id);
+// Lets the window's program handle every X event that follows from what it
+// has done so far.
+void SettleDisplay(HWND window);
 
 // The whole content of a file (empty if it cannot be opened).
 std::string ReadFileBytes(const std::wstring& path);
