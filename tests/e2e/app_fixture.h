@@ -102,6 +102,11 @@ protected:
         BeforeLaunch();
         AppTest::SetUp();
     }
+    void TearDown() override
+    {
+        AppTest::TearDown();
+        browser::RemoveAll();
+    }
     // What a fixture puts in place before the program starts.
     virtual void BeforeLaunch() {}
 };

@@ -15,21 +15,9 @@ namespace {
 constexpr char kVerify[] = "/api/exam/verify";
 constexpr char kEvent[] = "/api/exam/event";
 
-class BrowserLaunch : public AppTest {
+class BrowserLaunch : public ServedAppTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
-        server::Reset();
-        browser::RemoveAll();
-        browser::StartRecording();  // before the launch: the program passes it on
-        AppTest::SetUp();
-    }
-    void TearDown() override
-    {
-        AppTest::TearDown();
-        browser::RemoveAll();
-    }
+    void BeforeLaunch() override { browser::StartRecording(); }  // the program passes it on
     void AcceptWith(const std::string& formUrl)
     {
         server::Answer a;
@@ -110,21 +98,6 @@ TEST_F(BrowserLaunch, ReportsTheStartToTheServer)
     EXPECT_EQ(events[0].Header("Content-Type"), "application/json; charset=UTF-8");
 }
 
-TEST_F(BrowserLaunch, TheExamStartsEvenWhenTheReportIsLost)
-{
-    ASSERT_TRUE(browser::PlaceStandIn(browser::kChrome));
-    server::Answer accept, lost;
-    accept.body = R"({"ok":true,"formUrl":"https://localhost/demo/form"})";
-    lost.close = true;
-    server::SetAnswers({{kVerify, accept}, {kEvent, lost}});
-    FillAndStart(L"Budi", L"5A", L"ABC123");
-    const auto launches = browser::WaitForLaunches(1, 10000);
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_NE(browser::WaitForWindow(launches[0].pid, 10000), nullptr);
-    EXPECT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u);
-    EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "nothing is shown for a lost report";
-}
-
 TEST_F(BrowserLaunch, AFolderAtTheFirstPathIsTriedAndNothingAfterIt)
 {
     ASSERT_TRUE(browser::PlaceFolder(browser::kEdge));
@@ -150,15 +123,6 @@ TEST_F(BrowserLaunch, NoBrowserLeavesAUsableStartScreen)
     Click(kStart);
     EXPECT_EQ(browser::WaitForLaunches(1, 10000).size(), 1u);
     EXPECT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u) << "START only for the launch that worked";
-}
-
-TEST_F(BrowserLaunch, ClosingTheStartScreenEndsTheBrowser)
-{
-    ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
-    const browser::Launch launch = StartExam();
-    ASSERT_NE(browser::WaitForWindow(launch.pid, 10000), nullptr);
-    EXPECT_EQ(driver::CloseAndWait(app), 0);
-    EXPECT_EQ(browser::WaitForExit(launch.pid, 10000), 0) << "the browser is ended with the program";
 }
 
 }  // namespace

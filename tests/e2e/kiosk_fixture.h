@@ -51,8 +51,7 @@ protected:
     }
     void TearDown() override
     {
-        AppTest::TearDown();
-        browser::RemoveAll();
+        ServedAppTest::TearDown();
         for (HANDLE h : held_)
             if (h)
                 CloseHandle(h);
