@@ -4,7 +4,8 @@
     ctest_tally.py JUNIT LOG
 
 Prints one line "PASSED FAILED SKIPPED", then one line "failed NAME" for each
-failed test and "hung NAME" for each failed test that ran into its time-out
+failed test (a test that could not run is one) and "hung NAME" for each
+failed test that ran into its time-out
 after GoogleTest had printed "[  PASSED  ]": its tests passed and the process
 then did not end. Those are the only ones the test command may run again.
 A run that left no JUnit file (ctest did not start, or died) counts as one
@@ -30,9 +31,14 @@ def tally(junit_path, log_path):
     for case in root.iter("testcase"):
         name = case.get("name", "?")
         status = case.get("status")
+        skip = case.find("skipped")
+        # Skipped on purpose: the test said so, or it is disabled. A test that
+        # could not run (its program missing) is a failure.
+        on_purpose = status == "disabled" or (
+            skip is not None and skip.get("message", "").startswith(("SKIP_REGULAR_EXPRESSION", "SKIP_RETURN_CODE")))
         if status == "run":
             passed += 1
-        elif status == "notrun" or case.find("skipped") is not None:
+        elif on_purpose:
             skipped += 1
         else:
             out = case.findtext("system-out") or ""

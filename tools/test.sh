@@ -114,25 +114,31 @@ timed "native build" native_build || { echo "the native build failed"; exit 1; }
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
 timed "native tests and fuzz runs" run_ctest native "$NATIVE" -j"$(nproc)"
 
-# The test exam server's own tests (it starts its own servers on free ports).
-server_tests() {
-  local log="$LOGS/server.log" ran bad
-  (cd "$ORVEL_ROOT" && python3 -m unittest discover -s tests/server -v) > "$log" 2>&1
+# The test exam server's own tests (it starts its own servers on free ports),
+# and those of the test command's count of a ctest run.
+python_tests() {
+  local log="$LOGS/python.log" suite runs=0 ran=0 skip=0 bad
+  : > "$log"
+  for suite in tests/server tests/tools; do
+    (cd "$ORVEL_ROOT" && python3 -m unittest discover -s "$suite" -v) >> "$log" 2>&1
+  done
   cat "$log"
-  ran=$(sed -n -E 's/^Ran ([0-9]+) tests?.*/\1/p' "$log" | tail -1)
+  runs=$(grep -cE '^Ran [0-9]+ tests?' "$log")
+  ran=$(sed -n -E 's/^Ran ([0-9]+) tests?.*/\1/p' "$log" | awk '{n += $1} END {print n + 0}')
+  skip=$(grep -oE 'skipped=[0-9]+' "$log" | tr -dc '0-9\n' | awk '{n += $1} END {print n + 0}')
   bad=$(grep -E '^(FAIL|ERROR):' "$log" | sed -E 's/^(FAIL|ERROR): //')
-  if [ -z "$ran" ]; then
-    record failed "test server tests"
+  if [ "$runs" -ne 2 ]; then
+    record failed "python tests: a suite did not run"
     record count 0 1 0
     return
   fi
-  [ -n "$bad" ] && while read -r test; do record failed "$test"; done <<<"$bad"
-  local n
-  n=$(grep -c . <<<"$bad")
-  [ -z "$bad" ] && n=0
-  record count $((ran - n)) "$n" "$(grep -oE 'skipped=[0-9]+' "$log" | tail -1 | tr -dc 0-9 || true)"
+  local n=0
+  if [ -n "$bad" ]; then
+    while read -r test; do record failed "$test"; n=$((n + 1)); done <<<"$bad"
+  fi
+  record count $((ran - n - skip)) "$n" "$skip"
 }
-timed "test server tests" server_tests
+timed "test server and tally tests" python_tests
 
 wait "$prefix_pid" || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
