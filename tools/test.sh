@@ -21,7 +21,14 @@ LOGS="$BUILD/test-logs"
 # Every stage and count goes into one results file, which the stages run in
 # the network namespace append to as well:
 #   stage NAME SECONDS | count PASSED FAILED SKIPPED | failed NAME | retried NAME
+#   | wine-done
 record() { echo "$*" >> "$RESULTS"; }
+
+# A failure outside the tests (the bench itself) counts as one failed test.
+bench_failed() {
+  record failed "bench: $1"
+  record count 0 1 0
+}
 
 # timed NAME CMD...: runs CMD and records how long it took.
 timed() {
@@ -37,7 +44,7 @@ timed() {
 # program hung after passing is run once more on its own.
 run_ctest() {
   local name=$1 dir=$2; shift 2
-  local junit="$LOGS/$name.xml" log="$LOGS/$name.log" line kind test
+  local junit="$LOGS/$name.xml" log="$LOGS/$name.log" kind test
   (cd "$dir" && ctest --output-on-failure --timeout 300 --output-junit "$junit" --output-log "$log" "$@") 2>&1
   local tally
   tally=$(python3 "$ORVEL_ROOT/tools/ctest_tally.py" "$junit" "$log")
@@ -52,7 +59,7 @@ run_ctest() {
         local again="$name-again-${test//[^A-Za-z0-9]/_}"
         (cd "$dir" && ctest --output-on-failure --timeout 300 --output-junit "$LOGS/$again.xml" \
           --output-log "$LOGS/$again.log" -R "^${test//./\\.}\$") 2>&1
-        read -r ap af as <<<"$(python3 "$ORVEL_ROOT/tools/ctest_tally.py" "$LOGS/$again.xml" "$LOGS/$again.log" | head -1)"
+        read -r ap af _ <<<"$(python3 "$ORVEL_ROOT/tools/ctest_tally.py" "$LOGS/$again.xml" "$LOGS/$again.log" | head -1)"
         if [ "$ap" = 1 ] && [ "$af" = 0 ]; then
           p=$((p + 1)); f=$((f - 1))
           record retried "$test"
@@ -71,14 +78,15 @@ run_ctest() {
 wine_stage() {
   bench_join "$1"
   export BENCH_DESKTOP_KEEPER="$BUILD/tests/desktop-keeper.exe"
-  bench_display 1366 768 || { record failed "bench: display"; return 1; }
-  bench_start_server || { record failed "bench: exam server"; return 1; }
+  bench_display 1366 768 || { bench_failed display; return 1; }
+  bench_start_server || { bench_failed "exam server"; return 1; }
   timed "Wine unit tests" run_ctest wine-unit "$BUILD" -L unit
   timed "end-to-end at 1366 x 768" run_ctest e2e-1366x768 "$BUILD" -L '^(e2e|screen)$'
   timed "soak" run_ctest soak "$BUILD" -L soak -V  # -V: the soak and the flood print their figures
-  bench_display 1920 1080 || { record failed "bench: display"; return 1; }
-  bench_start_server || { record failed "bench: exam server"; return 1; }
+  bench_display 1920 1080 || { bench_failed display; return 1; }
+  bench_start_server || { bench_failed "exam server"; return 1; }
   timed "end-to-end at 1920 x 1080 (screen size)" run_ctest e2e-1920x1080 "$BUILD" -L '^screen$'
+  record wine-done
 }
 
 if [ "${1:-}" = --wine-stage ]; then
@@ -128,8 +136,7 @@ python_tests() {
   skip=$(grep -oE 'skipped=[0-9]+' "$log" | tr -dc '0-9\n' | awk '{n += $1} END {print n + 0}')
   bad=$(grep -E '^(FAIL|ERROR):' "$log" | sed -E 's/^(FAIL|ERROR): //')
   if [ "$runs" -ne 2 ]; then
-    record failed "python tests: a suite did not run"
-    record count 0 1 0
+    bench_failed "a Python test suite did not run"
     return
   fi
   local n=0
@@ -143,9 +150,11 @@ timed "test server and tally tests" python_tests
 wait "$prefix_pid" || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   bench_log "the Wine prefix could not be made: $(tail -n 3 "$BENCH_RUN/prefix.log")"
-  record failed "bench: Wine prefix"
+  bench_failed "Wine prefix"
 else
   bench_isolated bash "${BASH_SOURCE[0]}" --wine-stage "$BENCH_RUN" "$RESULTS"
+  # Stages that ended early (the namespace or a shell dying) must not pass unseen.
+  grep -qx wine-done "$RESULTS" || grep -q '^failed bench:' "$RESULTS" || bench_failed "the Wine stages did not finish"
 fi
 
 # The summary: each stage's seconds, then the counts.
@@ -167,10 +176,6 @@ while read -r kind rest; do
     retried) retried+=("$rest") ;;
   esac
 done < "$RESULTS"
-# A failure outside any ctest count (the bench itself) counts as one.
-for f in "${failures[@]}"; do
-  case $f in bench:*) failed=$((failed + 1)) ;; esac
-done
 printf '%-45s %7s\n' "all" "$SECONDS"
 rm -f "$RESULTS"
 echo
