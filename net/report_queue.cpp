@@ -35,10 +35,6 @@ std::uint32_t RetryDelayMs(int failedTries)
 ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotencyKey)
 {
     const ReportId id = ++queue.lastId;
-    if (queue.waiting.empty()) {
-        queue.failedTries = 0;
-        queue.nextTryAt = 0;
-    }
     queue.waiting.push_back({id, std::move(body), std::move(idempotencyKey)});
     return id;
 }

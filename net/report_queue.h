@@ -33,7 +33,9 @@ enum class ReportFate { Waiting, Delivered, Refused };
 
 struct ReportQueue {
     std::deque<QueuedReport> waiting;  // the front one is the one being tried
-    int failedTries = 0;               // of the front report
+    // Of the front report; both go back to 0 when it leaves, so a report that
+    // comes to the front may go at once.
+    int failedTries = 0;
     std::uint64_t nextTryAt = 0;       // when the front report may be tried (ms)
     ReportId lastId = 0;
     ReportId settledThrough = 0;       // every report up to this one was delivered or refused

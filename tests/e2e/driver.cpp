@@ -278,30 +278,40 @@ void PressChord(std::initializer_list<WORD> keys)
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
+bool MouseTo(POINT p)
+{
+    // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = (p.x * 65536 + sw - 1) / sw;
+    in.mi.dy = (p.y * 65536 + sh - 1) / sh;
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &in, sizeof(in));
+    // Under Wine a press right after the move can go where the pointer was
+    // before it: the caller presses only once the pointer is there.
+    return WaitFor([&] {
+        POINT at{};
+        GetCursorPos(&at);
+        return std::abs(at.x - p.x) <= 1 && std::abs(at.y - p.y) <= 1;
+    }, 3000);
+}
+
+void MouseButton(bool down)
+{
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    SendInput(1, &in, sizeof(in));
+}
+
 void ClickWindow(HWND window)
 {
     RECT r{};
     GetWindowRect(window, &r);
-    const POINT target{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in[3] = {};
-    for (auto& i : in) {
-        i.type = INPUT_MOUSE;
-        i.mi.dx = (target.x * 65535 + (w - 1) / 2) / (w - 1);
-        i.mi.dy = (target.y * 65535 + (h - 1) / 2) / (h - 1);
-    }
-    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(1, in, sizeof(INPUT));
-    // Under Wine a press right after the move can go where the pointer was
-    // before it: press only once the pointer is there.
-    WaitFor([&] {
-        POINT at{};
-        return GetCursorPos(&at) && at.x == target.x && at.y == target.y;
-    }, 3000);
-    SendInput(2, in + 1, sizeof(INPUT));
+    MouseTo({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    MouseButton(true);
+    MouseButton(false);
 }
 
 void HandleOwnMessages()

@@ -72,7 +72,11 @@ void TypeText(const std::wstring& text);
 // The keys pressed in order and let go in reverse, e.g. {VK_CONTROL, VK_MENU, 'P'}.
 std::vector<INPUT> Chord(std::initializer_list<WORD> keys);
 void PressChord(std::initializer_list<WORD> keys);
-// A real left click at the centre of the window, through the input queue.
+// Real mouse input through the input queue: the pointer moved to a screen
+// point (true once it is there), the left button pressed or let go, and a
+// click at the centre of a window.
+bool MouseTo(POINT p);
+void MouseButton(bool down);
 void ClickWindow(HWND window);
 
 HWND OwnerOf(HWND window);

@@ -70,7 +70,10 @@ protected:
         FillAndStart(L"Budi Santoso", L"5A", L"ABC123");
         Exam exam;
         const auto launches = browser::WaitForLaunches(++launches_, 10000);
-        EXPECT_EQ(launches.size(), launches_);
+        EXPECT_EQ(launches.size(), launches_)
+            << "no launch; verify requests: " << server::RequestsTo("/api/exam/verify").size()
+            << ", in front: " << Describe(GetForegroundWindow())
+            << ", a box of the program: " << Describe(driver::FindTopWindow(pid, L"#32770"));
         if (launches.size() != launches_)
             return exam;
         for (const auto& l : launches)
@@ -102,14 +105,14 @@ protected:
         if (!cover_)
             cover_ = std::make_unique<probe::KeyProbe>(probe::Kind::Cover);
         SetWindowPos(cover_->Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (!BarAbove(exam.bar, cover_->Window())) {
-            return driver::WaitFor([&] {
-                probe::Pump(0);
-                return BarAbove(exam.bar, cover_->Window());
-            }, 5000);
+        if (BarAbove(exam.bar, cover_->Window())) {
+            ADD_FAILURE() << "the cover did not go above the bar";
+            return false;
         }
-        ADD_FAILURE() << "the cover did not go above the bar";
-        return false;
+        return driver::WaitFor([&] {
+            probe::Pump(0);
+            return BarAbove(exam.bar, cover_->Window());
+        }, 5000);
     }
     // True when `bar` comes before `other` in the order of the top windows.
     static bool BarAbove(HWND bar, HWND other)
@@ -123,12 +126,14 @@ protected:
         return false;
     }
 
+    // The event a report request carries.
+    static Event EventOf(const server::Request& r) { return {Member(r.body, "event"), Member(r.body, "detail")}; }
     // Every event report the server has received, in order of arrival.
     static std::vector<Event> Events()
     {
         std::vector<Event> events;
         for (const auto& r : server::RequestsTo(kEventPath))
-            events.push_back({Member(r.body, "event"), Member(r.body, "detail")});
+            events.push_back(EventOf(r));
         return events;
     }
     // The events received once there are at least n (a report made later

@@ -37,10 +37,8 @@ protected:
     static std::vector<std::pair<Event, std::string>> Tries()
     {
         std::vector<std::pair<Event, std::string>> tries;
-        const auto events = Events();
-        const auto requests = server::RequestsTo(kEventPath);
-        for (std::size_t i = 0; i < requests.size() && i < events.size(); ++i)
-            tries.emplace_back(events[i], requests[i].Header("Idempotency-Key"));
+        for (const auto& r : server::RequestsTo(kEventPath))
+            tries.emplace_back(EventOf(r), r.Header("Idempotency-Key"));
         return tries;
     }
     void PressFinishAndYes(const Exam& exam)

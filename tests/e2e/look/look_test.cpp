@@ -140,31 +140,6 @@ private:
     std::vector<std::uint32_t> pixels_;
 };
 
-// Real mouse input through the system's input queue.
-bool MouseTo(POINT p)
-{
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in{};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = (p.x * 65536 + sw - 1) / sw;
-    in.mi.dy = (p.y * 65536 + sh - 1) / sh;
-    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    SendInput(1, &in, sizeof(in));
-    return driver::WaitFor([&] {
-        POINT at{};
-        GetCursorPos(&at);
-        return std::abs(at.x - p.x) <= 1 && std::abs(at.y - p.y) <= 1;
-    }, 2000);
-}
-
-void MouseButton(bool down)
-{
-    INPUT in{};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-    SendInput(1, &in, sizeof(in));
-}
-
 // A plain magenta window of the driver's own laid over part of the screen.
 class Cover {
 public:
@@ -263,8 +238,8 @@ protected:
     void TearDown() override
     {
         // A button left held by a failed check is let go away from the window.
-        MouseTo({0, 0});
-        MouseButton(false);
+        driver::MouseTo({0, 0});
+        driver::MouseButton(false);
         if (app.pi.hProcess) {
             EXPECT_EQ(driver::CloseAndWait(app), 0);
         }
@@ -516,21 +491,21 @@ TEST_F(Look, StartButtonIsBlueWithAGoldBorderAndDarkerWhileHeldDown)
     const POINT origin = shot.Origin();
     const POINT on{origin.x + start.left + 20, origin.y + (start.top + start.bottom) / 2};
     const POINT off{on.x, origin.y + start.top - 40};
-    ASSERT_TRUE(MouseTo(on));
-    MouseButton(true);
+    ASSERT_TRUE(driver::MouseTo(on));
+    driver::MouseButton(true);
     {
         SCOPED_TRACE("held down");
         ASSERT_TRUE(Steady(kStartPressed)) << "no darker fill while the button is held down";
         ExpectStartButton(shot, kStartPressed);
     }
     // Still held, but the pointer moved away: the button lets go of its look.
-    ASSERT_TRUE(MouseTo(off));
+    ASSERT_TRUE(driver::MouseTo(off));
     EXPECT_TRUE(Steady(kStartFill)) << "pointer off the held button";
-    ASSERT_TRUE(MouseTo(on));
+    ASSERT_TRUE(driver::MouseTo(on));
     EXPECT_TRUE(Steady(kStartPressed)) << "pointer back on the held button";
 
     // Let go on it: a click, which warns about the empty fields.
-    MouseButton(false);
+    driver::MouseButton(false);
     HWND box = driver::WaitForMessageBox(app.pi.dwProcessId, L"Peringatan");
     ASSERT_NE(box, nullptr) << "releasing on the button clicks it";
     driver::PressBoxButton(box, IDOK);
