@@ -37,6 +37,7 @@ extern Gdiplus::Image* g_bgImage;
 
 // Kiosk session.
 extern HHOOK g_hKeyHook;
+extern HHOOK g_hMouseHook;  // lives exactly as long as g_hKeyHook
 extern PROCESS_INFORMATION g_browserProc;
 // The job the browser runs in, ended with it; the system ends it (and the
 // browser with everything it started) when this program ends in any way,

@@ -5,6 +5,8 @@
 #include "kiosk/command_line.h"
 #include "kiosk/control_bar.h"
 #include "kiosk/keyboard_hook.h"
+#include "kiosk/mouse_hook.h"
+#include "kiosk/pc_watch.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/session.h"
 #include "net/events.h"
@@ -79,6 +81,7 @@ void StartExamInKiosk()
     g_violationCount = 0;
     g_lastViolationTick = 0;
     InstallKioskHook();  // a failed hook leaves the exam unlocked but running
+    InstallMouseHook();
     ShowWindow(g_hMainWnd, SW_HIDE);
     g_hBarWnd = CreateControlBar();
     const bool watching = SetTimer(g_hMainWnd, kWatchTimerId, kWatchTimerMs, nullptr) != 0;
@@ -90,4 +93,5 @@ void StartExamInKiosk()
         return;
     }
     SendExamEventAsync("START", kEventStartDetail);
+    StartPcWatch();
 }

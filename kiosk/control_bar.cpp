@@ -51,7 +51,7 @@ void OnFinish(HWND bar)
 void OnProctor(HWND bar)
 {
     if (PromptProctorPin(bar) && StillThisExam(bar))
-        StopExamAndRestore();
+        EndExamByProctor();
 }
 
 }  // namespace

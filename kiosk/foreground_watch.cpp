@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "kiosk/keyboard_hook.h"
+#include "kiosk/mouse_hook.h"
 #include "kiosk/session.h"
 #include "kiosk/violation_report.h"
 #include "kiosk/watch_rules.h"
@@ -35,6 +36,20 @@ std::optional<std::string> ImageOfProcess(DWORD pid)
     return ToUtf8(std::wstring(path, size));
 }
 
+// Whether the process is in the exam's job; nullopt when that cannot be told.
+std::optional<bool> InExamJob(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return std::nullopt;
+    BOOL inJob = FALSE;
+    const bool ok = IsProcessInJob(process, g_hBrowserJob, &inJob) != 0;
+    CloseHandle(process);
+    if (!ok)
+        return std::nullopt;
+    return inJob != FALSE;
+}
+
 ForegroundFacts ReadForeground()
 {
     ForegroundFacts facts;
@@ -50,8 +65,13 @@ ForegroundFacts ReadForeground()
     wchar_t cls[128] = {};
     GetClassNameW(front, cls, 127);
     facts.className = ToUtf8(cls);
-    if (NeedsOwnerImage(facts))
-        facts.ownerImage = ImageOfProcess(pid);
+    facts.examJob = g_hBrowserJob != nullptr;
+    if (NeedsOwnerLookup(facts)) {
+        if (facts.examJob)
+            facts.ownerInExamJob = InExamJob(pid);
+        else
+            facts.ownerImage = ImageOfProcess(pid);
+    }
     return facts;
 }
 
@@ -69,6 +89,7 @@ void OnWatchTick()
         return;
     }
     RefreshKioskHook();
+    RefreshMouseHook();
     if (g_hBarWnd)
         SetWindowPos(g_hBarWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (!IsForeignWindow(ReadForeground()))

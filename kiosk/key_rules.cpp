@@ -7,13 +7,16 @@ namespace {
 
 using namespace vk;
 
-// Which modifiers a rule asks for. Shift plays no part in any rule.
+// Which modifiers a rule asks for.
 enum class When {
     Always,
     AltHeld,          // Ctrl may be held too
     CtrlWithoutAlt,
     AltWithoutCtrl,
     CtrlAndAlt,       // also how AltGr arrives
+    CtrlAndShiftWithoutAlt,
+    ShiftHeld,
+    CtrlAndAltTypingNothing,  // Ctrl and Alt, and AltGr types no character with the key
 };
 
 // The keys of the rules below.
@@ -23,6 +26,16 @@ constexpr std::uint32_t kWithAltToTheSystem[] = {kEscape, kTab, kF4};
 constexpr std::uint32_t kWithCtrlToTheSystem[] = {kEscape};
 constexpr std::uint32_t kBrowserKeys[] = {kF1, kF6, kF7, kF9, kF10, kApps, kBrowserSearch, kBrowserFavorites,
                                           kBrowserHome, kLaunchMail, kLaunchMediaSelect, kLaunchApp1, kLaunchApp2};
+constexpr std::uint32_t kModifiers[] = {
+    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
+};
+constexpr std::uint32_t kWithShiftToTheBrowser[] = {kEscape};  // its own task manager
+constexpr std::uint32_t kCtrlShiftAllowed[] = {
+    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
+    kLeft, kUp, kRight, kDown, kHome, kEnd,
+    kV, kZ, kTab,
+    kOemPlus, kOemMinus, kAdd, kSubtract,
+};
 constexpr std::uint32_t kCtrlAllowed[] = {
     kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
     kA, kC, kV, kX, kY, kZ, kF,
@@ -59,23 +72,35 @@ constexpr Rule kRules[] = {
     // The browser's help, caret browsing, focus cycling, menus, context menu
     // and the keyboard's launch keys, whatever the modifiers.
     {When::Always, false, kBrowserKeys, KeyAction::Swallow},
+    // Ctrl+Shift: selecting, pasting as plain text, redo, the previous tab
+    // and zoom (on many layouts "+" needs Shift); the rest are the browser's
+    // developer tools, tab search, clearing data, new windows, ...
+    {When::CtrlAndShiftWithoutAlt, true, kCtrlShiftAllowed, KeyAction::Swallow},
+    // Shift+Esc opens the browser's task manager, which ends tabs.
+    {When::ShiftHeld, false, kWithShiftToTheBrowser, KeyAction::Swallow},
     // Ctrl: editing, find in the page, moving, going back to the exam's tab,
     // digits and zoom; every other Ctrl shortcut (close, new window, new tab,
     // open, print, save, developer tools, ...) is swallowed.
     {When::CtrlWithoutAlt, true, kCtrlAllowed, KeyAction::Swallow},
     // Alt: back and forward, opening a list, a character by its Alt code.
     {When::AltWithoutCtrl, true, kAltAllowed, KeyAction::Swallow},
-    // Ctrl and Alt together (AltGr too) pass, past the rows above.
+    // Ctrl and Alt together: only what AltGr types on the layout in use. A
+    // desktop shortcut's Ctrl+Alt hot key would start any program.
+    {When::CtrlAndAltTypingNothing, true, kModifiers, KeyAction::Swallow},
 };
 
-bool Applies(When when, bool alt, bool ctrl)
+bool Applies(When when, const KeyStroke& key)
 {
+    const bool alt = key.alt, ctrl = key.ctrl, shift = key.shift;
     switch (when) {
     case When::Always: return true;
     case When::AltHeld: return alt;
     case When::CtrlWithoutAlt: return ctrl && !alt;
     case When::AltWithoutCtrl: return alt && !ctrl;
     case When::CtrlAndAlt: return alt && ctrl;
+    case When::CtrlAndShiftWithoutAlt: return ctrl && shift && !alt;
+    case When::ShiftHeld: return shift;
+    case When::CtrlAndAltTypingNothing: return alt && ctrl && !key.altGrTypes;
     }
     return false;
 }
@@ -92,7 +117,7 @@ KeyAction DecideKey(bool examActive, const KeyStroke& key)
     if (!examActive)
         return KeyAction::Pass;
     for (const Rule& rule : kRules) {
-        if (!Applies(rule.when, key.alt, key.ctrl))
+        if (!Applies(rule.when, key))
             continue;
         const bool listed = std::find(rule.keys.begin(), rule.keys.end(), key.vk) != rule.keys.end();
         if (listed == rule.allBut)
@@ -126,6 +151,9 @@ HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vkCode, std::uint32_t message
     case kControl:
     case kLeftControl: side = &held.leftCtrl; break;
     case kRightControl: side = &held.rightCtrl; break;
+    case kShift:
+    case kLeftShift: side = &held.leftShift; break;
+    case kRightShift: side = &held.rightShift; break;
     default: return held;
     }
     side->down = down;
@@ -145,6 +173,8 @@ HeldKeys ReconcileHeldKeys(HeldKeys held, SidesDown system, std::uint32_t nowTic
     reconcile(held.rightAlt, system.rightAlt);
     reconcile(held.leftCtrl, system.leftCtrl);
     reconcile(held.rightCtrl, system.rightCtrl);
+    reconcile(held.leftShift, system.leftShift);
+    reconcile(held.rightShift, system.rightShift);
     return held;
 }
 
@@ -157,4 +187,9 @@ bool IsAltDown(std::uint32_t recordFlags, std::int16_t asyncMenuState, bool seen
 bool IsCtrlDown(std::int16_t asyncControlState, bool seenHeld)
 {
     return IsKeyStateDown(asyncControlState) || seenHeld;
+}
+
+bool IsShiftDown(std::int16_t asyncShiftState, bool seenHeld)
+{
+    return IsKeyStateDown(asyncShiftState) || seenHeld;
 }

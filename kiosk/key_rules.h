@@ -34,38 +34,44 @@ struct KeyStroke {
     std::uint32_t message = 0;  // WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or WM_SYSKEYUP
     bool alt = false;
     bool ctrl = false;
+    bool shift = false;
+    // With Ctrl and Alt held: the key types a character with AltGr on the
+    // keyboard layout of the window in front (@ on a German Q, for example).
+    bool altGrTypes = false;
 };
 
 // The lockdown's verdict on one key event. Outside an exam every key passes;
 // during one, the rules of key_rules.cpp, first match wins.
 KeyAction DecideKey(bool examActive, const KeyStroke& key);
 
-// One Alt or Ctrl key as the hook has seen it: down, and since when (the
+// One Alt, Ctrl or Shift key as the hook has seen it: down, and since when (the
 // tick count of its last key-down, repeats included).
 struct HeldSide {
     bool down = false;
     std::uint32_t since = 0;
 };
 
-// The Alt and Ctrl keys (left and right apart) that the hook has itself seen
-// go down and not yet come up.
+// The Alt, Ctrl and Shift keys (left and right apart) that the hook has
+// itself seen go down and not yet come up.
 struct HeldKeys {
-    HeldSide leftAlt, rightAlt, leftCtrl, rightCtrl;
+    HeldSide leftAlt, rightAlt, leftCtrl, rightCtrl, leftShift, rightShift;
     bool Alt() const { return leftAlt.down || rightAlt.down; }
     bool Ctrl() const { return leftCtrl.down || rightCtrl.down; }
+    bool Shift() const { return leftShift.down || rightShift.down; }
 };
 HeldKeys NoteHeldKeys(HeldKeys held, std::uint32_t vk, std::uint32_t message, std::uint32_t nowTick);
 
 // What the system says of each side's own key (VK_LMENU, VK_RMENU,
-// VK_LCONTROL, VK_RCONTROL): true when it is down.
+// VK_LCONTROL, VK_RCONTROL, VK_LSHIFT, VK_RSHIFT): true when it is down.
 struct SidesDown {
-    bool leftAlt = false, rightAlt = false, leftCtrl = false, rightCtrl = false;
+    bool leftAlt = false, rightAlt = false, leftCtrl = false, rightCtrl = false, leftShift = false,
+         rightShift = false;
 };
 
 // Forgets a side the hook believes held when the system says its key is up
 // and the hook saw it go down more than kHeldKeyLagMs ago: a key-up the hook
 // never saw (the secure screen of Ctrl+Alt+Del takes it) would otherwise keep
-// Alt or Ctrl "held" for the rest of the exam. A key that went down only just
+// Alt, Ctrl or Shift "held" for the rest of the exam. A key that went down only just
 // now may still read as up (Wine's key state lags up to 50 ms behind).
 inline constexpr std::uint32_t kHeldKeyLagMs = 500;
 HeldKeys ReconcileHeldKeys(HeldKeys held, SidesDown system, std::uint32_t nowTick);
@@ -77,7 +83,8 @@ HeldKeys ReconcileHeldKeys(HeldKeys held, SidesDown system, std::uint32_t nowTic
 // Wine also answers the key state inside the hook from a copy up to 50 ms old,
 // so an Alt pressed just before Tab can read as up. On Windows all agree.
 bool IsAltDown(std::uint32_t recordFlags, std::int16_t asyncMenuState, bool seenHeld);
-// Ctrl: its asynchronous state, or the hook saw it go down.
+// Ctrl and Shift: the asynchronous state, or the hook saw the key go down.
 bool IsCtrlDown(std::int16_t asyncControlState, bool seenHeld);
+bool IsShiftDown(std::int16_t asyncShiftState, bool seenHeld);
 // The high bit of a GetAsyncKeyState answer: the key is down.
 bool IsKeyStateDown(std::int16_t asyncState);

@@ -5,13 +5,31 @@
 
 namespace {
 
-// What the hook has seen of Alt and Ctrl since the exam's first install; a
-// fresh hook put in place of the old one keeps it.
+// What the hook has seen of Alt, Ctrl and Shift since the exam's first
+// install; a fresh hook put in place of the old one keeps it.
 HeldKeys g_heldKeys;
 
 HHOOK NewHook()
 {
     return SetWindowsHookExW(WH_KEYBOARD_LL, LowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
+}
+
+// Whether AltGr (Ctrl and Alt) with this key types a character on the
+// keyboard layout of the window in front: there Ctrl+Alt is how @, { or the
+// euro sign are typed, and they must stay. Flag 4 leaves the system's
+// keyboard state (a dead key waiting) as it was.
+bool AltGrTypes(const KBDLLHOOKSTRUCT& event, bool shift)
+{
+    BYTE state[256] = {};
+    state[VK_CONTROL] = state[VK_LCONTROL] = 0x80;
+    state[VK_MENU] = state[VK_RMENU] = 0x80;
+    if (shift)
+        state[VK_SHIFT] = state[VK_LSHIFT] = 0x80;
+    const HKL layout = GetKeyboardLayout(GetWindowThreadProcessId(GetForegroundWindow(), nullptr));
+    wchar_t typed[8] = {};
+    constexpr UINT kKeepKeyboardState = 4;
+    // A dead key (below 0) types its character with the next key.
+    return ToUnicodeEx(event.vkCode, event.scanCode, state, typed, 8, kKeepKeyboardState, layout) != 0;
 }
 
 }  // namespace
@@ -32,6 +50,12 @@ void RemoveKioskHook()
     }
 }
 
+HeldModifiers ModifiersHeld()
+{
+    return {IsCtrlDown(GetAsyncKeyState(VK_CONTROL), g_heldKeys.Ctrl()),
+            IsShiftDown(GetAsyncKeyState(VK_SHIFT), g_heldKeys.Shift())};
+}
+
 void RefreshKioskHook()
 {
     SidesDown system;
@@ -39,6 +63,8 @@ void RefreshKioskHook()
     system.rightAlt = IsKeyStateDown(GetAsyncKeyState(VK_RMENU));
     system.leftCtrl = IsKeyStateDown(GetAsyncKeyState(VK_LCONTROL));
     system.rightCtrl = IsKeyStateDown(GetAsyncKeyState(VK_RCONTROL));
+    system.leftShift = IsKeyStateDown(GetAsyncKeyState(VK_LSHIFT));
+    system.rightShift = IsKeyStateDown(GetAsyncKeyState(VK_RSHIFT));
     g_heldKeys = ReconcileHeldKeys(g_heldKeys, system, GetTickCount());
 
     HHOOK fresh = NewHook();
@@ -65,6 +91,9 @@ LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM record)
         key.message = kind;
         key.alt = IsAltDown(event.flags, GetAsyncKeyState(VK_MENU), g_heldKeys.Alt());
         key.ctrl = IsCtrlDown(GetAsyncKeyState(VK_CONTROL), g_heldKeys.Ctrl());
+        key.shift = IsShiftDown(GetAsyncKeyState(VK_SHIFT), g_heldKeys.Shift());
+        if (key.alt && key.ctrl)
+            key.altGrTypes = AltGrTypes(event, key.shift);
         switch (DecideKey(true, key)) {
         case KeyAction::ProctorRequest:
             PostMessageW(g_hMainWnd, WM_PROCTOR_EXIT, 0, 0);

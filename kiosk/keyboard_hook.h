@@ -9,10 +9,19 @@ void InstallKioskHook();
 // Removes the hook if one is installed.
 void RemoveKioskHook();
 
-// Once a second during an exam: forgets an Alt or Ctrl the hook believes held
-// that the system says is up, and puts a fresh hook in place of the current
-// one (installed first, so there is never a moment without one). Windows
-// silently drops a hook whose procedure once ran too long, on a loaded PC.
+// Ctrl and Shift now: the system's key state, or the keyboard hook saw the
+// key go down (the state may lag behind, under Wine above all).
+struct HeldModifiers {
+    bool ctrl = false;
+    bool shift = false;
+};
+HeldModifiers ModifiersHeld();
+
+// Once a second during an exam: forgets an Alt, Ctrl or Shift the hook
+// believes held that the system says is up, and puts a fresh hook in place of
+// the current one (installed first, so there is never a moment without one).
+// Windows silently drops a hook whose procedure once ran too long, on a
+// loaded PC.
 void RefreshKioskHook();
 
 // Swallows the strokes that would leave the browser and turns Ctrl+Alt+P into

@@ -28,3 +28,4 @@ inline constexpr wchar_t kTextBrowserFailed[] = L"Gagal membuka browser ujian.";
 // Event reports.
 inline constexpr char kEventStartDetail[] = "Siswa memulai ujian di aplikasi PC.";
 inline constexpr char kEventFinishDetail[] = "Siswa menyelesaikan ujian di aplikasi PC.";
+inline constexpr char kEventProctorFinishDetail[] = "Ujian diakhiri oleh pengawas dengan PIN.";

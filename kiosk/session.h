@@ -8,3 +8,8 @@ void TerminateBrowser();
 // Undoes the exam set-up (flag, timer, hook, browser, bar) and brings the start
 // screen back to the front. Safe at any time, also with no exam running.
 void StopExamAndRestore();
+
+// The proctor's right PIN: the end is reported ("FINISH"), so that a student
+// who saw the PIN typed cannot end the exam unseen, then the exam is taken
+// down. No box: the proctor is at the PC.
+void EndExamByProctor();

@@ -2,6 +2,9 @@
 
 #include "app/globals.h"
 #include "kiosk/keyboard_hook.h"
+#include "kiosk/kiosk_texts.h"
+#include "kiosk/mouse_hook.h"
+#include "net/events.h"
 
 void TerminateBrowser()
 {
@@ -27,6 +30,7 @@ void StopExamAndRestore()
     g_examActive.exchange(false);
     KillTimer(g_hMainWnd, kWatchTimerId);
     RemoveKioskHook();
+    RemoveMouseHook();
     TerminateBrowser();
     if (g_hBarWnd) {
         DestroyWindow(g_hBarWnd);
@@ -34,4 +38,10 @@ void StopExamAndRestore()
     }
     ShowWindow(g_hMainWnd, SW_SHOW);
     SetForegroundWindow(g_hMainWnd);
+}
+
+void EndExamByProctor()
+{
+    SendExamEventAsync("FINISH", kEventProctorFinishDetail);
+    StopExamAndRestore();
 }

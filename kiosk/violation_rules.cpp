@@ -8,6 +8,9 @@ std::string ViolationDetail(ViolationKind kind, int count)
     case ViolationKind::BrowserClosed: what = "Browser ujian tertutup sebelum ujian selesai"; break;
     case ViolationKind::AppClosed: what = "Aplikasi ujian ditutup sebelum ujian selesai"; break;
     case ViolationKind::WrongPin: what = "PIN pengawas salah dimasukkan"; break;
+    case ViolationKind::MoreScreens: what = "Lebih dari satu layar terhubung ke PC ujian"; break;
+    case ViolationKind::SessionLeft: what = "Layar dikunci atau pengguna Windows diganti selama ujian"; break;
+    case ViolationKind::SessionEnding: what = "PC dimatikan atau pengguna keluar dari Windows selama ujian"; break;
     }
     return std::string(what) + " (Pelanggaran ke-" + std::to_string(count) + ")";
 }

@@ -8,6 +8,9 @@ enum class ViolationKind {
     BrowserClosed,  // the exam's browser ended by itself
     AppClosed,      // the program was closed during the exam
     WrongPin,       // a wrong PIN in the proctor's prompt
+    MoreScreens,    // a second screen shows what the exam cannot see
+    SessionLeft,    // the screen locked, or another Windows user switched to
+    SessionEnding,  // Windows signs out or shuts down
 };
 
 // The detail of the violation report, numbered with the new count, e.g.

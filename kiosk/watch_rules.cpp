@@ -12,7 +12,7 @@ bool OfAnotherProcess(const ForegroundFacts& f)
 
 }  // namespace
 
-bool NeedsOwnerImage(const ForegroundFacts& f)
+bool NeedsOwnerLookup(const ForegroundFacts& f)
 {
     return f.exists && !f.isLauncherWindow && OfAnotherProcess(f) && f.className == kBrowserWindowClass;
 }
@@ -27,8 +27,12 @@ bool IsForeignWindow(const ForegroundFacts& f)
         return false;
     if (f.className == kBrowserWindowClass) {
         // Many programs are built on the browsers' engine and share its window
-        // class; only a browser from the install paths is the exam's. A path
-        // that cannot be read gets the benefit of the doubt.
+        // class, a normal browser window (Edge often runs in the background)
+        // among them: only the processes of the exam's job are the exam's.
+        if (f.examJob)
+            return f.ownerInExamJob != true;
+        // Without a job, a browser from the install paths is taken for the
+        // exam's; a path that cannot be read gets the benefit of the doubt.
         return f.ownerImage && !IsBrowserImagePath(*f.ownerImage);
     }
     return true;

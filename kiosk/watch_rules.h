@@ -16,19 +16,24 @@ struct ForegroundFacts {
     std::uint32_t ownerPid = 0;   // process that owns the window
     std::uint32_t browserPid = 0;  // the launched browser, 0 if none
     std::string className;        // UTF-8
-    // The owner's executable (UTF-8), read only for browser-class windows of
-    // another process; nullopt when it could not be read.
+    // The exam's browser runs in a job of its own (it could be made).
+    bool examJob = false;
+    // Read only for browser-class windows of another process: with a job,
+    // whether the owner is in it (nullopt: could not be told); without one,
+    // the owner's executable (UTF-8; nullopt: could not be read).
+    std::optional<bool> ownerInExamJob;
     std::optional<std::string> ownerImage;
 };
 
 // True when the browser-class window's owner must be looked up before a
 // verdict can be given (so the watch opens other processes only then).
-bool NeedsOwnerImage(const ForegroundFacts& facts);
+bool NeedsOwnerLookup(const ForegroundFacts& facts);
 
 // True when the window in front means the student has left the exam. Checked
 // in this order: no window, the launcher's own, any window of the launched
-// browser, a standard dialog, a browser-class window of a browser install
-// path (or whose path cannot be read).
+// browser, a standard dialog, a browser-class window of a process in the
+// exam's job; only when there is no job, a browser-class window of a browser
+// install path (or whose path cannot be read).
 bool IsForeignWindow(const ForegroundFacts& facts);
 
 // One of the four browser install paths, letter case aside.

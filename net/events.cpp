@@ -120,8 +120,19 @@ HANDLE ReportProgressEvent()
     return State().settled;
 }
 
+void HurryReports()
+{
+    Reporting& state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        HurryFront(state.queue);
+    }
+    state.added.notify_all();
+}
+
 bool WaitForQueuedReports(DWORD timeoutMs)
 {
+    HurryReports();
     Reporting& state = State();
     const std::uint64_t end = NowMs() + timeoutMs;
     for (;;) {

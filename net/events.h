@@ -10,8 +10,9 @@
 // Copies the student's name, class and token now, on the GUI thread, and puts
 // the report in the one queue that a sender thread of its own works through
 // in order: tried again after each failure (1, 2, 4, 8 s, then every 10 s)
-// until the server takes it (2xx) or refuses it (another 4xx). Returns at
-// once, whatever the network does; nothing is shown.
+// until the server takes it (2xx) or refuses it (another 4xx). A new report
+// has the waiting one tried at once. Returns at once, whatever the network
+// does; nothing is shown.
 ReportId SendExamEventAsync(const std::string& event, const std::string& detail);
 
 // What became of a report so far.
@@ -21,7 +22,12 @@ ReportFate FateOfReport(ReportId id);
 // handles window messages.
 HANDLE ReportProgressEvent();
 
-// Waits, handling no messages, until every report made so far is delivered
-// or refused, or timeoutMs has passed. True when none is left. For the end
-// of the program: a report that hangs must not hold it for longer.
+// Has the waiting report tried at once, whatever its back-off: for the waits
+// at the end of an exam and of the program.
+void HurryReports();
+
+// Hurries the reports, then waits, handling no messages, until every report
+// made so far is delivered or refused, or timeoutMs has passed. True when
+// none is left. For the end of the program: a report that hangs must not hold
+// it for longer.
 bool WaitForQueuedReports(DWORD timeoutMs);

@@ -36,7 +36,14 @@ ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotency
 {
     const ReportId id = ++queue.lastId;
     queue.waiting.push_back({id, std::move(body), std::move(idempotencyKey)});
+    HurryFront(queue);
     return id;
+}
+
+void HurryFront(ReportQueue& queue)
+{
+    queue.failedTries = 0;
+    queue.nextTryAt = 0;
 }
 
 const QueuedReport* DueReport(const ReportQueue& queue, std::uint64_t now)

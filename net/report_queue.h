@@ -20,7 +20,8 @@ enum class ReplyKind {
 ReplyKind ClassifyReply(bool answered, int status);
 
 // How long to wait after the n-th failed try of a report (n from 1):
-// 1, 2, 4 and 8 seconds, then every 10 seconds for as long as it takes.
+// 1, 2, 4 and 8 seconds, then every 10 seconds for as long as it takes (or
+// until the queue is hurried).
 std::uint32_t RetryDelayMs(int failedTries);
 
 struct QueuedReport {
@@ -44,8 +45,13 @@ struct ReportQueue {
 
 inline constexpr std::uint64_t kNoReportDue = UINT64_MAX;
 
-// Adds a report at the back; its id.
+// Adds a report at the back and hurries the front one (HurryFront); its id.
 ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotencyKey);
+// The front report may be tried at once, whatever its back-off, and a failure
+// of that try waits 1 s again: something new has happened (a report, the end
+// of the exam or of the program), and a server that came back meanwhile
+// should hear of it now, not after the rest of a 10 s wait.
+void HurryFront(ReportQueue& queue);
 // The front report when it may be tried at `now` (ms), else null.
 const QueuedReport* DueReport(const ReportQueue& queue, std::uint64_t now);
 // Milliseconds until the front report may be tried: 0 when it may now,

@@ -4,6 +4,7 @@
 #include "kiosk/browser.h"
 #include "kiosk/command_line.h"
 #include "kiosk/foreground_watch.h"
+#include "kiosk/pc_watch.h"
 #include "kiosk/pin_prompt.h"
 #include "kiosk/session.h"
 #include "kiosk/violation_report.h"
@@ -77,6 +78,7 @@ void OnCreate(HWND window)
                             f.y0 + kStartButtonDy, f.width, kStartButtonHeight, IDC_BTN_START);
     MakeChild(window, L"BUTTON", kTextRulesLink, kRulesLinkStyle, 0, f.x, f.y0 + kRulesLinkDy,
               f.width, kRulesLinkHeight, IDC_BTN_RULES);
+    RegisterSessionNotices(window);
 }
 
 void OnStartPressed(HWND window)
@@ -158,11 +160,12 @@ void OnProctorExit()
     HWND owner = g_hBarWnd ? g_hBarWnd : g_hMainWnd;
     // The exam may have ended under the prompt (the browser closed).
     if (PromptProctorPin(owner) && g_examActive.load())
-        StopExamAndRestore();
+        EndExamByProctor();
 }
 
-void OnDestroy()
+void OnDestroy(HWND window)
 {
+    UnregisterSessionNotices(window);
     // The program is being closed (from the task bar, or by a shutdown)
     // during an exam: the proctor hears of it before the exam is torn down.
     if (g_examActive.load())
@@ -185,10 +188,14 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_CREATE:     OnCreate(window); break;
     case WM_COMMAND:    OnCommand(window, LOWORD(wParam)); break;
-    case WM_DESTROY:    OnDestroy(); break;
+    case WM_DESTROY:    OnDestroy(window); break;
     case WM_VERIFY_RESULT: OnVerifyResult(window, wParam, lParam); break;
     case WM_PROCTOR_EXIT: OnProctorExit(); break;
     case WM_TIMER:      if (wParam == kWatchTimerId) OnWatchTick(); break;
+    case WM_DISPLAYCHANGE: OnDisplayChange(); break;
+    case WM_WTSSESSION_CHANGE: OnSessionChange(wParam); break;
+    case WM_QUERYENDSESSION: return OnQueryEndSession(window);
+    case WM_ENDSESSION: OnEndSession(window, wParam != FALSE); return 0;
     case WM_PAINT:      PaintStartScreen(window); return 0;
     case WM_ERASEBKGND: return 1;  // WM_PAINT covers every pixel
     case WM_DRAWITEM:   DrawOwnerControl(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;

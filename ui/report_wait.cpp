@@ -8,6 +8,7 @@
 bool WaitForReportOnStartScreen(ReportId id, DWORD timeoutMs)
 {
     SetStartButton(false, kTextSendingReport);
+    HurryReports();
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     HANDLE settled = ReportProgressEvent();
     bool quit = false;

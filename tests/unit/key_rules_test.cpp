@@ -14,17 +14,20 @@ struct Row {
     std::uint32_t vk;
     bool alt, ctrl;
     KeyAction onDown, onUp;  // the key's own down and up events, during an exam
+    bool shift = false;
+    bool altGrTypes = false;
 };
 
-// The lockdown's edge cases. Shift plays no part: rows with Shift held are the
-// same events as without.
+// The lockdown's edge cases.
 const Row kRows[] = {
     {"Alt+Tab (and Alt+Shift+Tab)", vk::kTab, true, false, kSwallow, kSwallow},
     {"Alt+Esc", vk::kEscape, true, false, kSwallow, kSwallow},
     {"Alt+F4", vk::kF4, true, false, kSwallow, kSwallow},
     {"the Alt key itself", vk::kMenu, true, false, kPass, kPass},
     {"the left Alt key itself", vk::kLeftMenu, true, false, kPass, kPass},
-    {"Ctrl+Esc (and Ctrl+Shift+Esc)", vk::kEscape, false, true, kSwallow, kSwallow},
+    {"Ctrl+Esc", vk::kEscape, false, true, kSwallow, kSwallow},
+    {"Ctrl+Shift+Esc, the task manager", vk::kEscape, false, true, kSwallow, kSwallow, true},
+    {"Shift+Esc, the browser's task manager", vk::kEscape, false, false, kSwallow, kSwallow, true},
     {"Ctrl+Alt+Esc", vk::kEscape, true, true, kSwallow, kSwallow},
     {"Esc alone", vk::kEscape, false, false, kPass, kPass},
     {"left Windows key", vk::kLeftWin, false, false, kSwallow, kSwallow},
@@ -42,7 +45,9 @@ const Row kRows[] = {
     {"P alone", vk::kP, false, false, kPass, kPass},
     {"Ctrl+P, print", vk::kP, false, true, kSwallow, kSwallow},
     {"Alt+P", vk::kP, true, false, kSwallow, kSwallow},
-    {"Ctrl+Alt+P (and Ctrl+Alt+Shift+P)", vk::kP, true, true, kAsk, kSwallow},
+    {"Ctrl+Alt+P", vk::kP, true, true, kAsk, kSwallow},
+    {"Ctrl+Alt+Shift+P", vk::kP, true, true, kAsk, kSwallow, true},
+    {"Ctrl+Alt+P where AltGr+P types a character", vk::kP, true, true, kAsk, kSwallow, false, true},
     {"Tab without Alt", vk::kTab, false, false, kPass, kPass},
     {"Ctrl+Tab, back to the exam's tab", vk::kTab, false, true, kPass, kPass},
     {"F4 without Alt", vk::kF4, false, false, kPass, kPass},
@@ -53,9 +58,22 @@ const Row kRows[] = {
     {"Ctrl", vk::kControl, false, true, kPass, kPass},
     {"Ctrl+W, closing the browser", 'W', false, true, kSwallow, kSwallow},
     {"Ctrl+C, copy", 'C', false, true, kPass, kPass},
+    {"Ctrl+Shift+C, developer tools in inspect mode", 'C', false, true, kSwallow, kSwallow, true},
+    {"Ctrl+Shift+Delete, clearing data", vk::kDelete, false, true, kSwallow, kSwallow, true},
+    {"Ctrl+Shift+A, tab search", 'A', false, true, kSwallow, kSwallow, true},
+    {"Ctrl+Shift+V, paste as plain text", 'V', false, true, kPass, kPass, true},
+    {"Ctrl+Shift+Z, redo", 'Z', false, true, kPass, kPass, true},
+    {"Ctrl+Shift+Tab, the previous tab", vk::kTab, false, true, kPass, kPass, true},
+    {"Ctrl+Shift+End, selecting", vk::kEnd, false, true, kPass, kPass, true},
+    {"Ctrl+Shift+plus, zoom", vk::kOemPlus, false, true, kPass, kPass, true},
+    {"Shift+A", 'A', false, false, kPass, kPass, true},
     {"Alt+Space, the window menu", vk::kSpace, true, false, kSwallow, kSwallow},
     {"Alt+Left, back", vk::kLeft, true, false, kPass, kPass},
-    {"AltGr+Q (Ctrl and Alt): @ on a German keyboard", 'Q', true, true, kPass, kPass},
+    {"AltGr+Q (Ctrl and Alt): @ on a German keyboard", 'Q', true, true, kPass, kPass, false, true},
+    {"Ctrl+Alt+Q on a US keyboard, a desktop shortcut's hot key", 'Q', true, true, kSwallow, kSwallow},
+    {"Ctrl+Alt+T, a shortcut's hot key", 'T', true, true, kSwallow, kSwallow},
+    {"Ctrl+Alt+Shift+7 where AltGr types {", '7', true, true, kPass, kPass, true, true},
+    {"Ctrl+Alt itself", vk::kMenu, true, true, kPass, kPass},
 };
 
 TEST(DecideKey, SwallowsTheWaysOutOnBothHalvesOfTheStrokeDuringAnExam)
@@ -64,9 +82,10 @@ TEST(DecideKey, SwallowsTheWaysOutOnBothHalvesOfTheStrokeDuringAnExam)
         SCOPED_TRACE(r.what);
         // With Alt held the system sends the SYS variants; the verdict is the same.
         const std::uint32_t down = r.alt ? kSysDown : kDown, up = r.alt ? kSysUp : kUp;
-        EXPECT_EQ(DecideKey(true, {r.vk, down, r.alt, r.ctrl}), r.onDown);
-        EXPECT_EQ(DecideKey(true, {r.vk, up, r.alt, r.ctrl}), r.onUp);
-        EXPECT_EQ(DecideKey(true, {r.vk, r.alt ? kDown : kSysDown, r.alt, r.ctrl}), r.onDown) << "other down kind";
+        EXPECT_EQ(DecideKey(true, {r.vk, down, r.alt, r.ctrl, r.shift, r.altGrTypes}), r.onDown);
+        EXPECT_EQ(DecideKey(true, {r.vk, up, r.alt, r.ctrl, r.shift, r.altGrTypes}), r.onUp);
+        EXPECT_EQ(DecideKey(true, {r.vk, r.alt ? kDown : kSysDown, r.alt, r.ctrl, r.shift, r.altGrTypes}), r.onDown)
+            << "other down kind";
     }
 }
 
@@ -83,7 +102,7 @@ TEST(DecideKey, EveryKeyDownOfCtrlAltPAsksAgainSoRepeatsAskToo)
 // The verdict the list of the lockdown's rules gives, written from that list
 // (not from the code): the ways out to the system, the browser's keys, and
 // what Ctrl and Alt may still do during an exam.
-KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool ctrl)
+KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool ctrl, bool shift, bool altGrTypes)
 {
     const auto in = [key](std::uint32_t first, std::uint32_t last) { return key >= first && key <= last; };
     const bool down = message == kDown || message == kSysDown;
@@ -104,16 +123,30 @@ KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool c
     const bool modifier = in(0x10, 0x12) || in(0xA0, 0xA5);  // Shift, Ctrl, Alt, left and right
     const bool arrow = in(0x25, 0x28);
     const bool keypadDigit = in(0x60, 0x69);
+    const bool zoom = key == 0xBB || key == 0xBD || key == 0x6B || key == 0x6D;
+    // Ctrl+Shift: selecting (arrows, Home, End), V, Z, Tab and zoom.
+    if (ctrl && shift && !alt) {
+        const bool allowed = modifier || arrow || key == 0x24 || key == 0x23 || key == 'V' || key == 'Z' ||
+                             key == 0x09 || zoom;
+        if (!allowed)
+            return kSwallow;
+    }
+    // Shift+Esc.
+    if (shift && key == 0x1B)
+        return kSwallow;
     if (ctrl && !alt) {
         const bool allowed = modifier || key == 'A' || key == 'C' || key == 'V' || key == 'X' || key == 'Y' ||
                              key == 'Z' || key == 'F' || arrow || in(0x21, 0x24) /* Page Up/Down, End, Home */ ||
                              key == 0x08 || key == 0x2E || key == 0x2D /* Backspace, Delete, Insert */ ||
                              key == 0x0D || key == 0x20 || key == 0x09 /* Enter, Space, Tab */ || in('0', '9') ||
-                             keypadDigit || key == 0xBB || key == 0xBD || key == 0x6B || key == 0x6D /* zoom */;
+                             keypadDigit || zoom;
         return allowed ? kPass : kSwallow;
     }
     if (alt && !ctrl)
         return modifier || arrow || keypadDigit ? kPass : kSwallow;
+    // Ctrl and Alt: the modifiers, and a key that AltGr makes type a character.
+    if (alt && ctrl)
+        return modifier || altGrTypes ? kPass : kSwallow;
     return kPass;
 }
 
@@ -123,18 +156,18 @@ TEST(DecideKey, EveryKeyMessageAndModifierStateMatchesTheListOfRules)
     int checked = 0;
     for (std::uint32_t key = 0; key <= 0xFF; ++key) {
         for (const std::uint32_t message : {kDown, kUp, kSysDown, kSysUp}) {
-            for (const bool alt : {false, true}) {
-                for (const bool ctrl : {false, true}) {
-                    const KeyStroke stroke{key, message, alt, ctrl};
-                    ASSERT_EQ(DecideKey(true, stroke), FromTheList(key, message, alt, ctrl))
-                        << "key " << std::hex << key << " message " << message << " alt " << alt << " ctrl " << ctrl;
-                    ASSERT_EQ(DecideKey(false, stroke), kPass) << "outside an exam, key " << std::hex << key;
-                    ++checked;
-                }
+            for (int held = 0; held < 16; ++held) {
+                const bool alt = held & 1, ctrl = held & 2, shift = held & 4, altGrTypes = held & 8;
+                const KeyStroke stroke{key, message, alt, ctrl, shift, altGrTypes};
+                ASSERT_EQ(DecideKey(true, stroke), FromTheList(key, message, alt, ctrl, shift, altGrTypes))
+                    << "key " << std::hex << key << " message " << message << " alt " << alt << " ctrl " << ctrl
+                    << " shift " << shift << " AltGr types " << altGrTypes;
+                ASSERT_EQ(DecideKey(false, stroke), kPass) << "outside an exam, key " << std::hex << key;
+                ++checked;
             }
         }
     }
-    EXPECT_EQ(checked, 256 * 4 * 2 * 2);
+    EXPECT_EQ(checked, 256 * 4 * 16);
 }
 
 TEST(IsAltDown, TheRecordFlagTheKeyStateOrWhatTheHookSawEachIsEnough)
@@ -160,9 +193,12 @@ TEST(IsAltDown, TheRecordFlagTheKeyStateOrWhatTheHookSawEachIsEnough)
     EXPECT_TRUE(IsCtrlDown(static_cast<std::int16_t>(0x8000), false));
     EXPECT_TRUE(IsCtrlDown(0, true));
     EXPECT_FALSE(IsCtrlDown(0x7FFF, false));
+    EXPECT_TRUE(IsShiftDown(static_cast<std::int16_t>(0x8000), false));
+    EXPECT_TRUE(IsShiftDown(0, true));
+    EXPECT_FALSE(IsShiftDown(0x7FFF, false));
 }
 
-TEST(NoteHeldKeys, FollowsEachAltAndCtrlKeyFromDownToUpAndWhenItWentDown)
+TEST(NoteHeldKeys, FollowsEachAltCtrlAndShiftKeyFromDownToUpAndWhenItWentDown)
 {
     HeldKeys held;
     held = NoteHeldKeys(held, vk::kLeftMenu, kSysDown, 100);
@@ -194,6 +230,16 @@ TEST(NoteHeldKeys, FollowsEachAltAndCtrlKeyFromDownToUpAndWhenItWentDown)
     held = NoteHeldKeys(held, vk::kRightControl, kUp, 930);
     EXPECT_FALSE(held.Ctrl());
     EXPECT_FALSE(held.Alt());
+
+    held = NoteHeldKeys(held, vk::kShift, kDown, 1000);  // injected without a side
+    EXPECT_TRUE(held.leftShift.down);
+    held = NoteHeldKeys(held, vk::kRightShift, kDown, 1010);
+    held = NoteHeldKeys(held, vk::kLeftShift, kUp, 1020);
+    EXPECT_TRUE(held.Shift()) << "the right Shift is still down";
+    EXPECT_EQ(held.rightShift.since, 1010u);
+    held = NoteHeldKeys(held, vk::kRightShift, kUp, 1030);
+    EXPECT_FALSE(held.Shift());
+    EXPECT_FALSE(held.Ctrl());
 }
 
 TEST(ReconcileHeldKeys, ForgetsOnlyASideTheSystemSaysIsUpAndThatWentDownLongEnoughAgo)
@@ -218,17 +264,21 @@ TEST(ReconcileHeldKeys, ForgetsOnlyASideTheSystemSaysIsUpAndThatWentDownLongEnou
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         // Each side on its own: the others are held and said to be down.
-        for (int side = 0; side < 4; ++side) {
+        for (int side = 0; side < 6; ++side) {
             HeldKeys keys;
-            keys.leftAlt = keys.rightAlt = keys.leftCtrl = keys.rightCtrl = held(r.now);
-            SidesDown system{true, true, true, true};
-            HeldSide* sides[] = {&keys.leftAlt, &keys.rightAlt, &keys.leftCtrl, &keys.rightCtrl};
-            bool* down[] = {&system.leftAlt, &system.rightAlt, &system.leftCtrl, &system.rightCtrl};
+            keys.leftAlt = keys.rightAlt = keys.leftCtrl = keys.rightCtrl = keys.leftShift = keys.rightShift =
+                held(r.now);
+            SidesDown system{true, true, true, true, true, true};
+            HeldSide* sides[] = {&keys.leftAlt,  &keys.rightAlt,  &keys.leftCtrl,
+                                 &keys.rightCtrl, &keys.leftShift, &keys.rightShift};
+            bool* down[] = {&system.leftAlt,  &system.rightAlt,  &system.leftCtrl,
+                            &system.rightCtrl, &system.leftShift, &system.rightShift};
             *sides[side] = r.side;
             *down[side] = r.systemDown;
             const HeldKeys after = ReconcileHeldKeys(keys, system, r.now);
-            const HeldSide afterSides[] = {after.leftAlt, after.rightAlt, after.leftCtrl, after.rightCtrl};
-            for (int other = 0; other < 4; ++other)
+            const HeldSide afterSides[] = {after.leftAlt,   after.rightAlt,  after.leftCtrl,
+                                           after.rightCtrl, after.leftShift, after.rightShift};
+            for (int other = 0; other < 6; ++other)
                 EXPECT_EQ(afterSides[other].down, other == side ? r.stillHeld : true) << "side " << side << ", " << other;
         }
     }

@@ -91,6 +91,42 @@ TEST(ReportQueue, InTheOrderMadeEachTriedOnItsScheduleUntilTakenOrRefused)
     EXPECT_EQ(MsUntilDue(queue, now), 0u);
 }
 
+// Something new (a report, the end of the exam or of the program) has the
+// waiting report tried at once, and its back-off starts again from 1 s; the
+// order stays.
+TEST(ReportQueue, ANewReportOrAHurryTriesTheFrontAtOnceAndStartsItsBackOffAgain)
+{
+    ReportQueue queue;
+    const ReportId start = AddReport(queue, "start", "k1");
+    std::uint64_t now = 0;
+    for (int i = 0; i < 6; ++i) {  // the server has been away for half a minute
+        SettleFront(queue, ReplyKind::Failed, now);
+        now += MsUntilDue(queue, now);
+    }
+    SettleFront(queue, ReplyKind::Failed, now);
+    EXPECT_EQ(MsUntilDue(queue, now + 1), 9999u) << "a 10 s wait";
+
+    AddReport(queue, "violation", "k2");
+    ASSERT_NE(DueReport(queue, now + 1), nullptr) << "a new report: the front is tried at once";
+    EXPECT_EQ(DueReport(queue, now + 1)->id, start) << "still in order";
+    SettleFront(queue, ReplyKind::Failed, now + 1);
+    EXPECT_EQ(MsUntilDue(queue, now + 1), 1000u) << "and waits 1 s after that failure";
+
+    SettleFront(queue, ReplyKind::Failed, now + 1001);
+    SettleFront(queue, ReplyKind::Failed, now + 3001);
+    EXPECT_EQ(MsUntilDue(queue, now + 3001), 4000u);
+    HurryFront(queue);
+    EXPECT_EQ(MsUntilDue(queue, now + 3002), 0u) << "hurried for the finish or exit wait";
+    EXPECT_EQ(DueReport(queue, now + 3002)->idempotencyKey, "k1") << "the same report, the same key";
+    SettleFront(queue, ReplyKind::Delivered, now + 3002);
+    EXPECT_EQ(FateOf(queue, start), ReportFate::Delivered);
+    EXPECT_EQ(DueReport(queue, now + 3002)->body, "violation");
+
+    SettleFront(queue, ReplyKind::Delivered, now + 3003);
+    HurryFront(queue);  // an empty queue stays empty
+    EXPECT_EQ(MsUntilDue(queue, now + 3003), kNoReportDue);
+}
+
 TEST(IdempotencyKey, ThirtyTwoLowerCaseHexDigitsOfTheBytes)
 {
     std::array<std::uint8_t, 16> bytes{};

@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::uint32_t kBrowserPid = 400, kOtherPid = 500;
 
+// A window in front while the exam's browser runs without a job (it could
+// not be made): the install path of a browser-class window's owner decides.
 ForegroundFacts Window(std::uint32_t pid, const char* cls, std::optional<std::string> image = std::nullopt)
 {
     ForegroundFacts f;
@@ -21,6 +23,18 @@ ForegroundFacts Window(std::uint32_t pid, const char* cls, std::optional<std::st
     f.ownerImage = std::move(image);
     return f;
 }
+
+// The same with the exam's job: whether the owner is in it decides.
+ForegroundFacts WindowWithJob(std::uint32_t pid, const char* cls, std::optional<bool> inJob,
+                              std::optional<std::string> image = std::nullopt)
+{
+    ForegroundFacts f = Window(pid, cls, std::move(image));
+    f.examJob = true;
+    f.ownerInExamJob = inJob;
+    return f;
+}
+
+constexpr char kEdgePath[] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
 
 TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
 {
@@ -58,20 +72,33 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
          Window(kOtherPid, "Chrome_WidgetWin_1", "C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe.bak"),
          true},
         {"browser class whose program cannot be read", Window(kOtherPid, "Chrome_WidgetWin_1"), false},
+        // With the exam's job, the install path no longer counts.
+        {"job: a browser window of a process in the exam's job", WindowWithJob(kOtherPid, "Chrome_WidgetWin_1", true),
+         false},
+        {"job: a normal Edge window, outside the job", WindowWithJob(kOtherPid, "Chrome_WidgetWin_1", false, kEdgePath),
+         true},
+        {"job: a browser window whose job cannot be told", WindowWithJob(kOtherPid, "Chrome_WidgetWin_1", std::nullopt),
+         true},
+        {"job: the launched browser's own window", WindowWithJob(kBrowserPid, "Chrome_WidgetWin_1", std::nullopt),
+         false},
+        {"job: a dialog of a process outside it", WindowWithJob(kOtherPid, "#32770", false), false},
+        {"job: a file manager in the job (started by the browser)", WindowWithJob(kOtherPid, "CabinetWClass", true),
+         true},
     };
     for (const auto& r : rows)
         EXPECT_EQ(IsForeignWindow(r.facts), r.foreign) << r.what;
 }
 
-TEST(NeedsOwnerImage, OnlyForBrowserClassWindowsOfAnotherProcess)
+TEST(NeedsOwnerLookup, OnlyForBrowserClassWindowsOfAnotherProcess)
 {
-    EXPECT_TRUE(NeedsOwnerImage(Window(kOtherPid, "Chrome_WidgetWin_1")));
-    EXPECT_FALSE(NeedsOwnerImage(Window(kBrowserPid, "Chrome_WidgetWin_1")));
-    EXPECT_FALSE(NeedsOwnerImage(Window(kOtherPid, "#32770")));
-    EXPECT_FALSE(NeedsOwnerImage(Window(kOtherPid, "Notepad")));
+    EXPECT_TRUE(NeedsOwnerLookup(Window(kOtherPid, "Chrome_WidgetWin_1")));
+    EXPECT_TRUE(NeedsOwnerLookup(WindowWithJob(kOtherPid, "Chrome_WidgetWin_1", std::nullopt)));
+    EXPECT_FALSE(NeedsOwnerLookup(Window(kBrowserPid, "Chrome_WidgetWin_1")));
+    EXPECT_FALSE(NeedsOwnerLookup(Window(kOtherPid, "#32770")));
+    EXPECT_FALSE(NeedsOwnerLookup(Window(kOtherPid, "Notepad")));
     ForegroundFacts own = Window(kOtherPid, "Chrome_WidgetWin_1");
     own.isLauncherWindow = true;
-    EXPECT_FALSE(NeedsOwnerImage(own));
+    EXPECT_FALSE(NeedsOwnerLookup(own));
 }
 
 TEST(ViolationSpacingElapsed, MoreThanFiveSecondsOnTheWrappingTickCount)
@@ -107,6 +134,12 @@ TEST(ViolationDetail, SaysWhatHappenedAndNumbersItInPlainDecimal)
               "Browser ujian tertutup sebelum ujian selesai (Pelanggaran ke-3)");
     EXPECT_EQ(ViolationDetail(ViolationKind::AppClosed, 1), "Aplikasi ujian ditutup sebelum ujian selesai (Pelanggaran ke-1)");
     EXPECT_EQ(ViolationDetail(ViolationKind::WrongPin, 2), "PIN pengawas salah dimasukkan (Pelanggaran ke-2)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::MoreScreens, 1),
+              "Lebih dari satu layar terhubung ke PC ujian (Pelanggaran ke-1)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::SessionLeft, 12),
+              "Layar dikunci atau pengguna Windows diganti selama ujian (Pelanggaran ke-12)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::SessionEnding, 2),
+              "PC dimatikan atau pengguna keluar dari Windows selama ujian (Pelanggaran ke-2)");
 }
 
 }  // namespace

@@ -1,0 +1,89 @@
+#include "kiosk/pc_watch.h"
+
+#include "app/globals.h"
+#include "kiosk/pc_rules.h"
+#include "kiosk/session.h"
+#include "kiosk/violation_report.h"
+#include "net/events.h"
+
+#include <wtsapi32.h>
+
+namespace {
+
+// Screens counted last during this exam; 1 at the launch.
+int g_lastScreenCount = 1;
+// The end of the session has been reported in this exam.
+bool g_sessionEndReported = false;
+
+// Windows gives a program about 5 s once it has agreed to end.
+constexpr DWORD kReportsAtSessionEndWaitMs = 5000;
+
+void CountScreens()
+{
+    const int count = GetSystemMetrics(SM_CMONITORS);
+    // A report of its own, apart from the watch's spacing: a screen is
+    // plugged in once, not every second.
+    if (MoreScreensToReport(g_lastScreenCount, count))
+        ReportViolation(ViolationKind::MoreScreens);
+    g_lastScreenCount = count;
+}
+
+void ReportSessionEnding(HWND window)
+{
+    if (g_sessionEndReported)
+        return;
+    g_sessionEndReported = true;
+    ReportViolation(ViolationKind::SessionEnding);
+    // Shown by Windows while the report is on its way.
+    ShutdownBlockReasonCreate(window, L"Mengirim laporan ujian...");
+}
+
+}  // namespace
+
+void RegisterSessionNotices(HWND window)
+{
+    WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
+}
+
+void UnregisterSessionNotices(HWND window)
+{
+    WTSUnRegisterSessionNotification(window);
+}
+
+void StartPcWatch()
+{
+    g_lastScreenCount = 1;
+    g_sessionEndReported = false;
+    CountScreens();
+}
+
+void OnDisplayChange()
+{
+    if (g_examActive.load())
+        CountScreens();
+}
+
+void OnSessionChange(WPARAM code)
+{
+    if (g_examActive.load() && SessionChangeLeavesExam(static_cast<std::uint32_t>(code)))
+        ReportViolation(ViolationKind::SessionLeft);
+}
+
+LRESULT OnQueryEndSession(HWND window)
+{
+    if (g_examActive.load())
+        ReportSessionEnding(window);
+    return TRUE;
+}
+
+void OnEndSession(HWND window, bool ending)
+{
+    if (ending && g_examActive.load()) {
+        ReportSessionEnding(window);  // should a query not have come first
+        WaitForQueuedReports(kReportsAtSessionEndWaitMs);
+        // The exam is over before the window goes: its end is the session's,
+        // already reported, not the program's being closed.
+        StopExamAndRestore();
+    }
+    ShutdownBlockReasonDestroy(window);
+}
