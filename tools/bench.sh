@@ -69,16 +69,20 @@ bench_cleanup() {
   if [ -n "${BENCH_RUN:-}" ] && [ -n "${BENCH_OWNS_RUN:-}" ] && [ -z "${BENCH_KEEP:-}" ]; then rm -rf "$BENCH_RUN"; fi
 }
 
-# bench_display W H: a new Xvfb of that size (replacing any earlier one) and a
-# persistent wineserver on it, so test programs start in a fraction of a second.
+# bench_display W H [two]: a new Xvfb of that size (replacing any earlier one)
+# and a persistent wineserver on it, so test programs start in a fraction of a
+# second. With "two", a second screen of 800 x 600 beside it (Xinerama), which
+# Wine counts as a second monitor.
 bench_display() {
-  local w=$1 h=$2 n="" i
+  local w=$1 h=$2 screens=${3:-one} n="" i
   timeout 20 wineserver -k >/dev/null 2>&1 || true
   [ -n "$BENCH_XVFB_PID" ] && { kill "$BENCH_XVFB_PID" 2>/dev/null; wait "$BENCH_XVFB_PID" 2>/dev/null; }
   # Xvfb picks a free display itself and writes its number once it listens.
   local numberFile="$BENCH_RUN/display-${w}x${h}"
   : > "$numberFile"
-  Xvfb -displayfd 3 -screen 0 "${w}x${h}x24" -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
+  local layout=(-screen 0 "${w}x${h}x24")
+  [ "$screens" = two ] && layout+=(-screen 1 800x600x24 +xinerama)
+  Xvfb -displayfd 3 "${layout[@]}" -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
   BENCH_XVFB_PID=$!
   for i in $(seq 1 100); do
     n=$(tr -dc 0-9 < "$numberFile")
@@ -93,6 +97,18 @@ bench_display() {
   done
   xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 || { bench_log "Xvfb did not start"; return 1; }
   if [ ! -f "$WINEPREFIX/system.reg" ]; then bench_make_prefix; fi
+  # Wine sees the Xinerama screens only without XRandR, and reads the
+  # monitors once, when its desktop starts: set before the wineserver below.
+  local xrandrOff=""
+  grep -q '"UseXRandR"' "$WINEPREFIX/user.reg" 2>/dev/null && xrandrOff=1
+  if [ "$screens" = two ] && [ -z "$xrandrOff" ]; then
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /t REG_SZ /d N /f >/dev/null 2>&1
+    # Ended by itself, the wineserver writes the registry out.
+    timeout 30 wineserver -w >/dev/null 2>&1 || timeout 20 wineserver -k >/dev/null 2>&1 || true
+  elif [ "$screens" != two ] && [ -n "$xrandrOff" ]; then
+    timeout 60 wine reg delete 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /f >/dev/null 2>&1
+    timeout 30 wineserver -w >/dev/null 2>&1 || timeout 20 wineserver -k >/dev/null 2>&1 || true
+  fi
   (wineserver -p </dev/null >/dev/null 2>&1 &)
   # Start Wine's services now, detached: started by the first test program
   # they would hold ctest's output pipe open and stall it. The same for the
@@ -102,7 +118,7 @@ bench_display() {
   if [ -n "${BENCH_DESKTOP_KEEPER:-}" ] && [ -f "$BENCH_DESKTOP_KEEPER" ]; then
     (wine "$BENCH_DESKTOP_KEEPER" </dev/null >/dev/null 2>&1 &)
   fi
-  bench_log "display $DISPLAY at ${w}x${h}"
+  bench_log "display $DISPLAY at ${w}x${h}, $screens screen(s)"
 }
 
 # The prefix needs no display: it can be made while something else runs.

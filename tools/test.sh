@@ -2,8 +2,9 @@
 # Builds everything and runs every test, in stages: the platform-free core
 # natively under AddressSanitizer/UBSan (plus short fuzz runs), the test
 # server's own tests, the Windows unit tests under Wine, the end-to-end tests
-# against the real exe at 1366 x 768, the soak (forty exams, a key flood), and
-# at 1920 x 1080 again the tests whose outcome depends on the screen size.
+# against the real exe at 1366 x 768, the soak (forty exams, a key flood), at
+# 1920 x 1080 again the tests whose outcome depends on the screen size, and on
+# two screens the tests of the PC itself (screens, the end of the session).
 #
 # A test that fails once fails the run. The one exception: a test program under
 # Wine that printed GoogleTest's "[  PASSED  ]" and then did not end runs once
@@ -86,6 +87,10 @@ wine_stage() {
   bench_display 1920 1080 || { bench_failed display; return 1; }
   bench_start_server || { bench_failed "exam server"; return 1; }
   timed "end-to-end at 1920 x 1080 (screen size)" run_ctest e2e-1920x1080 "$BUILD" -L '^screen$'
+  # Last: the end of the Windows session ends every program of the wineserver.
+  bench_display 1366 768 two || { bench_failed display; return 1; }
+  bench_start_server || { bench_failed "exam server"; return 1; }
+  timed "two screens, end of the Windows session" run_ctest pc "$BUILD" -L '^pc$'
   record wine-done
 }
 

@@ -272,6 +272,20 @@ std::vector<INPUT> Chord(std::initializer_list<WORD> keys)
     return inputs;
 }
 
+INPUT KeyInput(WORD vk, bool down)
+{
+    return Key(vk, !down);
+}
+
+INPUT MouseInput(DWORD flags, DWORD data)
+{
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    in.mi.mouseData = data;
+    return in;
+}
+
 void PressChord(std::initializer_list<WORD> keys)
 {
     std::vector<INPUT> inputs = Chord(keys);

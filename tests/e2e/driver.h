@@ -72,6 +72,11 @@ void TypeText(const std::wstring& text);
 // The keys pressed in order and let go in reverse, e.g. {VK_CONTROL, VK_MENU, 'P'}.
 std::vector<INPUT> Chord(std::initializer_list<WORD> keys);
 void PressChord(std::initializer_list<WORD> keys);
+// One key going down or up, and one mouse event where the pointer is
+// (MOUSEEVENTF_RIGHTDOWN, ..., with the wheel's or side button's data), for
+// inputs sent together.
+INPUT KeyInput(WORD vk, bool down);
+INPUT MouseInput(DWORD flags, DWORD data = 0);
 // Real mouse input through the input queue: the pointer moved to a screen
 // point (true once it is there), the left button pressed or let go, and a
 // click at the centre of a window.

@@ -201,7 +201,8 @@ TEST_F(ExamRoads, CtrlAltPOpensOnePromptOverTheBarThatOnlyTheRightPinUnlocks)
     ExpectExamOver(exam);
     EXPECT_TRUE(HandledWhatWasPosted());
     EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "no message on the proctor's road";
-    EXPECT_EQ(EventsOnceThereAre(2), (std::vector<Event>{kStartEvent, WrongPin(1)})) << "the wrong PIN, and no more";
+    EXPECT_EQ(EventsOnceThereAre(3), (std::vector<Event>{kStartEvent, WrongPin(1), kProctorFinishEvent}))
+        << "the wrong PIN, the proctor's end, and no more";
 
     // Outside an exam Ctrl+Alt+P reaches the window in front and opens nothing.
     ASSERT_TRUE(driver::BringToFront(quiet.Window()));
@@ -247,7 +248,8 @@ TEST_F(ExamRoads, ThePinButtonOnTheBarTakesClicksAndWithoutAPinFromTheServerTheB
     ExpectExamOver(exam);
     EXPECT_TRUE(HandledWhatWasPosted());
     EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr);
-    EXPECT_EQ(EventsOnceThereAre(3), (std::vector<Event>{kStartEvent, WrongPin(1), WrongPin(2)})) << "each wrong PIN";
+    EXPECT_EQ(EventsOnceThereAre(4), (std::vector<Event>{kStartEvent, WrongPin(1), WrongPin(2), kProctorFinishEvent}))
+        << "each wrong PIN, then the proctor's end";
 }
 
 TEST_F(ExamRoads, TheBrowserClosingEndsTheExamWithAReportAndTheNextCountsFromOne)

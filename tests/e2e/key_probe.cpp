@@ -20,6 +20,25 @@ WORD Fold(WORD vk)
     }
 }
 
+KeyEvent MouseEventOf(UINT message, WPARAM wParam)
+{
+    switch (message) {
+    // A second click soon after the first is a double click in a window of a
+    // class that asks for them (the dialog class does): still a press.
+    case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: return {true, VK_LBUTTON};
+    case WM_LBUTTONUP: return {false, VK_LBUTTON};
+    case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: return {true, VK_RBUTTON};
+    case WM_RBUTTONUP: return {false, VK_RBUTTON};
+    case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: return {true, VK_MBUTTON};
+    case WM_MBUTTONUP: return {false, VK_MBUTTON};
+    case WM_MOUSEWHEEL: return {true, kWheel};
+    default: {
+        const WORD button = GET_XBUTTON_WPARAM(wParam) == XBUTTON1 ? VK_XBUTTON1 : VK_XBUTTON2;
+        return {message != WM_XBUTTONUP, button};
+    }
+    }
+}
+
 KeyProbe* ProbeOf(HWND window)
 {
     return reinterpret_cast<KeyProbe*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -35,6 +54,14 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         if (KeyProbe* probe = ProbeOf(window))
             probe->events_.push_back({message == WM_KEYDOWN || message == WM_SYSKEYDOWN, Fold(static_cast<WORD>(wParam))});
         return 0;  // no menu mode, no Alt+F4 close
+    case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK:
+    case WM_XBUTTONDOWN: case WM_XBUTTONUP: case WM_XBUTTONDBLCLK:
+    case WM_MOUSEWHEEL:
+        if (KeyProbe* probe = ProbeOf(window))
+            probe->events_.push_back(MouseEventOf(message, wParam));
+        return message >= WM_XBUTTONDOWN && message <= WM_XBUTTONDBLCLK;  // no back or forward
     case WM_CLOSE:
         return 0;
     default:

@@ -9,11 +9,16 @@
 
 namespace probe {
 
+// A key or mouse button going down or up, or a turn of the wheel.
 struct KeyEvent {
     bool down;
-    WORD vk;  // left/right variants folded: VK_MENU, VK_CONTROL, VK_SHIFT
+    // Left/right variants folded: VK_MENU, VK_CONTROL, VK_SHIFT. Mouse
+    // buttons as VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1/2; the wheel
+    // as kWheel (down).
+    WORD vk;
     bool operator==(const KeyEvent&) const = default;
 };
+inline constexpr WORD kWheel = 0x0A;  // a reserved key code, never a key's
 std::wstring Describe(const std::vector<KeyEvent>& events);
 
 // A plain window counts as leaving the exam when it is in front; a window of

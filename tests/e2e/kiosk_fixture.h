@@ -27,6 +27,7 @@ inline void PrintTo(const Event& e, std::ostream* os) { *os << e.event << " " <<
 
 inline const Event kStartEvent{"START", "Siswa memulai ujian di aplikasi PC."};
 inline const Event kFinishEvent{"FINISH", "Siswa menyelesaikan ujian di aplikasi PC."};
+inline const Event kProctorFinishEvent{"FINISH", "Ujian diakhiri oleh pengawas dengan PIN."};
 inline Event Violation(int n, const char* what = "Siswa mencoba beralih dari jendela ujian PC")
 {
     return {"VIOLATION", std::string(what) + " (Pelanggaran ke-" + std::to_string(n) + ")"};

@@ -1,5 +1,5 @@
-// The keyboard during an exam, seen from another program's window: which
-// strokes reach it, before, during and after an exam. (The launch keys of
+// The keyboard and the mouse during an exam, seen from another program's
+// window: which strokes and clicks reach it, before, during and after an exam. (The launch keys of
 // multimedia keyboards never reach a window under Wine; the unit tests cover
 // them.)
 #include "kiosk_fixture.h"
@@ -52,6 +52,13 @@ const Row kRows[] = {
     {"Ctrl+S", {VK_CONTROL, 'S'}, {'S'}},
     {"Ctrl+Shift+S", {VK_CONTROL, VK_SHIFT, 'S'}, {'S'}},
     {"Ctrl+Shift+.", {VK_CONTROL, VK_SHIFT, VK_OEM_PERIOD}, {VK_OEM_PERIOD}},
+    {"Ctrl+Shift+C, developer tools", {VK_CONTROL, VK_SHIFT, 'C'}, {'C'}},
+    {"Ctrl+Shift+Delete, clearing data", {VK_CONTROL, VK_SHIFT, VK_DELETE}, {VK_DELETE}},
+    {"Ctrl+Shift+A, tab search", {VK_CONTROL, VK_SHIFT, 'A'}, {'A'}},
+    {"Shift+Esc, the browser's task manager", {VK_SHIFT, VK_ESCAPE}, {VK_ESCAPE}},
+    {"Ctrl+Alt+T, a shortcut's hot key", {VK_CONTROL, VK_MENU, 'T'}, {'T'}},
+    {"Ctrl+Alt+Q: no AltGr character on this layout", {VK_CONTROL, VK_MENU, 'Q'}, {'Q'}},
+    {"Ctrl+Alt+F5", {VK_CONTROL, VK_MENU, VK_F5}, {VK_F5}},
     {"Alt+P", {VK_MENU, 'P'}, {'P'}},
     {"Alt+Space", {VK_MENU, VK_SPACE}, {VK_SPACE}},
     {"F1", {VK_F1}, {VK_F1}},
@@ -76,6 +83,10 @@ const Row kRows[] = {
     {"Ctrl+V", {VK_CONTROL, 'V'}, {}},
     {"Ctrl+X", {VK_CONTROL, 'X'}, {}},
     {"Ctrl+Shift+Z", {VK_CONTROL, VK_SHIFT, 'Z'}, {}},
+    {"Ctrl+Shift+V", {VK_CONTROL, VK_SHIFT, 'V'}, {}},
+    {"Ctrl+Shift+Left", {VK_CONTROL, VK_SHIFT, VK_LEFT}, {}},
+    {"Ctrl+Shift+Home", {VK_CONTROL, VK_SHIFT, VK_HOME}, {}},
+    {"Ctrl+Shift+plus", {VK_CONTROL, VK_SHIFT, VK_OEM_PLUS}, {}},
     {"Ctrl+Y", {VK_CONTROL, 'Y'}, {}},
     {"Ctrl+F", {VK_CONTROL, 'F'}, {}},
     {"Ctrl+Left", {VK_CONTROL, VK_LEFT}, {}},
@@ -92,7 +103,6 @@ const Row kRows[] = {
     {"Alt+Left", {VK_MENU, VK_LEFT}, {}},
     {"Alt+Down", {VK_MENU, VK_DOWN}, {}},
     {"Alt+keypad 6", {VK_MENU, VK_NUMPAD6}, {}},
-    {"Ctrl+Alt+Q (AltGr)", {VK_CONTROL, VK_MENU, 'Q'}, {}},
 };
 
 // What the window must receive of a chord when `swallowed` keys are kept away.
@@ -140,6 +150,107 @@ TEST_F(Lockdown, OnlyTheWaysOutAreSwallowedAndOnlyDuringAnExam)
         SCOPED_TRACE("after the exam");
         ExpectKeys(other, false);
     }
+}
+
+// Mouse input at the pointer, with Ctrl or Shift keys around it.
+struct MouseRow {
+    const char* what;
+    std::vector<INPUT> inputs;
+    std::set<WORD> swallowed;  // during an exam
+};
+
+INPUT Down(WORD vk) { return driver::KeyInput(vk, true); }
+INPUT Up(WORD vk) { return driver::KeyInput(vk, false); }
+INPUT Mouse(DWORD flags, DWORD data = 0) { return driver::MouseInput(flags, data); }
+
+std::vector<MouseRow> MouseRows()
+{
+    const INPUT leftDown = Mouse(MOUSEEVENTF_LEFTDOWN), leftUp = Mouse(MOUSEEVENTF_LEFTUP);
+    return {
+        {"a right click", {Mouse(MOUSEEVENTF_RIGHTDOWN), Mouse(MOUSEEVENTF_RIGHTUP)}, {VK_RBUTTON}},
+        {"a middle click", {Mouse(MOUSEEVENTF_MIDDLEDOWN), Mouse(MOUSEEVENTF_MIDDLEUP)}, {VK_MBUTTON}},
+        {"the back button",
+         {Mouse(MOUSEEVENTF_XDOWN, XBUTTON1), Mouse(MOUSEEVENTF_XUP, XBUTTON1)}, {VK_XBUTTON1}},
+        {"the forward button",
+         {Mouse(MOUSEEVENTF_XDOWN, XBUTTON2), Mouse(MOUSEEVENTF_XUP, XBUTTON2)}, {VK_XBUTTON2}},
+        {"Ctrl+click", {Down(VK_CONTROL), leftDown, leftUp, Up(VK_CONTROL)}, {VK_LBUTTON}},
+        {"Shift+click", {Down(VK_SHIFT), leftDown, leftUp, Up(VK_SHIFT)}, {VK_LBUTTON}},
+        {"Ctrl+click, Ctrl let go before the button", {Down(VK_CONTROL), leftDown, Up(VK_CONTROL), leftUp},
+         {VK_LBUTTON}},
+        {"a left click", {leftDown, leftUp}, {}},
+        {"a left click with Shift pressed before the release", {leftDown, Down(VK_SHIFT), leftUp, Up(VK_SHIFT)}, {}},
+        {"the wheel", {Mouse(MOUSEEVENTF_WHEEL, static_cast<DWORD>(-WHEEL_DELTA))}, {}},
+        {"Ctrl+wheel, zoom", {Down(VK_CONTROL), Mouse(MOUSEEVENTF_WHEEL, WHEEL_DELTA), Up(VK_CONTROL)}, {}},
+    };
+}
+
+// What the window must receive of the inputs when `swallowed` is kept away.
+std::vector<probe::KeyEvent> Expected(const MouseRow& row, bool exam)
+{
+    std::vector<probe::KeyEvent> events;
+    for (const INPUT& in : row.inputs) {
+        probe::KeyEvent e{};
+        if (in.type == INPUT_KEYBOARD) {
+            e = {!(in.ki.dwFlags & KEYEVENTF_KEYUP), in.ki.wVk};
+        } else {
+            const DWORD f = in.mi.dwFlags;
+            const bool down = f & (MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_RIGHTDOWN | MOUSEEVENTF_MIDDLEDOWN | MOUSEEVENTF_XDOWN);
+            WORD button = probe::kWheel;
+            if (f & (MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP))
+                button = VK_LBUTTON;
+            else if (f & (MOUSEEVENTF_RIGHTDOWN | MOUSEEVENTF_RIGHTUP))
+                button = VK_RBUTTON;
+            else if (f & (MOUSEEVENTF_MIDDLEDOWN | MOUSEEVENTF_MIDDLEUP))
+                button = VK_MBUTTON;
+            else if (f & (MOUSEEVENTF_XDOWN | MOUSEEVENTF_XUP))
+                button = in.mi.mouseData == XBUTTON1 ? VK_XBUTTON1 : VK_XBUTTON2;
+            e = {down || button == probe::kWheel, button};
+        }
+        if (!exam || !row.swallowed.contains(e.vk))
+            events.push_back(e);
+    }
+    return events;
+}
+
+void ExpectClicks(probe::KeyProbe& other, bool exam)
+{
+    ASSERT_TRUE(driver::BringToFront(other.Window()));
+    RECT r{};
+    GetWindowRect(other.Window(), &r);
+    ASSERT_TRUE(driver::MouseTo({(r.left + r.right) / 2, (r.top + r.bottom) / 2}));
+    for (const MouseRow& row : MouseRows()) {
+        const auto got = other.Deliver(row.inputs);
+        EXPECT_EQ(probe::Describe(got), probe::Describe(Expected(row, exam)))
+            << row.what << (exam ? " during" : " outside") << " an exam";
+    }
+}
+
+TEST_F(Lockdown, TheMouseButtonsThatOpenMenusTabsAndWindowsAreSwallowedOnlyDuringAnExam)
+{
+    probe::KeyProbe other(probe::Kind::Dialog);  // in front without a violation
+    // The start screen has handled the X focus it asked for at its start:
+    // handled later, it would take the foreground from the window in front.
+    driver::SettleDisplay(app.main);
+    {
+        SCOPED_TRACE("before the first exam");
+        ExpectClicks(other, false);
+    }
+    Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    {
+        SCOPED_TRACE("during the exam");
+        ExpectClicks(other, true);
+    }
+    // Ended by the proctor with the bar's button: a plain left click.
+    driver::ClickWindow(GetDlgItem(exam.bar, kBarProctor));
+    ASSERT_NE(WaitForPrompt(), nullptr);
+    EnterPin(kPin);
+    ExpectExamOver(exam);
+    {
+        SCOPED_TRACE("after the exam");
+        ExpectClicks(other, false);
+    }
+    EXPECT_EQ(EventsOnceThereAre(2), (std::vector<Event>{kStartEvent, kProctorFinishEvent})) << "no violation";
 }
 
 }  // namespace

@@ -96,19 +96,43 @@ TEST_F(ReportDelivery, AFailedReportIsTriedAgainWithItsOwnKeyInOrderWhileTheExam
     EnterPin(kPin);
     ExpectExamOver(exam);
 
-    EXPECT_EQ(EventsOnceThereAre(6),
-              (std::vector<Event>{kStartEvent, kStartEvent, kStartEvent, Violation(1), Violation(1), WrongPin(2)}));
+    EXPECT_EQ(EventsOnceThereAre(7), (std::vector<Event>{kStartEvent, kStartEvent, kStartEvent, Violation(1),
+                                                         Violation(1), WrongPin(2), kProctorFinishEvent}));
     const auto tries = Tries();
-    ASSERT_EQ(tries.size(), 6u);
+    ASSERT_EQ(tries.size(), 7u);
     std::set<std::string> keys;
     for (const auto& [event, key] : tries) {
         EXPECT_TRUE(IsKey(key)) << "\"" << key << "\"";
         keys.insert(key);
     }
-    EXPECT_EQ(keys.size(), 3u) << "one key a report, the same on every try";
+    EXPECT_EQ(keys.size(), 4u) << "one key a report, the same on every try";
     EXPECT_EQ(tries[0].second, tries[2].second);
     EXPECT_EQ(tries[3].second, tries[4].second);
     EXPECT_EQ(server::RequestsTo("/api/exam/verify").at(0).Header("Idempotency-Key"), "") << "not on the verification";
+}
+
+// After half a minute without a server the sender waits 10 s between tries;
+// a new report has the waiting one tried at once, so a server that came back
+// hears of both within a moment, not at the end of the wait.
+TEST_F(ReportDelivery, AServerBackAfterTheLongBackOffHearsOfTheNextReportAtOnce)
+{
+    const Exam exam = StartExam({{kEventPath, Status(503)}});
+    ASSERT_NE(exam.bar, nullptr);
+    // Five failed tries of START, 1, 2, 4 and 8 s apart: the next wait is 10 s.
+    ASSERT_TRUE(driver::WaitFor([] {
+        return server::RequestsTo(kEventPath).size() == 5 && server::AnsweredCount() == server::Requests().size();
+    }, 30000)) << "tries: " << server::RequestsTo(kEventPath).size();
+    server::SetAnswers({{kEventPath, Status(200)}});
+    const Event locked = Violation(1, "Layar dikunci atau pengguna Windows diganti selama ujian");
+    const ULONGLONG made = GetTickCount64();
+    PostMessageW(app.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    ASSERT_TRUE(driver::WaitFor([&] { return Count(locked) == 1; }, 15000));
+    const ULONGLONG took = GetTickCount64() - made;
+    std::printf("START and the new report delivered %.1f s after the report was made\n",
+                static_cast<double>(took) / 1000.0);
+    EXPECT_LT(took, 5000u) << "not left to the end of the 10 s wait";
+    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, kStartEvent, kStartEvent, kStartEvent, kStartEvent,
+                                            kStartEvent, locked}));
 }
 
 TEST_F(ReportDelivery, TheClosingMessageWaitsForTheFinishReportAndTellsTheTruth)

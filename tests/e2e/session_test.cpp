@@ -81,6 +81,7 @@ protected:
         EXPECT_EQ(g_violationCount, 0);
         EXPECT_EQ(g_lastViolationTick, 0u);
         EXPECT_NE(g_hKeyHook, nullptr);
+        EXPECT_NE(g_hMouseHook, nullptr);
         EXPECT_NE(g_hBarWnd, nullptr);
         EXPECT_TRUE(IsWindowVisible(g_hBarWnd));
         EXPECT_FALSE(IsWindowVisible(g_hMainWnd));
@@ -105,6 +106,7 @@ protected:
     {
         EXPECT_FALSE(g_examActive.load());
         EXPECT_EQ(g_hKeyHook, nullptr) << "no hook recorded";
+        EXPECT_EQ(g_hMouseHook, nullptr) << "no mouse hook recorded";
         EXPECT_EQ(g_hBarWnd, nullptr);
         EXPECT_EQ(g_browserProc.hProcess, nullptr);
         EXPECT_EQ(g_browserProc.hThread, nullptr);
@@ -242,10 +244,13 @@ TEST_F(Session, OneHookAtATimeAndStoppingIsSafeWhenNothingRuns)
 TEST_F(Session, AWrongPinCountsWithoutMovingTheWatchsSpacingAndTheHookIsRenewedEachTick)
 {
     StartExam();
-    const HHOOK first = g_hKeyHook;
+    const HHOOK first = g_hKeyHook, firstMouse = g_hMouseHook;
     ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(PumpUntil([&] { return g_hKeyHook != first; }, 5000)) << "a watch tick puts a fresh hook in place";
+    ASSERT_NE(firstMouse, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return g_hKeyHook != first && g_hMouseHook != firstMouse; }, 5000))
+        << "a watch tick puts fresh hooks in place";
     EXPECT_NE(g_hKeyHook, nullptr);
+    EXPECT_NE(g_hMouseHook, nullptr);
 
     const int countBefore = g_violationCount;
     const DWORD tickBefore = g_lastViolationTick;
@@ -272,9 +277,12 @@ TEST_F(Session, AWrongPinCountsWithoutMovingTheWatchsSpacingAndTheHookIsRenewedE
     ExpectIdle();
     const std::string detail = "\"detail\":\"PIN pengawas salah dimasukkan (Pelanggaran ke-" +
                                std::to_string(countBefore + 1) + ")\"";
+    // The proctor's end is reported after it.
+    const std::string ended = "\"detail\":\"Ujian diakhiri oleh pengawas dengan PIN.\"";
     EXPECT_TRUE(driver::WaitFor([&] {
         const auto events = server::RequestsTo("/api/exam/event");
-        return !events.empty() && events.back().body.find(detail) != std::string::npos;
+        return events.size() >= 2 && events[events.size() - 2].body.find(detail) != std::string::npos &&
+               events.back().body.find(ended) != std::string::npos;
     }, 10000)) << "reported";
 }
 
