@@ -85,7 +85,9 @@ TEST_F(ReportDelivery, AFailedReportIsTriedAgainWithItsOwnKeyInOrderWhileTheExam
     EXPECT_EQ(Count(Violation(1)), 0u) << "the violation waits behind START";
     server::Release("release-start");
 
-    ASSERT_TRUE(driver::WaitFor([&] { return Count(Violation(1)) == 2; }, 20000));
+    ASSERT_TRUE(driver::WaitFor([&] { return Count(Violation(1)) == 2; }, 20000))
+        << testing::PrintToString(Events()) << " answered " << server::AnsweredCount() << " of "
+        << server::Requests().size();
     // A later report shows that nothing more of the violation came between.
     HWND prompt = OpenPromptWithKeys();
     ASSERT_NE(prompt, nullptr);
