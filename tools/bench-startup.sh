@@ -4,8 +4,10 @@
 # that serves as the floor and the bench tool, then prints each figure as the
 # median of RUNS measurements (default 15) beside its floor. Then the exam's
 # start and end latency against the local test server and the stand-in
-# browser (tools/bench/exam_latency.cpp), again beside floors, and what the
-# lockdown's key rules cost per key event.
+# browser (tools/bench/exam_latency.cpp), again beside floors, what the
+# lockdown's key and mouse rules cost per event, and the round trip of one key
+# or mouse event to another program's window under Wine with no exam and
+# during one (the soak's floods).
 #
 #   bash tools/bench-startup.sh [RUNS]
 set -uo pipefail
@@ -31,3 +33,7 @@ mkdir -p "$edge"
 cp "$BUILD/tests/standin/browser-standin.exe" "$edge/msedge.exe"
 timeout 900 wine "$BUILD/tools/bench/exam-latency.exe" \
   "Z:$BUILD/orvel-cbt.exe" "Z:$BUILD/tests/standin/browser-standin.exe" "$RUNS" </dev/null
+
+# One event's round trip under Wine, with the hooks of an exam and without.
+ORVEL_BUILD_DIR="Z:$BUILD" timeout 600 wine "$BUILD/tests/e2e/orvel-soak-test.exe" --gtest_filter='*Keys*:*Mouse*' \
+  </dev/null | grep -E 'flood|PASSED|FAILED'

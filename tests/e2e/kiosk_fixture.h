@@ -97,9 +97,11 @@ protected:
         return exam;
     }
 
-    // Waits for a tick of the watch that began after the call: a topmost
-    // window of the driver's, never activated, goes above the bar, and the
-    // tick puts the bar back above it. Whatever the tick saw in front was in
+    // Waits for a tick of the watch that began after the call, and ended: a
+    // topmost window of the driver's, never activated, goes above the bar,
+    // the tick puts the bar back above it, and a message sent to the bar's
+    // thread is handled once the tick is over (it looks at the window in
+    // front after raising the bar). Whatever the tick saw in front was in
     // front when the call was made.
     bool WaitForWatchTick(const Exam& exam)
     {
@@ -110,10 +112,12 @@ protected:
             ADD_FAILURE() << "the cover did not go above the bar";
             return false;
         }
-        return driver::WaitFor([&] {
+        const bool ticked = driver::WaitFor([&] {
             probe::Pump(0);
             return BarAbove(exam.bar, cover_->Window());
         }, 5000);
+        DWORD_PTR ignored = 0;
+        return ticked && SendMessageTimeoutW(exam.bar, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) != 0;
     }
     // True when `bar` comes before `other` in the order of the top windows.
     static bool BarAbove(HWND bar, HWND other)
