@@ -5,15 +5,29 @@
 
 Prints one line "PASSED FAILED SKIPPED", then one line "failed NAME" for each
 failed test (a test that could not run is one) and "hung NAME" for each
-failed test that ran into its time-out
-after GoogleTest had printed "[  PASSED  ]": its tests passed and the process
-then did not end. Those are the only ones the test command may run again.
+failed test that ran into its time-out after GoogleTest had printed
+"[  PASSED  ] N test(s)." for all N tests that ran, and no "[  FAILED  ]"
+line: its tests passed and the process then did not end. Those are the only
+ones the test command may run again. (GoogleTest prints "[  PASSED  ] 0 tests."
+on a failing run too.)
 A run that left no JUnit file (ctest did not start, or died) counts as one
 failure named "ctest".
 """
 import re
 import sys
 import xml.etree.ElementTree as ET
+
+
+RAN = re.compile(r"^\s*\[=+\] (\d+) tests? from \d+ test suites? ran\.", re.M)
+PASSED = re.compile(r"^\s*\[  PASSED  \] (\d+) tests?\.", re.M)
+
+
+def passed_then_hung(out: str) -> bool:
+    """True when the output shows every test that ran passed, and none failed."""
+    if "[  FAILED  ]" in out:
+        return False
+    ran, passed = RAN.findall(out), PASSED.findall(out)
+    return len(ran) == 1 and len(passed) == 1 and int(ran[0]) > 0 and passed[0] == ran[0]
 
 
 def tally(junit_path, log_path):
@@ -42,7 +56,7 @@ def tally(junit_path, log_path):
             skipped += 1
         else:
             out = case.findtext("system-out") or ""
-            if name in timed_out and "[  PASSED  ]" in out:
+            if name in timed_out and passed_then_hung(out):
                 hung.append(name)
             else:
                 failed.append(name)

@@ -12,6 +12,10 @@
 # JUnit file stay in build/test-logs/. Ends with a table of the stages and
 # their seconds and the line "total: N passed, M failed, S skipped"; exits
 # non-zero if anything failed.
+#
+#   bash tools/test.sh --under-load
+# runs the same tests with one core kept busy by a plain busy loop, so that
+# their timing is what a slower PC gives.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench.sh"
 
@@ -41,15 +45,48 @@ timed() {
   return $rc
 }
 
+# stage_failed TEXT: a failure of a stage as a whole, on a line of its own.
+stage_failed() {
+  record failed "$1"
+  record count 0 1 0
+}
+
+# check_listing LOGNAME DIR: every test program of the build dir gave its list
+# of tests (a program that was not built leaves a "_NOT_BUILT" placeholder,
+# which no label selects; one whose listing failed leaves its tests out).
+check_listing() {
+  local name=$1 dir=$2 listing placeholder
+  listing=$(cd "$dir" && ctest -N 2>&1) || { stage_failed "$name: ctest could not list the tests"; return; }
+  grep -qE 'CMake Error|Error running test executable' <<<"$listing" &&
+    stage_failed "$name: a test program could not list its tests"
+  while read -r placeholder; do
+    [ -n "$placeholder" ] && stage_failed "$name: $placeholder (its test program was not built)"
+  done < <(grep -oE '[A-Za-z0-9_.-]+_NOT_BUILT' <<<"$listing" | sort -u)
+}
+
 # run_ctest LOGNAME DIR [CTEST ARGS...]: one ctest run, counted. A test whose
-# program hung after passing is run once more on its own.
+# program hung after passing is run once more on its own. The stage fails as
+# a whole when it selects no test, when fewer tests than it selects gave a
+# result, or when its count cannot be taken.
 run_ctest() {
   local name=$1 dir=$2; shift 2
-  local junit="$LOGS/$name.xml" log="$LOGS/$name.log" kind test
+  local junit="$LOGS/$name.xml" log="$LOGS/$name.log" kind test selected listing
+  listing=$(cd "$dir" && ctest -N "$@" 2>&1)
+  selected=$(sed -n -E 's/^Total Tests: ([0-9]+)$/\1/p' <<<"$listing")
+  if [ -z "$selected" ] || [ "$selected" -eq 0 ]; then
+    stage_failed "$name: no test selected"
+    return
+  fi
   (cd "$dir" && ctest --output-on-failure --timeout 300 --output-junit "$junit" --output-log "$log" "$@") 2>&1
-  local tally
-  tally=$(python3 "$ORVEL_ROOT/tools/ctest_tally.py" "$junit" "$log")
-  read -r p f s <<<"$(head -1 <<<"$tally")"
+  local tally p f s
+  if ! tally=$(python3 "$ORVEL_ROOT/tools/ctest_tally.py" "$junit" "$log") ||
+     ! read -r p f s <<<"$(head -1 <<<"$tally")" || ! [[ "$p $f $s" =~ ^[0-9]+\ [0-9]+\ [0-9]+$ ]]; then
+    stage_failed "$name: its results could not be counted"
+    return
+  fi
+  if [ $((p + f + s)) -lt "$selected" ]; then
+    stage_failed "$name: $((p + f + s)) results of $selected tests selected"
+  fi
   while read -r kind test; do
     case $kind in
       failed) record failed "$test" ;;
@@ -81,6 +118,7 @@ wine_stage() {
   export BENCH_DESKTOP_KEEPER="$BUILD/tests/desktop-keeper.exe"
   bench_display 1366 768 || { bench_failed display; return 1; }
   bench_start_server || { bench_failed "exam server"; return 1; }
+  check_listing "Windows tests" "$BUILD"
   timed "Wine unit tests" run_ctest wine-unit "$BUILD" -L unit
   timed "end-to-end at 1366 x 768" run_ctest e2e-1366x768 "$BUILD" -L '^(e2e|screen)$'
   timed "soak" run_ctest soak "$BUILD" -L soak -V  # -V: the soak and the flood print their figures
@@ -101,12 +139,27 @@ if [ "${1:-}" = --wine-stage ]; then
   exit 0
 fi
 
+under_load=""
+case "${1:-}" in
+  --under-load) under_load=1 ;;
+  "") ;;
+  *) echo "usage: bash tools/test.sh [--under-load]" >&2; exit 2 ;;
+esac
+
 RESULTS=$(mktemp)
 : > "$RESULTS"
 timed "installs" bench_install_packages || { echo "could not install the bench's packages"; exit 1; }
 
 # The throw-away Wine prefix is made while the programs build.
 bench_init "$(mktemp -d /tmp/orvel-test.XXXXXX)"
+# The busy loop of --under-load ends with the script, however it ends.
+load_pid=""
+stop_load() {
+  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null && wait "$load_pid" 2>/dev/null
+  load_pid=""
+}
+trap 'stop_load; bench_cleanup' EXIT
+trap 'exit 130' INT TERM HUP
 bench_make_prefix > "$BENCH_RUN/prefix.log" 2>&1 &
 prefix_pid=$!
 
@@ -125,6 +178,12 @@ native_build() {
 timed "native build" native_build || { echo "the native build failed"; exit 1; }
 
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+if [ -n "$under_load" ]; then
+  (while :; do :; done) &
+  load_pid=$!
+  bench_log "under load: one core kept busy (process $load_pid) while the tests run"
+fi
+check_listing "native tests" "$NATIVE"
 timed "native tests and fuzz runs" run_ctest native "$NATIVE" -j"$(nproc)"
 
 # The test exam server's own tests (it starts its own servers on free ports),
@@ -182,9 +241,11 @@ while read -r kind rest; do
   esac
 done < "$RESULTS"
 printf '%-45s %7s\n' "all" "$SECONDS"
+stop_load
 rm -f "$RESULTS"
 echo
 [ ${#failures[@]} -gt 0 ] && printf 'failed: %s\n' "${failures[@]}"
 [ ${#retried[@]} -gt 0 ] && echo "run again after passing and hanging on exit: ${retried[*]}"
+[ -n "$under_load" ] && echo "under load: the tests ran with one core kept busy"
 echo "total: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -98,14 +98,14 @@ protected:
     {
         ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
         server::Reset();
-        browser::RemoveAll();
+        EXPECT_EQ(browser::RemoveAll(), "") << "left by an earlier test";
         BeforeLaunch();
         AppTest::SetUp();
     }
     void TearDown() override
     {
         AppTest::TearDown();
-        browser::RemoveAll();
+        EXPECT_EQ(browser::RemoveAll(), "") << "the browser outlived this test's program";
     }
     // What a fixture puts in place before the program starts.
     virtual void BeforeLaunch() {}

@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,6 +24,44 @@ std::wstring FolderOf(const std::wstring& path)
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    for (const wchar_t c : text)
+        out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// Ends the processes running from `path`; names each.
+std::string EndProcessesAt(const std::wstring& path)
+{
+    std::string named;
+    const std::wstring file = path.substr(path.find_last_of(L'\\') + 1);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return named;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, file.c_str()) != 0)
+            continue;
+        HANDLE p = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                               entry.th32ProcessID);
+        if (!p)
+            continue;
+        wchar_t image[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(p, 0, image, &size) && lstrcmpiW(image, path.c_str()) == 0) {
+            named += (named.empty() ? "" : ", ") + std::string("process ") + std::to_string(entry.th32ProcessID);
+            TerminateProcess(p, 99);
+            WaitForSingleObject(p, 5000);
+        }
+        CloseHandle(p);
+    }
+    CloseHandle(snapshot);
+    return named;
+}
+
 }  // namespace
 
 const wchar_t* PathOf(Candidate c)
@@ -36,18 +75,28 @@ const wchar_t* PathOf(Candidate c)
     return paths[c];
 }
 
-void RemoveAll()
+std::string RemoveAll()
 {
+    std::string leftOver;
     for (int c = kEdgeX86; c <= kChromeX86; ++c) {
         const wchar_t* path = PathOf(static_cast<Candidate>(c));
         const DWORD attributes = GetFileAttributesW(path);
         if (attributes == INVALID_FILE_ATTRIBUTES)
             continue;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             RemoveDirectoryW(path);
-        else
-            driver::WaitFor([&] { return DeleteFileW(path) != 0; }, 5000);  // a stand-in may still be closing
+            continue;
+        }
+        // A stand-in may still be closing; one that still runs after the
+        // wait was left behind. It is ended, so the next test starts clean.
+        if (driver::WaitFor([&] { return DeleteFileW(path) != 0; }, 10000))
+            continue;
+        const std::string who = EndProcessesAt(path);
+        leftOver += (leftOver.empty() ? "" : "; ") + std::string("a stand-in still ran from ") + Narrow(path) +
+                    (who.empty() ? " (file still in use)" : " (" + who + ")");
+        driver::WaitFor([&] { return DeleteFileW(path) != 0; }, 5000);
     }
+    return leftOver;
 }
 
 bool PlaceStandIn(Candidate c)

@@ -13,8 +13,10 @@ namespace browser {
 enum Candidate { kEdgeX86, kEdge, kChrome, kChromeX86 };
 const wchar_t* PathOf(Candidate c);
 
-// Nothing at any of the four paths.
-void RemoveAll();
+// Nothing at any of the four paths. A stand-in still running from one of
+// them after a wait outlived the program that started it: it is ended, and
+// named in what is returned (empty when there was none).
+std::string RemoveAll();
 // The stand-in copied to that path.
 bool PlaceStandIn(Candidate c);
 // An empty folder where the exe would be.

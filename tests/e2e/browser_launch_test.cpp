@@ -59,7 +59,7 @@ TEST_F(BrowserLaunch, PrefersEdgeAndItsX86FolderAndPassesTheKioskSwitches)
         SCOPED_TRACE(row.what);
         if (!first) {
             ASSERT_EQ(driver::CloseAndWait(app), 0);
-            browser::RemoveAll();
+            EXPECT_EQ(browser::RemoveAll(), "") << "the browser outlived the program";
             browser::StartRecording();
             LaunchApp();
         }
@@ -89,8 +89,13 @@ TEST_F(BrowserLaunch, ReportsTheStartToTheServer)
     ASSERT_TRUE(browser::PlaceStandIn(browser::kChrome));
     AcceptWith("https://localhost/demo/form");
     FillAndStart(L"Budi \"B\" Santoso", L"5A", L"ABC123");
-    const auto events = server::WaitForRequests(kEvent, 1, 10000);
-    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u);
+    // Closed during the exam, the program reports that and waits for its
+    // reports before it ends: then nothing more can come.
+    ASSERT_EQ(driver::CloseAndWait(app, 15000), 0);
+    const auto events = server::RequestsTo(kEvent);
+    ASSERT_EQ(events.size(), 2u) << "one START, then the close";
+    EXPECT_NE(events[1].body.find("\"event\":\"VIOLATION\""), std::string::npos);
     EXPECT_EQ(events[0].body,
               "{\"studentName\":\"Budi \\\"B\\\" Santoso\",\"className\":\"5A\",\"token\":\"ABC123\","
               "\"event\":\"START\",\"detail\":\"Siswa memulai ujian di aplikasi PC.\"}");
@@ -108,6 +113,7 @@ TEST_F(BrowserLaunch, AFolderAtTheFirstPathIsTriedAndNothingAfterIt)
     EXPECT_TRUE(browser::Launches().empty()) << "no later candidate is tried";
     EXPECT_TRUE(StartButtonIdle());
     SyncThroughRulesBox();
+    ASSERT_EQ(driver::CloseAndWait(app, 15000), 0) << "its end waits for any report it made";
     EXPECT_TRUE(server::RequestsTo(kEvent).empty()) << "no START for a failed launch";
 }
 
@@ -122,6 +128,7 @@ TEST_F(BrowserLaunch, NoBrowserLeavesAUsableStartScreen)
     ASSERT_TRUE(browser::PlaceStandIn(browser::kEdgeX86));
     Click(kStart);
     EXPECT_EQ(browser::WaitForLaunches(1, 10000).size(), 1u);
+    // Reports go in order: a START of the failed try would have come first.
     EXPECT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u) << "START only for the launch that worked";
 }
 

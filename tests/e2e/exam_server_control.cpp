@@ -171,7 +171,11 @@ std::vector<Request> Requests()
     for (const auto& name : RequestNames()) {
         // The head is written last, so its body is complete.
         const std::wstring base = Dir() + L"\\requests\\" + name;
-        all.push_back({driver::ReadFileBytes(base + L".head"), driver::ReadFileBytes(base + L".body")});
+        Request r;
+        r.head = driver::ReadFileBytes(base + L".head");
+        r.body = driver::ReadFileBytes(base + L".body");
+        r.answered = driver::ReadFileBytes(Dir() + L"\\answered\\" + name);
+        all.push_back(std::move(r));
     }
     return all;
 }

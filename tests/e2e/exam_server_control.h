@@ -36,6 +36,9 @@ void SetTls(const char* which);
 struct Request {
     std::string head;  // request line and headers, as received
     std::string body;  // raw body bytes
+    // The server's mark once done with it: the status sent ("200"), "cut",
+    // or empty (closed without an answer, or not done yet).
+    std::string answered;
     std::string Path() const;
     // The value of a header, exactly as sent (empty when absent).
     std::string Header(const std::string& name) const;

@@ -149,6 +149,14 @@ protected:
         driver::WaitFor([&] { return (events = Events()).size() >= n; }, 10000);
         return events;
     }
+    // Ends the program and returns every report it made: its end waits for
+    // the reports still queued or on their way, so with a server that
+    // answers nothing more can come. The settle point of "and no more".
+    std::vector<Event> EventsOnceEnded()
+    {
+        EXPECT_EQ(driver::CloseAndWait(app, 15000), 0) << "the program ends with 0";
+        return Events();
+    }
     static std::size_t Count(const Event& e)
     {
         std::size_t n = 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -54,6 +55,9 @@ protected:
     }
 };
 
+const wchar_t kNotReported[] =
+    L"Ujian selesai, tetapi laporan belum sampai ke pengawas. Beritahu pengawas dan jangan tutup aplikasi ini dulu.";
+
 bool IsKey(const std::string& key)
 {
     return key.size() == 32 && key.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -83,6 +87,7 @@ TEST_F(ReportDelivery, AFailedReportIsTriedAgainWithItsOwnKeyInOrderWhileTheExam
     ASSERT_TRUE(driver::BringToFront(exam.browser));
     ASSERT_TRUE(driver::WaitFor([&] { return Count(kStartEvent) == 3; }, 10000)) << "the third try, held";
     EXPECT_EQ(Count(Violation(1)), 0u) << "the violation waits behind START";
+    const std::size_t beforeRelease = server::Requests().size();
     server::Release("release-start");
 
     ASSERT_TRUE(driver::WaitFor([&] { return Count(Violation(1)) == 2; }, 20000))
@@ -98,8 +103,15 @@ TEST_F(ReportDelivery, AFailedReportIsTriedAgainWithItsOwnKeyInOrderWhileTheExam
     EnterPin(kPin);
     ExpectExamOver(exam);
 
-    EXPECT_EQ(EventsOnceThereAre(7), (std::vector<Event>{kStartEvent, kStartEvent, kStartEvent, Violation(1),
-                                                         Violation(1), WrongPin(2), kProctorFinishEvent}));
+    EXPECT_EQ(EventsOnceEnded(),
+              (std::vector<Event>{kStartEvent, kStartEvent, kStartEvent, Violation(1), Violation(1), WrongPin(2),
+                                  kProctorFinishEvent}));
+    const auto all = server::Requests();
+    const auto firstViolation = std::find_if(all.begin(), all.end(), [](const server::Request& r) {
+        return r.Path() == kEventPath && EventOf(r) == Violation(1);
+    });
+    EXPECT_GE(static_cast<std::size_t>(firstViolation - all.begin()), beforeRelease)
+        << "the violation went only once START was let go";
     const auto tries = Tries();
     ASSERT_EQ(tries.size(), 7u);
     std::set<std::string> keys;
@@ -160,16 +172,18 @@ TEST_F(ReportDelivery, TheClosingMessageWaitsForTheFinishReportAndTellsTheTruth)
     exam = StartExam();
     ASSERT_NE(exam.bar, nullptr);
     server::SetAnswers({{kEventPath, Closed()}});
-    const ULONGLONG yes = GetTickCount64();
     PressFinishAndYes(exam);
+    const ULONGLONG yes = GetTickCount64();
     EXPECT_TRUE(driver::WaitFor([&] { return SendingReport(); }, 5000));
     HWND box = driver::WaitForMessageBox(pid, L"ORVEL SELVARO", 20000);
+    const ULONGLONG waited = GetTickCount64() - yes;
     ASSERT_NE(box, nullptr);
     std::printf("the closing message came %.1f s after Yes, the server answering nothing\n",
-                static_cast<double>(GetTickCount64() - yes) / 1000.0);
-    EXPECT_EQ(driver::MessageBoxText(box), L"Ujian selesai, tetapi laporan belum sampai ke pengawas. Beritahu pengawas "
-                                           L"dan jangan tutup aplikasi ini dulu.");
-    EXPECT_GE(Count(kFinishEvent), 2u) << "tried";
+                static_cast<double>(waited) / 1000.0);
+    EXPECT_GE(waited, 9500u) << "the program waits 10 s for an answer";
+    EXPECT_LE(waited, 12000u) << "and no longer";
+    EXPECT_EQ(driver::MessageBoxText(box), kNotReported);
+    EXPECT_TRUE(driver::WaitFor([&] { return Count(kFinishEvent) >= 2; }, 5000)) << "tried";
     EXPECT_TRUE(StartButtonIdle()) << "the button is back with the message";
     driver::PressBoxButton(box, IDOK);
     EXPECT_TRUE(driver::WaitUntilGone(box, 3000));
@@ -177,14 +191,22 @@ TEST_F(ReportDelivery, TheClosingMessageWaitsForTheFinishReportAndTellsTheTruth)
     server::SetAnswers({{kEventPath, Status(200)}});
     ASSERT_TRUE(driver::WaitFor([&] { return server::RequestsTo(kEventPath).size() > triedSoFar; }, 15000))
         << "still tried after the message";
-    // The next exam's START comes after it: the FINISH went once, and no more of it.
+    // The next exam's START goes only once the FINISH is delivered; the
+    // program's end shows that nothing more came.
     exam = StartExam();
     ASSERT_NE(exam.bar, nullptr);
-    const auto events = Events();
-    ASSERT_GE(events.size(), 2u);
-    EXPECT_EQ(events[events.size() - 2], kFinishEvent);
-    EXPECT_EQ(events.back(), kStartEvent);
-    EXPECT_EQ(server::RequestsTo(kEventPath).size(), triedSoFar + 2);
+    const auto events = EventsOnceEnded();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(std::vector<Event>(events.end() - 3, events.end()),
+              (std::vector<Event>{kFinishEvent, kStartEvent, AppClosed(1)}));
+    std::vector<std::string> finishAnswers;
+    for (const auto& r : server::RequestsTo(kEventPath))
+        if (EventOf(r) == kFinishEvent && r.answered != "")
+            finishAnswers.push_back(r.answered);
+    ASSERT_FALSE(finishAnswers.empty());
+    EXPECT_EQ(finishAnswers.back(), "200") << "delivered by its last try";
+    EXPECT_EQ(std::count(finishAnswers.begin(), finishAnswers.end(), "200"), 2)
+        << "the first exam's FINISH and this one's, each taken once and then no more tried";
 }
 
 TEST_F(ReportDelivery, ARefusedReportIsNotTriedAgainAndTheNextGoesAtOnce)
@@ -201,7 +223,23 @@ TEST_F(ReportDelivery, ARefusedReportIsNotTriedAgainAndTheNextGoesAtOnce)
     EXPECT_TRUE(driver::WaitUntilGone(prompt, 3000));
     PressFinishAndYes(exam);
     EXPECT_EQ(TakeBox(L"ORVEL SELVARO"), L"Ujian selesai. Status telah dilaporkan ke WhatsApp pengawas.");
-    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, WrongPin(1), kFinishEvent})) << "the refused one once";
+
+    // A refused FINISH: the truth at once, without waiting for an answer
+    // that has come.
+    const Exam second = StartExam();
+    ASSERT_NE(second.bar, nullptr);
+    server::SetAnswers({{kEventPath, Status(403)}});
+    PressFinishAndYes(second);
+    const ULONGLONG yes = GetTickCount64();
+    HWND box = driver::WaitForMessageBox(pid, L"ORVEL SELVARO", 15000);
+    const ULONGLONG waited = GetTickCount64() - yes;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(driver::MessageBoxText(box), kNotReported);
+    EXPECT_LT(waited, 5000u) << "not the 10 s wait for an answer";
+    driver::PressBoxButton(box, IDOK);
+    EXPECT_TRUE(driver::WaitUntilGone(box, 3000));
+    EXPECT_EQ(EventsOnceEnded(), (std::vector<Event>{kStartEvent, WrongPin(1), kFinishEvent, kStartEvent, kFinishEvent}))
+        << "each refused one once";
 }
 
 TEST_F(ReportDelivery, ClosingTheProgramDuringAnExamReportsItWithoutWaitingForAHungServer)
@@ -223,12 +261,33 @@ TEST_F(ReportDelivery, ClosingTheProgramDuringAnExamReportsItWithoutWaitingForAH
     const ULONGLONG close = GetTickCount64();
     PostMessageW(app.main, WM_CLOSE, 0, 0);
     EXPECT_EQ(driver::WaitForExit(app, 15000), 0);
+    const ULONGLONG ended = GetTickCount64() - close;
     std::printf("the program ended %.1f s after the close, its last report hanging\n",
-                static_cast<double>(GetTickCount64() - close) / 1000.0);
+                static_cast<double>(ended) / 1000.0);
+    EXPECT_GE(ended, 4500u) << "it waits 5 s for the report";
+    EXPECT_LE(ended, 7000u) << "and no longer";
     EXPECT_EQ(Count(AppClosed(1)), 1u);
     EXPECT_LT(server::AnsweredCount(), server::Requests().size()) << "the report was still waiting for the server";
     server::Release("release-never");
     EXPECT_TRUE(driver::WaitFor([] { return server::AnsweredCount() == server::Requests().size(); }, 5000));
+
+    // Closed while the closing message waits for FINISH: a clean end, and
+    // nothing reported as closed, the exam being over.
+    server::ClearRequests();
+    LaunchApp();
+    exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    server::SetAnswers({{kEventPath, Held("release-finish-close")}});
+    PressFinishAndYes(exam);
+    ASSERT_TRUE(driver::WaitFor([&] { return SendingReport(); }, 5000));
+    ASSERT_TRUE(driver::WaitFor([&] { return Count(kFinishEvent) == 1; }, 10000));
+    PostMessageW(app.main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(app.main); }, 5000)) << "the start screen goes";
+    // What the close made may go now; the program's end waits for it.
+    server::Release("release-finish-close");
+    EXPECT_EQ(driver::WaitForExit(app, 15000), 0);
+    EXPECT_EQ(ExitCode(exam), 0) << "the browser is gone";
+    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, kFinishEvent})) << "no report of the program closing";
 }
 
 }  // namespace

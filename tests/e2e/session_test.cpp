@@ -10,6 +10,7 @@
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/pin_prompt.h"
 #include "kiosk/session.h"
+#include "net/events.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ protected:
     {
         ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
         server::Reset();
-        browser::RemoveAll();
+        EXPECT_EQ(browser::RemoveAll(), "") << "left by an earlier test";
         browser::StartRecording();
         ASSERT_TRUE(browser::PlaceStandIn(browser::kEdge));
         MakeStartScreen();
@@ -43,7 +44,7 @@ protected:
         if (IsWindow(g_hMainWnd))
             DestroyWindow(g_hMainWnd);
         Drain();
-        browser::RemoveAll();
+        EXPECT_EQ(browser::RemoveAll(), "") << "the browser outlived this test's exam";
     }
 
     static void MakeStartScreen()
@@ -286,6 +287,40 @@ TEST_F(Session, AWrongPinCountsWithoutMovingTheWatchsSpacingAndTheHookIsRenewedE
     }, 10000)) << "reported";
 }
 
+// The spacing as the program measures it, on its own ticks: the trips of the
+// reports to the server, which vary, play no part.
+TEST_F(Session, TheWatchReportsAForeignWindowAtMostOnceInMoreThanFiveSeconds)
+{
+    StartExam();
+    // Another program of the browser's engine, not from a browser's install path.
+    std::wstring cmd = L"\"" + driver::BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --other-program";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION other{};
+    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &other));
+    HWND window = browser::WaitForWindow(other.dwProcessId, 10000);
+    EXPECT_NE(window, nullptr);
+    EXPECT_TRUE(window && driver::BringToFront(window));
+    std::vector<DWORD> ticks;  // the tick of each report, as the program recorded it
+    EXPECT_TRUE(PumpUntil([&] {
+        if (g_violationCount > static_cast<int>(ticks.size()))
+            ticks.push_back(g_lastViolationTick);
+        return ticks.size() >= 3;
+    }, 20000));
+    TerminateProcess(other.hProcess, 0);
+    WaitForSingleObject(other.hProcess, 5000);
+    CloseHandle(other.hProcess);
+    CloseHandle(other.hThread);
+    ASSERT_EQ(ticks.size(), 3u);
+    EXPECT_EQ(g_violationCount, 3) << "one at a time";
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+        EXPECT_GT(ticks[i] - ticks[i - 1], 5000u) << "more than 5000 ms after the one before";
+        EXPECT_LT(ticks[i] - ticks[i - 1], 7500u) << "at a tick soon after";
+    }
+    StopExamAndRestore();
+    ExpectIdle();
+}
+
 TEST_F(Session, ALaunchWithoutItsBarIsTakenDownAgain)
 {
     ASSERT_TRUE(UnregisterClassW(kBarClassName, GetModuleHandleW(nullptr)));
@@ -297,6 +332,9 @@ TEST_F(Session, ALaunchWithoutItsBarIsTakenDownAgain)
     EXPECT_EQ(text, L"Gagal membuka browser ujian.");
     ExpectIdle();
     EXPECT_EQ(BrowsersRunning(), 0) << "the browser it started is ended again";
+    // A START, had one been made, would be at the server once the sender has
+    // nothing left.
+    EXPECT_TRUE(WaitForQueuedReports(10000)) << "the sender is idle";
     EXPECT_TRUE(server::RequestsTo("/api/exam/event").empty()) << "no START for an exam that did not start";
 }
 

@@ -109,6 +109,7 @@ TEST_F(Verify, EachKindOfAnswerShowsItsOwnText)
         EXPECT_TRUE(driver::WaitFor([&] { return StartButtonIdle(); }, 3000));
         EXPECT_EQ(driver::FindTopWindow(pid, L"#32770"), nullptr) << "one box only";
     }
+    ASSERT_EQ(driver::CloseAndWait(app, 15000), 0) << "its end waits for any report it made";
     EXPECT_TRUE(server::RequestsTo("/api/exam/event").empty()) << "no exam started, nothing reported";
 }
 

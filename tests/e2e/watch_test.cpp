@@ -79,8 +79,9 @@ TEST_F(Watch, AForeignWindowIsReportedAtOnceThenAtMostEveryFiveSeconds)
     }, 10000));
     EXPECT_EQ(Violations(), (std::vector<Event>{Violation(1), Violation(2)})) << "numbered from 1 without gaps";
     EXPECT_LT(arrivals[0] - inFront, 2500u) << "the first at the next tick";
-    // The program spaces them by more than 5000 ms; a report's trip to the
-    // server may vary by a few hundred.
+    // The program spaces them by more than 5000 ms on its own ticks (the
+    // session test holds it to that); here a report's trip to the server,
+    // which varies, comes on top, so the arrivals are held only near it.
     EXPECT_GT(arrivals[1] - arrivals[0], 4500u);
     EXPECT_LT(arrivals[1] - arrivals[0], 7500u);
     EXPECT_TRUE(browser::IsRunning(exam.browserPid)) << "the exam goes on";
@@ -161,12 +162,9 @@ TEST_F(Watch, ALockOrASwitchOfUserIsReportedAnUnlockIsNot)
     ASSERT_NE(OpenPromptWithKeys(), nullptr);
     EnterPin(kPin);
     ExpectExamOver(exam);
+    // Outside an exam: nothing. The program's end waits for what it queued.
     PostMessageW(app.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
-    // The next exam's START comes right after the proctor's end.
-    exam = StartExam();
-    ASSERT_NE(exam.bar, nullptr);
-    EXPECT_EQ(EventsOnceThereAre(6),
-              (std::vector<Event>{kStartEvent, left1, left2, left3, kProctorFinishEvent, kStartEvent}));
+    EXPECT_EQ(EventsOnceEnded(), (std::vector<Event>{kStartEvent, left1, left2, left3, kProctorFinishEvent}));
 }
 
 }  // namespace

@@ -10,8 +10,9 @@ CTRL/requests/NNNNNN.head  request line and header lines exactly as received
 CTRL/requests/NNNNNN.body  the body as received (a chunked body de-chunked)
     NNNNNN counts from 000001 per server run; both are written before the
     answer, each atomically, the .body first, so a .head means both are there.
-CTRL/answered/NNNNNN  written (empty) once the server is done with request
-    NNNNNN: answered, cut off or closed on.
+CTRL/answered/NNNNNN  written once the server is done with request NNNNNN:
+    the status it sent in full ("200"), "cut" for an answer cut off, empty
+    when it closed without answering.
 CTRL/answers.json  read afresh at every request (write it atomically):
     {"/path": ANSWER or [ANSWER, ...]}, the path without any query. A list is
     used one element per request to that path, the last one repeating; every
@@ -191,8 +192,8 @@ class ExamServer(ThreadingHTTPServer):
             write_atomic(base + ".head", head)
             return self.seq
 
-    def mark_answered(self, seq):
-        write_atomic(os.path.join(self.answered_dir, "%06d" % seq), b"")
+    def mark_answered(self, seq, outcome=b""):
+        write_atomic(os.path.join(self.answered_dir, "%06d" % seq), outcome)
 
     def answer_for(self, path, query, body):
         try:
@@ -248,12 +249,14 @@ class Connection(socketserver.BaseRequestHandler):
         if not head:
             return
         seq = self.server.record(head, body)
+        outcome = b""
         try:
-            self.answer(sock, head, body, complete, deadline)
+            outcome = self.answer(sock, head, body, complete, deadline)
         finally:
-            self.server.mark_answered(seq)
+            self.server.mark_answered(seq, outcome)
 
     def answer(self, sock, head, body, complete, deadline):
+        """Sends the answer; what was sent, as the answered mark records it."""
         target = head.split(b"\n")[0].split()
         url = urllib.parse.urlsplit(target[1].decode("latin-1") if len(target) > 1 else "/")
         if self.server.demo and url.path == EVENT:
@@ -272,7 +275,7 @@ class Connection(socketserver.BaseRequestHandler):
                 time.sleep(0.02)
         time.sleep(max(0.0, min(delay, deadline - time.monotonic())))
         if answer.get("close") or not complete:
-            return
+            return b""
         cut = answer.get("cut_after")
         if cut is not None:
             parts = [b"".join(parts)[:int(cut)]]
@@ -284,6 +287,8 @@ class Connection(socketserver.BaseRequestHandler):
         if cut is not None:
             stall = min(float(answer.get("stall_ms", 0)) / 1000, max(0.0, deadline - time.monotonic()))
             time.sleep(stall)
+            return b"cut"
+        return parts[0].split(b" ", 2)[1]
 
 
 def render(answer):

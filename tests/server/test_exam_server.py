@@ -236,6 +236,17 @@ class AnswersTest(ServerTest):
         reply = result.get("reply", b"")
         self.assertEqual(len(reply), 50, result)
         self.assertTrue(reply.startswith(b"HTTP/1.1 200 OK\r\n"))
+        with open(answered, "rb") as f:
+            self.assertEqual(f.read(), b"cut", "the mark says what was sent")
+        # A whole answer is marked with its status.
+        self.control("answers.json", {"/api/exam/event": {"status": 503, "body": "x"}})
+        self.request("POST", "/api/exam/event", b"{}")
+        second = os.path.join(self.ctrl, "answered", "000002")
+        deadline = time.monotonic() + 5  # marked just after the client has its answer
+        while not os.path.exists(second) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        with open(second, "rb") as f:
+            self.assertEqual(f.read(), b"503")
 
 
 class TlsTest(ServerTest):
