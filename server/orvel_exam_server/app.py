@@ -287,8 +287,10 @@ class Handler(BaseHTTPRequestHandler):
             return
         key = self.headers.get("Idempotency-Key")
         key = key.strip()[:128] if key and key.strip() else None
-        self.app.store.add_report(now_iso(), self.address, key, body.decode("utf-8"), m,
-                                  forward=self.app.forwarder is not None)
+        _, repeat = self.app.store.add_report(now_iso(), self.address, key, body.decode("utf-8"), m,
+                                              forward=self.app.forwarder is not None)
+        if self.app.forwarder and not repeat:
+            self.app.forwarder.wake.set()
         self.json(200, {"ok": True})
 
     def login(self, body: bytes) -> None:

@@ -217,8 +217,10 @@ class Store:
 
     def message_done(self, mid: int, state: str, now: float, error: str = "") -> None:
         self.write(lambda c: c.execute(
-            "UPDATE messages SET state = ?, attempts = attempts + 1, done_at = ?, last_error = ? WHERE id = ?",
-            (state, now, error, mid)))
+            # A success keeps the error of the tries before it: the proctor sees what went wrong.
+            "UPDATE messages SET state = ?, attempts = attempts + 1, done_at = ?,"
+            " last_error = CASE WHEN ? = '' THEN last_error ELSE ? END WHERE id = ?",
+            (state, now, error, error, mid)))
 
     def message_retry(self, mid: int, next_try: float, error: str) -> None:
         self.write(lambda c: c.execute(

@@ -44,20 +44,20 @@ class Grouper:
     def __init__(self, merge: float, summary: float) -> None:
         self.merge, self.summary = merge, summary
         self.last_violation_sent: dict[tuple, float] = {}
-        self.violations: dict[tuple, _Pending] = {}
+        self.violations: dict[tuple, list[_Pending]] = {}
         self.summaries: dict[str, _Pending] = {}
         self.others: list[dict] = []
 
     def add(self, r: dict, now: float) -> None:
         if r["event"] == "VIOLATION":
             key = student_key(r["className"], r["studentName"], r["token"])
-            pending = self.violations.get(key)
-            if pending:
-                pending.reports.append(r)
+            waiting = self.violations.setdefault(key, [])
+            if waiting and waiting[-1].due > now:
+                waiting[-1].reports.append(r)
                 return
-            last = self.last_violation_sent.get(key)
-            due = now if last is None else max(now, last + self.merge)
-            self.violations[key] = _Pending(due, [r])
+            # The message before is going now or went: this one waits its turn.
+            last = waiting[-1].due if waiting else self.last_violation_sent.get(key)
+            waiting.append(_Pending(now if last is None else max(now, last + self.merge), [r]))
         elif r["event"] in ("START", "FINISH"):
             cls = " ".join(r["className"].split()).upper()
             self.summaries.setdefault(cls, _Pending(now + self.summary)).reports.append(r)
@@ -67,10 +67,12 @@ class Grouper:
     def take_due(self, now: float) -> list[tuple[str, list[int]]]:
         """(text, report ids) for each message due, oldest report first."""
         out: list[tuple[float, str, list[int]]] = []
-        for key, p in list(self.violations.items()):
-            if p.due <= now:
+        for key, waiting in list(self.violations.items()):
+            while waiting and waiting[0].due <= now:
+                p = waiting.pop(0)
                 out.append((p.reports[0]["id"], violation_text(p.reports), [r["id"] for r in p.reports]))
-                self.last_violation_sent[key] = now
+                self.last_violation_sent[key] = p.due
+            if not waiting:
                 del self.violations[key]
         for cls, p in list(self.summaries.items()):
             if p.due <= now:
@@ -82,7 +84,7 @@ class Grouper:
         return [(text, ids) for _, text, ids in sorted(out)]
 
     def next_due(self) -> float | None:
-        dues = [p.due for p in self.violations.values()] + [p.due for p in self.summaries.values()]
+        dues = [w[0].due for w in self.violations.values()] + [p.due for p in self.summaries.values()]
         return min(dues) if dues else None
 
 
