@@ -270,6 +270,50 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("cannot read", r.stderr)
 
+    def test_init_makes_a_ca_and_a_certificate_that_clients_accept_for_the_host(self):
+        sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+        from orvel_exam_server import certs
+        import importlib.util
+        import shutil
+        import tempfile
+        backends = [b for b, there in (("openssl", shutil.which("openssl")),
+                                       ("cryptography", importlib.util.find_spec("cryptography"))) if there]
+        self.assertTrue(backends, "neither openssl nor cryptography: init could only print the steps")
+        for backend in backends:
+            with self.subTest(backend=backend), tempfile.TemporaryDirectory() as tmp:
+                folder = Path(tmp) / "certs"
+                ok, text = certs.init("cbt.sekolah.sch.id", folder / "server.crt", folder / "server.key", backend)
+                self.assertTrue(ok, text)
+                self.assertIn(b'certutil -addstore -f Root "%~dp0ca.crt"\r\n', (folder / "trust-ca.cmd").read_bytes())
+                self.assertEqual(os.stat(folder / "server.key").st_mode & 0o077, 0)
+                self.assertFalse(certs.init("cbt.sekolah.sch.id", folder / "server.crt", folder / "server.key")[0],
+                                 "never overwrites: the PCs trust the CA already made")
+                server_ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                server_ctx.load_cert_chain(folder / "server.crt", folder / "server.key")
+                for host, good in (("cbt.sekolah.sch.id", True), ("localhost", True), ("other.sch.id", False)):
+                    a, b = socket.socketpair()
+                    client = ssl.create_default_context(cafile=str(folder / "ca.crt")).wrap_socket(
+                        a, server_hostname=host, do_handshake_on_connect=False)
+                    srv = server_ctx.wrap_socket(b, server_side=True, do_handshake_on_connect=False)
+                    t = threading.Thread(target=lambda: self.swallow(srv.do_handshake))
+                    t.start()
+                    try:
+                        client.do_handshake()
+                        accepted = True
+                    except ssl.SSLCertVerificationError:
+                        accepted = False
+                    client.close()
+                    srv.close()
+                    t.join()
+                    self.assertEqual(accepted, good, host)
+
+    @staticmethod
+    def swallow(fn):
+        try:
+            fn()
+        except (OSError, ssl.SSLError):
+            pass
+
 
 if __name__ == "__main__":
     unittest.main()
