@@ -72,8 +72,7 @@ function kunci(s) { return [s.className, s.studentName, s.token].join("\u0000");
 
 async function muatDaftar() {
   const daftar = await ambil("/api/proctor/roster");
-  const badan = $("daftar");
-  badan.replaceChildren();
+  const baris = [];  // built whole, then put in at once: the table never shows half
   let kerja = 0, selesai = 0, langgar = 0;
   for (const s of daftar) {
     if (s.state === "Mengerjakan") kerja++;
@@ -91,9 +90,10 @@ async function muatDaftar() {
     tr.append(st, sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
               sel(jam(s.lastEventAt)), sel(s.lastDetail));
     tr.onclick = () => { terbuka = terbuka === kunci(s) ? null : kunci(s); muatDaftar(); };
-    badan.append(tr);
-    if (terbuka === kunci(s)) badan.append(await riwayat(s));
+    baris.push(tr);
+    if (terbuka === kunci(s)) baris.push(await riwayat(s));
   }
+  $("daftar").replaceChildren(...baris);
   $("jumlah").textContent = daftar.length;
   $("kerja").textContent = kerja;
   $("selesai").textContent = selesai;

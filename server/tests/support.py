@@ -68,6 +68,7 @@ class RunningServer:
         self.extra_env = extra_env or {}
         self.proc: subprocess.Popen | None = None
         self.log: list[str] = []
+        self.reader: threading.Thread | None = None
 
     def start(self) -> "RunningServer":
         e = env()
@@ -84,7 +85,8 @@ class RunningServer:
                 if " ready on " in line:
                     ready.set()
             ready.set()
-        threading.Thread(target=read, args=(self.proc,), daemon=True).start()
+        self.reader = threading.Thread(target=read, args=(self.proc,), daemon=True)
+        self.reader.start()
         ready.wait(30)
         if self.proc.poll() is not None or not any(" ready on " in l for l in self.log):
             raise RuntimeError("the server did not start: " + "".join(self.log))
@@ -99,12 +101,13 @@ class RunningServer:
             if self.proc.poll() is None:
                 self.proc.kill()
                 self.proc.wait()
+            if self.reader:
+                self.reader.join(5)
+            self.proc.stderr.close()
 
     def remove(self) -> None:
         if self.proc and self.proc.poll() is None:
             self.stop()
-        if self.proc and self.proc.stderr:
-            self.proc.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)
 
     # Talking to it.
