@@ -287,7 +287,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         key = self.headers.get("Idempotency-Key")
         key = key.strip()[:128] if key and key.strip() else None
-        _, repeat = self.app.store.add_report(now_iso(), self.address, key, body.decode("utf-8"), m,
+        _, repeat = self.app.store.add_report(now_iso(), self.address, key, body.decode("utf-8", "replace"), m,
                                               forward=self.app.forwarder is not None)
         if self.app.forwarder and not repeat:
             self.app.forwarder.wake.set()

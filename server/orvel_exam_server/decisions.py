@@ -32,9 +32,10 @@ def compact(obj: object) -> str:
 def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
     """The body's members when it is exactly one JSON object with these
     string members and no others; None otherwise."""
+    # A stray byte that is not UTF-8 costs a letter, not the whole report.
     try:
-        obj = json.loads(body.decode("utf-8"), strict=False)
-    except (UnicodeDecodeError, ValueError):
+        obj = json.loads(body.decode("utf-8", "replace"), strict=False)
+    except ValueError:
         return None
     if not isinstance(obj, dict) or set(obj) != set(names):
         return None
