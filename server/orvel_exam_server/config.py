@@ -185,7 +185,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
     return Config(
         path=path,
         host=host,
-        listen_host=listen_host or "0.0.0.0",
+        listen_host=listen_host.strip("[]") or "0.0.0.0",  # "[::]:443" listens on IPv6
         listen_port=int(port),
         cert_file=base / _string(server, "cert_file", "server", environ, "certs/server.crt"),
         key_file=base / _string(server, "key_file", "server", environ, "certs/server.key"),
