@@ -203,6 +203,10 @@ class Forwarder:
                 wait = self._step(time.time())
             except Exception as e:  # a bad moment of the database must not end the forwarder
                 self.log(self.redact(f"whatsapp: {type(e).__name__}: {e}"))
+                # What was taken from the outbox but not queued would be lost:
+                # start again from the outbox, which still holds it.
+                self.grouper = Grouper(self.w.violation_merge_seconds, self.w.summary_seconds)
+                self.fed.clear()
                 wait = 5.0
             self.wake.wait(max(0.05, min(wait, 5.0)))
             self.wake.clear()
