@@ -24,11 +24,23 @@ bench_install_packages() {
   [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
   [ -d /usr/share/fonts/truetype/liberation ] || need+=(fonts-liberation)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+  # The exam server's tests: its proctor page in headless Chromium through
+  # Debian's python3 (python3-selenium exists for that one only), and its
+  # certificates made with python3-cryptography as well as with openssl.
+  /usr/bin/python3 -c 'import selenium' 2>/dev/null || need+=(python3-selenium)
+  /usr/bin/python3 -c 'import cryptography' 2>/dev/null || need+=(python3-cryptography)
+  command -v chromium >/dev/null || need+=(chromium)
+  command -v chromedriver >/dev/null || need+=(chromium-driver)
   if [ ${#need[@]} -gt 0 ]; then
     bench_log "installing: ${need[*]}"
     apt-get update -q >/dev/null
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >/dev/null
   fi
+  local py
+  for py in python3 /usr/bin/python3; do
+    "$py" -c 'import sys; sys.exit(sys.version_info < (3, 11))' ||
+      { bench_log "$py is older than 3.11, which the exam server needs (tomllib)"; return 1; }
+  done
 }
 
 bench_build() {  # bench_build BUILD_DIR [extra cmake args...]
@@ -64,6 +76,7 @@ bench_cleanup() {
     timeout 20 wineserver -k >/dev/null 2>&1 || true
   fi
   [ -n "${BENCH_SERVER_PID:-}" ] && kill "$BENCH_SERVER_PID" 2>/dev/null || true
+  [ -n "${BENCH_EXAM_SERVER_PID:-}" ] && kill "$BENCH_EXAM_SERVER_PID" 2>/dev/null || true
   [ -n "$BENCH_XVFB_PID" ] && kill "$BENCH_XVFB_PID" 2>/dev/null || true
   BENCH_XVFB_PID=""
   if [ -n "${BENCH_RUN:-}" ] && [ -n "${BENCH_OWNS_RUN:-}" ] && [ -z "${BENCH_KEEP:-}" ]; then rm -rf "$BENCH_RUN"; fi
@@ -210,4 +223,53 @@ bench_stop_server() {
     wait "$BENCH_SERVER_PID" 2>/dev/null || true
   fi
   BENCH_SERVER_PID=""
+}
+
+# bench_exam_server_config FILE PASSWORD_VARIABLE TOKEN FORM_URL: a
+# configuration of the school's exam server (server/) for the bench: localhost
+# on 127.0.0.1:443 with the certificate the prefix trusts (call
+# bench_start_server first, which makes it), one exam for class 5A with the
+# proctor PIN 2468, its database beside the file.
+bench_exam_server_config() {
+  cat > "$1" <<TOML
+[server]
+host = "localhost"
+listen = "127.0.0.1:443"
+cert_file = "$BENCH_RUN/certs/good.crt"
+key_file = "$BENCH_RUN/certs/good.key"
+database = "exam.db"
+proctor_password = "env:$2"
+
+[[exam]]
+class = "5A"
+token = "$3"
+form_url = "$4"
+proctor_pin = "2468"
+TOML
+}
+
+# bench_start_exam_server FILE: the school's exam server with that
+# configuration, its log in FILE.log; returns once it listens.
+bench_start_exam_server() {
+  local log="$1.log" i
+  PYTHONPATH="$ORVEL_ROOT/server" python3 -m orvel_exam_server run --config "$1" </dev/null >"$log" 2>&1 &
+  BENCH_EXAM_SERVER_PID=$!
+  for i in $(seq 1 200); do
+    grep -q " ready on " "$log" && return 0
+    kill -0 "$BENCH_EXAM_SERVER_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  bench_log "the exam server did not start: $(tail -n 3 "$log")"
+  bench_stop_exam_server
+  return 1
+}
+
+# Ends it as Ctrl+C would; false if it did not end cleanly.
+bench_stop_exam_server() {
+  local pid=${BENCH_EXAM_SERVER_PID:-} rc=0
+  BENCH_EXAM_SERVER_PID=""
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid" || rc=$?
+  return $rc
 }

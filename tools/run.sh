@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the program and runs a whole exam under Wine in a throw-away prefix:
-# the local test exam server in demo mode (token DEMO123, proctor PIN 2468)
-# and the stand-in browser at Edge's install path. The exam events are printed
-# as the server receives them.
+# the school's exam server (server/) with a demo configuration (token DEMO123
+# for class 5A, proctor PIN 2468), the demo exam form from the test
+# server, and the stand-in browser at Edge's install path. The exam events are
+# printed as the exam server stores them; its proctor page's address and
+# password are printed too.
 # With a display ($DISPLAY reachable) the start screen opens there for you to
 # use; without one it runs on a virtual screen, does what a student would
 # (fill in, start; the proctor's PIN prompt, opened and cancelled; another
@@ -25,7 +27,27 @@ bench_init "$(mktemp -d /tmp/orvel-run.XXXXXX)"
 # not trust the prefix's test certificate) and lives exactly as long as it.
 DEMO_HTTP_PORT=8088
 if command -v chromium >/dev/null; then REAL_BROWSER=1; else REAL_BROWSER=""; fi
-server_args() { echo --demo ${REAL_BROWSER:+--demo-http-port $DEMO_HTTP_PORT}; }
+# The test server only serves the demo form now, beside the exam server.
+DEMO_FORM_PORT=8443
+server_args() { echo --port $DEMO_FORM_PORT --demo ${REAL_BROWSER:+--demo-http-port $DEMO_HTTP_PORT}; }
+
+# The school's exam server on localhost:443 with the demo's exam, and a line
+# for each report it stores, as it comes.
+start_exam_server() {
+  local form="https://localhost:$DEMO_FORM_PORT/demo/form?kelas=5A&nama={studentName}"
+  [ -n "$REAL_BROWSER" ] && form="http://localhost:$DEMO_HTTP_PORT/demo/form?kelas=5A&nama={studentName}"
+  ORVEL_PROCTOR_PASSWORD=$(python3 -c 'import secrets; print(secrets.token_urlsafe(9))')
+  export ORVEL_PROCTOR_PASSWORD
+  EXAM_CONFIG="$BENCH_RUN/demo-server.toml"
+  bench_exam_server_config "$EXAM_CONFIG" ORVEL_PROCTOR_PASSWORD DEMO123 "$form"
+  bench_start_exam_server "$EXAM_CONFIG" || return 1
+  : > "$BENCH_RUN/events.log"
+  python3 "$ORVEL_ROOT/server/tools/follow.py" https://localhost --ca "$BENCH_RUN/certs/ca.crt" \
+    >> "$BENCH_RUN/events.log" 2>/dev/null &
+  FOLLOW_PID=$!
+  bench_log "exam server: token DEMO123 for class 5A, proctor PIN 2468"
+  bench_log "proctor page: https://localhost/pengawas (password: $ORVEL_PROCTOR_PASSWORD; its certificate is trusted inside Wine only)"
+}
 place_browser() {
   local edge="$WINEPREFIX/drive_c/Program Files/Microsoft/Edge/Application"
   mkdir -p "$edge"
@@ -41,13 +63,13 @@ place_browser() {
   fi
 }
 
-# The server's event lines, as they come in.
+# The exam server's event lines, as they come in.
 follow_events() {
-  tail -n +1 -f --pid=$$ "$BENCH_RUN/server.log" 2>/dev/null \
+  tail -n +1 -f --pid=$$ "$BENCH_RUN/events.log" 2>/dev/null \
     > >(grep --line-buffered '^event ' | sed -u 's/^/[server] /') &
   EVENTS_PID=$!
 }
-stop_following() { sleep 0.5; kill "$EVENTS_PID" 2>/dev/null; true; }
+stop_following() { sleep 0.5; kill "$EVENTS_PID" "$FOLLOW_PID" 2>/dev/null; true; }
 
 # Wine without a window manager draws a window mapped later (the browser's)
 # above the bar on the X screen, although Windows' own order, which Wine keeps
@@ -65,9 +87,10 @@ if [ -n "$USER_DISPLAY" ] && xdpyinfo -display "$USER_DISPLAY" >/dev/null 2>&1; 
   [ -f "$WINEPREFIX/system.reg" ] || bench_make_prefix
   (wineserver -p </dev/null >/dev/null 2>&1 &)
   bench_start_server $(server_args) || exit 1
+  start_exam_server || exit 1
   place_browser
   follow_events
-  bench_log "type any name and class, token DEMO123; end the exam with \"Selesai Ujian\" or the proctor PIN 2468"
+  bench_log "type any name, class 5A, token DEMO123; end the exam with \"Selesai Ujian\" or the proctor PIN 2468"
   bench_log "(Ctrl+Alt+P opens the PIN prompt); close the start screen, or press Ctrl+C here, to end"
   (while sleep 1; do raise_bar_in_x; done) &
   raiser=$!
@@ -80,6 +103,7 @@ fi
 
 bench_display 1366 768 || exit 1
 bench_start_server $(server_args) || exit 1
+start_exam_server || exit 1
 place_browser
 follow_events
 
@@ -131,11 +155,11 @@ xdotool windowfocus "$prompt"; xdotool key Escape
 for _ in $(seq 1 50); do xdotool search --onlyvisible --name '^Akses Pengawas$' >/dev/null 2>&1 || break; sleep 0.1; done
 
 # Another program in front is a violation, reported to the server.
-events_before=$(grep -c '^event VIOLATION' "$BENCH_RUN/server.log")
+events_before=$(grep -c '^event VIOLATION' "$BENCH_RUN/events.log")
 wine notepad </dev/null >/dev/null 2>&1 &
 other=$(wait_window 'Notepad') || { bench_log "no other program"; shot error.png; exit 1; }
 for _ in $(seq 1 50); do
-  [ "$(grep -c '^event VIOLATION' "$BENCH_RUN/server.log")" -gt "$events_before" ] && break
+  [ "$(grep -c '^event VIOLATION' "$BENCH_RUN/events.log")" -gt "$events_before" ] && break
   sleep 0.1
 done
 raise_bar_in_x
@@ -161,4 +185,14 @@ shot 7-exam-finished.png
 xdotool windowfocus "$done_box"; xdotool key Return
 sleep 0.5
 xdotool windowclose "$main" 2>/dev/null || true
+
+# The proctor's page after the exam, in headless Chromium.
+if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
+  if /usr/bin/python3 "$ORVEL_ROOT/server/tools/screenshot_page.py" https://localhost "$OUT/8-proctor-page.png"; then
+    bench_log "screenshot: out/8-proctor-page.png"
+  else
+    bench_log "no picture of the proctor page"
+  fi
+fi
 stop_following
+bench_stop_exam_server || bench_log "the exam server did not end cleanly: $(tail -n 3 "$EXAM_CONFIG.log")"

@@ -125,11 +125,27 @@ wine_stage() {
   bench_display 1920 1080 || { bench_failed display; return 1; }
   bench_start_server || { bench_failed "exam server"; return 1; }
   timed "end-to-end at 1920 x 1080 (screen size)" run_ctest e2e-1920x1080 "$BUILD" -L '^screen$'
+  timed "the program against the school's exam server" refserver_stage
   # Last: the end of the Windows session ends every program of the wineserver.
   bench_display 1366 768 two || { bench_failed display; return 1; }
   bench_start_server || { bench_failed "exam server"; return 1; }
   timed "two screens, end of the Windows session" run_ctest pc "$BUILD" -L '^pc$'
   record wine-done
+}
+
+# The real program through a whole exam against the school's exam server
+# (server/) in the place of the test server: the same host, port and
+# certificate, a throw-away database and a password the test reads.
+refserver_stage() {
+  bench_stop_server
+  local config="$BENCH_RUN/refserver.toml"
+  ORVEL_REFSERVER_PASSWORD=$(python3 -c 'import secrets; print(secrets.token_urlsafe(12))')
+  export ORVEL_REFSERVER_PASSWORD
+  bench_exam_server_config "$config" ORVEL_REFSERVER_PASSWORD REF123 'https://localhost/ujian-ref?nama={studentName}'
+  bench_start_exam_server "$config" || { bench_failed "the school's exam server did not start"; return 1; }
+  run_ctest refserver "$BUILD" -L '^refserver$'
+  bench_stop_exam_server ||
+    { bench_log "the exam server did not end cleanly: $(tail -n 3 "$config.log")"; bench_failed "exam server exit"; }
 }
 
 if [ "${1:-}" = --wine-stage ]; then
@@ -186,20 +202,23 @@ fi
 check_listing "native tests" "$NATIVE"
 timed "native tests and fuzz runs" run_ctest native "$NATIVE" -j"$(nproc)"
 
-# The test exam server's own tests (it starts its own servers on free ports),
-# and those of the test command's count of a ctest run.
+# The Python suites: the test exam server's own tests (it starts its own
+# servers on free ports), those of the test command's count of a ctest run,
+# the school's exam server's tests, and its proctor page in headless Chromium
+# (run by Debian's python3, the one that has python3-selenium).
 python_tests() {
   local log="$LOGS/python.log" suite runs=0 ran=0 skip=0 bad
   : > "$log"
-  for suite in tests/server tests/tools; do
+  for suite in tests/server tests/tools server/tests; do
     (cd "$ORVEL_ROOT" && python3 -m unittest discover -s "$suite" -v) >> "$log" 2>&1
   done
+  (cd "$ORVEL_ROOT" && /usr/bin/python3 -m unittest discover -s server/tests -p 'browser_*.py' -v) >> "$log" 2>&1
   cat "$log"
   runs=$(grep -cE '^Ran [0-9]+ tests?' "$log")
   ran=$(sed -n -E 's/^Ran ([0-9]+) tests?.*/\1/p' "$log" | awk '{n += $1} END {print n + 0}')
   skip=$(grep -oE 'skipped=[0-9]+' "$log" | tr -dc '0-9\n' | awk '{n += $1} END {print n + 0}')
   bad=$(grep -E '^(FAIL|ERROR):' "$log" | sed -E 's/^(FAIL|ERROR): //')
-  if [ "$runs" -ne 2 ]; then
+  if [ "$runs" -ne 4 ]; then
     bench_failed "a Python test suite did not run"
     return
   fi
@@ -209,7 +228,25 @@ python_tests() {
   fi
   record count $((ran - n - skip)) "$n" "$skip"
 }
-timed "test server and tally tests" python_tests
+timed "Python tests (servers, tally, proctor page)" python_tests
+
+# check NAME CMD...: one step counted as a test of its own.
+check() {
+  local name=$1; shift
+  if "$@"; then record count 1 0 0; else record failed "$name"; record count 0 1 0; fi
+}
+
+# The exam server as a school gets it: the zipapp, its check of the sample
+# configuration, and a minute of forty PCs and three proctor pages against it
+# (fails on any failed request, a wrong count or a stream delay over 2 s).
+server_stage() {
+  local pyz="$BUILD/orvel-exam-server.pyz"
+  check "exam server: zipapp build" python3 "$ORVEL_ROOT/server/tools/build_pyz.py" "$pyz"
+  check "exam server: check of server/example.toml" python3 "$pyz" check --config "$ORVEL_ROOT/server/example.toml"
+  check "exam server: 60 s load" python3 "$ORVEL_ROOT/server/tools/load.py" --pcs 40 --seconds 60 --streams 3 --pyz "$pyz"
+}
+timed "exam server zipapp and load" server_stage
+
 
 wait "$prefix_pid" || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -1,0 +1,205 @@
+"""The TOML configuration: read once at start, checked whole, then frozen.
+
+Every relative path is taken relative to the configuration file, so the
+server can be started from any folder (a Windows shortcut, a service).
+A string "env:NAME" is read from the environment, which keeps passwords and
+gateway tokens out of the file.
+"""
+from __future__ import annotations
+
+import datetime as dt
+import os
+import tomllib
+from dataclasses import dataclass, field
+from pathlib import Path
+
+PRESETS = ("fonnte", "wablas", "waha", "cloud-api", "webhook")
+
+
+class ConfigError(Exception):
+    """A configuration that cannot be used; the message says what and where."""
+
+
+@dataclass(frozen=True)
+class Exam:
+    class_name: str
+    token: str
+    form_url: str
+    proctor_pin: str = ""
+    opens: dt.datetime | None = None
+    closes: dt.datetime | None = None
+
+
+@dataclass(frozen=True)
+class WhatsApp:
+    preset: str
+    url: str
+    to: tuple[str, ...]
+    headers: dict[str, str] = field(default_factory=dict)
+    violation_merge_seconds: float = 60.0
+    summary_seconds: float = 120.0
+    session: str = "default"  # waha only
+
+
+@dataclass(frozen=True)
+class Config:
+    path: Path
+    host: str
+    listen_host: str
+    listen_port: int
+    cert_file: Path
+    key_file: Path
+    database: Path
+    proctor_password: str
+    exams: tuple[Exam, ...]
+    whatsapp: WhatsApp | None = None
+
+    def secrets(self) -> list[str]:
+        """Values that must never appear in a log line or a page."""
+        found = [self.proctor_password]
+        if self.whatsapp:
+            found += list(self.whatsapp.headers.values())
+        return [s for s in found if s]
+
+
+def _value(raw: object, where: str, environ: dict[str, str]) -> object:
+    if isinstance(raw, str) and raw.startswith("env:"):
+        name = raw[4:]
+        if name not in environ:
+            raise ConfigError(f"{where}: the environment variable {name} is not set")
+        return environ[name]
+    return raw
+
+
+def _string(table: dict, key: str, where: str, environ: dict[str, str], default: str | None = None) -> str:
+    if key not in table:
+        if default is None:
+            raise ConfigError(f"{where}: \"{key}\" is missing")
+        return default
+    value = _value(table[key], f"{where}.{key}", environ)
+    if not isinstance(value, str):
+        raise ConfigError(f"{where}.{key}: a text in quotes is expected")
+    return value
+
+
+def _time(table: dict, key: str, where: str) -> dt.datetime | None:
+    raw = table.get(key)
+    if raw is None:
+        return None
+    if isinstance(raw, dt.datetime):
+        return raw.replace(tzinfo=None)
+    try:
+        return dt.datetime.fromisoformat(str(raw)).replace(tzinfo=None)
+    except ValueError:
+        raise ConfigError(f"{where}.{key}: \"{raw}\" is not a time like \"2026-12-09T07:30\"") from None
+
+
+def _number(table: dict, key: str, where: str, default: float) -> float:
+    raw = table.get(key, default)
+    if isinstance(raw, bool) or not isinstance(raw, (int, float)) or raw < 0:
+        raise ConfigError(f"{where}.{key}: a number of seconds (0 or more) is expected")
+    return float(raw)
+
+
+def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Config:
+    environ = dict(os.environ) if environ is None else environ
+    try:
+        data = tomllib.loads(text)
+    except tomllib.TOMLDecodeError as e:
+        raise ConfigError(f"{path}: not valid TOML: {e}") from None
+    base = path.parent
+    server = data.get("server")
+    if not isinstance(server, dict):
+        raise ConfigError("the [server] section is missing")
+    host = _string(server, "host", "server", environ)
+    if not host or any(c in host for c in "/: "):
+        raise ConfigError("server.host: a bare host name is expected, like \"cbt.school.sch.id\"")
+    listen = _string(server, "listen", "server", environ, "0.0.0.0:443")
+    listen_host, sep, port = listen.rpartition(":")
+    if not sep or not port.isdigit() or not 0 < int(port) < 65536:
+        raise ConfigError(f"server.listen: \"{listen}\" is not ADDRESS:PORT")
+    password = _string(server, "proctor_password", "server", environ)
+    if len(password) < 6:
+        raise ConfigError("server.proctor_password: at least 6 characters")
+
+    exams: list[Exam] = []
+    seen: set[tuple[str, str]] = set()
+    raw_exams = data.get("exam", [])
+    if not isinstance(raw_exams, list) or not raw_exams:
+        raise ConfigError("no [[exam]] is configured")
+    for i, e in enumerate(raw_exams, 1):
+        where = f"exam #{i}"
+        if not isinstance(e, dict):
+            raise ConfigError(f"{where}: a table is expected")
+        exam = Exam(
+            class_name=_string(e, "class", where, environ).strip(),
+            token=_string(e, "token", where, environ).strip(),
+            form_url=_string(e, "form_url", where, environ),
+            proctor_pin=_string(e, "proctor_pin", where, environ, ""),
+            opens=_time(e, "opens", where),
+            closes=_time(e, "closes", where),
+        )
+        if not exam.class_name or not exam.token:
+            raise ConfigError(f"{where}: class and token must not be empty")
+        if not exam.form_url.lower().startswith(("https://", "http://")) or any(ord(c) < 0x20 for c in exam.form_url):
+            # The launcher refuses any other form address.
+            raise ConfigError(f"{where}: form_url must start with https:// or http://")
+        if exam.opens and exam.closes and exam.opens >= exam.closes:
+            raise ConfigError(f"{where}: opens must come before closes")
+        pair = (exam.class_name.casefold(), exam.token.upper())
+        if pair in seen:
+            raise ConfigError(f"{where}: class {exam.class_name} already has the token {exam.token}")
+        seen.add(pair)
+        exams.append(exam)
+
+    whatsapp = None
+    if "whatsapp" in data:
+        w = data["whatsapp"]
+        preset = _string(w, "preset", "whatsapp", environ)
+        if preset not in PRESETS:
+            raise ConfigError(f"whatsapp.preset: one of {', '.join(PRESETS)}")
+        to = w.get("to", [])
+        if isinstance(to, str):
+            to = [to]
+        if not isinstance(to, list) or not to or not all(isinstance(t, str) and t.strip() for t in to):
+            raise ConfigError("whatsapp.to: a list of phone numbers is expected")
+        headers = w.get("headers", {})
+        if not isinstance(headers, dict):
+            raise ConfigError("whatsapp.headers: a table is expected")
+        values = {}
+        for k, v in headers.items():
+            v = _value(v, f"whatsapp.headers.{k}", environ)
+            if not isinstance(v, str):
+                raise ConfigError(f"whatsapp.headers.{k}: a text is expected")
+            values[k] = v
+        whatsapp = WhatsApp(
+            preset=preset,
+            url=_string(w, "url", "whatsapp", environ),
+            to=tuple(t.strip() for t in to),
+            headers=values,
+            violation_merge_seconds=_number(w, "violation_merge_seconds", "whatsapp", 60),
+            summary_seconds=_number(w, "summary_seconds", "whatsapp", 120),
+            session=_string(w, "session", "whatsapp", environ, "default"),
+        )
+
+    return Config(
+        path=path,
+        host=host,
+        listen_host=listen_host.strip("[]") or "0.0.0.0",  # "[::]:443" listens on IPv6
+        listen_port=int(port),
+        cert_file=base / _string(server, "cert_file", "server", environ, "certs/server.crt"),
+        key_file=base / _string(server, "key_file", "server", environ, "certs/server.key"),
+        database=base / _string(server, "database", "server", environ, "orvel-exam.db"),
+        proctor_password=password,
+        exams=tuple(exams),
+        whatsapp=whatsapp,
+    )
+
+
+def load(path: str | os.PathLike, environ: dict[str, str] | None = None) -> Config:
+    p = Path(path).absolute()
+    try:
+        text = p.read_text(encoding="utf-8")
+    except OSError as e:
+        raise ConfigError(f"cannot read {p}: {e.strerror}") from None
+    return parse(text, p, environ)

@@ -1,0 +1,192 @@
+"""The proctor's page: plain HTML, CSS and script in one answer, nothing
+fetched from elsewhere (the school's network may have no internet)."""
+from __future__ import annotations
+
+import html
+
+STYLE = """
+body { font-family: "Segoe UI", Arial, sans-serif; margin: 0; background: #f3f6fa; color: #1d2b3a; }
+header { background: #1f5fa8; color: #fff; padding: 12px 24px; display: flex; align-items: center; gap: 16px; flex-wrap: wrap; }
+header h1 { font-size: 20px; margin: 0; flex: 1; }
+header a, header button { color: #fff; background: #174a84; border: 1px solid #fff6; border-radius: 6px; padding: 6px 12px; text-decoration: none; font-size: 14px; cursor: pointer; }
+main { padding: 16px 24px; }
+#putus { display: none; background: #c62828; color: #fff; padding: 10px 24px; font-weight: bold; }
+#putus.tampil { display: block; }
+table { border-collapse: collapse; width: 100%; background: #fff; }
+th, td { text-align: left; padding: 8px 10px; border-bottom: 1px solid #dde5ee; font-size: 15px; }
+th { background: #e8eef6; }
+tr.siswa { cursor: pointer; }
+tr.siswa:hover { background: #f0f6ff; }
+.status { border-radius: 12px; padding: 2px 10px; font-weight: bold; font-size: 13px; white-space: nowrap; }
+.s-Terverifikasi { background: #e3e7ec; color: #37474f; }
+.s-Mengerjakan { background: #d7ecff; color: #0d47a1; }
+.s-Selesai { background: #dcf3dc; color: #1b5e20; }
+.p0 { color: #2e7d32; } .p1 { color: #ef6c00; font-weight: bold; } .p3 { color: #c62828; font-weight: bold; }
+tr.detail td { background: #fafcff; font-size: 14px; }
+tr.detail ul { margin: 4px 0; padding-left: 18px; }
+section { margin-top: 20px; }
+.ringkas { display: flex; gap: 16px; flex-wrap: wrap; margin-bottom: 12px; }
+.kotak { background: #fff; border: 1px solid #dde5ee; border-radius: 8px; padding: 10px 14px; }
+.kotak b { font-size: 20px; }
+form.masuk { max-width: 340px; margin: 80px auto; background: #fff; padding: 24px; border-radius: 10px; border: 1px solid #dde5ee; }
+form.masuk input { width: 100%; font-size: 16px; padding: 8px; margin: 8px 0 14px; box-sizing: border-box; }
+form.masuk button { font-size: 16px; padding: 8px 20px; background: #1f5fa8; color: #fff; border: 0; border-radius: 6px; }
+.salah { color: #c62828; }
+"""
+
+
+def login(message: str) -> str:
+    note = f'<p class="salah" id="pesan">{html.escape(message)}</p>' if message else ""
+    return f"""<!DOCTYPE html>
+<html lang="id"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
+<title>Masuk Pengawas - ORVEL Selvaro CBT</title><style>{STYLE}</style></head>
+<body><form class="masuk" method="post" action="/pengawas/login">
+<h2>Halaman Pengawas Ujian</h2>{note}
+<label for="password">Kata sandi pengawas</label>
+<input type="password" id="password" name="password" autofocus required>
+<button type="submit">Masuk</button></form></body></html>
+"""
+
+
+SCRIPT = r"""
+const $ = (id) => document.getElementById(id);
+let terbuka = null;  // the student whose timeline is open
+
+function jam(iso) {
+  if (!iso) return "-";
+  const d = new Date(iso);
+  return isNaN(d) ? iso : d.toLocaleTimeString("id-ID", {hour: "2-digit", minute: "2-digit", second: "2-digit"});
+}
+async function ambil(url, opsi) {
+  const r = await fetch(url, Object.assign({credentials: "same-origin"}, opsi || {}));
+  if (r.status === 401) { location.reload(); throw new Error("401"); }
+  return r.json();
+}
+function sel(teks, kelas) {
+  const td = document.createElement("td");
+  td.textContent = teks;
+  if (kelas) td.className = kelas;
+  return td;
+}
+function kunci(s) { return [s.className, s.studentName, s.token].join("\u0000"); }
+
+async function muatDaftar() {
+  const daftar = await ambil("/api/proctor/roster");
+  const baris = [];  // built whole, then put in at once: the table never shows half
+  let kerja = 0, selesai = 0, langgar = 0;
+  for (const s of daftar) {
+    if (s.state === "Mengerjakan") kerja++;
+    if (s.state === "Selesai") selesai++;
+    if (s.violations > 0) langgar++;
+    const tr = document.createElement("tr");
+    tr.className = "siswa";
+    tr.dataset.nama = s.studentName;
+    tr.dataset.state = s.state;
+    tr.append(sel(s.studentName), sel(s.className));
+    const st = sel(""), span = document.createElement("span");
+    span.className = "status s-" + s.state;
+    span.textContent = s.state;
+    st.append(span);
+    tr.append(st, sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
+              sel(jam(s.lastEventAt)), sel(s.lastDetail));
+    tr.onclick = () => { terbuka = terbuka === kunci(s) ? null : kunci(s); muatDaftar(); };
+    baris.push(tr);
+    if (terbuka === kunci(s)) baris.push(await riwayat(s));
+  }
+  $("daftar").replaceChildren(...baris);
+  $("jumlah").textContent = daftar.length;
+  $("kerja").textContent = kerja;
+  $("selesai").textContent = selesai;
+  $("langgar").textContent = langgar;
+  $("kosong").style.display = daftar.length ? "none" : "block";
+}
+async function riwayat(s) {
+  const q = new URLSearchParams({className: s.className, studentName: s.studentName, token: s.token});
+  const isi = await ambil("/api/proctor/timeline?" + q);
+  const tr = document.createElement("tr"), td = document.createElement("td");
+  tr.className = "detail";
+  td.colSpan = 6;
+  const ul = document.createElement("ul");
+  for (const e of isi) {
+    const li = document.createElement("li");
+    li.textContent = jam(e.receivedAt) + "  " + (e.kind === "verify" ? "Token diverifikasi" : e.event + ": " + e.detail);
+    ul.append(li);
+  }
+  td.append(ul);
+  tr.append(td);
+  return tr;
+}
+async function muatAsing() {
+  const isi = await ambil("/api/proctor/timeline?unknown=1");
+  $("asing").style.display = isi.length ? "block" : "none";
+  const ul = $("asing-daftar");
+  ul.replaceChildren();
+  for (const e of isi.slice(-50)) {
+    const li = document.createElement("li");
+    li.textContent = jam(e.receivedAt) + "  " + e.studentName + " (kelas " + e.className + ", token " + e.token + "): " + e.event + " - " + e.detail;
+    ul.append(li);
+  }
+}
+async function muatWhatsApp() {
+  const st = await ambil("/api/proctor/status");
+  const w = st.whatsapp;
+  if (!w) { $("wa").textContent = "WhatsApp belum diatur: laporan hanya tampil di halaman ini."; $("uji").disabled = true; return; }
+  let t = "WhatsApp (" + w.preset + ", " + w.recipients + " nomor): " + w.sent + " terkirim, " +
+          (w.pending + w.grouping) + " menunggu, " + w.failed + " gagal.";
+  if (w.lastError) t += " Galat terakhir: " + w.lastError;
+  $("wa").textContent = t;
+}
+async function kirimUji() {
+  const r = await ambil("/api/proctor/test-message", {method: "POST"});
+  $("wa-hasil").textContent = r.ok ? "Pesan uji dimasukkan ke antrean." : r.error;
+  muatWhatsApp();
+}
+
+let tunda = null;
+function muatNanti() {
+  if (tunda) return;
+  tunda = setTimeout(() => { tunda = null; muatDaftar(); muatAsing(); }, 150);
+}
+function sambung() {
+  const es = new EventSource("/api/proctor/stream");
+  es.onopen = () => { $("putus").classList.remove("tampil"); muatNanti(); muatWhatsApp(); };
+  es.addEventListener("report", muatNanti);
+  es.addEventListener("roster", muatNanti);
+  es.onerror = () => {
+    $("putus").classList.add("tampil");
+    if (es.readyState === EventSource.CLOSED) { es.close(); setTimeout(sambung, 3000); }
+  };
+}
+$("uji").onclick = kirimUji;
+muatDaftar(); muatAsing(); muatWhatsApp();
+setInterval(muatWhatsApp, 5000);
+sambung();
+"""
+
+PAGE = f"""<!DOCTYPE html>
+<html lang="id"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
+<title>Pengawas Ujian - ORVEL Selvaro CBT</title><style>{STYLE}</style></head>
+<body>
+<header><h1>Pengawas Ujian ORVEL Selvaro CBT</h1>
+<a href="/api/proctor/export.csv">Unduh CSV</a>
+<form method="post" action="/pengawas/logout" style="margin:0"><button type="submit">Keluar</button></form>
+</header>
+<div id="putus">Sambungan ke server terputus. Daftar di bawah tidak diperbarui sampai server tersambung lagi.</div>
+<main>
+<div class="ringkas">
+<div class="kotak">Siswa <b id="jumlah">0</b></div>
+<div class="kotak">Mengerjakan <b id="kerja">0</b></div>
+<div class="kotak">Selesai <b id="selesai">0</b></div>
+<div class="kotak">Dengan pelanggaran <b id="langgar">0</b></div>
+</div>
+<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th></tr></thead>
+<tbody id="daftar"></tbody></table>
+<p id="kosong">Belum ada siswa yang memasukkan token.</p>
+<p><small>Siswa dengan pelanggaran terbanyak ada di atas. Klik nama siswa untuk melihat riwayatnya.</small></p>
+<section><h3>WhatsApp pengawas</h3><p id="wa">...</p>
+<button id="uji" type="button">Kirim pesan uji</button> <span id="wa-hasil"></span></section>
+<section id="asing" style="display:none"><h3>Laporan dengan token yang tidak dikenal</h3><ul id="asing-daftar"></ul></section>
+</main>
+<script>{SCRIPT}</script>
+</body></html>
+"""

@@ -1,0 +1,95 @@
+"""The proctor's page in headless Chromium (Debian's chromium and
+chromium-driver through python3-selenium):
+
+    /usr/bin/python3 -m unittest discover -s server/tests -p 'browser_*.py'
+"""
+from __future__ import annotations
+
+import secrets
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from support import RunningServer, event_body  # noqa: E402
+
+DRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+
+
+class ProctorPage(unittest.TestCase):
+    def setUp(self):
+        self.server = RunningServer().start()
+        self.addCleanup(self.server.remove)
+        self.profile = tempfile.mkdtemp(prefix="orvel-chromium.")
+        self.addCleanup(shutil.rmtree, self.profile, True)
+        opts = webdriver.ChromeOptions()
+        opts.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     f"--user-data-dir={self.profile}", "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--window-size=1280,900"):
+            opts.add_argument(flag)
+        opts.accept_insecure_certs = True  # the test CA is not in Chromium's store
+        self.browser = webdriver.Chrome(service=Service(DRIVER), options=opts)
+        self.addCleanup(self.browser.quit)
+        self.base = f"https://localhost:{self.server.port}"
+
+    # Read in one script: the page replaces its rows as reports come in.
+    def row(self, name: str) -> list[str] | None:
+        return self.browser.execute_script(
+            "const r = [...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]);"
+            "return r ? [r.dataset.state, ...[...r.cells].map(c => c.textContent)] : null;", name)
+
+    def row_state(self, name: str) -> str | None:
+        row = self.row(name)
+        return row[0] if row else None
+
+    def banner_shown(self) -> bool:
+        return "tampil" in (self.browser.find_element(By.ID, "putus").get_attribute("class") or "")
+
+    def test_login_live_row_and_the_banner_while_the_server_is_away(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys("salah")
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "pesan"))
+        self.assertEqual(b.find_element(By.ID, "pesan").text, "Kata sandi salah.")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
+        # The page listens once the stream is open; then a START shows within 2 s.
+        WebDriverWait(b, 10).until(lambda d: d.execute_script(
+            "return document.getElementById('wa').textContent !== '...'"))
+        name = "Dewi Ayu " + secrets.token_hex(2)
+        key = secrets.token_hex(16)
+        self.assertEqual(self.server.post_json("/api/exam/event", event_body(name, "START", "mulai"), key)[0], 200)
+        sent = time.monotonic()
+        WebDriverWait(b, 2, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Mengerjakan")
+        shown = time.monotonic() - sent
+        self.assertLess(shown, 2.0)
+        self.server.post_json("/api/exam/event", event_body(name, "VIOLATION", "(Pelanggaran ke-1)"), secrets.token_hex(16))
+        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 5)[4] == "1")
+        self.assertFalse(self.banner_shown())
+        # The server stops: the banner. It comes back on the same database: gone, still logged in.
+        self.assertEqual(self.server.stop(), 0)
+        WebDriverWait(b, 10, poll_frequency=0.1).until(lambda d: self.banner_shown())
+        self.server.start()
+        WebDriverWait(b, 15, poll_frequency=0.1).until(lambda d: not self.banner_shown())
+        self.server.post_json("/api/exam/event", event_body(name, "FINISH", "selesai"), secrets.token_hex(16))
+        WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Selesai")
+        # A click opens the student's timeline.
+        b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
+        items = WebDriverWait(b, 5).until(lambda d: d.execute_script(
+            "return [...document.querySelectorAll('tr.detail li')].map(li => li.textContent)"))
+        self.assertEqual([i.split("  ", 1)[1] for i in items], ["START: mulai", "VIOLATION: (Pelanggaran ke-1)", "FINISH: selesai"])
+
+
+if __name__ == "__main__":
+    unittest.main()

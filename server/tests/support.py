@@ -1,0 +1,160 @@
+"""What the server's tests share: certificates made once by the server's own
+`init`, a server started as its own process on a free port against a
+throw-away database, and an HTTPS client that trusts only that CA."""
+from __future__ import annotations
+
+import http.client
+import json
+import os
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+SERVER_DIR = Path(__file__).resolve().parent.parent
+CERTS: Path | None = None
+
+
+def env() -> dict[str, str]:
+    e = dict(os.environ)
+    e["PYTHONPATH"] = str(SERVER_DIR) + os.pathsep + e.get("PYTHONPATH", "")
+    return e
+
+
+def certs() -> Path:
+    """One CA and server certificate for localhost, for the whole test run."""
+    global CERTS
+    if CERTS is None:
+        folder = Path(tempfile.mkdtemp(prefix="orvel-server-certs."))
+        cfg = folder / "init.toml"
+        cfg.write_text(config_text(1, "", "rahasia-init"), encoding="utf-8")
+        subprocess.run([sys.executable, "-m", "orvel_exam_server", "init", "--config", str(cfg)],
+                       env=env(), check=True, capture_output=True)
+        CERTS = folder / "certs"
+    return CERTS
+
+
+def free_port() -> int:
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def config_text(port: int, exams: str, password: str = "rahasia-pengawas", whatsapp: str = "",
+                cert_dir: str = "certs") -> str:
+    exams = exams or '[[exam]]\nclass = "5A"\ntoken = "ABC123"\nform_url = "https://f.example/x?n={studentName}"\n'
+    return (f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{port}"\ncert_file = "{cert_dir}/server.crt"\n'
+            f'key_file = "{cert_dir}/server.key"\ndatabase = "exam.db"\nproctor_password = "{password}"\n\n'
+            f"{exams}\n{whatsapp}\n")
+
+
+class RunningServer:
+    """`python3 -m orvel_exam_server run` in a folder of its own."""
+
+    def __init__(self, exams: str = "", whatsapp: str = "", extra_env: dict[str, str] | None = None,
+                 folder: Path | None = None, password: str = "rahasia-pengawas") -> None:
+        self.folder = folder or Path(tempfile.mkdtemp(prefix="orvel-server."))
+        self.port = free_port()
+        cert_dir = certs().as_posix()
+        self.config = self.folder / "server.toml"
+        self.config.write_text(config_text(self.port, exams, password, whatsapp, cert_dir), encoding="utf-8")
+        self.password = password
+        self.extra_env = extra_env or {}
+        self.proc: subprocess.Popen | None = None
+        self.log: list[str] = []
+        self.reader: threading.Thread | None = None
+
+    def start(self) -> "RunningServer":
+        e = env()
+        e.update(self.extra_env)
+        self.proc = subprocess.Popen([sys.executable, "-m", "orvel_exam_server", "run", "--config", str(self.config)],
+                                     env=e, stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True,
+                                     encoding="utf-8")
+        self.log = []
+        ready = threading.Event()
+
+        def read(proc: subprocess.Popen) -> None:
+            for line in proc.stderr:
+                self.log.append(line)
+                if " ready on " in line:
+                    ready.set()
+            ready.set()
+        self.reader = threading.Thread(target=read, args=(self.proc,), daemon=True)
+        self.reader.start()
+        ready.wait(30)
+        if self.proc.poll() is not None or not any(" ready on " in l for l in self.log):
+            raise RuntimeError("the server did not start: " + "".join(self.log))
+        return self
+
+    def stop(self, sig: int = signal.SIGTERM) -> int:
+        assert self.proc is not None
+        self.proc.send_signal(sig)
+        try:
+            return self.proc.wait(timeout=15)
+        finally:
+            if self.proc.poll() is None:
+                self.proc.kill()
+                self.proc.wait()
+            if self.reader:
+                self.reader.join(5)
+            self.proc.stderr.close()
+
+    def remove(self) -> None:
+        if self.proc and self.proc.poll() is None:
+            self.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    # Talking to it.
+    def context(self) -> ssl.SSLContext:
+        return ssl.create_default_context(cafile=str(certs() / "ca.crt"))
+
+    def request(self, method: str, path: str, body: bytes | str | None = None,
+                headers: dict[str, str] | None = None, timeout: float = 20) -> tuple[int, dict[str, str], bytes]:
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context(), timeout=timeout)
+        try:
+            if isinstance(body, str):
+                body = body.encode("utf-8")
+            conn.request(method, path, body=body, headers=headers or {})
+            r = conn.getresponse()
+            return r.status, {k.lower(): v for k, v in r.getheaders()}, r.read()
+        finally:
+            conn.close()
+
+    def post_json(self, path: str, body: bytes | str, key: str | None = None) -> tuple[int, bytes]:
+        headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
+        if key:
+            headers["Idempotency-Key"] = key
+        status, _, data = self.request("POST", path, body, headers)
+        return status, data
+
+    def login(self) -> str:
+        status, headers, _ = self.request("POST", "/pengawas/login", "password=" + self.password,
+                                          {"Content-Type": "application/x-www-form-urlencoded"})
+        assert status == 303, status
+        return headers["set-cookie"].split(";")[0]
+
+    def get_json(self, path: str, cookie: str) -> object:
+        status, _, data = self.request("GET", path, headers={"Cookie": cookie})
+        assert status == 200, (status, data)
+        return json.loads(data)
+
+
+def event_body(name: str, event: str, detail: str, cls: str = "5A", token: str = "ABC123") -> str:
+    return json.dumps({"studentName": name, "className": cls, "token": token, "event": event, "detail": detail},
+                      ensure_ascii=False, separators=(",", ":"))
+
+
+def wait_for(predicate, timeout: float = 10.0, step: float = 0.02) -> bool:
+    end = time.monotonic() + timeout
+    while True:
+        if predicate():
+            return True
+        if time.monotonic() > end:
+            return False
+        time.sleep(step)

@@ -1,0 +1,264 @@
+"""Load on the exam server as a school makes it: N PCs, each on a new TLS
+connection per report (as WinHTTP does), reporting every few seconds, a share
+of reports sent twice with the same Idempotency-Key (an answer lost on the
+way), and K proctor pages holding a stream open.
+
+    python3 server/tools/load.py [--pcs 40] [--seconds 600] [--streams 3]
+                                 [--replays 0.1] [--pyz build/orvel-exam-server.pyz]
+
+Starts a throw-away server of its own (certificates from its `init`) and
+prints requests, failures, latency, the largest delay from a report's answer
+to its arrival on every stream, and whether the stored counts are exact.
+Exits 1 on any failed request, a wrong count, a report missing from a stream,
+or a stream delay over --max-delay seconds.
+"""
+from __future__ import annotations
+
+import argparse
+import csv
+import http.client
+import io
+import json
+import os
+import random
+import secrets
+import signal
+import socket
+import ssl
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+SERVER_DIR = Path(__file__).resolve().parent.parent
+CLASS, TOKEN = "5A", "BEBAN1"
+
+
+def free_port() -> int:
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Target:
+    def __init__(self, folder: Path, pyz: str | None) -> None:
+        self.port, self.password = free_port(), secrets.token_urlsafe(12)
+        self.config = folder / "server.toml"
+        self.config.write_text(
+            f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{self.port}"\ndatabase = "load.db"\n'
+            f'proctor_password = "{self.password}"\n\n[[exam]]\nclass = "{CLASS}"\ntoken = "{TOKEN}"\n'
+            'form_url = "https://forms.example/ujian?nama={studentName}"\nproctor_pin = "2468"\n', encoding="utf-8")
+        env = dict(os.environ, PYTHONPATH=str(SERVER_DIR))
+        self.cmd = [sys.executable, pyz] if pyz else [sys.executable, "-m", "orvel_exam_server"]
+        subprocess.run(self.cmd + ["init", "--config", str(self.config)], env=env, check=True, capture_output=True)
+        self.log = open(folder / "server.log", "w+", encoding="utf-8")
+        self.proc = subprocess.Popen(self.cmd + ["run", "--config", str(self.config)], env=env,
+                                     stdout=subprocess.DEVNULL, stderr=self.log)
+        self.ctx = ssl.create_default_context(cafile=str(folder / "certs" / "ca.crt"))
+        end = time.monotonic() + 30
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                break
+            except OSError:
+                if time.monotonic() > end or self.proc.poll() is not None:
+                    raise SystemExit("the server did not start")
+                time.sleep(0.05)
+
+    def request(self, method: str, path: str, body: bytes | None = None, headers: dict | None = None,
+                timeout: float = 30) -> tuple[int, dict, bytes]:
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.ctx, timeout=timeout)
+        try:
+            conn.request(method, path, body=body, headers=headers or {})
+            r = conn.getresponse()
+            return r.status, {k.lower(): v for k, v in r.getheaders()}, r.read()
+        finally:
+            conn.close()
+
+    def login(self) -> str:
+        _, headers, _ = self.request("POST", "/pengawas/login", ("password=" + self.password).encode())
+        return headers["set-cookie"].split(";")[0]
+
+    def stop(self) -> int:
+        self.proc.send_signal(signal.SIGTERM)
+        return self.proc.wait(timeout=30)
+
+
+class Stats:
+    def __init__(self) -> None:
+        self.lock = threading.Lock()
+        self.latencies: list[float] = []
+        self.failures: list[str] = []
+        self.answered: dict[tuple[str, str], float] = {}   # (name, detail) -> time of the answer
+        self.sent_violations: dict[str, int] = {}
+        self.replays = 0
+
+
+def pc(target: Target, n: int, args, stats: Stats, stop_at: float, rng: random.Random) -> None:
+    name = f"Siswa {n:03d}"
+    headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
+
+    def post(path: str, body: dict, key: str | None) -> bool:
+        data = json.dumps(body, ensure_ascii=False, separators=(",", ":")).encode()
+        h = dict(headers, **({"Idempotency-Key": key} if key else {}))
+        began = time.monotonic()
+        try:
+            status, _, answer = target.request("POST", path, data, h)
+        except OSError as e:
+            status, answer = 0, str(e).encode()
+        took = time.monotonic() - began
+        with stats.lock:
+            stats.latencies.append(took)
+            if status != 200 or (path.endswith("verify") and b'"ok":true' not in answer):
+                stats.failures.append(f"{name} {path}: {status} {answer[:80]!r}")
+                return False
+        return True
+
+    time.sleep(rng.uniform(0, args.interval))
+    post("/api/exam/verify", {"studentName": name, "className": CLASS, "token": TOKEN}, None)
+    count = 0
+    event, detail = "START", "Siswa memulai ujian di aplikasi PC."
+    while True:
+        report = {"studentName": name, "className": CLASS, "token": TOKEN, "event": event, "detail": detail}
+        key = secrets.token_hex(16)
+        if post("/api/exam/event", report, key):
+            with stats.lock:
+                stats.answered[(name, detail)] = time.monotonic()
+                if event == "VIOLATION":
+                    stats.sent_violations[name] = stats.sent_violations.get(name, 0) + 1
+            if rng.random() < args.replays:  # the answer was "lost": the same report again
+                post("/api/exam/event", report, key)
+                with stats.lock:
+                    stats.replays += 1
+        if event == "FINISH":
+            return
+        time.sleep(args.interval)
+        if time.monotonic() >= stop_at:
+            event, detail = "FINISH", "Siswa menyelesaikan ujian di aplikasi PC."
+        else:
+            count += 1
+            event, detail = "VIOLATION", f"Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-{count})"
+
+
+class Stream(threading.Thread):
+    """A proctor page's stream: notes when each report arrives."""
+
+    def __init__(self, target: Target, cookie: str) -> None:
+        super().__init__(daemon=True)
+        self.target, self.cookie = target, cookie
+        self.arrived: dict[tuple[str, str], float] = {}
+        self.pings, self.open = 0, threading.Event()
+        self.sock: ssl.SSLSocket | None = None
+
+    def run(self) -> None:
+        raw = socket.create_connection(("127.0.0.1", self.target.port))
+        self.sock = self.target.ctx.wrap_socket(raw, server_hostname="localhost")
+        self.sock.sendall(f"GET /api/proctor/stream HTTP/1.1\r\nHost: localhost\r\nCookie: {self.cookie}\r\n\r\n".encode())
+        buf = b""
+        try:
+            while True:
+                chunk = self.sock.recv(65536)
+                if not chunk:
+                    return
+                now = time.monotonic()
+                buf += chunk
+                while b"\n\n" in buf:
+                    block, buf = buf.split(b"\n\n", 1)
+                    text = block.decode("utf-8")
+                    if "retry:" in text:
+                        self.open.set()
+                    if text.startswith(":"):
+                        self.pings += 1
+                    for line in text.split("\n"):
+                        if line.startswith("data: {") and "event: report" in text:
+                            d = json.loads(line[6:])
+                            self.arrived[(d["studentName"], d["detail"])] = now
+        except OSError:
+            return
+
+
+def main() -> int:
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--pcs", type=int, default=40)
+    p.add_argument("--seconds", type=float, default=600)
+    p.add_argument("--interval", type=float, default=5)
+    p.add_argument("--streams", type=int, default=3)
+    p.add_argument("--replays", type=float, default=0.1, help="share of reports sent twice")
+    p.add_argument("--max-delay", type=float, default=2.0)
+    p.add_argument("--pyz", help="run this zipapp instead of the package")
+    args = p.parse_args()
+    rng = random.Random(18)
+    with tempfile.TemporaryDirectory(prefix="orvel-load.") as tmp:
+        target = Target(Path(tmp), args.pyz)
+        try:
+            return measure(target, args, rng)
+        finally:
+            code = target.stop()
+            target.log.seek(0)
+            errors = [l for l in target.log if "error" in l.lower()]
+            if code != 0 or errors:
+                print(f"server: exit code {code}; " + "".join(errors[:5]))
+
+
+def measure(target: Target, args, rng: random.Random) -> int:
+    stats = Stats()
+    streams = [Stream(target, target.login()) for _ in range(args.streams)]
+    for s in streams:
+        s.start()
+        s.open.wait(10)
+    began = time.monotonic()
+    stop_at = began + args.seconds
+    pcs = [threading.Thread(target=pc, args=(target, n, args, stats, stop_at, random.Random(rng.random())))
+           for n in range(1, args.pcs + 1)]
+    for t in pcs:
+        t.start()
+    for t in pcs:
+        t.join()
+    took = time.monotonic() - began
+    # Every answered report must reach every stream; give the last ones a moment.
+    end = time.monotonic() + args.max_delay + 1
+    while time.monotonic() < end and not all(set(stats.answered) <= set(s.arrived) for s in streams):
+        time.sleep(0.05)
+    delays, missing = [], 0
+    for s in streams:
+        for k, t in stats.answered.items():
+            if k in s.arrived:
+                delays.append(max(0.0, s.arrived[k] - t))
+            else:
+                missing += 1
+    for s in streams:
+        if s.sock:
+            s.sock.close()
+
+    cookie = target.login()
+    _, _, data = target.request("GET", "/api/proctor/export.csv", headers={"Cookie": cookie})
+    rows = list(csv.reader(io.StringIO(data.decode("utf-8-sig"))))[1:]
+    _, _, data = target.request("GET", "/api/proctor/roster", headers={"Cookie": cookie})
+    roster = {s["studentName"]: s for s in json.loads(data)}
+    counts_exact = (len(rows) == len(stats.answered) and len({(r[4], r[7]) for r in rows}) == len(rows)
+                    and all(roster.get(n, {}).get("violations") == v for n, v in stats.sent_violations.items())
+                    and sum(1 for s in roster.values() if s["state"] == "Selesai") == args.pcs)
+
+    lat = sorted(stats.latencies)
+    p50 = statistics.median(lat) * 1000 if lat else 0
+    p99 = lat[min(len(lat) - 1, int(len(lat) * 0.99))] * 1000 if lat else 0
+    max_delay = max(delays) if delays else 0.0
+    print(f"{args.pcs} PCs, {took:.0f} s, a report every {args.interval:g} s, {args.streams} streams, "
+          f"{args.replays:.0%} sent twice")
+    print(f"requests: {len(lat)} ({len(lat) / took:.1f}/s), replays: {stats.replays}, failures: {len(stats.failures)}")
+    print(f"latency: p50 {p50:.1f} ms, p99 {p99:.1f} ms, max {lat[-1] * 1000 if lat else 0:.1f} ms")
+    print(f"stream delay: max {max_delay * 1000:.0f} ms, median {statistics.median(delays) * 1000 if delays else 0:.0f} ms,"
+          f" missing {missing}")
+    print(f"stored: {len(rows)} reports for {len(stats.answered)} answered; counts exact: {'yes' if counts_exact else 'NO'}")
+    for f in stats.failures[:10]:
+        print("failed:", f)
+    ok = not stats.failures and counts_exact and missing == 0 and max_delay <= args.max_delay
+    print("load: " + ("ok" if ok else "FAILED"))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
