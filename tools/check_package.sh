@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release zip from a build's CPack configuration in a scratch folder
 # and checks what a school would unpack: exactly the exe, the three guides, the
-# pictures they show and a SHA256SUMS that verifies them all.
+# pictures they show, the browser policy files and a SHA256SUMS that verifies
+# them all.
 #
 #   tools/check_package.sh [--strict] BUILD_DIR
 #
@@ -52,6 +53,7 @@ import os, posixpath, re, sys, zipfile
 
 zip_path, top, source, dest, strict = sys.argv[1:]
 docs = ["panduan-pengawas.md", "it-guide.md", "exam-server.md"]
+policies = ["docs/policies/edge-exam.reg", "docs/policies/chrome-exam.reg"]
 problems = []
 
 pictures, missing = set(), set()
@@ -77,7 +79,7 @@ for path in sorted(missing):
     else:
         print("WARNING: " + message)
 
-expected = {"orvel-cbt.exe", "SHA256SUMS"} | {"docs/" + d for d in docs} | pictures
+expected = {"orvel-cbt.exe", "SHA256SUMS"} | {"docs/" + d for d in docs} | set(policies) | pictures
 
 with zipfile.ZipFile(zip_path) as z:
     names = z.namelist()
@@ -125,6 +127,11 @@ else
   else
     fail "orvel-cbt.exe in the zip differs from $build/orvel-cbt.exe"
   fi
+  # Regedit reads the policy files as they are: no line end may change.
+  for policy in "$source_dir"/docs/policies/*.reg; do
+    packaged=$root/docs/policies/$(basename "$policy")
+    [ ! -f "$packaged" ] || cmp -s "$policy" "$packaged" || fail "docs/policies/$(basename "$policy") in the zip differs from the source"
+  done
   if [ -f "$root/SHA256SUMS" ]; then
     # Every other file is listed, or a file left out of the sums would pass -c.
     listed=$(sed -n 's/^[0-9a-f]\{64\}  //p' "$root/SHA256SUMS" | sort)
