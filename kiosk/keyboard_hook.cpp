@@ -1,6 +1,7 @@
 #include "kiosk/keyboard_hook.h"
 
 #include "app/globals.h"
+#include "kiosk/hook_handle.h"
 #include "kiosk/key_rules.h"
 
 namespace {
@@ -8,11 +9,6 @@ namespace {
 // What the hook has seen of Alt, Ctrl and Shift since the exam's first
 // install; a fresh hook put in place of the old one keeps it.
 HeldKeys g_heldKeys;
-
-HHOOK NewHook()
-{
-    return SetWindowsHookExW(WH_KEYBOARD_LL, LowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
-}
 
 // Whether AltGr (Ctrl and Alt) with this key types a character on the
 // keyboard layout of the window in front: there Ctrl+Alt is how @, { or the
@@ -36,18 +32,14 @@ bool AltGrTypes(const KBDLLHOOKSTRUCT& event, bool shift)
 
 void InstallKioskHook()
 {
-    if (!g_hKeyHook) {
+    if (!g_hKeyHook)
         g_heldKeys = {};
-        g_hKeyHook = NewHook();
-    }
+    InstallLowLevelHook(g_hKeyHook, WH_KEYBOARD_LL, LowLevelKeyboardProc);
 }
 
 void RemoveKioskHook()
 {
-    if (g_hKeyHook) {
-        UnhookWindowsHookEx(g_hKeyHook);
-        g_hKeyHook = nullptr;
-    }
+    RemoveLowLevelHook(g_hKeyHook);
 }
 
 HeldModifiers ModifiersHeld()
@@ -66,15 +58,7 @@ void RefreshKioskHook()
     system.leftShift = IsKeyStateDown(GetAsyncKeyState(VK_LSHIFT));
     system.rightShift = IsKeyStateDown(GetAsyncKeyState(VK_RSHIFT));
     g_heldKeys = ReconcileHeldKeys(g_heldKeys, system, GetTickCount());
-
-    HHOOK fresh = NewHook();
-    if (!fresh)
-        return;  // the current one stays
-    HHOOK old = g_hKeyHook;
-    g_hKeyHook = fresh;
-    // A hook the system has already dropped fails here, harmlessly.
-    if (old)
-        UnhookWindowsHookEx(old);
+    RenewLowLevelHook(g_hKeyHook, WH_KEYBOARD_LL, LowLevelKeyboardProc);
 }
 
 LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM record)

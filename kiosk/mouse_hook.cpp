@@ -1,6 +1,7 @@
 #include "kiosk/mouse_hook.h"
 
 #include "app/globals.h"
+#include "kiosk/hook_handle.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_rules.h"
 
@@ -9,38 +10,23 @@ namespace {
 // A left press was swallowed: its release must not reach the window alone.
 bool g_swallowingLeft = false;
 
-HHOOK NewHook()
-{
-    return SetWindowsHookExW(WH_MOUSE_LL, LowLevelMouseProc, GetModuleHandleW(nullptr), 0);
-}
-
 }  // namespace
 
 void InstallMouseHook()
 {
-    if (!g_hMouseHook) {
+    if (!g_hMouseHook)
         g_swallowingLeft = false;
-        g_hMouseHook = NewHook();
-    }
+    InstallLowLevelHook(g_hMouseHook, WH_MOUSE_LL, LowLevelMouseProc);
 }
 
 void RemoveMouseHook()
 {
-    if (g_hMouseHook) {
-        UnhookWindowsHookEx(g_hMouseHook);
-        g_hMouseHook = nullptr;
-    }
+    RemoveLowLevelHook(g_hMouseHook);
 }
 
 void RefreshMouseHook()
 {
-    HHOOK fresh = NewHook();
-    if (!fresh)
-        return;  // the current one stays
-    HHOOK old = g_hMouseHook;
-    g_hMouseHook = fresh;
-    if (old)
-        UnhookWindowsHookEx(old);  // one the system dropped fails harmlessly
+    RenewLowLevelHook(g_hMouseHook, WH_MOUSE_LL, LowLevelMouseProc);
 }
 
 LRESULT CALLBACK LowLevelMouseProc(int code, WPARAM message, LPARAM record)

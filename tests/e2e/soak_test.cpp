@@ -1,4 +1,4 @@
-// Long runs: forty exams in one run of the program, and a flood of keys.
+// Long runs: forty exams in one run of the program, and floods of keys and mouse events.
 // They print their figures; what they assert is what must never change.
 #include "kiosk_fixture.h"
 #include "process_census.h"
@@ -40,6 +40,29 @@ protected:
             break;
         }
         EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar) && IsWindowVisible(app.main); }, 10000));
+    }
+    // Sends inputs in batches of about 200, each part made by `next(inputs,
+    // expected)`, until `total` events have gone, checking that exactly the
+    // expected ones reach the window, in order. Milliseconds per event, or
+    // -1 on the first batch that differs.
+    template <typename Next>
+    static double Flood(probe::KeyProbe& window, std::size_t total, Next next)
+    {
+        std::size_t sent = 0;
+        const ULONGLONG begin = GetTickCount64();
+        while (sent < total) {
+            std::vector<INPUT> batch;
+            std::vector<probe::KeyEvent> expected;
+            while (batch.size() < 200 && sent + batch.size() < total)
+                next(batch, expected);
+            sent += batch.size();
+            const auto got = window.Deliver(batch, 20000);
+            if (got != expected) {
+                ADD_FAILURE() << "after " << sent << " events: " << testing::PrintToString(probe::Describe(got));
+                return -1.0;
+            }
+        }
+        return static_cast<double>(GetTickCount64() - begin) / static_cast<double>(sent);
     }
     // Once every report of the exam is answered and what the program holds
     // has stopped changing (a worker ending, Wine's own short-lived handles).
@@ -128,33 +151,19 @@ TEST_F(Soak, TenThousandKeysAreSortedExactlyAndTheProgramStaysResponsive)
         {{VK_TAB}, {}}, {{VK_SNAPSHOT}, {VK_SNAPSHOT}}, {{VK_ESCAPE}, {}}, {{VK_MENU, VK_F4}, {VK_F4}},
         {{'7'}, {}}, {{VK_F12}, {VK_F12}},
     };
-    // Sends strokes in batches until `total` key events have gone, checking
-    // that exactly the expected ones arrive, in order; returns ms per event.
     auto flood = [&](bool exam, std::size_t total) {
-        std::size_t sent = 0, k = 0;
-        const ULONGLONG begin = GetTickCount64();
-        while (sent < total) {
-            std::vector<INPUT> batch;
-            std::vector<probe::KeyEvent> expected;
-            while (batch.size() < 200 && sent + batch.size() < total) {
-                const Stroke& s = mix[k++ % std::size(mix)];
-                for (const INPUT& in : driver::Chord(s.chord)) {
-                    batch.push_back(in);
-                    const WORD vk = in.ki.wVk;
-                    const bool swallowed =
-                        exam && std::find(s.swallowed.begin(), s.swallowed.end(), vk) != s.swallowed.end();
-                    if (!swallowed)
-                        expected.push_back({!(in.ki.dwFlags & KEYEVENTF_KEYUP), vk});
-                }
+        std::size_t k = 0;
+        return Flood(other, total, [&](std::vector<INPUT>& batch, std::vector<probe::KeyEvent>& expected) {
+            const Stroke& s = mix[k++ % std::size(mix)];
+            for (const INPUT& in : driver::Chord(s.chord)) {
+                batch.push_back(in);
+                const WORD vk = in.ki.wVk;
+                const bool swallowed =
+                    exam && std::find(s.swallowed.begin(), s.swallowed.end(), vk) != s.swallowed.end();
+                if (!swallowed)
+                    expected.push_back({!(in.ki.dwFlags & KEYEVENTF_KEYUP), vk});
             }
-            sent += batch.size();
-            const auto got = other.Deliver(batch, 20000);
-            if (got != expected) {
-                ADD_FAILURE() << "after " << sent << " events: " << testing::PrintToString(probe::Describe(got));
-                return -1.0;
-            }
-        }
-        return static_cast<double>(GetTickCount64() - begin) / static_cast<double>(sent);
+        });
     };
 
     ASSERT_TRUE(driver::BringToFront(other.Window()));
@@ -200,36 +209,24 @@ TEST_F(Soak, TenThousandMouseEventsAreSortedExactlyAndTheProgramStaysResponsive)
         {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP, VK_MBUTTON, true},
     };
     auto flood = [&](bool exam, std::size_t total) {
-        std::size_t sent = 0, k = 0;
-        const ULONGLONG begin = GetTickCount64();
-        while (sent < total) {
-            std::vector<INPUT> batch;
-            std::vector<probe::KeyEvent> expected;
-            while (batch.size() < 200 && sent + batch.size() < total) {
-                ++k;
-                for (int m = 0; m < 8; ++m)  // mostly moves
-                    batch.push_back(move(static_cast<int>(k * 8 + m)));
-                if (k % 4 == 0) {
-                    batch.push_back(driver::MouseInput(MOUSEEVENTF_WHEEL, WHEEL_DELTA));
-                    expected.push_back({true, probe::kWheel});
-                    continue;
-                }
-                const Click& c = clicks[k % std::size(clicks)];
-                batch.push_back(driver::MouseInput(c.down));
-                batch.push_back(driver::MouseInput(c.up));
-                if (!(exam && c.swallowed)) {
-                    expected.push_back({true, c.button});
-                    expected.push_back({false, c.button});
-                }
+        std::size_t k = 0;
+        return Flood(other, total, [&](std::vector<INPUT>& batch, std::vector<probe::KeyEvent>& expected) {
+            ++k;
+            for (int m = 0; m < 8; ++m)  // mostly moves
+                batch.push_back(move(static_cast<int>(k * 8 + m)));
+            if (k % 4 == 0) {
+                batch.push_back(driver::MouseInput(MOUSEEVENTF_WHEEL, WHEEL_DELTA));
+                expected.push_back({true, probe::kWheel});
+                return;
             }
-            sent += batch.size();
-            const auto got = other.Deliver(batch, 20000);
-            if (got != expected) {
-                ADD_FAILURE() << "after " << sent << " events: " << testing::PrintToString(probe::Describe(got));
-                return -1.0;
+            const Click& c = clicks[k % std::size(clicks)];
+            batch.push_back(driver::MouseInput(c.down));
+            batch.push_back(driver::MouseInput(c.up));
+            if (!(exam && c.swallowed)) {
+                expected.push_back({true, c.button});
+                expected.push_back({false, c.button});
             }
-        }
-        return static_cast<double>(GetTickCount64() - begin) / static_cast<double>(sent);
+        });
     };
 
     ASSERT_TRUE(driver::BringToFront(other.Window()));
