@@ -64,6 +64,36 @@ protected:
         }
         return static_cast<double>(GetTickCount64() - begin) / static_cast<double>(sent);
     }
+    struct FloodFigures {
+        double idle = -1.0, locked = -1.0;  // milliseconds per event
+    };
+    // `flood(exam, total)` with no exam, then during one, with `other` in
+    // front each time; then the proctor ends the exam with Ctrl+Alt+P and the
+    // PIN, which the program must still answer at once.
+    template <typename FloodOf>
+    FloodFigures FloodWithoutAndDuringAnExam(probe::KeyProbe& other, FloodOf flood)
+    {
+        FloodFigures figures;
+        if (!driver::BringToFront(other.Window())) {
+            ADD_FAILURE() << "the flood's window cannot come to the front";
+            return figures;
+        }
+        figures.idle = flood(false, 2000);
+        const Exam exam = StartExam();
+        if (!exam.bar) {
+            ADD_FAILURE() << "no exam started";
+            return figures;
+        }
+        EXPECT_TRUE(driver::BringToFront(other.Window()));
+        figures.locked = flood(true, 10000);
+        if (!OpenPromptWithKeys()) {
+            ADD_FAILURE() << "the proctor's prompt did not open after the flood";
+            return figures;
+        }
+        EnterPin(kPin);
+        EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar) && IsWindowVisible(app.main); }, 5000));
+        return figures;
+    }
     // Once every report of the exam is answered and what the program holds
     // has stopped changing (a worker ending, Wine's own short-lived handles).
     census::Census Settled()
@@ -166,18 +196,9 @@ TEST_F(Soak, TenThousandKeysAreSortedExactlyAndTheProgramStaysResponsive)
         });
     };
 
-    ASSERT_TRUE(driver::BringToFront(other.Window()));
-    const double idle = flood(false, 2000);
-    const Exam exam = StartExam();
-    ASSERT_NE(exam.bar, nullptr);
-    ASSERT_TRUE(driver::BringToFront(other.Window()));
-    const double locked = flood(true, 10000);
-    printf("key flood: %.3f ms per key event with no exam, %.3f ms during an exam (10000 events)\n", idle, locked);
-
-    // Still answering: the proctor can end the exam at once.
-    ASSERT_NE(OpenPromptWithKeys(), nullptr);
-    EnterPin(kPin);
-    EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar) && IsWindowVisible(app.main); }, 5000));
+    const FloodFigures f = FloodWithoutAndDuringAnExam(other, flood);
+    printf("key flood: %.3f ms per key event with no exam, %.3f ms during an exam (10000 events)\n", f.idle,
+           f.locked);
 }
 
 // Mouse events in thousands, moves above all, as a hand on a mouse makes them:
@@ -229,18 +250,9 @@ TEST_F(Soak, TenThousandMouseEventsAreSortedExactlyAndTheProgramStaysResponsive)
         });
     };
 
-    ASSERT_TRUE(driver::BringToFront(other.Window()));
-    const double idle = flood(false, 2000);
-    const Exam exam = StartExam();
-    ASSERT_NE(exam.bar, nullptr);
-    ASSERT_TRUE(driver::BringToFront(other.Window()));
-    const double locked = flood(true, 10000);
+    const FloodFigures f = FloodWithoutAndDuringAnExam(other, flood);
     printf("mouse flood: %.3f ms per mouse event with no exam, %.3f ms during an exam (10000 events, about 4 in 5 of them moves)\n",
-           idle, locked);
-
-    ASSERT_NE(OpenPromptWithKeys(), nullptr);
-    EnterPin(kPin);
-    EXPECT_TRUE(driver::WaitFor([&] { return !IsWindow(exam.bar) && IsWindowVisible(app.main); }, 5000));
+           f.idle, f.locked);
     EXPECT_EQ(EventsOnceEnded(), (std::vector<Event>{kStartEvent, kProctorFinishEvent})) << "no violation";
 }
 
