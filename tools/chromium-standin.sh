@@ -14,8 +14,14 @@
 status=$1 profile=$2 url=$3
 alive="$status.alive"
 held() { find /proc/[0-9]*/fd -lname "$alive" -print -quit 2>/dev/null | grep -q .; }
+# Without a window manager kiosk mode does not fill the screen: give it the
+# screen's size. Chromium offers to translate the Indonesian form unless the
+# profile says no.
+size=$(xdotool getdisplaygeometry 2>/dev/null | tr ' ' ,)
+mkdir -p "$profile/Default"
+[ -f "$profile/Default/Preferences" ] || echo '{"translate":{"enabled":false}}' > "$profile/Default/Preferences"
 "${ORVEL_CHROMIUM:-chromium}" --kiosk "$url" --no-first-run --user-data-dir="$profile" \
-  --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+  ${size:+--window-position=0,0 --window-size=$size} --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
   --disable-sync --disable-features=Translate,TranslateUI,MediaRouter --no-default-browser-check --lang=id \
   >/dev/null 2>&1 &
 browser=$!
