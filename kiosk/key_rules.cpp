@@ -26,18 +26,18 @@ constexpr std::uint32_t kWithAltToTheSystem[] = {kEscape, kTab, kF4};
 constexpr std::uint32_t kWithCtrlToTheSystem[] = {kEscape};
 constexpr std::uint32_t kBrowserKeys[] = {kF1, kF6, kF7, kF9, kF10, kApps, kBrowserSearch, kBrowserFavorites,
                                           kBrowserHome, kLaunchMail, kLaunchMediaSelect, kLaunchApp1, kLaunchApp2};
+// Shift, Ctrl and Alt themselves pass whatever is held: the rules decide on
+// the key that comes with them.
 constexpr std::uint32_t kModifiers[] = {
     kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
 };
 constexpr std::uint32_t kWithShiftToTheBrowser[] = {kEscape};  // its own task manager
 constexpr std::uint32_t kCtrlShiftAllowed[] = {
-    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
     kLeft, kUp, kRight, kDown, kHome, kEnd,
     kV, kZ, kTab,
     kOemPlus, kOemMinus, kAdd, kSubtract,
 };
 constexpr std::uint32_t kCtrlAllowed[] = {
-    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
     kA, kC, kV, kX, kY, kZ, kF,
     kLeft, kUp, kRight, kDown, kHome, kEnd, kPrior, kNext,
     kBack, kDelete, kInsert, kReturn, kSpace, kTab,
@@ -46,7 +46,6 @@ constexpr std::uint32_t kCtrlAllowed[] = {
     kOemPlus, kOemMinus, kAdd, kSubtract,
 };
 constexpr std::uint32_t kAltAllowed[] = {
-    kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
     kLeft, kUp, kRight, kDown,
     0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69,
 };
@@ -86,7 +85,7 @@ constexpr Rule kRules[] = {
     {When::AltWithoutCtrl, true, kAltAllowed, KeyAction::Swallow},
     // Ctrl and Alt together: only what AltGr types on the layout in use. A
     // desktop shortcut's Ctrl+Alt hot key would start any program.
-    {When::CtrlAndAltTypingNothing, true, kModifiers, KeyAction::Swallow},
+    {When::CtrlAndAltTypingNothing, true, {}, KeyAction::Swallow},
 };
 
 bool Applies(When when, const KeyStroke& key)
@@ -114,7 +113,7 @@ bool IsKeyDown(std::uint32_t message)
 
 KeyAction DecideKey(bool examActive, const KeyStroke& key)
 {
-    if (!examActive)
+    if (!examActive || std::find(std::begin(kModifiers), std::end(kModifiers), key.vk) != std::end(kModifiers))
         return KeyAction::Pass;
     for (const Rule& rule : kRules) {
         if (!Applies(rule.when, key))
