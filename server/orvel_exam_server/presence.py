@@ -163,7 +163,7 @@ class Presence:
         self.change_seq += 1
         self.changes.append((self.change_seq, {
             "key": decisions.student_ref(s.student), "studentName": " ".join(decisions.shown(s.studentName).split()),
-            "className": s.className.strip(), "state": state, "lastContactAt": iso(s.last_contact)}))
+            "className": " ".join(decisions.shown(s.className).split()), "state": state, "lastContactAt": iso(s.last_contact)}))
         with self.store.changed:
             self.store.changed.notify_all()
 

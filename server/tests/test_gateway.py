@@ -152,6 +152,9 @@ class Forwarding(unittest.TestCase):
         self.assertEqual([(d["studentName"], d["state"]) for d in presence], [("Budi Santoso", "Hilang")])
         self.assertEqual(state("Budi Santoso"), "Hilang")
         self.assertEqual(state("Siti"), "Selesai", "a finished exam is never missed")
+        # The page's list of last contacts matches its rows by key: only Budi's exam still runs.
+        row = next(x for x in s.get_json("/api/proctor/roster", cookie) if x["studentName"] == "Budi Santoso")
+        self.assertEqual([(h["key"], h["missing"]) for h in s.get_json("/api/proctor/heard", cookie)], [(row["key"], True)])
         missing = lambda: [m["message"] for m in gw.delivered() if "tidak terdengar" in m["message"]]
         self.assertTrue(wait_for(lambda: missing(), 10), gw.received)
         self.assertRegex(missing()[0], r"^TIDAK TERDENGAR - Budi Santoso \(kelas 5A\): tidak terdengar sejak pukul "

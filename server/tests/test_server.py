@@ -214,7 +214,8 @@ class Contract(unittest.TestCase):
     def test_proctor_paths_need_the_session(self):
         s = self.server
         for method, path in [("GET", "/api/proctor/roster"), ("GET", "/api/proctor/stream"), ("GET", "/api/proctor/export.csv"),
-                             ("GET", "/api/proctor/timeline"), ("GET", "/api/proctor/status"), ("POST", "/api/proctor/test-message")]:
+                             ("GET", "/api/proctor/timeline"), ("GET", "/api/proctor/status"), ("GET", "/api/proctor/heard"),
+                             ("POST", "/api/proctor/test-message")]:
             for cookie in ("", "orvel_pengawas=forged", "orvel_pengawas="):
                 with self.subTest(path=path, cookie=cookie):
                     status, _, _ = s.request(method, path, b"" if method == "POST" else None, {"Cookie": cookie})
