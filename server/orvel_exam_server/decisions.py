@@ -211,8 +211,8 @@ def student_key(class_name: str, student_name: str, token: str) -> tuple[str, st
 
 
 def student_ref(key: tuple[str, str, str]) -> str:
-    """A student's key as one string, for the page to match rows."""
-    return "\u0000".join(key)
+    """A student's key as one printable string, for the page to match rows."""
+    return compact(list(key))
 
 
 @dataclass

@@ -26,7 +26,7 @@ DRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
 
 class ProctorPage(unittest.TestCase):
     def setUp(self):
-        self.server = RunningServer(server='database = "exam.db"\nmissing_after_seconds = 2\n').start()
+        self.server = RunningServer(server='database = "exam.db"\nmissing_after_seconds = 3\n').start()
         self.addCleanup(self.server.remove)
         self.profile = tempfile.mkdtemp(prefix="orvel-chromium.")
         self.addCleanup(shutil.rmtree, self.profile, True)
@@ -80,11 +80,19 @@ class ProctorPage(unittest.TestCase):
                                                secrets.token_hex(16))[0], 200)
         WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "tanpa-sesi").is_displayed())
         self.assertIn("FINISH - palsu", b.find_element(By.ID, "tanpa-sesi-daftar").text)
-        # Silent for more than 2 s: "Hilang", pushed by the server, counted above; a heartbeat brings it back.
+        # Silent for more than 3 s: "Hilang", pushed by the server, counted above; a heartbeat brings it back.
         WebDriverWait(b, 10, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Hilang")
         self.assertEqual(b.find_element(By.ID, "hilang").text, "1")
         self.assertEqual(self.server.heartbeat(session)[0], 200)
         WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Mengerjakan")
+        # Between reports the page asks for the last contacts: an old figure is replaced in its row.
+        state, heard = b.execute_async_script(
+            "const done = arguments[arguments.length - 1], find = () => [...document.querySelectorAll('tr.siswa')]"
+            "  .find(r => r.dataset.nama === arguments[0]);"
+            "find().dataset.heard = 999; tulisTerdengar(find());"
+            "muatTerdengar().then(() => done([find().dataset.state, find().cells[3].textContent]));", name)
+        self.assertEqual(state, "Mengerjakan")
+        self.assertRegex(heard, r"^terdengar [0-3] detik lalu$")
         self.assertEqual(self.server.report(session, name, "VIOLATION", "(Pelanggaran ke-1)")[0], 200)
         WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 6)[5] == "1")
         self.assertFalse(self.banner_shown())
