@@ -91,6 +91,7 @@ class Presence:
         self.wake.set()
         if self.thread.is_alive():
             self.thread.join(timeout=15)
+        self.write_notices()
         self.save_contacts()
 
     # What the routes call.

@@ -15,6 +15,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from orvel_exam_server import decisions  # noqa: E402
+from orvel_exam_server.config import Exam  # noqa: E402
 from orvel_exam_server.database import HELD_RETRY, Store, WriteFailed  # noqa: E402
 from orvel_exam_server.presence import Presence  # noqa: E402
 from support import wait_for  # noqa: E402
@@ -120,6 +122,30 @@ class Writer(StoreCase):
         self.assertEqual([e["session"] for e in self.store.timeline() if e["kind"] == "verify"][-1], sid)
         self.assertGreater(self.store.version, version, "the pages are told of the late verification")
         self.assertIn((login,), self.store._read(lambda c: c.execute("SELECT token_hash FROM sessions").fetchall()))
+
+
+class Upgrade(unittest.TestCase):
+    def test_reports_of_a_database_from_before_sessions_keep_counting_for_their_students(self):
+        folder = Path(tempfile.mkdtemp(prefix="orvel-store."))
+        self.addCleanup(shutil.rmtree, folder, True)
+        with sqlite3.connect(folder / "exam.db") as db:  # the tables as the previous version made them
+            db.executescript(
+                "CREATE TABLE reports (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL, address TEXT NOT NULL,"
+                " idempotency_key TEXT UNIQUE, body TEXT NOT NULL, student_name TEXT NOT NULL, class_name TEXT NOT NULL,"
+                " token TEXT NOT NULL, event TEXT NOT NULL, detail TEXT NOT NULL);"
+                "CREATE TABLE verifications (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL, address TEXT NOT NULL,"
+                " student_name TEXT NOT NULL, class_name TEXT NOT NULL, token TEXT NOT NULL);"
+                "INSERT INTO reports VALUES (1, '2026-12-08T08:00:00.000+07:00', 'a', 'k1', '{}', 'Budi', '5A', 'T',"
+                " 'START', 'mulai');")
+        db.close()
+        store = Store(folder / "exam.db")
+        self.addCleanup(store.close)
+        exams = (Exam("5A", "T", "https://f.example/"),)
+        self.assertEqual([(x["studentName"], x["state"]) for x in decisions.roster(store.timeline(), exams)],
+                         [("Budi", "Mengerjakan")])
+        self.assertEqual(store.add_report("t", "a", "k1", "{}", report(1), False)[1:], (True, False))
+        self.assertEqual(store.add_report("t", "a", "k1", '{"n":1}', report(1), False)[1:], (False, True),
+                         "an old key with another body")
 
 
 class Watch(StoreCase):
