@@ -12,6 +12,8 @@
 #include "net/events.h"
 #include "net/text.h"
 
+#include <utility>
+
 namespace {
 
 // A job that ends the browser, and all it starts, once its last handle
@@ -55,6 +57,8 @@ std::wstring FindBrowserExe()
 
 void StartExamInKiosk()
 {
+    // Belongs to this launch only: an exam that does not start forgets it.
+    const std::string session = std::exchange(g_examSession, std::string());
     const std::wstring browser = FindBrowserExe();
     if (browser.empty()) {
         MessageBoxW(g_hMainWnd, kTextNoBrowser, kCaptionError, MB_ICONERROR);
@@ -92,6 +96,7 @@ void StartExamInKiosk()
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
+    BeginExamPresence(session);
     SendExamEventAsync("START", kEventStartDetail);
     StartPcWatch();
 }

@@ -28,6 +28,7 @@ void StopExamAndRestore()
 {
     // First, so that the hook and the watch stand down at once.
     g_examActive.exchange(false);
+    EndExamPresence();
     KillTimer(g_hMainWnd, kWatchTimerId);
     RemoveKioskHook();
     RemoveMouseHook();

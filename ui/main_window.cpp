@@ -117,11 +117,13 @@ void OnVerifyResult(HWND window, WPARAM wParam, LPARAM lParam)
     SetStartButton(true, kTextStartButton);
     if (result->accepted) {
         g_formUrl = result->formUrl;
+        g_examSession = result->session;
         if (!result->proctorPin.empty())
             g_proctorPin = result->proctorPin;
         g_verifyError.clear();
     } else {
         g_verifyError = result->error;
+        g_examSession.clear();
     }
 
     if (wParam == 1 && !g_formUrl.empty()) {
