@@ -4,6 +4,7 @@
 #include "kiosk/browser_paths.h"
 #include "kiosk/command_line.h"
 #include "kiosk/control_bar.h"
+#include "kiosk/freeze_watch.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/pc_watch.h"
@@ -96,6 +97,7 @@ void StartExamInKiosk()
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
+    StartFreezeWatch();
     BeginExamPresence(session);
     SendExamEventAsync("START", kEventStartDetail);
     StartPcWatch();
