@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/window_size.h"
 #include "app/window_classes.h"
+#include "kiosk/session.h"
 #include "net/events.h"
 #include "ui/gdiplus_inc.h"
 #include "ui/paint.h"
@@ -57,6 +58,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         ShowWindow(g_hMainWnd, showCommand);
         UpdateWindow(g_hMainWnd);
         exitCode = RunMessageLoop();
+        // A quit message posted from outside ends the loop with the exam
+        // still running: reported and taken down as a close would be.
+        EndExamAsProgramCloses();
         WaitForQueuedReports(kReportsAtExitWaitMs);
     }
 

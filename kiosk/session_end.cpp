@@ -4,6 +4,7 @@
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/mouse_hook.h"
+#include "kiosk/violation_report.h"
 #include "net/events.h"
 
 void TerminateBrowser()
@@ -44,5 +45,12 @@ void StopExamAndRestore()
 void EndExamByProctor()
 {
     SendExamEventAsync("FINISH", kEventProctorFinishDetail);
+    StopExamAndRestore();
+}
+
+void EndExamAsProgramCloses()
+{
+    if (g_examActive.load())
+        ReportViolation(ViolationKind::AppClosed);
     StopExamAndRestore();
 }
