@@ -14,6 +14,7 @@ import io
 import json
 import queue
 import secrets
+import shutil
 import socket
 import socketserver
 import ssl
@@ -26,7 +27,8 @@ from http.server import BaseHTTPRequestHandler
 
 from . import decisions, page
 from .config import Config
-from .database import Store
+from .database import Store, WriteFailed
+from .presence import Presence, new_session_id
 from .whatsapp import Forwarder, Redactor
 
 MAX_HEAD = 16 * 1024
@@ -38,6 +40,10 @@ KEEPALIVE_SECONDS = 15.0
 SESSION_SECONDS = 12 * 3600.0
 COOKIE = "orvel_pengawas"
 JSON = "application/json; charset=UTF-8"
+REPORTS_PER_SESSION = 30   # a minute: far above what a launcher sends
+REPORTS_PER_ADDRESS = 20   # a minute, without an exam session
+LOW_DISK = 1 << 30
+NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
 
 
 def now_iso() -> str:
@@ -52,25 +58,44 @@ class App:
         self.config = config
         self.redact = Redactor(config.secrets())
         self._log = log or (lambda line: print(line, file=sys.stderr, flush=True))
-        self.store = Store(config.database)
+        self.store = Store(config.database, self.log)
+        self.log_free_space()
         self.token_limiter = decisions.Limiter()
         self.login_limiter = decisions.Limiter()
+        self.session_reports = decisions.RateLimiter(REPORTS_PER_SESSION)
+        self.address_reports = decisions.RateLimiter(REPORTS_PER_ADDRESS)
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
+        self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
+                                 self.forwarder.wake.set if self.forwarder else lambda: None)
 
     def log(self, line: str) -> None:
         self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
 
+    def log_free_space(self) -> None:
+        try:
+            free = shutil.disk_usage(self.config.database.parent).free
+        except OSError as e:
+            self.log(f"ruang kosong di disk basis data tidak terbaca: {e}")
+            return
+        size = f"{free / (1 << 30):.1f} GB" if free >= LOW_DISK else f"{free / (1 << 20):.0f} MB"
+        self.log(f"basis data {self.config.database}: ruang kosong di disknya {size}")
+        if free < LOW_DISK:
+            self.log("PERINGATAN: ruang kosong di disk basis data kurang dari 1 GB; saat disk penuh, "
+                     "laporan tidak bisa disimpan")
+
     def start(self) -> None:
         if self.forwarder:
             self.forwarder.start()
+        self.presence.start()
 
     def close(self) -> None:
         self.stopping.set()
         with self.store.changed:
             self.store.changed.notify_all()
+        self.presence.stop()
         if self.forwarder:
             self.forwarder.stop()
         self.store.close()
@@ -240,7 +265,7 @@ class Handler(BaseHTTPRequestHandler):
     # Routes.
     def do_post(self, body: bytes) -> None:
         routes = {"/api/exam/verify": self.verify, "/api/exam/event": self.event,
-                  "/pengawas/login": self.login, "/pengawas/logout": self.logout,
+                  "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login, "/pengawas/logout": self.logout,
                   "/api/proctor/test-message": self.test_message}
         view = routes.get(self.route)
         if view is None:
@@ -253,7 +278,8 @@ class Handler(BaseHTTPRequestHandler):
     def do_get(self) -> None:
         routes = {"/pengawas": self.page, "/api/proctor/roster": self.roster,
                   "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
-                  "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status}
+                  "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
+                  "/api/proctor/heard": self.heard}
         view = routes.get(self.route)
         if self.route == "/":
             self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas"})
@@ -272,26 +298,66 @@ class Handler(BaseHTTPRequestHandler):
             self.json(429, {"ok": False, "error": decisions.TOO_MANY})
             return
         request = decisions.members(body, decisions.VERIFY_MEMBERS)
-        verdict = decisions.verify(request, app.config.exams, dt.datetime.now())
+        session = new_session_id()
+        verdict = decisions.verify(request, app.config.exams, dt.datetime.now(), session)
         if verdict.wrong_token:
             with app.limit_lock:
                 app.token_limiter.failed(self.address, now)
         if verdict.ok and request is not None:
-            app.store.add_verification(now_iso(), self.address, request)
+            # Known before it is stored, so the launcher's first report finds
+            # it; held in memory while the database cannot be written.
+            app.presence.open(session, request, time.time())
+            app.store.add_verification(now_iso(), self.address, request, session, time.time())
         self.json(200, verdict.answer)
 
     def event(self, body: bytes) -> None:
+        app = self.app
         m = decisions.members(body, decisions.EVENT_MEMBERS)
         if m is None:
-            self.json(400, {"ok": False, "error": "Laporan tidak lengkap: lima anggota teks diharapkan."})
+            self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
+            return
+        session = self.headers.get("Exam-Session", "").strip()
+        bound = decisions.binding(app.presence.verified_as(session), m)
+        if bound == decisions.MISMATCH:
+            self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
+            return
+        signed = session if bound == decisions.KNOWN else None  # None: stored "tanpa sesi"
+        with app.limit_lock:
+            allowed = (app.session_reports.allow(signed, time.monotonic()) if signed else
+                       app.address_reports.allow(self.address, time.monotonic()))
+        if not allowed:
+            self.json(429, {"ok": False, "error": decisions.TOO_MANY}, {"Retry-After": "60"})
             return
         key = self.headers.get("Idempotency-Key")
         key = key.strip()[:128] if key and key.strip() else None
-        _, repeat = self.app.store.add_report(now_iso(), self.address, key, body.decode("utf-8", "replace"), m,
-                                              forward=self.app.forwarder is not None)
-        if self.app.forwarder and not repeat:
-            self.app.forwarder.wake.set()
+        try:
+            rowid, repeat, reused = app.store.add_report(now_iso(), self.address, key, body.decode("utf-8", "replace"),
+                                                         m, forward=app.forwarder is not None, session=signed)
+        except WriteFailed:
+            if signed:
+                app.presence.heard(signed, time.time())  # not stored, but the PC is there
+            self.json(503, {"ok": False, "error": NOT_STORED}, {"Retry-After": "10"})
+            return
+        if reused:
+            app.log(f"report {rowid} stored as a report of its own: its Idempotency-Key came before with another "
+                    f"body (from {self.address})")
+        if signed:
+            app.presence.heard(signed, time.time(), m["event"], rowid)
+        if app.forwarder and not repeat:
+            app.forwarder.wake.set()
         self.json(200, {"ok": True})
+
+    def heartbeat(self, body: bytes) -> None:
+        """The launcher says it is still there: only the last contact changes."""
+        session = self.headers.get("Exam-Session", "").strip()
+        named = decisions.members(body, ("session",)) if body.strip() else None
+        if named is not None and session and named["session"] != session:
+            self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
+            return
+        if self.app.presence.heard(session or (named or {}).get("session", ""), time.time()):
+            self.json(200, {"ok": True})
+        else:
+            self.json(404, {"ok": False, "error": "Sesi ujian tidak dikenal."})
 
     def login(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
@@ -325,21 +391,31 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, "text/html; charset=UTF-8", page.login("").encode())
 
     def roster(self) -> None:
-        self.json(200, decisions.roster(self.app.store.timeline(), self.app.config.exams))
+        app = self.app
+        self.json(200, decisions.roster(app.store.timeline(), app.config.exams, app.presence.view(time.time())))
+
+    def heard(self) -> None:
+        """The working students' last contacts, for the page between reports."""
+        self.json(200, list(self.app.presence.view(time.time()).values()))
 
     def timeline(self) -> None:
-        """One student's verifications and reports; or, with unknown=1, the
-        reports whose token belongs to no exam of their class."""
+        """One student's verifications and reports; with nosession=1, the
+        reports sent without an exam session; with unknown=1, the reports
+        whose token belongs to no exam of their class."""
         exams = self.app.config.exams
         entries = self.app.store.timeline()
-        if self.query.get("unknown"):
-            found = [e for e in entries if e["kind"] == "report" and decisions.exam_of(e, exams) is None]
+        if self.query.get("nosession"):
+            found = [e for e in entries if e["kind"] == "report" and e["session"] is None]
+        elif self.query.get("unknown"):
+            found = [e for e in entries if e["kind"] == "report" and e["session"] is not None
+                     and decisions.exam_of(e, exams) is None]
         else:
             want = decisions.student_key(self.query.get("className", [""])[0], self.query.get("studentName", [""])[0],
                                          self.query.get("token", [""])[0])
-            found = [e for e in entries if decisions.exam_of(e, exams) is not None and
+            found = [e for e in entries if (e["kind"] == "verify" or e["session"] is not None) and
+                     decisions.exam_of(e, exams) is not None and
                      decisions.student_key(e["className"], e["studentName"], e["token"]) == want]
-        self.json(200, found)
+        self.json(200, [shown_entry(e) for e in found])
 
     def status(self) -> None:
         w = self.app.config.whatsapp
@@ -388,20 +464,27 @@ class Handler(BaseHTTPRequestHandler):
             app.streams.release()
 
     def stream_reports(self, after: int) -> None:
-        store, stopping = self.app.store, self.app.stopping
+        store, presence, stopping = self.app.store, self.app.presence, self.app.stopping
         version, last_write = store.version, time.monotonic()
+        seen = presence.change_seq
         while not stopping.is_set():
             rows = store.reports_after(after)
             for r in rows:
-                data = {k: r[k] for k in ("studentName", "className", "token", "event", "detail")}
-                data.update(id=r["id"], receivedAt=r["receivedAt"])
+                data = {k: decisions.shown(r[k]) for k in ("studentName", "className", "token", "event", "detail")}
+                data.update(id=r["id"], receivedAt=r["receivedAt"], session=r["session"] is not None)
                 self.wfile.write(f"id: {r['id']}\nevent: report\ndata: {decisions.compact(data)}\n\n".encode())
                 after, last_write = r["id"], time.monotonic()
+            seen, changes = presence.changes_after(seen)
+            for change in changes or []:
+                # An exam gone silent or heard again: the server noticed, no report came.
+                self.wfile.write(f"event: presence\ndata: {decisions.compact(change)}\n\n".encode())
+                last_write = time.monotonic()
             with store.changed:
-                if store.last_id <= after and store.version == version and not stopping.is_set():
+                if (store.last_id <= after and store.version == version and presence.change_seq == seen
+                        and not stopping.is_set()):
                     store.changed.wait(timeout=max(0.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write)))
                 new_version, newest = store.version, store.last_id
-            if new_version != version and newest <= after:
+            if (new_version != version and newest <= after) or changes is None:
                 # A verification changes the roster but is no report: the page is told to look again.
                 self.wfile.write(b"event: roster\ndata: {}\n\n")
                 last_write = time.monotonic()
@@ -409,6 +492,15 @@ class Handler(BaseHTTPRequestHandler):
             if time.monotonic() - last_write >= KEEPALIVE_SECONDS - 0.05:
                 self.wfile.write(b": masih tersambung\n\n")
                 last_write = time.monotonic()
+
+
+def shown_entry(e: dict) -> dict:
+    """A timeline entry as the page shows it (the stored text stays as it came)."""
+    out = dict(e)
+    for k in ("studentName", "className", "token", "detail"):
+        out[k] = decisions.shown(e[k])
+    out["session"] = e["session"] is not None
+    return out
 
 
 def serve(app: App) -> Server:

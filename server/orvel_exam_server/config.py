@@ -53,6 +53,7 @@ class Config:
     proctor_password: str
     exams: tuple[Exam, ...]
     whatsapp: WhatsApp | None = None
+    missing_after_seconds: int = 45  # a working exam not heard for longer is "Hilang"
 
     def secrets(self) -> list[str]:
         """Values that must never appear in a log line or a page."""
@@ -118,6 +119,9 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
     listen_host, sep, port = listen.rpartition(":")
     if not sep or not port.isdigit() or not 0 < int(port) < 65536:
         raise ConfigError(f"server.listen: \"{listen}\" is not ADDRESS:PORT")
+    missing_after = server.get("missing_after_seconds", 45)
+    if isinstance(missing_after, bool) or not isinstance(missing_after, int) or missing_after < 1:
+        raise ConfigError("server.missing_after_seconds: a whole number of seconds (1 or more) is expected")
     password = _string(server, "proctor_password", "server", environ)
     if len(password) < 6:
         raise ConfigError("server.proctor_password: at least 6 characters")
@@ -193,6 +197,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
         proctor_password=password,
         exams=tuple(exams),
         whatsapp=whatsapp,
+        missing_after_seconds=missing_after,
     )
 
 

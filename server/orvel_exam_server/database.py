@@ -1,19 +1,35 @@
 """SQLite behind a small interface; nothing else opens the database.
 
 One write connection lives on one writer thread that takes its work from a
-queue, each piece in its own `BEGIN IMMEDIATE` transaction, so writers never
-wait on each other's locks and a caller learns of success only after the
-commit. Readers use read-only connections, one per thread. Another database
-could sit behind the same methods.
+queue. The pieces waiting at one moment are committed together: one
+`BEGIN IMMEDIATE` transaction, each piece in a savepoint of its own (a
+failing piece is undone alone), one commit and one sync to disk for all of
+them, and each caller learns of success only after that commit. Readers use
+read-only connections, one per thread. Another database could sit behind the
+same methods.
+
+When the disk is full or the file locked, a write fails within WRITE_WAIT
+seconds with WriteFailed, and once a minute a log line names the likely
+cause. What must not be lost then (a verification and its exam session, a
+proctor's login) is held in memory and written once the database takes it.
 """
 from __future__ import annotations
 
+import hashlib
 import queue
 import sqlite3
+import sys
 import threading
+import time
 from concurrent.futures import Future
+from concurrent.futures import TimeoutError as FutureTimeout
 from pathlib import Path
 from typing import Any, Callable
+
+WRITE_WAIT = 10.0     # seconds a caller waits for its commit at most
+BATCH = 500           # pieces at most in one transaction
+HELD_RETRY = 5.0      # seconds between tries of the writes held in memory
+FAULT_LOG_EVERY = 60.0
 
 SCHEMA = """
 CREATE TABLE IF NOT EXISTS reports (
@@ -26,7 +42,8 @@ CREATE TABLE IF NOT EXISTS reports (
     class_name TEXT NOT NULL,
     token TEXT NOT NULL,
     event TEXT NOT NULL,
-    detail TEXT NOT NULL
+    detail TEXT NOT NULL,
+    session TEXT   -- the exam session it came with; NULL: without one ("tanpa sesi")
 );
 CREATE TABLE IF NOT EXISTS verifications (
     id INTEGER PRIMARY KEY,
@@ -34,11 +51,41 @@ CREATE TABLE IF NOT EXISTS verifications (
     address TEXT NOT NULL,
     student_name TEXT NOT NULL,
     class_name TEXT NOT NULL,
-    token TEXT NOT NULL
+    token TEXT NOT NULL,
+    session TEXT
+);
+-- One per accepted verification: the launcher names it on every report.
+CREATE TABLE IF NOT EXISTS exam_sessions (
+    id TEXT PRIMARY KEY,
+    created_at TEXT NOT NULL,
+    address TEXT NOT NULL,
+    student_name TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    last_contact REAL NOT NULL,   -- seconds since 1970; written every few seconds, not per heartbeat
+    missing_since REAL            -- the last contact, while the proctor was told it is not heard
+);
+-- A key used again with another body: that body is a report of its own,
+-- found again by the key and the body's hash when it is sent once more.
+CREATE TABLE IF NOT EXISTS reused_keys (
+    idempotency_key TEXT NOT NULL,
+    body_hash TEXT NOT NULL,
+    report_id INTEGER NOT NULL,
+    PRIMARY KEY (idempotency_key, body_hash)
 );
 -- Stored reports waiting to be put into a WhatsApp message.
 CREATE TABLE IF NOT EXISTS outbox (
     report_id INTEGER PRIMARY KEY REFERENCES reports(id)
+);
+-- Exams gone silent or heard again, waiting to be put into a WhatsApp message.
+CREATE TABLE IF NOT EXISTS notices (
+    id INTEGER PRIMARY KEY,
+    kind TEXT NOT NULL,           -- missing | back
+    student_name TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    last_contact REAL NOT NULL,
+    gone REAL NOT NULL            -- seconds not heard (back only)
 );
 CREATE TABLE IF NOT EXISTS messages (
     id INTEGER PRIMARY KEY,
@@ -57,25 +104,75 @@ CREATE TABLE IF NOT EXISTS sessions (
     expires REAL NOT NULL
 );
 """
+# After the columns a database of an earlier version gains.
+INDEXES = "CREATE INDEX IF NOT EXISTS reports_session ON reports(session) WHERE session IS NOT NULL;"
 
-REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail"
+# Reports stored before exam sessions existed were taken as the launcher's:
+# they keep counting for their students.
+BEFORE_SESSIONS = ""
+
+REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
 
 
 def report_dict(row: tuple) -> dict[str, Any]:
     return {"id": row[0], "receivedAt": row[1], "address": row[2], "studentName": row[3],
-            "className": row[4], "token": row[5], "event": row[6], "detail": row[7]}
+            "className": row[4], "token": row[5], "event": row[6], "detail": row[7], "session": row[8]}
+
+
+class WriteFailed(Exception):
+    """The database could not be written; the message names the likely cause."""
+
+
+def write_fault(e: BaseException) -> str | None:
+    """The likely cause of a failed write, for the log; None for a fault of
+    the program rather than of the disk (a constraint, a wrong statement)."""
+    if isinstance(e, (FutureTimeout, TimeoutError)):
+        return f"basis data tidak bisa ditulis: terkunci atau terlalu lambat (lebih dari {WRITE_WAIT:g} detik)"
+    if isinstance(e, (sqlite3.IntegrityError, sqlite3.ProgrammingError, sqlite3.InterfaceError)):
+        return None
+    if not isinstance(e, (sqlite3.DatabaseError, OSError)):
+        return None
+    name = getattr(e, "sqlite_errorname", "") or ""
+    text = str(e)
+    if name.startswith(("SQLITE_BUSY", "SQLITE_LOCKED")) or "locked" in text:
+        return f"basis data tidak bisa ditulis: terkunci ({text})"
+    return f"basis data tidak bisa ditulis: disk penuh? ({text})"
+
+
+def _migrate(conn: sqlite3.Connection) -> None:
+    for table in ("reports", "verifications"):
+        columns = {row[1] for row in conn.execute(f"PRAGMA table_info({table})")}
+        if "session" not in columns:
+            conn.execute(f"ALTER TABLE {table} ADD COLUMN session TEXT")
+            if table == "reports":
+                conn.execute("UPDATE reports SET session = ?", (BEFORE_SESSIONS,))
+
+
+Work = Callable[[sqlite3.Connection], Any]
+WAKE = "wake"  # a queue item that only wakes the writer
 
 
 class Store:
-    def __init__(self, path: Path) -> None:
+    def __init__(self, path: Path, log: Callable[[str], None] | None = None) -> None:
         self.path = Path(path).absolute()
         self.path.parent.mkdir(parents=True, exist_ok=True)
-        self._queue: queue.Queue[tuple[Callable[[sqlite3.Connection], Any], Future] | None] = queue.Queue()
+        self.log = log or (lambda line: print(line, file=sys.stderr, flush=True))
+        self._queue: queue.Queue[tuple[Work, Future] | str | None] = queue.Queue()
         self._local = threading.local()
         # Woken after every commit that adds a report or a verification.
         self.changed = threading.Condition()
         self.last_id = 0
         self.version = 0  # counts the commits the proctor's streams care about
+        # Writes that failed and must not be lost, oldest first, each with what follows its commit.
+        self._held: list[tuple[Work, Callable[[], None]]] = []
+        self._held_tried = 0.0
+        self._held_lock = threading.Lock()
+        # Proctor logins made or ended while the database could not be written.
+        self._logins: dict[str, float] = {}
+        self._logouts: set[str] = set()
+        self._faults = 0
+        self._fault_logged = -FAULT_LOG_EVERY
+        self._fault_lock = threading.Lock()
         ready: Future = Future()
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
@@ -83,40 +180,176 @@ class Store:
         self.last_id = self._read(lambda c: c.execute("SELECT coalesce(max(id), 0) FROM reports").fetchone()[0])
 
     # The writer thread and its connection.
+    def _connect(self) -> sqlite3.Connection:
+        conn = sqlite3.connect(self.path, isolation_level=None, check_same_thread=False)
+        conn.execute("PRAGMA journal_mode=WAL")
+        conn.execute("PRAGMA synchronous=FULL")  # an answered report survives a power cut
+        conn.execute("PRAGMA busy_timeout=5000")
+        return conn
+
     def _write_loop(self, ready: Future) -> None:
+        conn: sqlite3.Connection | None
         try:
-            conn = sqlite3.connect(self.path, isolation_level=None, check_same_thread=False)
-            conn.execute("PRAGMA journal_mode=WAL")
-            conn.execute("PRAGMA synchronous=FULL")  # an answered report survives a power cut
-            conn.execute("PRAGMA busy_timeout=5000")
+            conn = self._connect()
             conn.executescript(SCHEMA)
+            conn.execute("BEGIN IMMEDIATE")
+            _migrate(conn)
+            conn.execute("COMMIT")
+            conn.executescript(INDEXES)
         except sqlite3.Error as e:
             ready.set_exception(e)
             return
         ready.set_result(None)
-        while True:
-            item = self._queue.get()
-            if item is None:
-                break
-            work, done = item
+        stopping = False
+        while not stopping:
             try:
-                conn.execute("BEGIN IMMEDIATE")
-                result = work(conn)
-                conn.execute("COMMIT")
-            except BaseException as e:  # the caller gets the fault; the writer goes on
-                if conn.in_transaction:
-                    conn.execute("ROLLBACK")
-                done.set_exception(e)
-                continue
-            done.set_result(result)
-        conn.close()
+                batch = [self._queue.get(timeout=HELD_RETRY if self.held_writes() else None)]
+            except queue.Empty:
+                batch = []  # only the held writes are due
+            while len(batch) < BATCH:
+                try:
+                    batch.append(self._queue.get_nowait())
+                except queue.Empty:
+                    break
+            stopping = None in batch
+            pieces = [p for p in batch if isinstance(p, tuple) and p[1].set_running_or_notify_cancel()]
+            held = self._take_held(time.monotonic(), force=stopping)
+            if pieces or held:
+                conn = self._commit(conn, held + pieces)
+                self._return_held(held)
+        if conn is not None:
+            conn.close()
 
-    def write(self, work: Callable[[sqlite3.Connection], Any]) -> Any:
-        """Runs `work` in a transaction of its own on the writer; returns its
-        result once committed."""
+    def _take_held(self, now: float, force: bool) -> list[tuple[Work, Future]]:
+        """The held writes, as pieces, when they are due for another try."""
+        with self._held_lock:
+            if not self._held or (now - self._held_tried < HELD_RETRY and not force):
+                return []
+            self._held_tried = now
+            return [(work, Future()) for work, _ in self._held]
+
+    def _return_held(self, pieces: list[tuple[Work, Future]]) -> None:
+        """Drops the held writes that are now committed (or that can never be)."""
+        if not pieces:
+            return
+        with self._held_lock:
+            taken, self._held = self._held[:len(pieces)], self._held[len(pieces):]
+            kept = []
+            for (work, after), (_, done) in zip(taken, pieces):
+                e = done.exception()
+                if e is None:
+                    after()
+                elif write_fault(e) is not None:
+                    kept.append((work, after))
+                else:
+                    self.log(f"error: a held write was dropped: {type(e).__name__}: {e}")
+            self._held = kept + self._held
+
+    def _commit(self, conn: sqlite3.Connection | None, pieces: list[tuple[Work, Future]]) -> sqlite3.Connection | None:
+        """Runs the pieces in one transaction; answers each after the commit.
+        Returns the connection to go on with (a new one after a fault that
+        left the old one unusable)."""
+        outcomes: list[tuple[Future, Any, BaseException | None]] = []
+        try:
+            if conn is None:
+                conn = self._connect()
+            conn.execute("BEGIN IMMEDIATE")
+            for work, done in pieces:
+                conn.execute("SAVEPOINT piece")
+                try:
+                    result = work(conn)
+                except Exception as e:
+                    if not conn.in_transaction:
+                        raise  # SQLite gave up the whole transaction (a full disk, an I/O error)
+                    conn.execute("ROLLBACK TO piece")
+                    conn.execute("RELEASE piece")
+                    outcomes.append((done, None, e))
+                    continue
+                conn.execute("RELEASE piece")
+                outcomes.append((done, result, None))
+            conn.execute("COMMIT")
+        except Exception as e:
+            conn = self._undo(conn)
+            for _, done in pieces:
+                done.set_exception(e)
+            self._fault(e)
+            return conn
+        for done, result, error in outcomes:
+            if error is None:
+                done.set_result(result)
+            else:
+                done.set_exception(error)
+        return conn
+
+    def _undo(self, conn: sqlite3.Connection | None) -> sqlite3.Connection | None:
+        """Rolls back after a fault; a connection that cannot even do that is
+        replaced, so the writer goes on either way."""
+        if conn is None:
+            return None
+        try:
+            if conn.in_transaction:
+                conn.execute("ROLLBACK")
+            return conn
+        except Exception as e:
+            self.log(f"error: rollback failed ({type(e).__name__}: {e}); the database is opened again")
+        try:
+            conn.close()
+        except Exception:
+            pass
+        try:
+            return self._connect()
+        except sqlite3.Error:
+            return None  # tried again with the next write
+
+    def _fault(self, e: BaseException) -> None:
+        """One log line a minute at most, naming the cause."""
+        cause = write_fault(e)
+        if cause is None:
+            return
+        now = time.monotonic()
+        with self._fault_lock:
+            self._faults += 1
+            if now - self._fault_logged < FAULT_LOG_EVERY:
+                return
+            count, self._faults, self._fault_logged = self._faults, 0, now
+        self.log(f"{cause}; {count} penulisan gagal sejak pesan sebelumnya" if count > 1 else cause)
+
+    def write(self, work: Work, wait: float = WRITE_WAIT) -> Any:
+        """Runs `work` in a savepoint of its own on the writer; returns its
+        result once committed. WriteFailed when the database cannot be
+        written or the commit does not come within `wait` seconds; other
+        faults of `work` come back as they are."""
         done: Future = Future()
         self._queue.put((work, done))
-        return done.result()
+        try:
+            return done.result(timeout=wait)
+        except FutureTimeout as e:
+            done.cancel()  # not run later if the writer has not reached it yet
+            self._fault(e)
+            raise WriteFailed(write_fault(e)) from None
+        except Exception as e:
+            cause = write_fault(e)
+            if cause is None:
+                raise
+            raise WriteFailed(cause) from e
+
+    def write_or_hold(self, work: Work, after: Callable[[], None] = lambda: None) -> bool:
+        """Writes now or, when the database cannot be written, holds the write
+        in memory and tries it again every few seconds (in order, before
+        newer writes). `after` runs once it is committed. True: written now."""
+        try:
+            self.write(work)
+        except WriteFailed:
+            with self._held_lock:
+                self._held.append((work, after))
+            self._queue.put(WAKE)  # a writer waiting for work now waits HELD_RETRY at most
+            return False
+        after()
+        return True
+
+    def held_writes(self) -> int:
+        with self._held_lock:
+            return len(self._held)
 
     def _read(self, work: Callable[[sqlite3.Connection], Any]) -> Any:
         conn = getattr(self._local, "conn", None)
@@ -138,30 +371,80 @@ class Store:
 
     # Reports.
     def add_report(self, received_at: str, address: str, key: str | None, body: str,
-                   m: dict[str, str], forward: bool) -> tuple[int, bool]:
-        """Stores a report once per Idempotency-Key; (id, True) for a repeat."""
-        def work(c: sqlite3.Connection) -> tuple[int, bool]:
+                   m: dict[str, str], forward: bool, session: str | None = None) -> tuple[int, bool, bool]:
+        """Stores a report once per Idempotency-Key and body: (id, repeat,
+        reused). repeat: it was stored before. reused: its key came before
+        with another body, and this one is stored as a report of its own."""
+        def work(c: sqlite3.Connection) -> tuple[int, bool, bool]:
+            stored_key, reused, digest = key, False, ""
             if key is not None:
-                row = c.execute("SELECT id FROM reports WHERE idempotency_key = ?", (key,)).fetchone()
+                row = c.execute("SELECT id, body FROM reports WHERE idempotency_key = ?", (key,)).fetchone()
+                if row and row[1] == body:
+                    return row[0], True, False
                 if row:
-                    return row[0], True
+                    digest = hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest()
+                    again = c.execute("SELECT report_id FROM reused_keys WHERE idempotency_key = ? AND body_hash = ?",
+                                      (key, digest)).fetchone()
+                    if again:
+                        return again[0], True, True
+                    stored_key, reused = None, True
             cur = c.execute(
                 "INSERT INTO reports (received_at, address, idempotency_key, body, student_name, class_name,"
-                " token, event, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                (received_at, address, key, body, m["studentName"], m["className"], m["token"], m["event"], m["detail"]))
+                " token, event, detail, session) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                (received_at, address, stored_key, body, m["studentName"], m["className"], m["token"], m["event"],
+                 m["detail"], session))
+            if reused:
+                c.execute("INSERT INTO reused_keys VALUES (?, ?, ?)", (key, digest, cur.lastrowid))
             if forward:
                 c.execute("INSERT INTO outbox (report_id) VALUES (?)", (cur.lastrowid,))
-            return cur.lastrowid, False
-        rowid, repeat = self.write(work)
+            return cur.lastrowid, False, reused
+        rowid, repeat, reused = self.write(work)
         if not repeat:
             self._notify(rowid)
-        return rowid, repeat
+        return rowid, repeat, reused
 
-    def add_verification(self, received_at: str, address: str, m: dict[str, str]) -> None:
-        self.write(lambda c: c.execute(
-            "INSERT INTO verifications (received_at, address, student_name, class_name, token) VALUES (?, ?, ?, ?, ?)",
-            (received_at, address, m["studentName"], m["className"], m["token"])))
-        self._notify(0)
+    def add_verification(self, received_at: str, address: str, m: dict[str, str], session: str, contact: float) -> bool:
+        """The verification and the exam session it hands out, in one step.
+        Held in memory when the database cannot be written; True: written now."""
+        def work(c: sqlite3.Connection) -> None:
+            # OR IGNORE: a held write may find its session stored by a commit that came late.
+            cur = c.execute("INSERT OR IGNORE INTO exam_sessions (id, created_at, address, student_name, class_name,"
+                            " token, last_contact) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                            (session, received_at, address, m["studentName"], m["className"], m["token"], contact))
+            if cur.rowcount:
+                c.execute("INSERT INTO verifications (received_at, address, student_name, class_name, token, session)"
+                          " VALUES (?, ?, ?, ?, ?, ?)",
+                          (received_at, address, m["studentName"], m["className"], m["token"], session))
+        return self.write_or_hold(work, lambda: self._notify(0))
+
+    # Exam sessions.
+    def exam_sessions(self) -> list[dict[str, Any]]:
+        """Every exam session with its START (the id of the last one, 0: none)
+        and whether it has a FINISH."""
+        return self._read(lambda c: [
+            {"id": r[0], "studentName": r[1], "className": r[2], "token": r[3], "lastContact": r[4],
+             "missingSince": r[5], "started": r[6] or 0, "finished": bool(r[7])}
+            for r in c.execute(
+                "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
+                " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
+                " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
+                " FROM exam_sessions s ORDER BY s.rowid")])
+
+    def save_contacts(self, contacts: list[tuple[float, str]]) -> None:
+        """(last contact, session) pairs, all in one step."""
+        self.write(lambda c: c.executemany("UPDATE exam_sessions SET last_contact = ? WHERE id = ?", contacts))
+
+    def add_notice(self, n: dict[str, Any], forward: bool) -> None:
+        """An exam gone silent or heard again: remembered with its session (a
+        restart does not tell the proctor twice) and, with WhatsApp, queued."""
+        def work(c: sqlite3.Connection) -> None:
+            c.execute("UPDATE exam_sessions SET missing_since = ? WHERE id = ?",
+                      (n["lastContact"] if n["kind"] == "missing" else None, n["session"]))
+            if forward:
+                c.execute("INSERT INTO notices (kind, student_name, class_name, token, last_contact, gone)"
+                          " VALUES (?, ?, ?, ?, ?, ?)",
+                          (n["kind"], n["studentName"], n["className"], n["token"], n["lastContact"], n["gone"]))
+        self.write(work)
 
     def reports_after(self, after: int, limit: int = 500) -> list[dict[str, Any]]:
         return self._read(lambda c: [report_dict(r) for r in c.execute(
@@ -172,15 +455,15 @@ class Store:
         def work(c: sqlite3.Connection) -> list[dict[str, Any]]:
             # received_at has a fixed width, so text order is time order.
             rows = c.execute(
-                "SELECT 'report', id, received_at, student_name, class_name, token, event, detail FROM reports "
-                "UNION ALL SELECT 'verify', id, received_at, student_name, class_name, token, '', '' FROM verifications "
-                "ORDER BY 3, 1 DESC, 2").fetchall()
+                "SELECT 'report', id, received_at, student_name, class_name, token, event, detail, session FROM reports "
+                "UNION ALL SELECT 'verify', id, received_at, student_name, class_name, token, '', '', session"
+                " FROM verifications ORDER BY 3, 1 DESC, 2").fetchall()
             out, seq = [], 0
-            for kind, rid, at, name, cls, token, event, detail in rows:
+            for kind, rid, at, name, cls, token, event, detail, session in rows:
                 seq += 1
                 out.append({"id": seq, "reportId": rid if kind == "report" else None, "kind": kind,
                             "receivedAt": at, "studentName": name, "className": cls, "token": token,
-                            "event": event, "detail": detail})
+                            "event": event, "detail": detail, "session": session})
             return out
         return self._read(work)
 
@@ -197,14 +480,23 @@ class Store:
             f"SELECT {REPORT_COLUMNS.replace('id,', 'reports.id,', 1)} FROM outbox JOIN reports ON reports.id = outbox.report_id"
             " ORDER BY reports.id")])
 
-    def queue_messages(self, texts: list[str], recipients: tuple[str, ...], report_ids: list[int], now: float) -> None:
-        """Turns outbox reports into messages, one per recipient, in one step."""
+    def outbox_notices(self) -> list[dict[str, Any]]:
+        return self._read(lambda c: [
+            {"id": r[0], "kind": r[1], "studentName": r[2], "className": r[3], "token": r[4], "lastContact": r[5],
+             "gone": r[6]}
+            for r in c.execute("SELECT id, kind, student_name, class_name, token, last_contact, gone FROM notices"
+                               " ORDER BY id")])
+
+    def queue_messages(self, texts: list[str], recipients: tuple[str, ...], report_ids: list[int], now: float,
+                       notice_ids: list[int] | None = None) -> None:
+        """Turns outbox reports and notices into messages, one per recipient, in one step."""
         def work(c: sqlite3.Connection) -> None:
             for text in texts:
                 for to in recipients:
                     c.execute("INSERT INTO messages (recipient, text, created_at, next_try) VALUES (?, ?, ?, ?)",
                               (to, text, now, now))
             c.executemany("DELETE FROM outbox WHERE report_id = ?", [(i,) for i in report_ids])
+            c.executemany("DELETE FROM notices WHERE id = ?", [(i,) for i in notice_ids or []])
         self.write(work)
 
     def next_messages(self) -> list[dict[str, Any]]:
@@ -230,7 +522,7 @@ class Store:
     def outbox_state(self) -> dict[str, Any]:
         def work(c: sqlite3.Connection) -> dict[str, Any]:
             counts = dict(c.execute("SELECT state, count(*) FROM messages GROUP BY state").fetchall())
-            waiting = c.execute("SELECT count(*) FROM outbox").fetchone()[0]
+            waiting = c.execute("SELECT (SELECT count(*) FROM outbox) + (SELECT count(*) FROM notices)").fetchone()[0]
             err = c.execute("SELECT last_error FROM messages WHERE last_error != '' ORDER BY id DESC LIMIT 1").fetchone()
             sent = c.execute("SELECT max(done_at) FROM messages WHERE state = 'sent'").fetchone()[0]
             return {"grouping": waiting, "pending": counts.get("pending", 0), "sent": counts.get("sent", 0),
@@ -242,14 +534,28 @@ class Store:
             {"id": r[0], "recipient": r[1], "text": r[2], "state": r[3], "attempts": r[4], "lastError": r[5]}
             for r in c.execute("SELECT id, recipient, text, state, attempts, last_error FROM messages ORDER BY id")])
 
-    # Proctor sessions, kept here so that a restart does not log the proctor out.
+    # Proctor sessions, kept here so that a restart does not log the proctor
+    # out; held in memory while the database cannot be written, so the
+    # proctor can log in and look when the disk is full.
     def add_session(self, token_hash: str, expires: float) -> None:
-        self.write(lambda c: c.execute("INSERT INTO sessions VALUES (?, ?)", (token_hash, expires)))
+        if not self.write_or_hold(lambda c: c.execute("INSERT OR REPLACE INTO sessions VALUES (?, ?)", (token_hash, expires))):
+            with self._held_lock:
+                self._logins[token_hash] = expires
+                self._logouts.discard(token_hash)
 
     def session_valid(self, token_hash: str, now: float) -> bool:
+        with self._held_lock:
+            if token_hash in self._logouts:
+                return False
+            if self._logins.get(token_hash, 0) > now:
+                return True
         return self._read(lambda c: c.execute(
             "SELECT 1 FROM sessions WHERE token_hash = ? AND expires > ?", (token_hash, now)).fetchone() is not None)
 
     def drop_session(self, token_hash: str, now: float) -> None:
-        self.write(lambda c: c.execute(
-            "DELETE FROM sessions WHERE token_hash = ? OR expires <= ?", (token_hash, now)))
+        with self._held_lock:
+            self._logins.pop(token_hash, None)
+        if not self.write_or_hold(lambda c: c.execute(
+                "DELETE FROM sessions WHERE token_hash = ? OR expires <= ?", (token_hash, now))):
+            with self._held_lock:
+                self._logouts.add(token_hash)

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import datetime as dt
 import json
+import unicodedata
 import urllib.parse
 from collections import deque
 from dataclasses import dataclass
@@ -19,7 +20,12 @@ INCOMPLETE = "Permintaan tidak lengkap."
 CLOSED = "Ujian sudah ditutup."
 TOO_MANY = "Terlalu banyak percobaan. Tunggu satu menit."
 
-VERIFIED, WORKING, FINISHED = "Terverifikasi", "Mengerjakan", "Selesai"
+VERIFIED, WORKING, FINISHED, MISSING = "Terverifikasi", "Mengerjakan", "Selesai", "Hilang"
+
+EVENTS = ("START", "VIOLATION", "FINISH")
+# The launcher's own fields: its name box takes 254 UTF-16 units, class and
+# token 62; its longest detail is far below 300.
+LIMITS = {"studentName": 254, "className": 62, "token": 62, "detail": 300}
 
 
 def compact(obj: object) -> str:
@@ -29,19 +35,47 @@ def compact(obj: object) -> str:
     return json.dumps(obj, ensure_ascii=False, separators=(",", ":"))
 
 
+def utf16_units(text: str) -> int:
+    # Counted as the launcher's edit boxes count: a letter beyond the BMP is two.
+    return sum(2 if ord(c) > 0xFFFF else 1 for c in text)
+
+
 def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
     """The body's members when it is exactly one JSON object with these
-    string members and no others; None otherwise."""
+    string members and no others, each within the launcher's limits, name,
+    class and token not blank, and an event the launcher sends; None
+    otherwise."""
     # A stray byte that is not UTF-8 costs a letter, not the whole report.
     try:
         obj = json.loads(body.decode("utf-8", "replace"), strict=False)
-    except ValueError:
+    except (ValueError, RecursionError):  # RecursionError: arrays nested thousands deep
         return None
     if not isinstance(obj, dict) or set(obj) != set(names):
         return None
     if not all(isinstance(obj[n], str) for n in names):
         return None
+    for n in names:
+        if n in LIMITS and utf16_units(obj[n]) > LIMITS[n]:
+            return None
+        if n in VERIFY_MEMBERS and not obj[n].strip():
+            return None
+    if "event" in obj and obj["event"] not in EVENTS:
+        return None
     return {n: obj[n] for n in names}
+
+
+def shown(text: str) -> str:
+    """Text as the page and WhatsApp show it: format characters (bidi
+    overrides, zero-width joiners) removed, so a name cannot reorder or hide
+    what stands around it; other control characters and line breaks become
+    blanks, so a name cannot add lines to a message."""
+    out = []
+    for c in text:
+        cat = unicodedata.category(c)
+        if cat == "Cf":
+            continue
+        out.append(" " if cat in ("Cc", "Zl", "Zp") else c)
+    return "".join(out)
 
 
 def same_class(a: str, b: str) -> bool:
@@ -68,7 +102,9 @@ class Verdict:
     wrong_token: bool = False  # counts toward the address's limit
 
 
-def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.datetime) -> Verdict:
+def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.datetime, session: str = "") -> Verdict:
+    """`session`: the exam session handed out with an acceptance (its last
+    member, so a launcher of the original contract reads the answer as before)."""
     if request is None:
         return Verdict(False, compact({"ok": False, "error": INCOMPLETE}))
     with_token = [e for e in exams if same_token(e.token, request["token"])]
@@ -86,6 +122,8 @@ def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.date
     answer: dict[str, object] = {"ok": True, "formUrl": exam.form_url.replace("{studentName}", name)}
     if exam.proctor_pin:
         answer["proctorPin"] = exam.proctor_pin
+    if session:
+        answer["session"] = session
     return Verdict(True, compact(answer), exam)
 
 
@@ -121,9 +159,60 @@ class Limiter:
         self._recent(address, now).append(now)
 
 
+class RateLimiter:
+    """At most `limit` requests from one key within any `window` seconds;
+    the refused ones do not count."""
+
+    def __init__(self, limit: int, window: float = 60.0) -> None:
+        self.limit, self.window = limit, window
+        self.times: dict[str, deque[float]] = {}
+        self.swept = 0.0
+
+    def allow(self, key: str, now: float) -> bool:
+        if len(self.times) > 1024 and now - self.swept > self.window:
+            # Keys not seen for a window go, so the table stays as small as the traffic.
+            self.swept = now
+            self.times = {k: t for k, t in self.times.items() if t and t[-1] > now - self.window}
+        times = self.times.setdefault(key, deque())
+        while times and times[0] <= now - self.window:
+            times.popleft()
+        if len(times) >= self.limit:
+            return False
+        times.append(now)
+        return True
+
+
+# Exam sessions.
+KNOWN, UNKNOWN, MISMATCH = "known", "unknown", "mismatch"
+
+
+def binding(session: tuple[str, str, str] | None, m: dict[str, str]) -> str:
+    """How a report stands to the exam session it names: `session` is that
+    session's (studentName, className, token) as verified, None when the
+    report names none or one the server never handed out. A known session
+    must carry exactly the values it was verified with."""
+    if session is None:
+        return UNKNOWN
+    return KNOWN if session == (m["studentName"], m["className"], m["token"]) else MISMATCH
+
+
+def is_missing(started: bool, finished: bool, last_contact: float, now: float, limit: float,
+               watching_since: float) -> bool:
+    """A working exam (START, no FINISH) not heard for more than `limit`
+    seconds. Silence from before `watching_since` (the server's start) does
+    not count: the PCs could not reach a server that was not running."""
+    return started and not finished and now - max(last_contact, watching_since) > limit
+
+
 def student_key(class_name: str, student_name: str, token: str) -> tuple[str, str, str]:
-    # "Budi  Santoso" and "budi santoso" are one student on the proctor's list.
-    return (class_name.strip().casefold(), " ".join(student_name.split()).casefold(), token.strip().upper())
+    # "Budi  Santoso" and "budi santoso" are one student on the proctor's list,
+    # and so is a "Budi" with an invisible character, which the page shows alike.
+    return (class_name.strip().casefold(), " ".join(shown(student_name).split()).casefold(), token.strip().upper())
+
+
+def student_ref(key: tuple[str, str, str]) -> str:
+    """A student's key as one printable string, for the page to match rows."""
+    return compact(list(key))
 
 
 @dataclass
@@ -135,29 +224,39 @@ class Student:
     violations: int = 0
     lastEventAt: str = ""
     lastDetail: str = ""
+    lastContactAt: str = ""      # a working student's last report or heartbeat
+    heardAgo: int | None = None  # seconds before this answer
+    key: str = ""                # the student's key, for the page to match the heard list
     lastId: int = 0
 
 
-def roster(entries: list[dict], exams: tuple[Exam, ...]) -> list[dict]:
-    """One entry per student of the exams, incidents first.
+def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict] | None = None) -> list[dict]:
+    """One entry per student of the exams, incidents first: "Hilang", then
+    the most violations, then the latest.
 
     `entries`: verifications and reports in the order they were stored, each
     {"id", "kind": "verify"|"report", "receivedAt", "studentName",
-    "className", "token", "event", "detail"}. The state is that of the last
-    verification, START or FINISH; a VIOLATION only counts."""
+    "className", "token", "event", "detail", "session"}. The state is that of
+    the last verification, START or FINISH; a VIOLATION only counts. A report
+    without an exam session (session None) belongs to no student here: it is
+    shown apart. `heard`: for each student whose latest started exam still
+    runs, {"missing", "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
     students: dict[tuple[str, str, str], Student] = {}
     for e in entries:
+        if e["kind"] == "report" and e.get("session") is None:
+            continue
         exam = exam_of(e, exams)
         if exam is None:
             continue
         key = student_key(exam.class_name, e["studentName"], exam.token)
         s = students.get(key)
         if s is None:
-            s = students[key] = Student(exam.class_name, " ".join(e["studentName"].split()), exam.token)
+            s = students[key] = Student(exam.class_name, " ".join(shown(e["studentName"]).split()), exam.token,
+                                        key=student_ref(key))
         if e["kind"] == "verify":
             s.state, detail = VERIFIED, "Token diverifikasi."
         else:
-            event, detail = e["event"], e["detail"]
+            event, detail = e["event"], shown(e["detail"])
             if event == "START":
                 s.state = WORKING
             elif event == "FINISH":
@@ -165,7 +264,13 @@ def roster(entries: list[dict], exams: tuple[Exam, ...]) -> list[dict]:
             elif event == "VIOLATION":
                 s.violations += 1
         s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
-    ordered = sorted(students.values(), key=lambda s: (-s.violations, -s.lastId))
+    for key, h in (heard or {}).items():
+        s = students.get(key)
+        if s is not None:
+            s.lastContactAt, s.heardAgo = h["lastContactAt"], h["heardAgo"]
+            if h["missing"]:
+                s.state = MISSING
+    ordered = sorted(students.values(), key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
     return [{k: v for k, v in vars(s).items() if k != "lastId"} for s in ordered]
 
 

@@ -21,6 +21,10 @@ tr.siswa:hover { background: #f0f6ff; }
 .s-Terverifikasi { background: #e3e7ec; color: #37474f; }
 .s-Mengerjakan { background: #d7ecff; color: #0d47a1; }
 .s-Selesai { background: #dcf3dc; color: #1b5e20; }
+.s-Hilang { background: #c62828; color: #fff; }
+td.terdengar { color: #546e7a; font-size: 14px; white-space: nowrap; }
+tr.hilang td { background: #fff1f0; }
+td.terdengar.lama { color: #c62828; font-weight: bold; }
 .p0 { color: #2e7d32; } .p1 { color: #ef6c00; font-weight: bold; } .p3 { color: #c62828; font-weight: bold; }
 tr.detail td { background: #fafcff; font-size: 14px; }
 tr.detail ul { margin: 4px 0; padding-left: 18px; }
@@ -68,27 +72,49 @@ function sel(teks, kelas) {
   if (kelas) td.className = kelas;
   return td;
 }
-function kunci(s) { return [s.className, s.studentName, s.token].join("\u0000"); }
+function kunci(s) { return s.key; }
+function terdengar(detik) {
+  if (detik === null || detik === undefined) return "-";
+  if (detik < 60) return "terdengar " + detik + " detik lalu";
+  if (detik < 3600) return "terdengar " + Math.floor(detik / 60) + " menit lalu";
+  return "terdengar " + Math.floor(detik / 3600) + " jam lalu";
+}
+// The last contact counts up between the server's answers.
+function tulisTerdengar(tr) {
+  if (tr.dataset.heard === undefined) return;
+  const detik = Number(tr.dataset.heard) + Math.floor((Date.now() - Number(tr.dataset.at)) / 1000);
+  const td = tr.cells[3];
+  td.textContent = terdengar(detik);
+  td.classList.toggle("lama", detik >= 30);
+}
 
 async function muatDaftar() {
   const daftar = await ambil("/api/proctor/roster");
   const baris = [];  // built whole, then put in at once: the table never shows half
-  let kerja = 0, selesai = 0, langgar = 0;
+  let kerja = 0, selesai = 0, langgar = 0, hilang = 0;
   for (const s of daftar) {
     if (s.state === "Mengerjakan") kerja++;
     if (s.state === "Selesai") selesai++;
+    if (s.state === "Hilang") hilang++;
     if (s.violations > 0) langgar++;
     const tr = document.createElement("tr");
-    tr.className = "siswa";
+    tr.className = "siswa" + (s.state === "Hilang" ? " hilang" : "");
     tr.dataset.nama = s.studentName;
     tr.dataset.state = s.state;
+    tr.dataset.key = s.key;
     tr.append(sel(s.studentName), sel(s.className));
     const st = sel(""), span = document.createElement("span");
     span.className = "status s-" + s.state;
     span.textContent = s.state;
     st.append(span);
-    tr.append(st, sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
+    tr.append(st, sel("-", "terdengar"),
+              sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
               sel(jam(s.lastEventAt)), sel(s.lastDetail));
+    if (s.heardAgo !== null) {
+      tr.dataset.heard = s.heardAgo;
+      tr.dataset.at = Date.now();
+      tulisTerdengar(tr);
+    }
     tr.onclick = () => { terbuka = terbuka === kunci(s) ? null : kunci(s); muatDaftar(); };
     baris.push(tr);
     if (terbuka === kunci(s)) baris.push(await riwayat(s));
@@ -97,6 +123,7 @@ async function muatDaftar() {
   $("jumlah").textContent = daftar.length;
   $("kerja").textContent = kerja;
   $("selesai").textContent = selesai;
+  $("hilang").textContent = hilang;
   $("langgar").textContent = langgar;
   $("kosong").style.display = daftar.length ? "none" : "block";
 }
@@ -105,7 +132,7 @@ async function riwayat(s) {
   const isi = await ambil("/api/proctor/timeline?" + q);
   const tr = document.createElement("tr"), td = document.createElement("td");
   tr.className = "detail";
-  td.colSpan = 6;
+  td.colSpan = 7;
   const ul = document.createElement("ul");
   for (const e of isi) {
     const li = document.createElement("li");
@@ -116,15 +143,32 @@ async function riwayat(s) {
   tr.append(td);
   return tr;
 }
-async function muatAsing() {
-  const isi = await ambil("/api/proctor/timeline?unknown=1");
-  $("asing").style.display = isi.length ? "block" : "none";
-  const ul = $("asing-daftar");
+async function muatTerpisah(url, bagian, daftar, jumlah) {
+  const isi = await ambil(url);
+  $(bagian).style.display = isi.length ? "block" : "none";
+  if (jumlah) $(jumlah).textContent = isi.length;
+  const ul = $(daftar);
   ul.replaceChildren();
   for (const e of isi.slice(-50)) {
     const li = document.createElement("li");
     li.textContent = jam(e.receivedAt) + "  " + e.studentName + " (kelas " + e.className + ", token " + e.token + "): " + e.event + " - " + e.detail;
     ul.append(li);
+  }
+}
+function muatAsing() {
+  muatTerpisah("/api/proctor/timeline?nosession=1", "tanpa-sesi", "tanpa-sesi-daftar", "tanpa-sesi-jumlah");
+  muatTerpisah("/api/proctor/timeline?unknown=1", "asing", "asing-daftar", null);
+}
+async function muatTerdengar() {
+  const isi = await ambil("/api/proctor/heard");
+  const baris = new Map([...document.querySelectorAll("tr.siswa")].map(tr => [tr.dataset.key, tr]));
+  for (const h of isi) {
+    const tr = baris.get(h.key);
+    if (!tr) continue;
+    if ((tr.dataset.state === "Hilang") !== h.missing) { muatNanti(); return; }
+    tr.dataset.heard = h.heardAgo;
+    tr.dataset.at = Date.now();
+    tulisTerdengar(tr);
   }
 }
 async function muatWhatsApp() {
@@ -152,6 +196,7 @@ function sambung() {
   es.onopen = () => { $("putus").classList.remove("tampil"); muatNanti(); muatWhatsApp(); };
   es.addEventListener("report", muatNanti);
   es.addEventListener("roster", muatNanti);
+  es.addEventListener("presence", muatNanti);
   es.onerror = () => {
     $("putus").classList.add("tampil");
     if (es.readyState === EventSource.CLOSED) { es.close(); setTimeout(sambung, 3000); }
@@ -160,6 +205,8 @@ function sambung() {
 $("uji").onclick = kirimUji;
 muatDaftar(); muatAsing(); muatWhatsApp();
 setInterval(muatWhatsApp, 5000);
+setInterval(muatTerdengar, 5000);
+setInterval(() => document.querySelectorAll("tr.siswa").forEach(tulisTerdengar), 1000);
 sambung();
 """
 
@@ -177,14 +224,21 @@ PAGE = f"""<!DOCTYPE html>
 <div class="kotak">Siswa <b id="jumlah">0</b></div>
 <div class="kotak">Mengerjakan <b id="kerja">0</b></div>
 <div class="kotak">Selesai <b id="selesai">0</b></div>
+<div class="kotak">Hilang <b id="hilang">0</b></div>
 <div class="kotak">Dengan pelanggaran <b id="langgar">0</b></div>
 </div>
-<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th></tr></thead>
+<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th></tr></thead>
 <tbody id="daftar"></tbody></table>
 <p id="kosong">Belum ada siswa yang memasukkan token.</p>
-<p><small>Siswa dengan pelanggaran terbanyak ada di atas. Klik nama siswa untuk melihat riwayatnya.</small></p>
+<p><small>Siswa yang Hilang ada paling atas, lalu yang pelanggarannya terbanyak. Hilang: aplikasi ujian di PC
+siswa tidak terdengar lagi (ditutup paksa, PC mati, atau jaringan putus): datangi PC itu. Klik nama siswa untuk
+melihat riwayatnya.</small></p>
 <section><h3>WhatsApp pengawas</h3><p id="wa">...</p>
 <button id="uji" type="button">Kirim pesan uji</button> <span id="wa-hasil"></span></section>
+<section id="tanpa-sesi" style="display:none"><h3>Laporan tanpa sesi (<span id="tanpa-sesi-jumlah">0</span>)</h3>
+<p><small>Laporan ini tidak datang dari ujian yang tokennya diverifikasi, jadi tidak mengubah status siswa dan tidak
+diteruskan ke WhatsApp. Jika ada, token kelas diketahui di luar kelas: ganti tokennya.</small></p>
+<ul id="tanpa-sesi-daftar"></ul></section>
 <section id="asing" style="display:none"><h3>Laporan dengan token yang tidak dikenal</h3><ul id="asing-daftar"></ul></section>
 </main>
 <script>{SCRIPT}</script>

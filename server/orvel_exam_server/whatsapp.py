@@ -2,6 +2,7 @@
 (pure) and the forwarder thread that sends the outbox in order."""
 from __future__ import annotations
 
+import datetime as dt
 import json
 import re
 import threading
@@ -12,7 +13,8 @@ import urllib.request
 from dataclasses import dataclass, field
 
 from .config import WhatsApp
-from .decisions import student_key
+from .database import WriteFailed
+from .decisions import shown, student_key
 
 # After a failed send: 1, 2, 4 and 8 s, then every minute, for a day.
 BACKOFF = (1.0, 2.0, 4.0, 8.0)
@@ -32,82 +34,157 @@ def next_try(attempts: int, created: float, now: float) -> float | None:
 class _Pending:
     due: float
     reports: list[dict] = field(default_factory=list)
+    first: int = 0  # the order in which its first item came
 
 
 class Grouper:
     """Decides which messages go when, so that forty PCs do not flood a phone.
 
     A student's first VIOLATION goes at once; later ones go together, at most
-    one message per `merge` seconds. START and FINISH are counted per class and
-    go as one summary `summary` seconds after the first of them."""
+    one message per `merge` seconds. Exams gone silent or heard again (items
+    with a "kind") follow the same rule per class, so a lab whose network
+    fails sends one message at once and one with the rest. START and FINISH
+    are counted per class and go as one summary `summary` seconds after the
+    first of them. Reports sent without an exam session are never forwarded:
+    only their number goes, once per `summary` seconds."""
 
     def __init__(self, merge: float, summary: float) -> None:
         self.merge, self.summary = merge, summary
-        self.last_violation_sent: dict[tuple, float] = {}
-        self.violations: dict[tuple, list[_Pending]] = {}
+        self.last_sent: dict[tuple, float] = {}
+        self.merged: dict[tuple, list[_Pending]] = {}
         self.summaries: dict[str, _Pending] = {}
+        self.unsigned: _Pending | None = None
         self.others: list[dict] = []
+        self.count = 0
 
     def add(self, r: dict, now: float) -> None:
-        if r["event"] == "VIOLATION":
-            key = student_key(r["className"], r["studentName"], r["token"])
-            waiting = self.violations.setdefault(key, [])
-            if waiting and waiting[-1].due > now:
-                waiting[-1].reports.append(r)
-                return
-            # The message before is going now or went: this one waits its turn.
-            last = waiting[-1].due if waiting else self.last_violation_sent.get(key)
-            waiting.append(_Pending(now if last is None else max(now, last + self.merge), [r]))
+        self.count += 1
+        r = dict(r, _order=self.count)
+        if "kind" in r:
+            self._merge(("presence", class_label(r["className"])), r, now)
+        elif r.get("session", "") is None:
+            if self.unsigned is None:
+                self.unsigned = _Pending(now + self.summary, first=self.count)
+            self.unsigned.reports.append(r)
+        elif r["event"] == "VIOLATION":
+            self._merge(("violation",) + student_key(r["className"], r["studentName"], r["token"]), r, now)
         elif r["event"] in ("START", "FINISH"):
-            cls = " ".join(r["className"].split()).upper()
-            self.summaries.setdefault(cls, _Pending(now + self.summary)).reports.append(r)
+            p = self.summaries.setdefault(class_label(r["className"]), _Pending(now + self.summary, first=self.count))
+            p.reports.append(r)
         else:
             self.others.append(r)
 
-    def take_due(self, now: float) -> list[tuple[str, list[int]]]:
-        """(text, report ids) for each message due, oldest report first."""
-        out: list[tuple[float, str, list[int]]] = []
-        for key, waiting in list(self.violations.items()):
+    def _merge(self, key: tuple, r: dict, now: float) -> None:
+        waiting = self.merged.setdefault(key, [])
+        if waiting and waiting[-1].due > now:
+            waiting[-1].reports.append(r)
+            return
+        # The message before is going now or went: this one waits its turn.
+        last = waiting[-1].due if waiting else self.last_sent.get(key)
+        waiting.append(_Pending(now if last is None else max(now, last + self.merge), [r], self.count))
+
+    def take_due(self, now: float) -> list[tuple[str, list]]:
+        """(text, refs) for each message due, in the order their first items
+        came; a ref is a report's id or ("notice", id)."""
+        out: list[tuple[int, str, list]] = []
+        for key, waiting in list(self.merged.items()):
             while waiting and waiting[0].due <= now:
                 p = waiting.pop(0)
-                out.append((p.reports[0]["id"], violation_text(p.reports), [r["id"] for r in p.reports]))
-                self.last_violation_sent[key] = p.due
+                text = presence_text(p.reports) if key[0] == "presence" else violation_text(p.reports)
+                out.append((p.first, text, [ref(r) for r in p.reports]))
+                self.last_sent[key] = p.due
             if not waiting:
-                del self.violations[key]
+                del self.merged[key]
         for cls, p in list(self.summaries.items()):
             if p.due <= now:
-                out.append((p.reports[0]["id"], summary_text(cls, p.reports), [r["id"] for r in p.reports]))
+                out.append((p.first, summary_text(cls, p.reports), [ref(r) for r in p.reports]))
                 del self.summaries[cls]
+        if self.unsigned and self.unsigned.due <= now:
+            p, self.unsigned = self.unsigned, None
+            out.append((p.first, unsigned_text(len(p.reports), self.summary), [ref(r) for r in p.reports]))
         for r in self.others:
-            out.append((r["id"], f"{who(r)}: {r['event']} - {r['detail']}", [r["id"]]))
+            out.append((r["_order"], f"{who(r)}: {shown(r['event'])} - {shown(r['detail'])}", [ref(r)]))
         self.others = []
-        return [(text, ids) for _, text, ids in sorted(out)]
+        return [(text, refs) for _, text, refs in sorted(out, key=lambda o: o[0])]
 
     def next_due(self) -> float | None:
-        dues = [w[0].due for w in self.violations.values()] + [p.due for p in self.summaries.values()]
+        dues = [w[0].due for w in self.merged.values()] + [p.due for p in self.summaries.values()]
+        if self.unsigned:
+            dues.append(self.unsigned.due)
         return min(dues) if dues else None
 
 
+def ref(r: dict) -> object:
+    return ("notice", r["id"]) if "kind" in r else r["id"]
+
+
+def class_label(class_name: str) -> str:
+    return " ".join(shown(class_name).split()).upper()
+
+
+def name_of(r: dict) -> str:
+    return " ".join(shown(r["studentName"]).split())
+
+
 def who(r: dict) -> str:
-    return f"{' '.join(r['studentName'].split())} (kelas {r['className'].strip()})"
+    return f"{name_of(r)} (kelas {' '.join(shown(r['className']).split())})"
 
 
 def violation_text(reports: list[dict]) -> str:
     if len(reports) == 1:
-        return f"PELANGGARAN - {who(reports[0])}: {reports[0]['detail']}"
-    lines = "\n".join(f"- {r['detail']}" for r in reports)
+        return f"PELANGGARAN - {who(reports[0])}: {shown(reports[0]['detail'])}"
+    lines = "\n".join(f"- {shown(r['detail'])}" for r in reports)
     return f"PELANGGARAN - {who(reports[0])}, {len(reports)} pelanggaran:\n{lines}"
 
 
 def summary_text(cls: str, reports: list[dict]) -> str:
-    started = sorted({" ".join(r["studentName"].split()) for r in reports if r["event"] == "START"})
-    finished = sorted({" ".join(r["studentName"].split()) for r in reports if r["event"] == "FINISH"})
+    started = sorted({name_of(r) for r in reports if r["event"] == "START"})
+    finished = sorted({name_of(r) for r in reports if r["event"] == "FINISH"})
     text = f"{cls}: {len(started)} mulai, {len(finished)} selesai"
     if started:
         text += "\nMulai: " + ", ".join(started)
     if finished:
         text += "\nSelesai: " + ", ".join(finished)
     return text
+
+
+CAUSES = "Kemungkinan: aplikasi ujian ditutup paksa, PC mati, atau jaringan putus. Datangi PC itu."
+
+
+def clock(t: float) -> str:
+    return dt.datetime.fromtimestamp(t).strftime("%H:%M:%S")
+
+
+def duration(seconds: float) -> str:
+    s = max(0, int(round(seconds)))
+    if s < 60:
+        return f"{s} detik"
+    if s < 3600:
+        return f"{s // 60} menit {s % 60} detik"
+    return f"{s // 3600} jam {s % 3600 // 60} menit"
+
+
+def presence_line(n: dict) -> str:
+    if n["kind"] == "missing":
+        return f"tidak terdengar sejak pukul {clock(n['lastContact'])}"
+    return f"terhubung lagi setelah {duration(n['gone'])} tidak terdengar"
+
+
+def presence_text(notices: list[dict]) -> str:
+    if len(notices) == 1:
+        n = notices[0]
+        head = "TIDAK TERDENGAR" if n["kind"] == "missing" else "TERHUBUNG LAGI"
+        text = f"{head} - {who(n)}: {presence_line(n)}."
+        return text + " " + CAUSES if n["kind"] == "missing" else text
+    lines = "\n".join(f"- {name_of(n)}: {presence_line(n)}" for n in notices)
+    text = f"PC UJIAN - kelas {class_label(notices[0]['className'])}, {len(notices)} perubahan:\n{lines}"
+    return text + "\n" + CAUSES if any(n["kind"] == "missing" for n in notices) else text
+
+
+def unsigned_text(count: int, window: float) -> str:
+    return (f"LAPORAN TANPA SESI: {count} laporan dalam {duration(window)} terakhir datang tanpa ujian yang "
+            "terverifikasi dan tidak diteruskan. Token kelas mungkin diketahui di luar kelas: lihat halaman "
+            "pengawas dan ganti tokennya.")
 
 
 # The gateways.
@@ -180,7 +257,7 @@ class Forwarder:
     def __init__(self, store, w: WhatsApp, log, redact: Redactor, timeout: float = 15.0) -> None:
         self.store, self.w, self.log, self.redact, self.timeout = store, w, log, redact, timeout
         self.grouper = Grouper(w.violation_merge_seconds, w.summary_seconds)
-        self.fed: set[int] = set()
+        self.fed: set[object] = set()  # refs already given to the grouper
         self.wake = threading.Event()
         self.stopping = threading.Event()
         self.thread = threading.Thread(target=self._run, name="whatsapp", daemon=True)
@@ -202,7 +279,8 @@ class Forwarder:
             try:
                 wait = self._step(time.time())
             except Exception as e:  # a bad moment of the database must not end the forwarder
-                self.log(self.redact(f"whatsapp: {type(e).__name__}: {e}"))
+                if not isinstance(e, WriteFailed):  # the store names that cause, once a minute
+                    self.log(self.redact(f"whatsapp: {type(e).__name__}: {e}"))
                 # What was taken from the outbox but not queued would be lost:
                 # start again from the outbox, which still holds it.
                 self.grouper = Grouper(self.w.violation_merge_seconds, self.w.summary_seconds)
@@ -212,16 +290,18 @@ class Forwarder:
             self.wake.clear()
 
     def _step(self, now: float) -> float:
-        for r in self.store.outbox_reports():
-            if r["id"] not in self.fed:
-                self.fed.add(r["id"])
+        items = self.store.outbox_reports() + self.store.outbox_notices()
+        for r in items:
+            if ref(r) not in self.fed:
+                self.fed.add(ref(r))
                 self.grouper.add(r, now)
         due = self.grouper.take_due(now)
         if due:
             texts = [t for t, _ in due]
-            ids = [i for _, group in due for i in group]
-            self.store.queue_messages(texts, self.w.to, ids, now)
-            self.fed.difference_update(ids)
+            refs = [r for _, group in due for r in group]
+            self.store.queue_messages(texts, self.w.to, [r for r in refs if isinstance(r, int)], now,
+                                      [r[1] for r in refs if isinstance(r, tuple)])
+            self.fed.difference_update(refs)
         wait = 5.0
         for m in self.store.next_messages():
             if self.stopping.is_set():

@@ -26,7 +26,7 @@ DRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
 
 class ProctorPage(unittest.TestCase):
     def setUp(self):
-        self.server = RunningServer().start()
+        self.server = RunningServer(server='database = "exam.db"\nmissing_after_seconds = 3\n').start()
         self.addCleanup(self.server.remove)
         self.profile = tempfile.mkdtemp(prefix="orvel-chromium.")
         self.addCleanup(shutil.rmtree, self.profile, True)
@@ -68,27 +68,47 @@ class ProctorPage(unittest.TestCase):
         WebDriverWait(b, 10).until(lambda d: d.execute_script(
             "return document.getElementById('wa').textContent !== '...'"))
         name = "Dewi Ayu " + secrets.token_hex(2)
-        key = secrets.token_hex(16)
-        self.assertEqual(self.server.post_json("/api/exam/event", event_body(name, "START", "mulai"), key)[0], 200)
+        session = self.server.verify(name)
+        self.assertEqual(self.server.report(session, name, "START", "mulai")[0], 200)
         sent = time.monotonic()
         WebDriverWait(b, 2, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Mengerjakan")
         shown = time.monotonic() - sent
         self.assertLess(shown, 2.0)
-        self.server.post_json("/api/exam/event", event_body(name, "VIOLATION", "(Pelanggaran ke-1)"), secrets.token_hex(16))
-        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 5)[4] == "1")
+        self.assertRegex(self.row(name)[4], r"^terdengar \d detik lalu$")
+        # A forged FINISH without the session: listed apart, the row stays.
+        self.assertEqual(self.server.post_json("/api/exam/event", event_body(name, "FINISH", "palsu"),
+                                               secrets.token_hex(16))[0], 200)
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "tanpa-sesi").is_displayed())
+        self.assertIn("FINISH - palsu", b.find_element(By.ID, "tanpa-sesi-daftar").text)
+        # Silent for more than 3 s: "Hilang", pushed by the server, counted above; a heartbeat brings it back.
+        WebDriverWait(b, 10, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Hilang")
+        self.assertEqual(b.find_element(By.ID, "hilang").text, "1")
+        self.assertEqual(self.server.heartbeat(session)[0], 200)
+        WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Mengerjakan")
+        # Between reports the page asks for the last contacts: an old figure is replaced in its row.
+        state, heard = b.execute_async_script(
+            "const done = arguments[arguments.length - 1], find = () => [...document.querySelectorAll('tr.siswa')]"
+            "  .find(r => r.dataset.nama === arguments[0]);"
+            "find().dataset.heard = 999; tulisTerdengar(find());"
+            "muatTerdengar().then(() => done([find().dataset.state, find().cells[3].textContent]));", name)
+        self.assertEqual(state, "Mengerjakan")
+        self.assertRegex(heard, r"^terdengar [0-3] detik lalu$")
+        self.assertEqual(self.server.report(session, name, "VIOLATION", "(Pelanggaran ke-1)")[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 6)[5] == "1")
         self.assertFalse(self.banner_shown())
         # The server stops: the banner. It comes back on the same database: gone, still logged in.
         self.assertEqual(self.server.stop(), 0)
         WebDriverWait(b, 10, poll_frequency=0.1).until(lambda d: self.banner_shown())
         self.server.start()
         WebDriverWait(b, 15, poll_frequency=0.1).until(lambda d: not self.banner_shown())
-        self.server.post_json("/api/exam/event", event_body(name, "FINISH", "selesai"), secrets.token_hex(16))
+        self.assertEqual(self.server.report(session, name, "FINISH", "selesai")[0], 200)
         WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Selesai")
+        self.assertEqual(self.row(name)[4], "-")
         # A click opens the student's timeline.
         b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
         items = WebDriverWait(b, 5).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('tr.detail li')].map(li => li.textContent)"))
-        self.assertEqual([i.split("  ", 1)[1] for i in items], ["START: mulai", "VIOLATION: (Pelanggaran ke-1)", "FINISH: selesai"])
+        self.assertEqual([i.split("  ", 1)[1] for i in items], ["Token diverifikasi", "START: mulai", "VIOLATION: (Pelanggaran ke-1)", "FINISH: selesai"])
 
 
 if __name__ == "__main__":

@@ -6,6 +6,8 @@ from __future__ import annotations
 import http.client
 import json
 import os
+import secrets
+import shlex
 import shutil
 import signal
 import socket
@@ -47,10 +49,10 @@ def free_port() -> int:
 
 
 def config_text(port: int, exams: str, password: str = "rahasia-pengawas", whatsapp: str = "",
-                cert_dir: str = "certs") -> str:
+                cert_dir: str = "certs", server: str = 'database = "exam.db"\n') -> str:
     exams = exams or '[[exam]]\nclass = "5A"\ntoken = "ABC123"\nform_url = "https://f.example/x?n={studentName}"\n'
     return (f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{port}"\ncert_file = "{cert_dir}/server.crt"\n'
-            f'key_file = "{cert_dir}/server.key"\ndatabase = "exam.db"\nproctor_password = "{password}"\n\n'
+            f'key_file = "{cert_dir}/server.key"\nproctor_password = "{password}"\n{server}\n'
             f"{exams}\n{whatsapp}\n")
 
 
@@ -58,14 +60,19 @@ class RunningServer:
     """`python3 -m orvel_exam_server run` in a folder of its own."""
 
     def __init__(self, exams: str = "", whatsapp: str = "", extra_env: dict[str, str] | None = None,
-                 folder: Path | None = None, password: str = "rahasia-pengawas") -> None:
+                 folder: Path | None = None, password: str = "rahasia-pengawas",
+                 server: str = 'database = "exam.db"\n', wrap: list[str] | None = None) -> None:
+        """`server`: the [server] keys besides address, certificates and
+        password; `wrap`: a command that runs the server, its last argument a
+        shell line in which {command} stands for the server's command."""
         self.folder = folder or Path(tempfile.mkdtemp(prefix="orvel-server."))
         self.port = free_port()
         cert_dir = certs().as_posix()
         self.config = self.folder / "server.toml"
-        self.config.write_text(config_text(self.port, exams, password, whatsapp, cert_dir), encoding="utf-8")
+        self.config.write_text(config_text(self.port, exams, password, whatsapp, cert_dir, server), encoding="utf-8")
         self.password = password
         self.extra_env = extra_env or {}
+        self.wrap = wrap or []
         self.proc: subprocess.Popen | None = None
         self.log: list[str] = []
         self.reader: threading.Thread | None = None
@@ -73,8 +80,10 @@ class RunningServer:
     def start(self) -> "RunningServer":
         e = env()
         e.update(self.extra_env)
-        self.proc = subprocess.Popen([sys.executable, "-m", "orvel_exam_server", "run", "--config", str(self.config)],
-                                     env=e, stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True,
+        command = [sys.executable, "-m", "orvel_exam_server", "run", "--config", str(self.config)]
+        if self.wrap:
+            command = self.wrap[:-1] + [self.wrap[-1].replace("{command}", shlex.join(command))]
+        self.proc = subprocess.Popen(command, env=e, stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True,
                                      encoding="utf-8")
         self.log = []
         ready = threading.Event()
@@ -126,12 +135,32 @@ class RunningServer:
         finally:
             conn.close()
 
-    def post_json(self, path: str, body: bytes | str, key: str | None = None) -> tuple[int, bytes]:
+    def post_json(self, path: str, body: bytes | str, key: str | None = None,
+                  session: str | None = None) -> tuple[int, bytes]:
         headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
         if key:
             headers["Idempotency-Key"] = key
+        if session:
+            headers["Exam-Session"] = session
         status, _, data = self.request("POST", path, body, headers)
         return status, data
+
+    def verify(self, name: str, cls: str = "5A", token: str = "ABC123") -> str:
+        """An accepted verification's exam session."""
+        body = json.dumps({"studentName": name, "className": cls, "token": token}, ensure_ascii=False)
+        status, data = self.post_json("/api/exam/verify", body)
+        answer = json.loads(data)
+        assert status == 200 and answer["ok"], (status, data)
+        return answer["session"]
+
+    def report(self, session: str, name: str, event: str, detail: str, cls: str = "5A",
+               token: str = "ABC123") -> tuple[int, bytes]:
+        """A report as the launcher sends it: a fresh key and the session."""
+        return self.post_json("/api/exam/event", event_body(name, event, detail, cls, token), secrets.token_hex(16),
+                              session)
+
+    def heartbeat(self, session: str) -> tuple[int, bytes]:
+        return self.post_json("/api/exam/heartbeat", json.dumps({"session": session}), session=session)
 
     def login(self) -> str:
         status, headers, _ = self.request("POST", "/pengawas/login", "password=" + self.password,
@@ -148,6 +177,34 @@ class RunningServer:
 def event_body(name: str, event: str, detail: str, cls: str = "5A", token: str = "ABC123") -> str:
     return json.dumps({"studentName": name, "className": cls, "token": token, "event": event, "detail": detail},
                       ensure_ascii=False, separators=(",", ":"))
+
+
+def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15.0) -> list[tuple[str, dict]]:
+    """Reads the proctor's stream as (event, data) pairs until `until(events)`
+    is true or `timeout` seconds have passed."""
+    raw = socket.create_connection(("127.0.0.1", server.port))
+    tls = server.context().wrap_socket(raw, server_hostname="localhost")
+    tls.sendall(f"GET /api/proctor/stream HTTP/1.1\r\nHost: localhost\r\nCookie: {cookie}\r\n\r\n".encode())
+    end = time.monotonic() + timeout
+    buf, events = b"", []
+    try:
+        while not until(events) and time.monotonic() < end:
+            tls.settimeout(max(0.05, end - time.monotonic()))
+            try:
+                chunk = tls.recv(65536)
+            except (TimeoutError, ssl.SSLError, OSError):
+                break
+            if not chunk:
+                break
+            buf += chunk
+            while b"\n\n" in buf:
+                block, buf = buf.split(b"\n\n", 1)
+                fields = dict(l.split(": ", 1) for l in block.decode().split("\n") if ": " in l and not l.startswith(":"))
+                if "event" in fields:
+                    events.append((fields["event"], json.loads(fields.get("data", "{}"))))
+    finally:
+        tls.close()
+    return events
 
 
 def wait_for(predicate, timeout: float = 10.0, step: float = 0.02) -> bool:

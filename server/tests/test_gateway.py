@@ -14,7 +14,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from support import RunningServer, event_body, wait_for  # noqa: E402
+from support import RunningServer, event_body, stream_events, wait_for  # noqa: E402
 
 GW_TOKEN = "gw-" + secrets.token_hex(8)
 
@@ -65,8 +65,8 @@ def whatsapp(url: str, merge: float = 60, summary: float = 120, to: str = '["081
 
 
 class Forwarding(unittest.TestCase):
-    def serve(self, gateway: FakeGateway, **kw) -> RunningServer:
-        s = RunningServer(whatsapp=whatsapp(gateway.url, **kw), extra_env={"GW_TOKEN": GW_TOKEN}).start()
+    def serve(self, gateway: FakeGateway, server: str = 'database = "exam.db"\n', **kw) -> RunningServer:
+        s = RunningServer(whatsapp=whatsapp(gateway.url, **kw), extra_env={"GW_TOKEN": GW_TOKEN}, server=server).start()
         self.addCleanup(s.remove)
         self.addCleanup(gateway.close)
         return s
@@ -75,9 +75,10 @@ class Forwarding(unittest.TestCase):
         ok, no = (200, '{"status":true}'), (200, '{"status":false,"reason":"device not connected"}')
         gw = FakeGateway([no, (503, "{}"), no] + [ok])
         s = self.serve(gw, to='["081111"]')
+        sessions = {name: s.verify(name) for name in ("Budi", "Siti")}
         for i in range(1, 4):  # one student: the first at once, then merged; another student at once
-            body = event_body("Budi" if i < 3 else "Siti", "VIOLATION", f"Siswa mencoba beralih (Pelanggaran ke-{i})")
-            self.assertEqual(s.post_json("/api/exam/event", body, secrets.token_hex(16))[0], 200)
+            name = "Budi" if i < 3 else "Siti"
+            self.assertEqual(s.report(sessions[name], name, "VIOLATION", f"Siswa mencoba beralih (Pelanggaran ke-{i})")[0], 200)
         self.assertTrue(wait_for(lambda: len(gw.delivered()) == 2, 30), gw.received)
         texts = [m["message"] for m in gw.delivered()]
         self.assertEqual(texts, ["PELANGGARAN - Budi (kelas 5A): Siswa mencoba beralih (Pelanggaran ke-1)",
@@ -104,8 +105,8 @@ class Forwarding(unittest.TestCase):
     def test_grouping_summaries_and_the_test_message_reach_every_number(self):
         gw = FakeGateway([(200, '{"status":true}')])
         s = self.serve(gw, merge=1.5, summary=1.0)
-        post = lambda name, event, detail: s.post_json("/api/exam/event", event_body(name, event, detail),
-                                                      secrets.token_hex(16))
+        sessions = {name: s.verify(name) for name in ("Budi", "Siti")}
+        post = lambda name, event, detail: s.report(sessions[name], name, event, detail)
         post("Budi", "START", "mulai")
         post("Siti", "START", "mulai")
         post("Budi", "VIOLATION", "(Pelanggaran ke-1)")
@@ -129,6 +130,53 @@ class Forwarding(unittest.TestCase):
         status, _, data = s.request("POST", "/api/proctor/test-message", b"", {"Cookie": cookie})
         self.assertEqual((status, data), (200, b'{"ok":true}'))
         self.assertTrue(wait_for(lambda: sum("Pesan uji" in m["message"] for m in gw.delivered()) == 2, 10))
+
+    def test_silence_and_return_each_send_one_message_and_reports_without_a_session_only_a_count(self):
+        gw = FakeGateway([(200, '{"status":true}')])
+        s = self.serve(gw, merge=1, summary=3, to='["081111"]',
+                       server='database = "exam.db"\nmissing_after_seconds = 2\n')
+        cookie = s.login()
+        budi = "Budi\u2067 Santoso"  # a bidi isolate: not shown, not sent
+        b, siti = s.verify(budi), s.verify("Siti")
+        self.assertEqual(s.report(b, budi, "START", "mulai")[0], 200)
+        self.assertEqual(s.report(siti, "Siti", "START", "mulai")[0], 200)
+        self.assertEqual(s.report(siti, "Siti", "FINISH", "selesai")[0], 200)
+        # Anyone with the token: a forged FINISH for Budi and an "announcement", without a session.
+        for name, event, detail in [(budi, "FINISH", "selesai"), ("Nama Palsu", "VIOLATION", "PENGUMUMAN: buka http://x")]:
+            self.assertEqual(s.post_json("/api/exam/event", event_body(name, event, detail), secrets.token_hex(16))[0], 200)
+        state = lambda name: next(x["state"] for x in s.get_json("/api/proctor/roster", cookie) if x["studentName"] == name)
+        self.assertEqual(state("Budi Santoso"), "Mengerjakan")
+        # Budi's launcher stops sending: the server itself tells the open page.
+        events = stream_events(s, cookie, lambda ev: any(e == "presence" for e, _ in ev))
+        presence = [d for e, d in events if e == "presence"]
+        self.assertEqual([(d["studentName"], d["state"]) for d in presence], [("Budi Santoso", "Hilang")])
+        self.assertEqual(state("Budi Santoso"), "Hilang")
+        self.assertEqual(state("Siti"), "Selesai", "a finished exam is never missed")
+        # The page's list of last contacts matches its rows by key: only Budi's exam still runs.
+        row = next(x for x in s.get_json("/api/proctor/roster", cookie) if x["studentName"] == "Budi Santoso")
+        self.assertEqual([(h["key"], h["missing"]) for h in s.get_json("/api/proctor/heard", cookie)], [(row["key"], True)])
+        missing = lambda: [m["message"] for m in gw.delivered() if "tidak terdengar" in m["message"]]
+        self.assertTrue(wait_for(lambda: missing(), 10), gw.received)
+        self.assertRegex(missing()[0], r"^TIDAK TERDENGAR - Budi Santoso \(kelas 5A\): tidak terdengar sejak pukul "
+                                       r"\d\d:\d\d:\d\d\. Kemungkinan: aplikasi ujian ditutup paksa, PC mati, atau "
+                                       r"jaringan putus\.")
+        # A heartbeat: working again at once, and one message.
+        self.assertEqual(s.heartbeat(b), (200, b'{"ok":true}'))
+        self.assertEqual(state("Budi Santoso"), "Mengerjakan")
+        back = lambda: [m["message"] for m in gw.delivered() if "terhubung lagi" in m["message"]]
+        self.assertTrue(wait_for(lambda: back(), 10), gw.received)
+        self.assertRegex(back()[0], r"^TERHUBUNG LAGI - Budi Santoso \(kelas 5A\): terhubung lagi setelah \d+ detik "
+                                    r"tidak terdengar\.$")
+        # The summary names the verified exams only; the forged reports go as a number.
+        self.assertTrue(wait_for(lambda: len(gw.delivered()) >= 4, 15), gw.received)
+        texts = sorted(m["message"] for m in gw.delivered())
+        self.assertEqual(len(texts), 4, texts)
+        self.assertEqual(texts[0], "5A: 2 mulai, 1 selesai\nMulai: Budi Santoso, Siti\nSelesai: Siti")
+        self.assertTrue(texts[1].startswith("LAPORAN TANPA SESI: 2 laporan dalam 3 detik terakhir"), texts[1])
+        self.assertFalse([t for t in texts if "PENGUMUMAN" in t or "Palsu" in t or "\u2067" in t], texts)
+        # The heartbeats left no row: the timeline holds what the launcher reported.
+        mine = s.get_json("/api/proctor/timeline?className=5A&studentName=Budi+Santoso&token=ABC123", cookie)
+        self.assertEqual([e["event"] for e in mine], ["", "START"])
 
 
 if __name__ == "__main__":

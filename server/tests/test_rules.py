@@ -63,6 +63,71 @@ class Verify(unittest.TestCase):
         event = '{"studentName":"A","className":"5A","token":"T","event":"START","detail":"d"}'.encode()
         self.assertIsNotNone(decisions.members(event, five))
         self.assertIsNone(decisions.members(event, three))
+        # The launcher's limits: 254 UTF-16 units of name (a letter beyond the BMP is two), 62 of
+        # class and token, 300 of detail, and its three events.
+        good = {"studentName": "A", "className": "5A", "token": "T", "event": "VIOLATION", "detail": "d"}
+        table = [
+            ({"studentName": "N" * 254}, True), ({"studentName": "N" * 255}, False),
+            ({"studentName": "N" * 252 + "\U0001F600"}, True), ({"studentName": "N" * 253 + "\U0001F600"}, False),
+            ({"className": "K" * 62}, True), ({"className": "K" * 63}, False),
+            ({"token": "T" * 62}, True), ({"token": "T" * 63}, False),
+            ({"detail": "d" * 300}, True), ({"detail": "d" * 301}, False), ({"detail": ""}, True),
+            ({"studentName": " \t"}, False), ({"className": ""}, False), ({"token": " "}, False),
+            ({"event": "START"}, True), ({"event": "FINISH"}, True), ({"event": "finish"}, False),
+            ({"event": "PENGUMUMAN"}, False), ({"event": ""}, False),
+        ]
+        for change, ok in table:
+            with self.subTest(change=change):
+                body = json.dumps(dict(good, **change)).encode()
+                self.assertEqual(decisions.members(body, five) is not None, ok)
+        for deep in (b"[" * 5000 + b"]" * 5000, b'{"a":' * 5000 + b"1" + b"}" * 5000):
+            self.assertIsNone(decisions.members(deep, five))
+
+    def test_what_the_page_and_whatsapp_show(self):
+        table = [
+            ("Budi Santoso", "Budi Santoso"),
+            ("Budi\u202eosotnaS", "BudiosotnaS"),          # right-to-left override
+            ("a\u2066b\u2069c\u200bd\u200de\ufeff", "abcde"),  # isolates, zero-width, BOM
+            ("baris\nbaru\r\tdan\u2028lagi", "baris baru  dan lagi"),
+            ("Ñoño 王 😀", "Ñoño 王 😀"),
+            ("", ""),
+        ]
+        for raw, out in table:
+            with self.subTest(raw=raw):
+                self.assertEqual(decisions.shown(raw), out)
+        self.assertEqual(decisions.student_key("5a ", "budi\u200b  santoso", "abc"), ("5a", "budi santoso", "ABC"))
+
+
+class Sessions(unittest.TestCase):
+    def test_a_report_binds_to_its_session_by_exactly_the_verified_values(self):
+        m = {"studentName": "Budi", "className": "5A", "token": "ABC123", "event": "START", "detail": "d"}
+        table = [
+            (None, m, decisions.UNKNOWN),
+            (("Budi", "5A", "ABC123"), m, decisions.KNOWN),
+            (("Siti", "5A", "ABC123"), m, decisions.MISMATCH),
+            (("Budi", "5B", "ABC123"), m, decisions.MISMATCH),
+            (("Budi", "5A", "XYZ999"), m, decisions.MISMATCH),
+            (("budi", "5A", "ABC123"), m, decisions.MISMATCH),    # the launcher sends what it verified with
+            (("Budi ", "5A", "ABC123"), m, decisions.MISMATCH),
+        ]
+        for session, report, verdict in table:
+            with self.subTest(session=session):
+                self.assertEqual(decisions.binding(session, report), verdict)
+
+    def test_a_working_exam_silent_too_long_is_missing(self):
+        # started, finished, last contact, now, limit 45, the server watching since
+        table = [
+            (True, False, 100, 145, 0, False),     # exactly the limit: not yet
+            (True, False, 100, 145.5, 0, True),
+            (True, False, 100, 120, 0, False),
+            (True, True, 100, 1000, 0, False),     # finished: never
+            (False, False, 100, 1000, 0, False),   # verified, not started
+            (True, False, 100, 160, 130, False),   # the server was down until 130: counted from there
+            (True, False, 100, 180, 130, True),
+        ]
+        for started, finished, last, now, since, missing in table:
+            with self.subTest(started=started, finished=finished, last=last, now=now, since=since):
+                self.assertEqual(decisions.is_missing(started, finished, last, now, 45, since), missing)
 
 
 class Limits(unittest.TestCase):
@@ -80,10 +145,25 @@ class Limits(unittest.TestCase):
             self.assertFalse(lim2.blocked("a", t))
             lim2.failed("a", t)
 
+    def test_at_most_so_many_requests_a_minute_per_key(self):
+        lim = decisions.RateLimiter(20)
+        self.assertEqual([lim.allow("10.0.0.5", 100 + i * 0.1) for i in range(21)], [True] * 20 + [False])
+        self.assertTrue(lim.allow("10.0.0.6", 102))            # another key has its own count
+        self.assertFalse(lim.allow("10.0.0.5", 159.9))         # refusals do not count, the minute does
+        self.assertTrue(lim.allow("10.0.0.5", 160.0))
+        self.assertFalse(lim.allow("10.0.0.5", 160.05))
+        steady = decisions.RateLimiter(30)                     # a report every 2 s is never refused
+        self.assertTrue(all(steady.allow("s", t * 2.0) for t in range(200)))
+        many = decisions.RateLimiter(1)
+        for i in range(2000):
+            many.allow(f"a{i}", 0)
+        many.allow("late", 100)
+        self.assertEqual(list(many.times), ["late"], "keys not seen for a minute are dropped")
 
-def entry(i, kind, event="", name="Budi", cls="5A", token="K7M2QX", detail=""):
+
+def entry(i, kind, event="", name="Budi", cls="5A", token="K7M2QX", detail="", session="S"):
     return {"id": i, "kind": kind, "receivedAt": f"2026-12-09T08:00:{i:02d}.000+07:00", "studentName": name,
-            "className": cls, "token": token, "event": event, "detail": detail}
+            "className": cls, "token": token, "event": event, "detail": detail, "session": session}
 
 
 class Roster(unittest.TestCase):
@@ -100,6 +180,8 @@ class Roster(unittest.TestCase):
             entry(9, "report", "START", name="Eko", token="WRONG"),       # unknown token: not in the roster
             entry(10, "report", "VIOLATION", name="Siti", cls="6A", token="K7M2QX"),  # not this class's token
             entry(11, "report", "XYZ", name="Andi", cls="5B", detail="baru"),  # an unknown event changes nothing
+            entry(12, "report", "FINISH", detail="palsu", session=None),       # without a session: kept apart
+            entry(13, "report", "VIOLATION", name="Palsu", detail="x", session=None),
         ]
         got = decisions.roster(entries, EXAMS)
         self.assertEqual([(s["studentName"], s["className"], s["state"], s["violations"], s["lastDetail"]) for s in got], [
@@ -109,9 +191,19 @@ class Roster(unittest.TestCase):
         ])
         self.assertEqual(got[0]["lastEventAt"], "2026-12-09T08:00:08.000+07:00")
         # A second exam after finishing: working again.
-        again = decisions.roster(entries + [entry(12, "verify", name="Andi", cls="5B"),
-                                            entry(13, "report", "START", name="Andi", cls="5B")], EXAMS)
+        again = decisions.roster(entries + [entry(14, "verify", name="Andi", cls="5B"),
+                                            entry(15, "report", "START", name="Andi", cls="5B")], EXAMS)
         self.assertEqual(next(s["state"] for s in again if s["studentName"] == "Andi"), "Mengerjakan")
+        # The presence watch's view: Budi not heard (first, above more violations), Andi heard.
+        heard = {("5a", "budi", "K7M2QX"): {"missing": True, "lastContactAt": "08:00:03", "heardAgo": 50},
+                 ("5b", "andi", "K7M2QX"): {"missing": False, "lastContactAt": "08:00:15", "heardAgo": 3}}
+        got = decisions.roster(entries + [entry(14, "report", "VIOLATION", name="Siti", detail="v2"),
+                                          entry(15, "report", "VIOLATION", name="Siti", detail="v3"),
+                                          entry(16, "report", "START", name="Andi", cls="5B")], EXAMS, heard)
+        self.assertEqual([(s["studentName"], s["state"], s["violations"], s["heardAgo"]) for s in got], [
+            ("Budi", "Hilang", 2, 50), ("Siti", "Terverifikasi", 3, None), ("Andi", "Mengerjakan", 0, 3)])
+        self.assertEqual(list(got[0])[:5], ["className", "studentName", "token", "state", "violations"],
+                         "the members the launcher's tests read come first, in this order")
 
     def test_csv_cells_stay_text(self):
         for cell, out in [("=1+1", "'=1+1"), ("+62", "'+62"), ("-x", "'-x"), ("@a", "'@a"), ("Budi", "Budi"), ("", "")]:
@@ -145,6 +237,34 @@ class Grouping(unittest.TestCase):
         # A violation after a quiet minute goes at once again.
         g.add(rep(9, "VIOLATION", detail="Pelanggaran ke-4"), 200)
         self.assertEqual(g.take_due(200), [("PELANGGARAN - Budi (kelas 5A): Pelanggaran ke-4", [9])])
+        self.assertIsNone(g.next_due())
+
+    def test_silence_and_return_merged_per_class_and_reports_without_a_session_only_counted(self):
+        at = dt.datetime(2026, 12, 9, 8, 1, 2).timestamp()
+        def notice(i, kind, name, cls="5A", gone=0.0):
+            return {"id": i, "kind": kind, "studentName": name, "className": cls, "token": "K7M2QX",
+                    "lastContact": at, "gone": gone}
+        g = whatsapp.Grouper(merge=60, summary=120)
+        g.add(notice(1, "missing", "Budi\u202e"), 0)
+        g.add(rep(10, "VIOLATION", name="Palsu", detail="PENGUMUMAN: buka http://x") | {"session": None}, 0)
+        g.add(rep(11, "FINISH", detail="palsu") | {"session": None}, 1)
+        self.assertEqual(g.take_due(0), [(
+            "TIDAK TERDENGAR - Budi (kelas 5A): tidak terdengar sejak pukul 08:01:02. Kemungkinan: aplikasi ujian "
+            "ditutup paksa, PC mati, atau jaringan putus. Datangi PC itu.", [("notice", 1)])])
+        # The rest of the lab within the minute: one message. Another class: at once.
+        g.add(notice(2, "missing", "Siti"), 5)
+        g.add(notice(3, "back", "Budi", gone=125), 20)
+        g.add(notice(4, "back", "Eko", cls="6B", gone=47), 30)
+        self.assertEqual(g.take_due(30), [("TERHUBUNG LAGI - Eko (kelas 6B): terhubung lagi setelah 47 detik "
+                                           "tidak terdengar.", [("notice", 4)])])
+        self.assertEqual(g.take_due(60), [(
+            "PC UJIAN - kelas 5A, 2 perubahan:\n- Siti: tidak terdengar sejak pukul 08:01:02\n"
+            "- Budi: terhubung lagi setelah 2 menit 5 detik tidak terdengar\nKemungkinan: aplikasi ujian ditutup "
+            "paksa, PC mati, atau jaringan putus. Datangi PC itu.", [("notice", 2), ("notice", 3)])])
+        self.assertEqual(g.take_due(120), [(
+            "LAPORAN TANPA SESI: 2 laporan dalam 2 menit 0 detik terakhir datang tanpa ujian yang terverifikasi dan "
+            "tidak diteruskan. Token kelas mungkin diketahui di luar kelas: lihat halaman pengawas dan ganti "
+            "tokennya.", [10, 11])])
         self.assertIsNone(g.next_due())
 
     def test_retry_schedule(self):

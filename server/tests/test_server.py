@@ -4,17 +4,22 @@ kill -9."""
 from __future__ import annotations
 
 import datetime as dt
+import http.client
 import json
 import os
+import re
 import secrets
+import shlex
 import signal
 import socket
 import ssl
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -70,56 +75,147 @@ class Contract(unittest.TestCase):
             (verify_body("Siti", "6A", "LATER1"), '{"ok":false,"error":"Ujian belum dibuka. Mulai pukul 07:30."}'),
             ('{"studentName":"Siti","className":"5A"}', '{"ok":false,"error":"Permintaan tidak lengkap."}'),
             ("bukan json", '{"ok":false,"error":"Permintaan tidak lengkap."}'),
+            (verify_body("N" * 255, "5A", "ABC123"), '{"ok":false,"error":"Permintaan tidak lengkap."}'),
         ]
+        sessions = set()
         for body, answer in table:
             with self.subTest(body=body):
                 status, data = self.server.post_json("/api/exam/verify", body)
-                self.assertEqual((status, data.decode("utf-8")), (200, answer))
+                text = data.decode("utf-8")
+                # An acceptance ends with its exam session, the other members as before.
+                found = re.fullmatch(r'(.*),"session":"([0-9a-f]{32})"}', text)
+                if answer.startswith('{"ok":true'):
+                    self.assertIsNotNone(found, text)
+                    text = found.group(1) + "}"
+                    sessions.add(found.group(2))
+                else:
+                    self.assertIsNone(found, text)
+                self.assertEqual((status, text), (200, answer))
+        self.assertEqual(len(sessions), 2, "a new session for every acceptance")
 
-    def test_reports_are_kept_once_per_key_and_streamed_in_order(self):
+    def test_reports_are_kept_once_per_key_and_body_and_streamed_in_order(self):
         s = self.server
         cookie = s.login()
         name = 'Rudi "R" \\ Ünal ' + secrets.token_hex(3)
+        session = s.verify(name)
         key1, key2 = secrets.token_hex(16), secrets.token_hex(16)
-        bodies = [event_body(name, "START", START), event_body(name, "VIOLATION", "Siswa mencoba beralih (Pelanggaran ke-1)")]
-        self.assertEqual(s.post_json("/api/exam/event", bodies[0], key1), (200, b'{"ok":true}'))
-        self.assertEqual(s.post_json("/api/exam/event", bodies[0], key1), (200, b'{"ok":true}'))  # a replay
-        self.assertEqual(s.post_json("/api/exam/event", bodies[1], key2), (200, b'{"ok":true}'))
-        self.assertEqual(s.post_json("/api/exam/event", bodies[1]), (200, b'{"ok":true}'))  # no key: kept again
+        bodies = [event_body(name, "START", START), event_body(name, "VIOLATION", "Siswa mencoba beralih (Pelanggaran ke-1)"),
+                  event_body(name, "VIOLATION", "Siswa mencoba beralih (Pelanggaran ke-2)")]
+        post = lambda body, key=None: s.post_json("/api/exam/event", body, key, session)
+        self.assertEqual(post(bodies[0], key1), (200, b'{"ok":true}'))
+        self.assertEqual(post(bodies[0], key1), (200, b'{"ok":true}'))  # a replay
+        self.assertEqual(post(bodies[1], key2), (200, b'{"ok":true}'))
+        self.assertEqual(post(bodies[1]), (200, b'{"ok":true}'))  # no key: kept again
+        # A key used again with another body: a report of its own, and a replay of that one is kept once.
+        self.assertEqual(post(bodies[2], key2), (200, b'{"ok":true}'))
+        self.assertEqual(post(bodies[2], key2), (200, b'{"ok":true}'))
         mine = [r for r in self.export(cookie) if r[4] == name]
-        self.assertEqual([r[6] for r in mine], ["START", "VIOLATION", "VIOLATION"])
+        self.assertEqual([r[6] for r in mine], ["START", "VIOLATION", "VIOLATION", "VIOLATION"])
+        self.assertEqual(mine[3][7], "Siswa mencoba beralih (Pelanggaran ke-2)")
+        self.assertTrue(wait_for(lambda: any(f"report {mine[3][0]} stored as a report of its own" in l
+                                             for l in s.log), 5), "the reused key is logged")
         roster = [x for x in s.get_json("/api/proctor/roster", cookie) if x["studentName"] == name]
-        self.assertEqual([(x["state"], x["violations"], x["className"]) for x in roster], [("Mengerjakan", 2, "5A")])
-        # Resume after the START: the two violations come, with the five members, id and time.
+        self.assertEqual([(x["state"], x["violations"], x["className"]) for x in roster], [("Mengerjakan", 3, "5A")])
+        # Resume after the START: the violations come, with the five members, id and time.
         first = int(mine[0][0])
-        events = self.read_stream(cookie, first, 2)
-        self.assertEqual([e["id"] for e in events], [int(mine[1][0]), int(mine[2][0])])
+        events = self.read_stream(cookie, first, 3)
+        self.assertEqual([e["id"] for e in events], [int(r[0]) for r in mine[1:]])
         self.assertEqual({k: events[0]["data"][k] for k in ("studentName", "className", "token", "event", "detail")},
                          json.loads(bodies[1]))
-        self.assertEqual(events[0]["data"]["id"], events[0]["id"])
+        self.assertEqual((events[0]["data"]["id"], events[0]["data"]["session"]), (events[0]["id"], True))
         dt.datetime.fromisoformat(events[0]["data"]["receivedAt"])
 
-    def test_refused_reports_and_unknown_tokens(self):
+    def test_only_the_contract_is_taken(self):
         s = self.server
-        for bad in ['{"studentName":"A","className":"5A","token":"ABC123","event":"START"}', "[]", "",
-                    '{"studentName":"A","className":"5A","token":"ABC123","event":"START","detail":5}']:
-            status, data = s.post_json("/api/exam/event", bad)
-            self.assertEqual(status, 400, bad)
-            self.assertTrue(data.startswith(b'{"ok":false,"error":"'))
+        incomplete = b'{"ok":false,"error":"Permintaan tidak lengkap."}'
+        session = s.verify("Kontrak")
+        good = {"studentName": "Kontrak", "className": "5A", "token": "ABC123", "event": "VIOLATION", "detail": "d"}
+        table = [
+            ({"event": "PENGUMUMAN"}, 400),
+            ({"event": "start"}, 400),
+            ({"detail": "x" * 301}, 400),
+            ({"detail": "x" * 300}, 200),
+            ({"detail": ""}, 200),
+            ({"studentName": "N" * 255}, 400),   # not this session's name either: the limit answers first
+            ({"className": "5" * 63}, 400),
+            ({"token": "T" * 63}, 400),
+            ({"detail": 5}, 400),
+            ({"extra": "x"}, 400),
+        ]
+        for change, status in table:
+            with self.subTest(change=change):
+                body = json.dumps(dict(good, **change), ensure_ascii=False)
+                got = s.post_json("/api/exam/event", body, secrets.token_hex(16), session)
+                self.assertEqual(got, (status, incomplete if status == 400 else b'{"ok":true}'))
+        for bad in ["[]", "", '{"studentName":"A","className":"5A","token":"ABC123","event":"START"}',
+                    "[" * 20000 + "]" * 20000, '{"a":' * 10000 + "1" + "}" * 10000]:
+            with self.subTest(body=bad[:40]):
+                self.assertEqual(s.post_json("/api/exam/event", bad, None, session), (400, incomplete))
+        self.assertEqual([l for l in s.log if "Recursion" in l or "Traceback" in l], [])
         # Not UTF-8 in one byte: kept with a replacement letter, not dropped.
         status, _ = s.post_json("/api/exam/event", b'{"studentName":"A\xffB","className":"5A","token":"ABC123",'
                                 b'"event":"START","detail":"x"}', secrets.token_hex(16))
         self.assertEqual(status, 200)
-        name = "Orang Asing " + secrets.token_hex(3)
-        self.assertEqual(s.post_json("/api/exam/event", event_body(name, "START", START, token="ZZZ999"), secrets.token_hex(16))[0], 200)
+
+    def test_a_session_binds_its_reports_and_reports_without_one_are_kept_apart(self):
+        s = self.server
         cookie = s.login()
-        self.assertNotIn(name, [x["studentName"] for x in s.get_json("/api/proctor/roster", cookie)])
-        self.assertIn(name, [x["studentName"] for x in s.get_json("/api/proctor/timeline?unknown=1", cookie)])
+        name = "Budi Sesi " + secrets.token_hex(2)
+        session = s.verify(name)
+        self.assertEqual(s.report(session, name, "START", START)[0], 200)
+        # Forged: a FINISH with no session, one with an invented session, and a
+        # flood of invented names. Kept, answered, and the roster does not move.
+        forged = [(None, name, "FINISH"), ("0" * 32, name, "FINISH"), (None, "Nama Palsu 1", "VIOLATION")]
+        for sid, who, event in forged:
+            self.assertEqual(s.post_json("/api/exam/event", event_body(who, event, "palsu"), secrets.token_hex(16), sid),
+                             (200, b'{"ok":true}'))
+        # The session's values or nothing: another name, class or token is refused.
+        for who, cls, token in [("Siti", "5A", "ABC123"), (name, "5B", "ABC123"), (name, "5A", "NOPIN1"),
+                                (name + " ", "5A", "ABC123")]:
+            with self.subTest(who=who, cls=cls, token=token):
+                self.assertEqual(s.report(session, who, "FINISH", "x", cls, token)[0], 400)
+        roster = {x["studentName"]: x for x in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual(roster[name]["state"], "Mengerjakan")
+        self.assertNotIn("Nama Palsu 1", roster)
+        apart = s.get_json("/api/proctor/timeline?nosession=1", cookie)
+        self.assertEqual(sum(1 for e in apart if e["studentName"] in (name, "Nama Palsu 1")), 3)
+        self.assertEqual({e["session"] for e in apart}, {False})
+        mine = s.get_json("/api/proctor/timeline?" + urllib.parse.urlencode(
+            {"className": "5A", "studentName": name, "token": "ABC123"}), cookie)
+        self.assertEqual([(e["kind"], e["event"]) for e in mine], [("verify", ""), ("report", "START")])
+        # Heartbeats: known 200 and no timeline row, unknown 404, a body naming another session 400.
+        self.assertEqual(s.heartbeat(session), (200, b'{"ok":true}'))
+        self.assertEqual(s.heartbeat("f" * 32)[0], 404)
+        self.assertEqual(s.post_json("/api/exam/heartbeat", json.dumps({"session": session}))[0], 200)
+        self.assertEqual(s.post_json("/api/exam/heartbeat", json.dumps({"session": "f" * 32}), session=session)[0], 400)
+        self.assertEqual(len(s.get_json("/api/proctor/timeline?" + urllib.parse.urlencode(
+            {"className": "5A", "studentName": name, "token": "ABC123"}), cookie)), 2)
+        self.assertEqual(s.report(session, name, "FINISH", "selesai")[0], 200)
+        roster = {x["studentName"]: x for x in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual((roster[name]["state"], roster[name]["heardAgo"]), ("Selesai", None))
+
+    def test_names_are_shown_without_format_characters_and_stored_as_sent(self):
+        s = self.server
+        cookie = s.login()
+        tag = secrets.token_hex(2)
+        raw = f"Budi\u202e{tag}\u200b gnirts"   # a right-to-left override and a zero-width space
+        session = s.verify(raw)
+        body = event_body(raw, "VIOLATION", "keluar\u2066 (Pelanggaran ke-1)")
+        self.assertEqual(s.post_json("/api/exam/event", body, secrets.token_hex(16), session)[0], 200)
+        roster = [x for x in s.get_json("/api/proctor/roster", cookie) if tag in x["studentName"]]
+        self.assertEqual([(x["studentName"], x["lastDetail"]) for x in roster],
+                         [(f"Budi{tag} gnirts", "keluar (Pelanggaran ke-1)")])
+        # The stored body stays as it came, byte for byte.
+        path = self.server.folder / "exam.db"
+        import sqlite3
+        with sqlite3.connect(f"file:{path}?mode=ro", uri=True) as db:
+            self.assertIn(body, [r[0] for r in db.execute("SELECT body FROM reports")])
 
     def test_proctor_paths_need_the_session(self):
         s = self.server
         for method, path in [("GET", "/api/proctor/roster"), ("GET", "/api/proctor/stream"), ("GET", "/api/proctor/export.csv"),
-                             ("GET", "/api/proctor/timeline"), ("GET", "/api/proctor/status"), ("POST", "/api/proctor/test-message")]:
+                             ("GET", "/api/proctor/timeline"), ("GET", "/api/proctor/status"), ("GET", "/api/proctor/heard"),
+                             ("POST", "/api/proctor/test-message")]:
             for cookie in ("", "orvel_pengawas=forged", "orvel_pengawas="):
                 with self.subTest(path=path, cookie=cookie):
                     status, _, _ = s.request(method, path, b"" if method == "POST" else None, {"Cookie": cookie})
@@ -204,32 +300,54 @@ class TooManyTries(unittest.TestCase):
             self.assertEqual(s.request("POST", "/pengawas/login", "password=x")[0], 401)
         self.assertEqual(s.request("POST", "/pengawas/login", "password=" + s.password)[0], 429)
 
+    def test_reports_are_limited_per_address_without_a_session_and_per_session_with_one(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        too_many = (429, '{"ok":false,"error":"Terlalu banyak percobaan. Tunggu satu menit."}'.encode())
+        for i in range(20):
+            self.assertEqual(s.post_json("/api/exam/event", event_body(f"Palsu {i}", "VIOLATION", "x"))[0], 200)
+        self.assertEqual(s.post_json("/api/exam/event", event_body("Palsu", "VIOLATION", "x")), too_many)
+        self.assertEqual(s.post_json("/api/exam/event", event_body("Palsu", "VIOLATION", "x"), None, "0" * 32),
+                         too_many, "an invented session counts as none")
+        # A verified exam is not held back by the address's flood, and has a limit of its own.
+        budi, siti = s.verify("Budi"), s.verify("Siti")
+        for i in range(30):
+            self.assertEqual(s.report(budi, "Budi", "VIOLATION", f"(Pelanggaran ke-{i + 1})")[0], 200)
+        self.assertEqual(s.report(budi, "Budi", "VIOLATION", "(Pelanggaran ke-31)"), too_many)
+        self.assertEqual(s.report(siti, "Siti", "START", START)[0], 200)
+        cookie = s.login()
+        roster = {x["studentName"]: x["violations"] for x in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual(roster, {"Budi": 30, "Siti": 0})
+
 
 class Crash(unittest.TestCase):
     def test_every_answered_report_survives_kill_9_exactly_once(self):
         s = RunningServer(EXAMS).start()
         self.addCleanup(s.remove)
         answered: dict[str, str] = {}
-        tried: dict[str, str] = {}
+        tried: dict[str, tuple[int, str]] = {}
         lock = threading.Lock()
         stop = threading.Event()
 
+        sessions = {n: s.verify(f"PC {n}") for n in range(12)}
+
         def pc(n: int) -> None:
-            i = 0
-            while not stop.is_set():
-                i += 1
+            # Below the limit of a session's reports in a minute, so every try is taken.
+            for i in range(1, 26):
+                if stop.is_set():
+                    return
                 key, body = secrets.token_hex(16), event_body(f"PC {n}", "VIOLATION", f"Pelanggaran ke-{i}")
                 with lock:
-                    tried[key] = body
+                    tried[key] = (n, body)
                 try:
-                    status, _ = s.post_json("/api/exam/event", body, key)
-                except OSError:
-                    return  # the server is gone
+                    status, _ = s.post_json("/api/exam/event", body, key, sessions[n])
+                except (OSError, http.client.HTTPException):
+                    return  # the server is gone, maybe in the middle of an answer
                 if status == 200:
                     with lock:
                         answered[key] = body
 
-        threads = [threading.Thread(target=pc, args=(n,)) for n in range(6)]
+        threads = [threading.Thread(target=pc, args=(n,)) for n in sessions]
         for t in threads:
             t.start()
         self.assertTrue(wait_for(lambda: len(answered) >= 60, 30))
@@ -238,9 +356,10 @@ class Crash(unittest.TestCase):
         for t in threads:
             t.join()
         s.start()
-        # The launcher tries an unanswered report again: each is stored once more at most.
-        for key, body in tried.items():
-            self.assertEqual(s.post_json("/api/exam/event", body, key)[0], 200)
+        # The launcher tries an unanswered report again: each is stored once
+        # more at most, under its session, which the restart kept.
+        for key, (n, body) in tried.items():
+            self.assertEqual(s.post_json("/api/exam/event", body, key, sessions[n])[0], 200)
         cookie = s.login()
         status, _, data = s.request("GET", "/api/proctor/export.csv", headers={"Cookie": cookie})
         rows = data.decode("utf-8-sig").splitlines()[1:]
@@ -250,7 +369,58 @@ class Crash(unittest.TestCase):
         for body in answered.values():
             b = json.loads(body)
             self.assertIn((b["studentName"], b["detail"]), details)
+        self.assertEqual({x["state"] for x in s.get_json("/api/proctor/roster", cookie)}, {"Terverifikasi"},
+                         "the reports count for their students: none is kept apart")
+        self.assertEqual(s.get_json("/api/proctor/timeline?nosession=1", cookie), [])
         self.assertEqual(s.stop(), 0)
+
+
+class DiskFull(unittest.TestCase):
+    def test_a_full_disk_answers_503_while_verify_and_the_proctor_go_on_and_held_writes_follow(self):
+        if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+            self.skipTest("a file system of its own needs root (unshare -m, mount -t tmpfs)")
+        folder = Path(tempfile.mkdtemp(prefix="orvel-server."))
+        data = folder / "data"
+        data.mkdir()
+        # The database on a 2 MB file system that only the server's process sees.
+        s = RunningServer(EXAMS, folder=folder, server='database = "data/exam.db"\n',
+                          wrap=["unshare", "-m", "sh", "-c",
+                                f"mount -t tmpfs -o size=2m tmpfs {shlex.quote(str(data))} && exec {{command}}"])
+        self.addCleanup(s.remove)
+        s.start()
+        self.assertTrue(any("kurang dari 1 GB" in l for l in s.log), s.log)
+        budi = s.verify("Budi")
+        self.assertEqual(s.report(budi, "Budi", "START", START)[0], 200)
+        filler = Path(f"/proc/{s.proc.pid}/root{data}/filler")
+        with open(filler, "wb") as f:
+            try:
+                while True:
+                    f.write(b"\0" * 65536)
+                    f.flush()
+            except OSError:
+                pass
+        body, key = event_body("Budi", "VIOLATION", "(Pelanggaran ke-1)"), secrets.token_hex(16)
+        for _ in range(3):
+            status, data_ = s.post_json("/api/exam/event", body, key, budi)
+            self.assertEqual((status, json.loads(data_)["ok"]), (503, False))
+        # Verify answers and hands out a session; the proctor logs in and reads.
+        siti = s.verify("Siti")
+        cookie = s.login()
+        roster = {x["studentName"]: x["state"] for x in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual(roster, {"Budi": "Mengerjakan"})
+        self.assertTrue(wait_for(lambda: any("tidak bisa ditulis" in l for l in s.log), 10))
+        causes = [l for l in s.log if "tidak bisa ditulis" in l]
+        self.assertEqual(len(causes), 1, causes)
+        self.assertIn("basis data tidak bisa ditulis: disk penuh?", causes[0])
+        # Room again: Siti's verification is written by itself, her exam is known, Budi's report goes in.
+        filler.unlink()
+        self.assertTrue(wait_for(lambda: "Siti" in [x["studentName"] for x in s.get_json("/api/proctor/roster", cookie)], 15))
+        self.assertEqual(s.report(siti, "Siti", "START", START)[0], 200)
+        self.assertEqual(s.post_json("/api/exam/event", body, key, budi)[0], 200)
+        roster = {x["studentName"]: (x["state"], x["violations"]) for x in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual(roster, {"Budi": ("Mengerjakan", 1), "Siti": ("Mengerjakan", 0)})
+        self.assertEqual(s.stop(), 0)
+        self.assertNotIn("Traceback", "".join(s.log))
 
 
 class CommandLine(unittest.TestCase):

@@ -1,0 +1,206 @@
+"""The store and the presence watch against a real SQLite file, faults
+injected through the store's own interface: a piece that fails, a broken
+connection, a writer held up, a database that cannot grow."""
+from __future__ import annotations
+
+import shutil
+import sqlite3
+import sys
+import tempfile
+import threading
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from orvel_exam_server import decisions  # noqa: E402
+from orvel_exam_server.config import Exam  # noqa: E402
+from orvel_exam_server.database import HELD_RETRY, Store, WriteFailed  # noqa: E402
+from orvel_exam_server.presence import Presence  # noqa: E402
+from support import wait_for  # noqa: E402
+
+
+def report(n: int, detail: str = "d") -> dict[str, str]:
+    return {"studentName": f"PC {n}", "className": "5A", "token": "T", "event": "VIOLATION", "detail": detail}
+
+
+class StoreCase(unittest.TestCase):
+    def setUp(self):
+        self.folder = Path(tempfile.mkdtemp(prefix="orvel-store."))
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.logged: list[str] = []
+        self.store = self.open()
+
+    def open(self) -> Store:
+        store = Store(self.folder / "exam.db", self.logged.append)
+        self.addCleanup(store.close)
+        return store
+
+    def hold_writer(self) -> threading.Event:
+        """Keeps the writer busy until the returned event is set."""
+        gate, busy = threading.Event(), threading.Event()
+        threading.Thread(target=self.store.write, args=(lambda c: (busy.set(), gate.wait(10)),), daemon=True).start()
+        busy.wait(5)
+        self.addCleanup(gate.set)
+        return gate
+
+
+class Writer(StoreCase):
+    def test_pieces_queued_together_commit_together_and_a_failing_one_fails_alone(self):
+        gate = self.hold_writer()
+        outcomes: dict[str, object] = {}
+
+        def run(name, work):
+            try:
+                outcomes[name] = work()
+            except Exception as e:
+                outcomes[name] = e
+        jobs = [(f"r{n}", lambda n=n: self.store.add_report("t", "a", f"k{n}", "{}", report(n), False)) for n in range(3)]
+        jobs.insert(1, ("bad", lambda: self.store.write(lambda c: c.execute("INSERT INTO exam_sessions (id) VALUES ('x')"))))
+        threads = [threading.Thread(target=run, args=job) for job in jobs]
+        for t in threads:
+            t.start()
+        self.assertTrue(wait_for(lambda: self.store._queue.qsize() == 4, 5))
+        gate.set()
+        for t in threads:
+            t.join(10)
+        self.assertIsInstance(outcomes["bad"], sqlite3.IntegrityError)
+        self.assertEqual(sorted(outcomes[f"r{n}"][1:] for n in range(3)), [(False, False)] * 3)
+        self.assertEqual(self.store.report_count(), 3)
+        self.assertEqual(self.logged, [], "a fault of the program is not a fault of the disk")
+
+    def test_the_writer_survives_a_broken_connection_and_a_late_write_fails_in_time_and_never_runs(self):
+        def breaks(c):
+            c.close()  # nothing can be rolled back on it any more
+            raise RuntimeError("broken")
+        with self.assertRaises(Exception):
+            self.store.write(breaks)
+        self.assertTrue(any("rollback failed" in l for l in self.logged), self.logged)
+        self.assertEqual(self.store.add_report("t", "a", "k1", "{}", report(1), False)[1:], (False, False))
+        # A write the writer does not reach in time: WriteFailed at the deadline, and not done later.
+        gate = self.hold_writer()
+        began = time.monotonic()
+        with self.assertRaises(WriteFailed) as caught:
+            self.store.write(lambda c: c.execute("INSERT INTO sessions VALUES ('late', 1)"), wait=0.3)
+        self.assertLess(time.monotonic() - began, 3)
+        self.assertIn("terkunci", str(caught.exception))
+        gate.set()
+        self.store.add_report("t", "a", "k2", "{}", report(2), False)
+        self.assertEqual(self.store._read(lambda c: c.execute("SELECT count(*) FROM sessions").fetchone()[0]), 0)
+
+    def test_a_full_database_fails_writes_names_the_cause_once_and_holds_what_must_not_be_lost(self):
+        # The writer's own connection may not grow the file: SQLite answers "database or disk is full".
+        pages = self.store.write(lambda c: c.execute("PRAGMA page_count").fetchone()[0])
+        self.store.write(lambda c: c.execute(f"PRAGMA max_page_count = {pages}"))
+        failures = 0
+        for n in range(200):
+            try:
+                self.store.add_report("t", "a", f"k{n}", "{}", report(n, "x" * 300), False)
+            except WriteFailed as e:
+                failures += 1
+                self.assertEqual(str(e), "basis data tidak bisa ditulis: disk penuh? (database or disk is full)")
+                if failures == 3:
+                    break
+        self.assertEqual(failures, 3)
+        self.assertEqual([l for l in self.logged if "tidak bisa ditulis" in l],
+                         ["basis data tidak bisa ditulis: disk penuh? (database or disk is full)"], "once a minute")
+        # A verification and a proctor's login are held in memory meanwhile
+        # (each table is filled up to its first refusal).
+        request = {"studentName": "Budi", "className": "5A", "token": "T"}
+        sid = next(f"{n:032x}" for n in range(500) if not self.store.add_verification("t", "a", request, f"{n:032x}", 1.0))
+        login = next(f"hash{n}" for n in range(500) if self.store.add_session(f"hash{n}", time.time() + 60)
+                     or self.store.held_writes() == 2)
+        self.assertTrue(self.store.session_valid(login, time.time()))
+        self.assertEqual(len([l for l in self.logged if "tidak bisa ditulis" in l]), 1, "once a minute")
+        version = self.store.version
+        # Room again: the held writes follow by themselves, in order.
+        self.store.write(lambda c: c.execute("PRAGMA max_page_count = 1000000"))
+        self.assertTrue(wait_for(lambda: self.store.held_writes() == 0, HELD_RETRY + 5))
+        self.assertEqual([s["id"] for s in self.store.exam_sessions()][-1], sid)
+        self.assertEqual([e["session"] for e in self.store.timeline() if e["kind"] == "verify"][-1], sid)
+        self.assertGreater(self.store.version, version, "the pages are told of the late verification")
+        self.assertIn((login,), self.store._read(lambda c: c.execute("SELECT token_hash FROM sessions").fetchall()))
+
+
+class Upgrade(unittest.TestCase):
+    def test_reports_of_a_database_from_before_sessions_keep_counting_for_their_students(self):
+        folder = Path(tempfile.mkdtemp(prefix="orvel-store."))
+        self.addCleanup(shutil.rmtree, folder, True)
+        with sqlite3.connect(folder / "exam.db") as db:  # the tables as the previous version made them
+            db.executescript(
+                "CREATE TABLE reports (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL, address TEXT NOT NULL,"
+                " idempotency_key TEXT UNIQUE, body TEXT NOT NULL, student_name TEXT NOT NULL, class_name TEXT NOT NULL,"
+                " token TEXT NOT NULL, event TEXT NOT NULL, detail TEXT NOT NULL);"
+                "CREATE TABLE verifications (id INTEGER PRIMARY KEY, received_at TEXT NOT NULL, address TEXT NOT NULL,"
+                " student_name TEXT NOT NULL, class_name TEXT NOT NULL, token TEXT NOT NULL);"
+                "INSERT INTO reports VALUES (1, '2026-12-08T08:00:00.000+07:00', 'a', 'k1', '{}', 'Budi', '5A', 'T',"
+                " 'START', 'mulai');")
+        db.close()
+        store = Store(folder / "exam.db")
+        self.addCleanup(store.close)
+        exams = (Exam("5A", "T", "https://f.example/"),)
+        self.assertEqual([(x["studentName"], x["state"]) for x in decisions.roster(store.timeline(), exams)],
+                         [("Budi", "Mengerjakan")])
+        self.assertEqual(store.add_report("t", "a", "k1", "{}", report(1), False)[1:], (True, False))
+        self.assertEqual(store.add_report("t", "a", "k1", '{"n":1}', report(1), False)[1:], (False, True),
+                         "an old key with another body")
+
+
+class Watch(StoreCase):
+    # What the routes do: a verification opens a session, a report is stored and heard.
+    def verify(self, p: Presence, sid: str, name: str, t: float) -> None:
+        request = {"studentName": name, "className": "5A", "token": "T"}
+        self.store.add_verification("t", "a", request, sid, t)
+        p.open(sid, request, t)
+
+    def report(self, p: Presence, sid: str, name: str, event: str, t: float) -> None:
+        m = dict(report(0), studentName=name, event=event)
+        rowid = self.store.add_report("t", "a", None, "{}", m, False, sid)[0]
+        p.heard(sid, t, event, rowid)
+
+    def test_silence_marks_the_latest_started_exam_once_and_contact_brings_it_back(self):
+        p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        a, c, d, e = "a" * 32, "c" * 32, "d" * 32, "e" * 32
+        self.verify(p, a, "Budi", 1000)
+        self.report(p, a, "Budi", "START", 1001)
+        self.assertEqual((p.check(1046), p.check(1046.5), p.check(1100)), (0, 1, 0))
+        self.assertEqual([c["state"] for c in p.changes_after(0)[1]], ["Hilang"])
+        self.assertTrue(next(iter(p.view(1100).values()))["missing"])
+        self.assertFalse(p.heard("b" * 32, 1100), "an unknown session")
+        p.heard(a, 1200)
+        self.assertEqual([c["state"] for c in p.changes_after(0)[1]], ["Hilang", "Mengerjakan"])
+        p.write_notices()
+        self.assertEqual([(n["kind"], n["lastContact"], n["gone"]) for n in self.store.outbox_notices()],
+                         [("missing", 1001, 45.5), ("back", 1001, 199)])
+        # The program started again: the newer exam is the one watched. A
+        # verification from elsewhere (no START) does not take its place.
+        self.verify(p, c, "Budi", 1300)
+        self.report(p, c, "Budi", "START", 1301)
+        self.verify(p, d, "budi", 1302)
+        self.assertEqual(p.check(1400), 1)
+        self.assertEqual(p.check(1400), 0)
+        self.assertEqual(p.changes_after(2)[1][0]["state"], "Hilang")
+        self.verify(p, e, "Siti", 1000)
+        self.report(p, e, "Siti", "START", 1000)
+        p.write_notices()
+        p.save_contacts()
+        # A restart remembers who was missing (the proctor is not told twice)
+        # and gives the others time to be heard by the new server.
+        p2 = Presence(self.store, 45, True, self.logged.append, clock=lambda: 5000.0)
+        self.assertEqual((p2.check(5040), p2.check(5046)), (0, 1))
+        self.assertEqual([c["studentName"] for c in p2.changes_after(0)[1]], ["Siti"])
+        p2.heard(c, 5050)
+        self.report(p2, e, "Siti", "FINISH", 5050)
+        self.assertEqual(p2.check(5060), 0, "heard again")
+        self.assertEqual(p2.check(9000), 1, "Budi silent again; Siti finished")
+        self.assertEqual(p2.changes_after(2)[1][-1]["studentName"], "Budi")
+        p2.write_notices()
+        self.assertEqual([(n["kind"], n["studentName"]) for n in self.store.outbox_notices()][2:],
+                         [("missing", "Budi"), ("missing", "Siti"), ("back", "Budi"), ("back", "Siti"),
+                          ("missing", "Budi")])
+
+
+if __name__ == "__main__":
+    unittest.main()
