@@ -19,7 +19,7 @@ ReportId SendExamEventAsync(const std::string& event, const std::string& detail)
 // At the launch, before START: the reports made from now on carry the
 // exam's session, and while the exam runs the sender posts a heartbeat
 // whenever 15 s have passed without any request of this exam going out.
-// Heartbeats are neither queued nor tried again, and never come between the
+// Heartbeats are neither queued nor tried again, and never change the
 // reports' order. An empty session: no header and no heartbeat, as with a
 // server that hands out none.
 void BeginExamPresence(const std::string& session);

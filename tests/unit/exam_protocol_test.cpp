@@ -108,14 +108,4 @@ TEST(IsSessionValue, SixteenToSixtyFourLettersDigitsDashesAndUnderscores)
         EXPECT_EQ(IsSessionValue(r.value), r.taken) << testing::PrintToString(r.value);
 }
 
-TEST(EventHeaders, TheKeyOnEveryReportAndTheSessionOnlyWithOne)
-{
-    EXPECT_EQ(EventHeaders("0a1b", ""), "Idempotency-Key: 0a1b\r\n");
-    EXPECT_EQ(EventHeaders("0a1b", "S-1_0123456789ab"),
-              "Idempotency-Key: 0a1b\r\nExam-Session: S-1_0123456789ab\r\n");
-    EXPECT_EQ(ExamSessionHeader(""), "");
-    EXPECT_EQ(ExamSessionHeader("S-1_0123456789ab"), "Exam-Session: S-1_0123456789ab\r\n");
-    EXPECT_EQ(BuildHeartbeatBody("S-1_0123456789ab"), R"({"session":"S-1_0123456789ab"})");
-}
-
 }  // namespace
