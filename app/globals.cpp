@@ -26,3 +26,4 @@ std::string g_token;
 std::string g_proctorPin = "6483";  // used until the server sends a PIN
 std::string g_formUrl;
 std::string g_verifyError;
+std::string g_examSession;

@@ -56,3 +56,6 @@ extern std::string g_token;
 extern std::string g_proctorPin;
 extern std::string g_formUrl;
 extern std::string g_verifyError;
+// The session of the last accepted verification, taken (and emptied) by the
+// launch it leads to; the running exam's own copy lives with its reports.
+extern std::string g_examSession;

@@ -1,8 +1,10 @@
 // Process entry: GDI+, the background picture, the two window classes, the
 // start screen and the one message loop of the program.
 #include "app/globals.h"
+#include "app/process_guard.h"
 #include "app/window_size.h"
 #include "app/window_classes.h"
+#include "kiosk/session.h"
 #include "net/events.h"
 #include "ui/gdiplus_inc.h"
 #include "ui/paint.h"
@@ -43,6 +45,10 @@ int RunMessageLoop()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    // First, before there is anything to stop: Task Manager or a script of
+    // the student's own may not end or freeze the program. Without it (an
+    // old Windows) the program runs as before.
+    ProtectOwnProcess();
     const Gdiplus::GdiplusStartupInput gdiplusInput;
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
     g_bgImage = LoadBgImageFromResource(instance);
@@ -57,6 +63,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         ShowWindow(g_hMainWnd, showCommand);
         UpdateWindow(g_hMainWnd);
         exitCode = RunMessageLoop();
+        // A quit message posted from outside ends the loop with the exam
+        // still running: reported and taken down as a close would be.
+        EndExamAsProgramCloses();
         WaitForQueuedReports(kReportsAtExitWaitMs);
     }
 

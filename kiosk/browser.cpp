@@ -4,6 +4,7 @@
 #include "kiosk/browser_paths.h"
 #include "kiosk/command_line.h"
 #include "kiosk/control_bar.h"
+#include "kiosk/freeze_watch.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/pc_watch.h"
@@ -11,6 +12,8 @@
 #include "kiosk/session.h"
 #include "net/events.h"
 #include "net/text.h"
+
+#include <utility>
 
 namespace {
 
@@ -55,6 +58,8 @@ std::wstring FindBrowserExe()
 
 void StartExamInKiosk()
 {
+    // Belongs to this launch only: an exam that does not start forgets it.
+    const std::string session = std::exchange(g_examSession, std::string());
     const std::wstring browser = FindBrowserExe();
     if (browser.empty()) {
         MessageBoxW(g_hMainWnd, kTextNoBrowser, kCaptionError, MB_ICONERROR);
@@ -92,6 +97,8 @@ void StartExamInKiosk()
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
+    StartFreezeWatch();
+    BeginExamPresence(session);
     SendExamEventAsync("START", kEventStartDetail);
     StartPcWatch();
 }

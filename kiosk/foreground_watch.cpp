@@ -1,6 +1,7 @@
 #include "kiosk/foreground_watch.h"
 
 #include "app/globals.h"
+#include "kiosk/freeze_watch.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/session.h"
@@ -81,6 +82,7 @@ void OnWatchTick()
 {
     if (!g_examActive.load())
         return;
+    CheckForFreeze();
     if (BrowserHasExited()) {
         // Closed with the browser's own keys or crashed: the proctor hears of
         // it; the student sees the start screen come back, no message.

@@ -13,3 +13,8 @@ void StopExamAndRestore();
 // who saw the PIN typed cannot end the exam unseen, then the exam is taken
 // down. No box: the proctor is at the PC.
 void EndExamByProctor();
+
+// The program is closing during an exam (its start screen destroyed, or its
+// message loop ended by a quit message): the proctor hears of it before the
+// exam is taken down. Nothing is reported when no exam runs.
+void EndExamAsProgramCloses();

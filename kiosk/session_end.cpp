@@ -4,6 +4,7 @@
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/mouse_hook.h"
+#include "kiosk/violation_report.h"
 #include "net/events.h"
 
 void TerminateBrowser()
@@ -28,6 +29,7 @@ void StopExamAndRestore()
 {
     // First, so that the hook and the watch stand down at once.
     g_examActive.exchange(false);
+    EndExamPresence();
     KillTimer(g_hMainWnd, kWatchTimerId);
     RemoveKioskHook();
     RemoveMouseHook();
@@ -43,5 +45,12 @@ void StopExamAndRestore()
 void EndExamByProctor()
 {
     SendExamEventAsync("FINISH", kEventProctorFinishDetail);
+    StopExamAndRestore();
+}
+
+void EndExamAsProgramCloses()
+{
+    if (g_examActive.load())
+        ReportViolation(ViolationKind::AppClosed);
     StopExamAndRestore();
 }

@@ -8,3 +8,9 @@ void ReportViolation(ViolationKind kind)
     ++g_violationCount;
     SendExamEventAsync("VIOLATION", ViolationDetail(kind, g_violationCount));
 }
+
+void ReportFrozen(std::uint64_t seconds)
+{
+    ++g_violationCount;
+    SendExamEventAsync("VIOLATION", FrozenDetail(seconds, g_violationCount));
+}

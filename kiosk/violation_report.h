@@ -7,3 +7,6 @@
 // watch's spacing alone: the watch keeps that for the windows it sees. GUI
 // thread only.
 void ReportViolation(ViolationKind kind);
+
+// The same for time the program was not running during the exam.
+void ReportFrozen(std::uint64_t seconds);

@@ -14,3 +14,9 @@ std::string ViolationDetail(ViolationKind kind, int count)
     }
     return std::string(what) + " (Pelanggaran ke-" + std::to_string(count) + ")";
 }
+
+std::string FrozenDetail(std::uint64_t seconds, int count)
+{
+    return "Aplikasi ujian terhenti " + std::to_string(seconds) + " detik selama ujian (Pelanggaran ke-" +
+           std::to_string(count) + ")";
+}

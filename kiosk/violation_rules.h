@@ -1,6 +1,7 @@
 // What each kind of violation tells the proctor, on plain values.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class ViolationKind {
@@ -16,3 +17,6 @@ enum class ViolationKind {
 // The detail of the violation report, numbered with the new count, e.g.
 // "Siswa mencoba beralih dari jendela ujian PC (Pelanggaran ke-3)".
 std::string ViolationDetail(ViolationKind kind, int count);
+
+// "Aplikasi ujian terhenti N detik selama ujian (Pelanggaran ke-M)".
+std::string FrozenDetail(std::uint64_t seconds, int count);

@@ -50,3 +50,10 @@ bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick)
 {
     return static_cast<std::uint32_t>(nowTick - lastTick) > 5000u;
 }
+
+std::uint64_t FrozenSeconds(std::uint64_t previousTickMs, std::uint64_t nowMs)
+{
+    if (nowMs <= previousTickMs || nowMs - previousTickMs <= 5000u)
+        return 0;
+    return (nowMs - previousTickMs) / 1000u;
+}

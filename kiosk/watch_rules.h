@@ -42,3 +42,10 @@ bool IsBrowserImagePath(std::string_view path);
 // More than 5000 ms since the last recorded violation, on the 32-bit tick
 // count (unsigned difference, so its wrap after 49.7 days does no harm).
 bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick);
+
+// The gap between two ticks of the watch (GetTickCount64, ms) that tells the
+// program was not running: more than 5000 ms, the proctor hears of it with
+// the whole seconds of the gap. A suspended process, a PC asleep or a
+// debugger holding it are seen only this way, once it runs again. 0: no
+// gap worth a report.
+std::uint64_t FrozenSeconds(std::uint64_t previousTickMs, std::uint64_t nowMs);

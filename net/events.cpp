@@ -3,12 +3,14 @@
 #include "app/globals.h"
 #include "net/exam_protocol.h"
 #include "net/exam_server.h"
+#include "net/heartbeat_rules.h"
 #include "net/http_post.h"
 #include "net/text.h"
 #include "net/worker.h"
 
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,6 +21,7 @@ struct Reporting {
     std::mutex lock;
     std::condition_variable added;  // a report was queued
     ReportQueue queue;
+    HeartbeatClock heartbeat;
     bool senderStarted = false;
     HANDLE settled = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // ReportProgressEvent
 };
@@ -35,6 +38,11 @@ std::uint64_t NowMs()
 {
     return GetTickCount64();
 }
+
+// Reports and heartbeats only: one hung request must not hold the sender,
+// and with it every report behind it, for the system's minute. The verify
+// call keeps the system's limits.
+constexpr HttpTimeouts kSenderTimeouts{5000, 10000, 10000};
 
 std::string NewIdempotencyKey()
 {
@@ -54,33 +62,67 @@ std::string NewIdempotencyKey()
     return IdempotencyKey(bytes);
 }
 
-// The sender thread: the front report, whenever it is due, without holding
-// the lock while the network works.
+// The sender thread: the front report whenever it is due, else a heartbeat
+// when one is due, without holding the lock while the network works. One
+// thread for both: a heartbeat leaves the reports' order alone, and one
+// that was due just before the exam ended reaches the server before the
+// reports of that end.
 void SendReports()
 {
     Reporting& state = State();
     std::unique_lock<std::mutex> held(state.lock);
     for (;;) {
         const std::uint64_t now = NowMs();
-        const QueuedReport* due = DueReport(state.queue, now);
-        if (!due) {
-            const std::uint64_t wait = MsUntilDue(state.queue, now);
-            if (wait == kNoReportDue)
-                state.added.wait(held);
-            else
-                state.added.wait_for(held, std::chrono::milliseconds(wait));
+        if (const QueuedReport* due = DueReport(state.queue, now)) {
+            const QueuedReport report = *due;
+            NoteRequestSent(state.heartbeat, report.session, now);
+            held.unlock();
+            const std::wstring headers = ToWide(EventHeaders(report.idempotencyKey, report.session));
+            std::string reply;
+            int status = 0;
+            const bool answered = HttpPostJson(kExamServerHost, kEventPath, report.body, reply, headers.c_str(),
+                                               &status, &kSenderTimeouts);
+            held.lock();
+            // Only reports behind it were added meanwhile: the front is still this one.
+            SettleFront(state.queue, ClassifyReply(answered, status), NowMs());
+            SetEvent(state.settled);
             continue;
         }
-        const QueuedReport report = *due;
-        held.unlock();
-        const std::wstring header = L"Idempotency-Key: " + ToWide(report.idempotencyKey) + L"\r\n";
-        std::string reply;
-        int status = 0;
-        const bool answered = HttpPostJson(kExamServerHost, kEventPath, report.body, reply, header.c_str(), &status);
-        held.lock();
-        // Only reports behind it were added meanwhile: the front is still this one.
-        SettleFront(state.queue, ClassifyReply(answered, status), NowMs());
-        SetEvent(state.settled);
+        const std::uint64_t untilHeartbeat = MsUntilHeartbeat(state.heartbeat, now);
+        if (untilHeartbeat == 0) {
+            const std::string session = state.heartbeat.session;
+            NoteRequestSent(state.heartbeat, session, now);
+            held.unlock();
+            // Whatever the answer, the next one is simply due 15 s later.
+            const std::wstring headers = ToWide(ExamSessionHeader(session));
+            std::string reply;
+            HttpPostJson(kExamServerHost, kHeartbeatPath, BuildHeartbeatBody(session), reply, headers.c_str(),
+                         nullptr, &kSenderTimeouts);
+            held.lock();
+            continue;
+        }
+        const std::uint64_t wait = std::min(MsUntilDue(state.queue, now), untilHeartbeat);
+        if (wait == kNoReportDue)
+            state.added.wait(held);
+        else
+            state.added.wait_for(held, std::chrono::milliseconds(wait));
+    }
+}
+
+// Starts the sender thread unless it runs. Called with the lock not held.
+void EnsureSender()
+{
+    Reporting& state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        if (state.senderStarted)
+            return;
+        state.senderStarted = true;
+    }
+    // A refused thread leaves the reports queued; the next report asks again.
+    if (!g_startWorker(SendReports)) {
+        std::lock_guard<std::mutex> held(state.lock);
+        state.senderStarted = false;
     }
 }
 
@@ -92,20 +134,35 @@ ReportId SendExamEventAsync(const std::string& event, const std::string& detail)
     std::string key = NewIdempotencyKey();
     Reporting& state = State();
     ReportId id = 0;
-    bool startSender = false;
     {
         std::lock_guard<std::mutex> held(state.lock);
-        id = AddReport(state.queue, std::move(body), std::move(key));
-        startSender = !state.senderStarted;
-        state.senderStarted = true;
+        id = AddReport(state.queue, std::move(body), std::move(key), state.heartbeat.session);
     }
     state.added.notify_all();
-    // A refused thread leaves the reports queued; the next report asks again.
-    if (startSender && !g_startWorker(SendReports)) {
-        std::lock_guard<std::mutex> held(state.lock);
-        state.senderStarted = false;
-    }
+    EnsureSender();
     return id;
+}
+
+void BeginExamPresence(const std::string& session)
+{
+    Reporting& state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        StartHeartbeats(state.heartbeat, session, NowMs());
+    }
+    state.added.notify_all();
+    if (!session.empty())
+        EnsureSender();
+}
+
+void EndExamPresence()
+{
+    Reporting& state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        StopHeartbeats(state.heartbeat);
+    }
+    state.added.notify_all();
 }
 
 ReportFate FateOfReport(ReportId id)

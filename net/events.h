@@ -13,7 +13,19 @@
 // until the server takes it (2xx) or refuses it (another 4xx). A new report
 // has the waiting one tried at once. Returns at once, whatever the network
 // does; nothing is shown.
+// With the running exam's session (BeginExamPresence), every try carries it.
 ReportId SendExamEventAsync(const std::string& event, const std::string& detail);
+
+// At the launch, before START: the reports made from now on carry the
+// exam's session, and while the exam runs the sender posts a heartbeat
+// whenever 15 s have passed without any request of this exam going out.
+// Heartbeats are neither queued nor tried again, and never change the
+// reports' order. An empty session: no header and no heartbeat, as with a
+// server that hands out none.
+void BeginExamPresence(const std::string& session);
+// At the exam's end: no heartbeat from now on, and reports made later carry
+// no session. Reports already queued keep theirs on every try.
+void EndExamPresence();
 
 // What became of a report so far.
 ReportFate FateOfReport(ReportId id);

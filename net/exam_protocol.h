@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // {"studentName":"..","className":"..","token":".."}, values escaped.
 std::string BuildVerifyBody(const std::string& studentName, const std::string& className,
@@ -19,7 +20,20 @@ struct VerifyResult {
     std::string formUrl;     // accepted: the exam form address, possibly empty
     std::string proctorPin;  // accepted: empty when the server sent none
     std::string error;       // refused: the text for the failure box
+    std::string session;     // accepted: the exam's session, empty when none (or not a valid one)
 };
 
 // received is false when no response arrived at all.
 VerifyResult ReadVerifyReply(bool received, const std::string& reply, const std::string& hostUtf8);
+
+// A session value the program takes: 16 to 64 characters of [0-9A-Za-z_-].
+// It goes into a header line as it is, so nothing else may pass.
+bool IsSessionValue(std::string_view value);
+
+// "Exam-Session: S\r\n", or nothing without a session.
+std::string ExamSessionHeader(const std::string& session);
+// The header lines of every try of an event report: its Idempotency-Key,
+// then the session's header.
+std::string EventHeaders(const std::string& idempotencyKey, const std::string& session);
+// {"session":".."}
+std::string BuildHeartbeatBody(const std::string& session);

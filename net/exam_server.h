@@ -7,3 +7,4 @@ extern const char kExamServerHostUtf8[];
 
 inline constexpr wchar_t kVerifyPath[] = L"/api/exam/verify";
 inline constexpr wchar_t kEventPath[] = L"/api/exam/event";
+inline constexpr wchar_t kHeartbeatPath[] = L"/api/exam/heartbeat";

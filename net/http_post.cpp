@@ -34,7 +34,7 @@ bool ReadBody(HINTERNET request, std::string& reply)
 }  // namespace
 
 bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& body, std::string& reply,
-                  const wchar_t* extraHeaders, int* status)
+                  const wchar_t* extraHeaders, int* status, const HttpTimeouts* timeouts)
 {
     reply.clear();
     if (status)
@@ -56,6 +56,11 @@ bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& b
         WinHttpCloseHandle(session);
         return false;
     }
+
+    // Name resolution keeps the system's limit; a failure to set them leaves
+    // the request with the system's limits too.
+    if (timeouts)
+        WinHttpSetTimeouts(request, 0, timeouts->connectMs, timeouts->sendMs, timeouts->receiveMs);
 
     // The whole body goes out with the request, its length announced.
     std::wstring headers = L"Content-Type: application/json; charset=UTF-8\r\n";

@@ -32,10 +32,10 @@ std::uint32_t RetryDelayMs(int failedTries)
     return 1000u << (failedTries - 1);  // 2, 4, 8 s
 }
 
-ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotencyKey)
+ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotencyKey, std::string session)
 {
     const ReportId id = ++queue.lastId;
-    queue.waiting.push_back({id, std::move(body), std::move(idempotencyKey)});
+    queue.waiting.push_back({id, std::move(body), std::move(idempotencyKey), std::move(session)});
     HurryFront(queue);
     return id;
 }

@@ -28,6 +28,7 @@ struct QueuedReport {
     ReportId id = 0;
     std::string body;            // fixed when the report is made
     std::string idempotencyKey;  // the same on every try of this report
+    std::string session;         // of the exam it belongs to, on every try; empty: none
 };
 
 enum class ReportFate { Waiting, Delivered, Refused };
@@ -46,7 +47,7 @@ struct ReportQueue {
 inline constexpr std::uint64_t kNoReportDue = UINT64_MAX;
 
 // Adds a report at the back and hurries the front one (HurryFront); its id.
-ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotencyKey);
+ReportId AddReport(ReportQueue& queue, std::string body, std::string idempotencyKey, std::string session = {});
 // The front report may be tried at once, whatever its back-off, and a failure
 // of that try waits 1 s again: something new has happened (a report, the end
 // of the exam or of the program), and a server that came back meanwhile

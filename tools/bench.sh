@@ -225,11 +225,12 @@ bench_stop_server() {
   BENCH_SERVER_PID=""
 }
 
-# bench_exam_server_config FILE PASSWORD_VARIABLE TOKEN FORM_URL: a
-# configuration of the school's exam server (server/) for the bench: localhost
-# on 127.0.0.1:443 with the certificate the prefix trusts (call
+# bench_exam_server_config FILE PASSWORD_VARIABLE TOKEN FORM_URL [MISSING_AFTER]:
+# a configuration of the school's exam server (server/) for the bench:
+# localhost on 127.0.0.1:443 with the certificate the prefix trusts (call
 # bench_start_server first, which makes it), one exam for class 5A with the
-# proctor PIN 2468, its database beside the file.
+# proctor PIN 2468, its database beside the file; MISSING_AFTER, when given,
+# is its missing_after_seconds (otherwise the server's default).
 bench_exam_server_config() {
   cat > "$1" <<TOML
 [server]
@@ -239,6 +240,7 @@ cert_file = "$BENCH_RUN/certs/good.crt"
 key_file = "$BENCH_RUN/certs/good.key"
 database = "exam.db"
 proctor_password = "env:$2"
+${5:+missing_after_seconds = $5}
 
 [[exam]]
 class = "5A"

@@ -135,13 +135,15 @@ wine_stage() {
 
 # The real program through a whole exam against the school's exam server
 # (server/) in the place of the test server: the same host, port and
-# certificate, a throw-away database and a password the test reads.
+# certificate, a throw-away database and a password the test reads. A
+# working exam silent for 5 s is "Hilang" there, so the program's 15 s
+# heartbeats show on the roster within one exam.
 refserver_stage() {
   bench_stop_server
   local config="$BENCH_RUN/refserver.toml"
   ORVEL_REFSERVER_PASSWORD=$(python3 -c 'import secrets; print(secrets.token_urlsafe(12))')
   export ORVEL_REFSERVER_PASSWORD
-  bench_exam_server_config "$config" ORVEL_REFSERVER_PASSWORD REF123 'https://localhost/ujian-ref?nama={studentName}'
+  bench_exam_server_config "$config" ORVEL_REFSERVER_PASSWORD REF123 'https://localhost/ujian-ref?nama={studentName}' 5
   bench_start_exam_server "$config" || { bench_failed "the school's exam server did not start"; return 1; }
   run_ctest refserver "$BUILD" -L '^refserver$'
   bench_stop_exam_server ||

@@ -7,7 +7,6 @@
 #include "kiosk/pc_watch.h"
 #include "kiosk/pin_prompt.h"
 #include "kiosk/session.h"
-#include "kiosk/violation_report.h"
 #include "net/exam_protocol.h"
 #include "net/text.h"
 #include "net/verify.h"
@@ -117,11 +116,13 @@ void OnVerifyResult(HWND window, WPARAM wParam, LPARAM lParam)
     SetStartButton(true, kTextStartButton);
     if (result->accepted) {
         g_formUrl = result->formUrl;
+        g_examSession = result->session;
         if (!result->proctorPin.empty())
             g_proctorPin = result->proctorPin;
         g_verifyError.clear();
     } else {
         g_verifyError = result->error;
+        g_examSession.clear();
     }
 
     if (wParam == 1 && !g_formUrl.empty()) {
@@ -166,11 +167,8 @@ void OnProctorExit()
 void OnDestroy(HWND window)
 {
     UnregisterSessionNotices(window);
-    // The program is being closed (from the task bar, or by a shutdown)
-    // during an exam: the proctor hears of it before the exam is torn down.
-    if (g_examActive.load())
-        ReportViolation(ViolationKind::AppClosed);
-    StopExamAndRestore();
+    // Closed from the task bar, or by a shutdown.
+    EndExamAsProgramCloses();
     PostQuitMessage(0);
 }
 

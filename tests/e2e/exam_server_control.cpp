@@ -162,6 +162,7 @@ void ClearRequests()
         DeleteFileW((Dir() + L"\\requests\\" + name + L".head").c_str());
         DeleteFileW((Dir() + L"\\requests\\" + name + L".body").c_str());
         DeleteFileW((Dir() + L"\\answered\\" + name).c_str());
+        DeleteFileW((Dir() + L"\\arrived\\" + name).c_str());
     }
 }
 
@@ -175,6 +176,9 @@ std::vector<Request> Requests()
         r.head = driver::ReadFileBytes(base + L".head");
         r.body = driver::ReadFileBytes(base + L".body");
         r.answered = driver::ReadFileBytes(Dir() + L"\\answered\\" + name);
+        const std::string arrived = driver::ReadFileBytes(Dir() + L"\\arrived\\" + name);
+        if (!arrived.empty())
+            r.arrivedMs = std::atof(arrived.c_str()) * 1000.0;
         all.push_back(std::move(r));
     }
     return all;

@@ -39,6 +39,9 @@ struct Request {
     // The server's mark once done with it: the status sent ("200"), "cut",
     // or empty (closed without an answer, or not done yet).
     std::string answered;
+    // When it had arrived, in ms of the server's own clock: only differences
+    // between requests mean anything. -1 when the server did not say.
+    double arrivedMs = -1;
     std::string Path() const;
     // The value of a header, exactly as sent (empty when absent).
     std::string Header(const std::string& name) const;

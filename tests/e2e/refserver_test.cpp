@@ -1,8 +1,9 @@
 // The real program against the school's exam server (server/, not the test
 // stand-in): a refused token, then a whole exam through START, a violation and
 // FINISH, each seen on the proctor's roster as it arrives. The bench starts
-// the server on localhost:443 with the token REF123 for class 5A and puts the
-// proctor's password in ORVEL_REFSERVER_PASSWORD.
+// the server on localhost:443 with the token REF123 for class 5A, a working
+// exam "Hilang" after 5 s without contact, and puts the proctor's password in
+// ORVEL_REFSERVER_PASSWORD.
 #include "app_fixture.h"
 #include "key_probe.h"
 
@@ -92,7 +93,7 @@ protected:
     std::wstring cookie_;
 };
 
-TEST_F(RefServer, AWholeExamReachesTheProctorsRoster)
+TEST_F(RefServer, AWholeExamReachesTheProctorsRosterWithItsSessionAndHeartbeats)
 {
     EXPECT_EQ(Https(L"GET", L"/api/proctor/roster", "", L"").status, 401u) << "no roster without the session";
 
@@ -112,7 +113,14 @@ TEST_F(RefServer, AWholeExamReachesTheProctorsRoster)
     ASSERT_NE(browserWindow, nullptr);
     ASSERT_NE(bar, nullptr);
     const std::string student = R"("className":"5A","studentName":"Budi \"Ñoño\" \\ Santoso","token":"REF123",)";
+    // Only a report with the exam's session moves a student on the roster.
     EXPECT_TRUE(RosterHas(student + R"("state":"Mengerjakan","violations":0,)")) << Roster();
+    // Silent for more than the server's 5 s the exam is "Hilang"; the
+    // program's heartbeat, 15 s after START, brings it back with no report.
+    EXPECT_TRUE(RosterHas(student + R"("state":"Hilang","violations":0,)", 10000)) << Roster();
+    EXPECT_TRUE(RosterHas(student + R"("state":"Mengerjakan","violations":0,)", 15000)) << Roster();
+    EXPECT_NE(Roster().find(R"("lastDetail":"Siswa memulai ujian di aplikasi PC.")"), std::string::npos)
+        << "no report meanwhile: " << Roster();
 
     {
         probe::KeyProbe other;  // another program's window in front: a violation

@@ -8,8 +8,11 @@ no connection is held longer than 15 s.
 
 CTRL/requests/NNNNNN.head  request line and header lines exactly as received
 CTRL/requests/NNNNNN.body  the body as received (a chunked body de-chunked)
-    NNNNNN counts from 000001 per server run; both are written before the
-    answer, each atomically, the .body first, so a .head means both are there.
+CTRL/arrived/NNNNNN  when the whole request had arrived: seconds of the
+    server's monotonic clock, as decimal text with milliseconds ("1234.567"),
+    for the spacing of requests.
+    NNNNNN counts from 000001 per server run; all three are written before the
+    answer, each atomically, the .head last, so a .head means all are there.
 CTRL/answered/NNNNNN  written once the server is done with request NNNNNN:
     the status it sent in full ("200"), "cut" for an answer cut off, empty
     when it closed without answering.
@@ -28,7 +31,8 @@ CTRL/answers.json  read afresh at every request (write it atomically):
 CTRL/tls  "good" (default), "untrusted" or "wronghost", read at every handshake.
 
 Paths with no answer set: /api/exam/verify refuses every token, /api/exam/event
-says ok, anything else is 404. --demo accepts the token DEMO123, serves the
+and /api/exam/heartbeat say ok, anything else is 404. --demo accepts the token
+DEMO123 (its answer holds a new session, 32 lower-case hex digits), serves the
 exam form at /demo/form, prints each event report as one line and the answers
 sent with the form's KIRIM button ("answers ..."). --demo-http-port N also
 serves the form over plain HTTP on 127.0.0.1:N and hands out that address
@@ -40,6 +44,7 @@ import http
 import http.server
 import json
 import os
+import secrets
 import signal
 import socketserver
 import ssl
@@ -55,7 +60,7 @@ MAX_HOLD_S = 15.0
 MAX_HEAD = 64 * 1024
 JSON_TYPE = "application/json; charset=UTF-8"
 HTML_TYPE = "text/html; charset=UTF-8"
-VERIFY, EVENT = "/api/exam/verify", "/api/exam/event"
+VERIFY, EVENT, HEARTBEAT = "/api/exam/verify", "/api/exam/event", "/api/exam/heartbeat"
 DEMO_TOKEN = "DEMO123"
 
 
@@ -68,6 +73,7 @@ def compact(obj):
 DEFAULTS = {
     VERIFY: {"body": compact({"ok": False, "error": "Token tidak dikenal."})},
     EVENT: {"body": compact({"ok": True})},
+    HEARTBEAT: {"body": compact({"ok": True})},
 }
 NOT_FOUND = {"status": 404, "body": "Tidak ditemukan.\n", "content_type": "text/plain; charset=UTF-8"}
 
@@ -159,8 +165,9 @@ class ExamServer(ThreadingHTTPServer):
         self.ctrl, self.demo = ctrl, demo
         self.requests_dir = os.path.join(ctrl, "requests")
         self.answered_dir = os.path.join(ctrl, "answered")
-        os.makedirs(self.requests_dir, exist_ok=True)
-        os.makedirs(self.answered_dir, exist_ok=True)
+        self.arrived_dir = os.path.join(ctrl, "arrived")
+        for folder in (self.requests_dir, self.answered_dir, self.arrived_dir):
+            os.makedirs(folder, exist_ok=True)
         self.lock = threading.Lock()
         self.seq = 0
         self.turns = {}
@@ -185,9 +192,11 @@ class ExamServer(ThreadingHTTPServer):
         sslsock.context = self.contexts[choice]
 
     def record(self, head, body):
+        arrived = time.monotonic()
         with self.lock:  # one at a time, so the numbers appear in order
             self.seq += 1
             base = os.path.join(self.requests_dir, "%06d" % self.seq)
+            write_atomic(os.path.join(self.arrived_dir, "%06d" % self.seq), b"%.3f" % arrived)
             write_atomic(base + ".body", body)
             write_atomic(base + ".head", head)
             return self.seq
@@ -325,7 +334,7 @@ def demo_answer(path, query, body):
         if request.get("token") == DEMO_TOKEN:
             kelas = urllib.parse.quote(str(request.get("className", "")), safe="")
             return {"body": compact({"ok": True, "formUrl": DEMO_FORM_BASE[0] + "/demo/form?kelas=" + kelas,
-                                     "proctorPin": "2468"})}
+                                     "proctorPin": "2468", "session": secrets.token_hex(16)})}
         return {"body": compact({"ok": False, "error": "Token tidak valid untuk ujian hari ini."})}
     if path == "/demo/form":
         kelas = urllib.parse.parse_qs(query).get("kelas", [""])[0]

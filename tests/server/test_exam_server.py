@@ -138,6 +138,25 @@ class RecordingTest(ServerTest):
                 self.assertEqual(self.recorded()[0][1], b"{}")
                 self.assertTrue(tls.recv(100).startswith(b"HTTP/1.1 200 "))
 
+    def test_arrival_times_give_the_spacing_of_requests(self):
+        sent = []
+        for pause in (0.0, 0.6):
+            time.sleep(pause)
+            sent.append(time.monotonic())
+            self.request("POST", "/api/exam/heartbeat", b"{}")
+
+        def arrived(n):
+            with open(os.path.join(self.ctrl, "arrived", "%06d" % n), encoding="ascii") as f:
+                text = f.read()
+            self.assertRegex(text, r"^[0-9]+\.[0-9]{3}$")
+            return float(text)
+        first, second = arrived(1), arrived(2)
+        # The server's clock is this machine's monotonic clock.
+        self.assertGreaterEqual(first, sent[0] - 0.001)
+        self.assertLessEqual(second, time.monotonic() + 0.001)
+        self.assertGreaterEqual(second - first, 0.6 - 0.002)
+        self.assertEqual(len(self.recorded()), 2)
+
 
 class AnswersTest(ServerTest):
     def assert_answer(self, got, status, body):
@@ -149,6 +168,7 @@ class AnswersTest(ServerTest):
         self.assert_answer(self.request("POST", "/api/exam/verify", b"{}"), 200,
                            b'{"ok":false,"error":"Token tidak dikenal."}')
         self.assert_answer(self.request("POST", "/api/exam/event", b"{}"), 200, b'{"ok":true}')
+        self.assert_answer(self.request("POST", "/api/exam/heartbeat", b'{"session":"x"}'), 200, b'{"ok":true}')
         status, _, body = self.request("GET", "/")
         self.assertEqual(status, 404)
         self.assertTrue(body)
@@ -307,8 +327,16 @@ class DemoTest(ServerTest):
         return self.request("POST", "/api/exam/verify", body.encode())[2]
 
     def test_demo_token_form_and_event_log(self):
-        self.assertEqual(self.verify('{"studentName":"Siti\tA","className":"4 A/B","token":"DEMO123"}'),
-                         b'{"ok":true,"formUrl":"https://localhost/demo/form?kelas=4%20A%2FB","proctorPin":"2468"}')
+        # Each acceptance hands out a session of its own, in the exact form the
+        # program scans for.
+        sessions = []
+        for _ in range(2):
+            reply = self.verify('{"studentName":"Siti\tA","className":"4 A/B","token":"DEMO123"}')
+            found = re.fullmatch(rb'\{"ok":true,"formUrl":"https://localhost/demo/form\?kelas=4%20A%2FB",'
+                                 rb'"proctorPin":"2468","session":"([0-9a-f]{32})"\}', reply)
+            self.assertIsNotNone(found, reply)
+            sessions.append(found.group(1))
+        self.assertNotEqual(sessions[0], sessions[1])
         for token in ("demo123", "DEMO123 ", ""):
             self.assertEqual(self.verify('{"studentName":"S","className":"4A","token":"%s"}' % token),
                              b'{"ok":false,"error":"Token tidak valid untuk ujian hari ini."}')

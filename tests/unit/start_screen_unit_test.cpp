@@ -77,9 +77,10 @@ protected:
         g_hMainWnd = nullptr;
     }
     // Plays the worker of a verification the start screen is waiting for.
-    void Deliver(bool accepted, const char* formUrl, const char* pin, const char* error)
+    void Deliver(bool accepted, const char* formUrl, const char* pin, const char* error, const char* session = "")
     {
-        CompleteVerifyHandOver(g_hMainWnd, BeginVerifyHandOver(), VerifyResult{accepted, formUrl, pin, error});
+        CompleteVerifyHandOver(g_hMainWnd, BeginVerifyHandOver(),
+                               VerifyResult{accepted, formUrl, pin, error, session});
         MSG msg;
         while (PeekMessageW(&msg, g_hMainWnd, WM_VERIFY_RESULT, WM_VERIFY_RESULT, PM_REMOVE))
             DispatchMessageW(&msg);
@@ -132,6 +133,28 @@ TEST_F(StartScreenUnit, TheProctorPinFollowsOnlyNonEmptyPinsOfAcceptedReplies)
     g_formUrl.clear();
 }
 
+// The session waits for the launch of its own acceptance; a later
+// acceptance without one, or a refusal, leaves none for the next launch.
+TEST_F(StartScreenUnit, TheSessionOfTheLastAcceptanceOnlyWaitsForTheLaunch)
+{
+    const char kSession[] = "0123456789abcdef0123456789abcdef";
+    auto box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(true, "", "", "", kSession);
+    box.get();
+    EXPECT_EQ(g_examSession, kSession);
+    box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(true, "", "", "");
+    box.get();
+    EXPECT_EQ(g_examSession, "");
+    box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(true, "", "", "", kSession);
+    box.get();
+    box = AnswerBox(L"Verifikasi Gagal");
+    Deliver(false, "", "", "Token salah", kSession);
+    EXPECT_EQ(box.get(), L"Token salah");
+    EXPECT_EQ(g_examSession, "");
+}
+
 TEST_F(StartScreenUnit, AFormAddressThatLooksLikeASwitchIsNotLaunched)
 {
     auto box = AnswerBox(L"Verifikasi Gagal");
@@ -166,7 +189,7 @@ TEST_F(StartScreenUnit, OnlyTheAwaitedResultIsTakenWhateverElseArrivesUnderItsNu
 
     // The real one is still taken, once.
     auto box = AnswerBox(L"Verifikasi Gagal");
-    CompleteVerifyHandOver(g_hMainWnd, slot, VerifyResult{false, "", "", "Token salah"});
+    CompleteVerifyHandOver(g_hMainWnd, slot, VerifyResult{false, "", "", "Token salah", ""});
     MSG msg;
     while (PeekMessageW(&msg, g_hMainWnd, WM_VERIFY_RESULT, WM_VERIFY_RESULT, PM_REMOVE))
         DispatchMessageW(&msg);

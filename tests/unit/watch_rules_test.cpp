@@ -124,6 +124,25 @@ TEST(ViolationSpacingElapsed, MoreThanFiveSecondsOnTheWrappingTickCount)
         EXPECT_EQ(ViolationSpacingElapsed(r.now, r.last), r.elapsed) << r.now << " after " << r.last;
 }
 
+TEST(FrozenSeconds, AGapOfMoreThanFiveSecondsInWholeSeconds)
+{
+    struct {
+        std::uint64_t previous, now, seconds;
+    } const rows[] = {
+        {10000, 11000, 0},        // an ordinary tick
+        {10000, 15000, 0},        // exactly 5000 ms is not a gap
+        {10000, 15001, 5},        // just over: its whole seconds
+        {10000, 17999, 7},        // cut, not rounded
+        {10000, 18000, 8},
+        {0, 5001, 5},             // the tick count itself near its start
+        {4'000'000'000ull, 4'000'000'000ull + 3'600'250, 3600},  // an hour asleep, past 32 bits
+        {20000, 20000, 0},
+        {20000, 19000, 0},        // a clock that went back is no gap
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(FrozenSeconds(r.previous, r.now), r.seconds) << r.now << " after " << r.previous;
+}
+
 TEST(ViolationDetail, SaysWhatHappenedAndNumbersItInPlainDecimal)
 {
     EXPECT_EQ(ViolationDetail(ViolationKind::SwitchedAway, 1),
@@ -140,6 +159,8 @@ TEST(ViolationDetail, SaysWhatHappenedAndNumbersItInPlainDecimal)
               "Layar dikunci atau pengguna Windows diganti selama ujian (Pelanggaran ke-12)");
     EXPECT_EQ(ViolationDetail(ViolationKind::SessionEnding, 2),
               "PC dimatikan atau pengguna keluar dari Windows selama ujian (Pelanggaran ke-2)");
+    EXPECT_EQ(FrozenDetail(7, 3), "Aplikasi ujian terhenti 7 detik selama ujian (Pelanggaran ke-3)");
+    EXPECT_EQ(FrozenDetail(3600, 10), "Aplikasi ujian terhenti 3600 detik selama ujian (Pelanggaran ke-10)");
 }
 
 }  // namespace
