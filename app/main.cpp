@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/window_size.h"
 #include "app/window_classes.h"
+#include "kiosk/exam_profile.h"
 #include "net/events.h"
 #include "ui/gdiplus_inc.h"
 #include "ui/paint.h"
@@ -50,6 +51,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     RegisterWindowClasses(instance);
+    RemoveLeftoverProfiles();
 
     int exitCode = 1;  // no start screen: nothing could ever end the loop
     g_hMainWnd = CreateStartScreen(instance);

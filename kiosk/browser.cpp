@@ -4,6 +4,7 @@
 #include "kiosk/browser_paths.h"
 #include "kiosk/command_line.h"
 #include "kiosk/control_bar.h"
+#include "kiosk/exam_profile.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/pc_watch.h"
@@ -34,13 +35,6 @@ HANDLE PutInKillOnCloseJob(HANDLE process)
     return job;
 }
 
-std::wstring ProfileFolder()
-{
-    wchar_t temp[260] = {};
-    GetTempPathW(260, temp);
-    return std::wstring(temp) + L"cbt_orvel_profile";
-}
-
 }  // namespace
 
 std::wstring FindBrowserExe()
@@ -61,8 +55,12 @@ void StartExamInKiosk()
         return;
     }
 
-    std::wstring commandLine =
-        ToWide(BuildKioskCommandLine(ToUtf8(browser), g_formUrl, ToUtf8(ProfileFolder())));
+    const std::wstring profile = CreateExamProfile();
+    if (profile.empty()) {
+        MessageBoxW(g_hMainWnd, kTextTempFolderUnusable, kCaptionTempFolderUnusable, MB_ICONWARNING);
+        return;
+    }
+    std::wstring commandLine = ToWide(BuildKioskCommandLine(ToUtf8(browser), g_formUrl, ToUtf8(profile)));
 
     g_browserProc = PROCESS_INFORMATION{};
     STARTUPINFOW startup{};
@@ -71,6 +69,7 @@ void StartExamInKiosk()
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &g_browserProc)) {
         g_browserProc = PROCESS_INFORMATION{};
+        RemoveExamProfile();
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }

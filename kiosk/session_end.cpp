@@ -1,16 +1,40 @@
 #include "kiosk/session.h"
 
 #include "app/globals.h"
+#include "kiosk/exam_profile.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/mouse_hook.h"
 #include "net/events.h"
+
+namespace {
+
+// How long the end of an exam waits for the browser's processes to be gone,
+// so that its profile folder can go with them.
+constexpr DWORD kBrowserGoneWaitMs = 3000;
+
+// Polls the job until none of its processes is left, or the time is up.
+void WaitUntilJobIsEmpty(HANDLE job)
+{
+    const ULONGLONG end = GetTickCount64() + kBrowserGoneWaitMs;
+    for (;;) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                       nullptr) ||
+            accounting.ActiveProcesses == 0 || GetTickCount64() >= end)
+            return;
+        Sleep(10);
+    }
+}
+
+}  // namespace
 
 void TerminateBrowser()
 {
     if (g_hBrowserJob) {
         // Ends whatever the browser started too.
         TerminateJobObject(g_hBrowserJob, 0);
+        WaitUntilJobIsEmpty(g_hBrowserJob);
         CloseHandle(g_hBrowserJob);
         g_hBrowserJob = nullptr;
     }
@@ -18,6 +42,7 @@ void TerminateBrowser()
         return;
     // A browser that has already exited is handled the same way.
     TerminateProcess(g_browserProc.hProcess, 0);
+    WaitForSingleObject(g_browserProc.hProcess, kBrowserGoneWaitMs);
     CloseHandle(g_browserProc.hProcess);
     if (g_browserProc.hThread)
         CloseHandle(g_browserProc.hThread);
@@ -32,6 +57,7 @@ void StopExamAndRestore()
     RemoveKioskHook();
     RemoveMouseHook();
     TerminateBrowser();
+    RemoveExamProfile();
     if (g_hBarWnd) {
         DestroyWindow(g_hBarWnd);
         g_hBarWnd = nullptr;
