@@ -2,11 +2,13 @@
 
 #include "app/globals.h"
 #include "kiosk/browser_paths.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/command_line.h"
 #include "kiosk/control_bar.h"
 #include "kiosk/exam_profile.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
+#include "kiosk/overlay_watch.h"
 #include "kiosk/pc_watch.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/session.h"
@@ -79,6 +81,8 @@ void StartExamInKiosk()
     g_examActive.exchange(true);
     g_violationCount = 0;
     g_lastViolationTick = 0;
+    BeginExamClipboard();
+    StartOverlayWatch();
     InstallKioskHook();  // a failed hook leaves the exam unlocked but running
     InstallMouseHook();
     ShowWindow(g_hMainWnd, SW_HIDE);

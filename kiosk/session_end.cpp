@@ -1,6 +1,7 @@
 #include "kiosk/session.h"
 
 #include "app/globals.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/exam_profile.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
@@ -52,12 +53,14 @@ void TerminateBrowser()
 void StopExamAndRestore()
 {
     // First, so that the hook and the watch stand down at once.
-    g_examActive.exchange(false);
+    const bool wasRunning = g_examActive.exchange(false);
     KillTimer(g_hMainWnd, kWatchTimerId);
     RemoveKioskHook();
     RemoveMouseHook();
     TerminateBrowser();
     RemoveExamProfile();
+    if (wasRunning)
+        EndExamClipboard();
     if (g_hBarWnd) {
         DestroyWindow(g_hBarWnd);
         g_hBarWnd = nullptr;
