@@ -147,8 +147,20 @@ KeyProbe::~KeyProbe()
 void KeyProbe::Follow(HWND browser)
 {
     followed_ = browser;
+    ShowWindow(window_, SW_HIDE);
+    Pump(0);
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(browser, kRelayTo, 0, reinterpret_cast<LPARAM>(window_), SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+HWND KeyProbe::Window()
+{
+    if (followed_ && !IsWindow(followed_)) {
+        followed_ = nullptr;
+        ShowWindow(window_, SW_SHOW);
+        Pump(0);
+    }
+    return followed_ ? followed_ : window_;
 }
 
 std::vector<KeyEvent> KeyProbe::Deliver(const std::vector<INPUT>& inputs, DWORD timeoutMs)

@@ -36,11 +36,12 @@ public:
     KeyProbe& operator=(const KeyProbe&) = delete;
 
     // The window the keys and clicks go to: the followed one while it exists,
-    // else the probe's own.
-    HWND Window() const { return followed_ && IsWindow(followed_) ? followed_ : window_; }
+    // else the probe's own (shown again once the followed one is gone).
+    HWND Window();
     // Records what the stand-in browser's window `browser` receives (it
     // tells this probe's window) in the place of the probe's own, for as long
-    // as that window exists.
+    // as that window exists. The probe's own is hidden meanwhile: no click
+    // meant for the browser can land on it.
     void Follow(HWND browser);
     // Injects the inputs and then a marker stroke, and returns every key
     // message that reached the window before the marker did. Input is handled
