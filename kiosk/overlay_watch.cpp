@@ -8,7 +8,9 @@
 
 #include <dwmapi.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -44,17 +46,22 @@ ScreenRect Desktop()
 TopWindowFacts ReadWindow(HWND window)
 {
     TopWindowFacts facts;
-    facts.visible = IsWindowVisible(window) != FALSE;
-    facts.topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    // One question for the style, the extended style and the rectangle (a
+    // top-level window has no parent to hide it: its own style says whether
+    // it shows).
+    WINDOWINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetWindowInfo(window, &info))
+        return facts;  // gone meanwhile
+    facts.visible = (info.dwStyle & WS_VISIBLE) != 0;
+    facts.topmost = (info.dwExStyle & WS_EX_TOPMOST) != 0;
     // Most windows are neither: the rest of them is never read.
     if (!facts.visible || !facts.topmost)
         return facts;
     DWORD cloaked = 0;
     // Fails where the system has no such notion (Wine): not cloaked.
     facts.cloaked = SUCCEEDED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof(cloaked))) && cloaked;
-    RECT r{};
-    GetWindowRect(window, &r);
-    facts.rect = {r.left, r.top, r.right, r.bottom};
+    facts.rect = {info.rcWindow.left, info.rcWindow.top, info.rcWindow.right, info.rcWindow.bottom};
     wchar_t cls[128] = {};
     GetClassNameW(window, cls, 127);
     facts.className = ToUtf8(cls);
@@ -73,13 +80,26 @@ void ReportWindowsOnTop()
 {
     const ScreenRect desktop = Desktop();
     std::vector<std::uint64_t> existing, overlays;
+    // Each process is looked up once a tick, however many windows it shows.
+    std::unordered_map<std::uint32_t, OwnerFacts> owners;
     for (HWND window : TopLevelWindows()) {
-        existing.push_back(IdOf(window));
+        const std::uint64_t id = IdOf(window);
+        existing.push_back(id);
+        // Reported already: it stays reported for as long as it exists.
+        if (std::find(g_reported.begin(), g_reported.end(), id) != g_reported.end())
+            continue;
         TopWindowFacts facts = ReadWindow(window);
-        if (OverlayNeedsOwnerLookup(facts, desktop))
-            LookUpOwner(facts.owner);
+        if (OverlayNeedsOwnerLookup(facts, desktop)) {
+            const auto known = owners.find(facts.owner.pid);
+            if (known != owners.end()) {
+                facts.owner = known->second;
+            } else {
+                LookUpOwner(facts.owner);
+                owners.emplace(facts.owner.pid, facts.owner);
+            }
+        }
         if (IsOverlayWindow(facts, desktop))
-            overlays.push_back(IdOf(window));
+            overlays.push_back(id);
     }
     OverlayTally tally = TallyOverlays(g_reported, existing, overlays);
     g_reported = std::move(tally.reported);
