@@ -4,6 +4,7 @@
 #include "app/process_guard.h"
 #include "app/window_size.h"
 #include "app/window_classes.h"
+#include "kiosk/exam_profile.h"
 #include "kiosk/session.h"
 #include "net/events.h"
 #include "ui/gdiplus_inc.h"
@@ -56,6 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     RegisterWindowClasses(instance);
+    RemoveLeftoverProfiles();
 
     int exitCode = 1;  // no start screen: nothing could ever end the loop
     g_hMainWnd = CreateStartScreen(instance);

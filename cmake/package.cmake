@@ -1,12 +1,13 @@
 # The release zip (cpack, or the "package" target): the exe, the three guides,
-# the pictures they show, the browser policy files and a SHA256SUMS of it all.
+# the pictures they show, the browser and Windows policy files and a SHA256SUMS
+# of it all.
 # Everything here is in one install component and CPack installs only that
 # component, so an install rule from a test or a third-party folder can never
 # slip into the zip.
 
 set(ORVEL_PACKAGE_COMPONENT orvel-cbt)
 set(ORVEL_PACKAGE_DOCS panduan-pengawas.md it-guide.md exam-server.md)
-set(ORVEL_PACKAGE_POLICIES edge-exam.reg chrome-exam.reg)
+set(ORVEL_PACKAGE_POLICIES edge-exam.reg chrome-exam.reg windows-exam.reg)
 
 # Every file of the package, relative to its root, for SHA256SUMS.
 set(ORVEL_PACKAGE_FILES orvel-cbt.exe)
@@ -64,7 +65,7 @@ endforeach()
 list(LENGTH pictures picture_count)
 message(STATUS "Release package: ${picture_count} pictures from the guides")
 
-# The browser policy files the IT guide has the school import, as they are
+# The browser and Windows policy files the IT guide has the school import, as they are
 # (ASCII with CRLF line ends, which regedit reads).
 foreach(policy ${ORVEL_PACKAGE_POLICIES})
   install(FILES ${CMAKE_SOURCE_DIR}/docs/policies/${policy} DESTINATION docs/policies

@@ -2,11 +2,14 @@
 
 #include "app/globals.h"
 #include "kiosk/browser_paths.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/command_line.h"
 #include "kiosk/control_bar.h"
+#include "kiosk/exam_profile.h"
 #include "kiosk/freeze_watch.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
+#include "kiosk/overlay_watch.h"
 #include "kiosk/pc_watch.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/session.h"
@@ -37,13 +40,6 @@ HANDLE PutInKillOnCloseJob(HANDLE process)
     return job;
 }
 
-std::wstring ProfileFolder()
-{
-    wchar_t temp[260] = {};
-    GetTempPathW(260, temp);
-    return std::wstring(temp) + L"cbt_orvel_profile";
-}
-
 }  // namespace
 
 std::wstring FindBrowserExe()
@@ -66,8 +62,12 @@ void StartExamInKiosk()
         return;
     }
 
-    std::wstring commandLine =
-        ToWide(BuildKioskCommandLine(ToUtf8(browser), g_formUrl, ToUtf8(ProfileFolder())));
+    const std::wstring profile = CreateExamProfile();
+    if (profile.empty()) {
+        MessageBoxW(g_hMainWnd, kTextTempFolderUnusable, kCaptionTempFolderUnusable, MB_ICONWARNING);
+        return;
+    }
+    std::wstring commandLine = ToWide(BuildKioskCommandLine(ToUtf8(browser), g_formUrl, ToUtf8(profile)));
 
     g_browserProc = PROCESS_INFORMATION{};
     STARTUPINFOW startup{};
@@ -76,6 +76,7 @@ void StartExamInKiosk()
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &g_browserProc)) {
         g_browserProc = PROCESS_INFORMATION{};
+        RemoveExamProfile();
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
@@ -85,6 +86,8 @@ void StartExamInKiosk()
     g_examActive.exchange(true);
     g_violationCount = 0;
     g_lastViolationTick = 0;
+    BeginExamClipboard();
+    StartOverlayWatch();
     InstallKioskHook();  // a failed hook leaves the exam unlocked but running
     InstallMouseHook();
     ShowWindow(g_hMainWnd, SW_HIDE);

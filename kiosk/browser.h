@@ -7,6 +7,8 @@
 // counts too), or empty.
 std::wstring FindBrowserExe();
 
-// Opens g_formUrl in the browser in kiosk mode and starts the exam session.
-// Shows its own message box when no browser is found or it cannot start.
+// Opens g_formUrl in the browser in kiosk mode, with a new profile folder,
+// and starts the exam session. Shows its own message box when no browser is
+// found, the temporary folder cannot take the profile, or the browser cannot
+// start.
 void StartExamInKiosk();

@@ -3,6 +3,7 @@
 
 // One tick: reports time the program did not run, reports and ends the exam
 // when the browser has exited, keeps the keyboard hook fresh, puts the bar
-// back on top, and counts and reports a foreign window in front as a
-// violation. Does nothing when no exam runs.
+// back on top, reports other programs' windows kept above the exam, and
+// counts and reports a foreign window in front as a violation. Does nothing
+// when no exam runs.
 void OnWatchTick();

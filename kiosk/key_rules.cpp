@@ -7,6 +7,11 @@ namespace {
 
 using namespace vk;
 
+bool IsKeyDown(std::uint32_t message)
+{
+    return message == kKeyDown || message == kSysKeyDown;
+}
+
 // Which modifiers a rule asks for.
 enum class When {
     Always,
@@ -17,6 +22,7 @@ enum class When {
     CtrlAndShiftWithoutAlt,
     ShiftHeld,
     CtrlAndAltTypingNothing,  // Ctrl and Alt, and AltGr types no character with the key
+    GoingDownUnderLeftPress,  // a key-down (repeats too) while a left press that passed is held
 };
 
 // The keys of the rules below.
@@ -26,12 +32,12 @@ constexpr std::uint32_t kWithAltToTheSystem[] = {kEscape, kTab, kF4};
 constexpr std::uint32_t kWithCtrlToTheSystem[] = {kEscape};
 constexpr std::uint32_t kBrowserKeys[] = {kF1, kF6, kF7, kF9, kF10, kApps, kBrowserSearch, kBrowserFavorites,
                                           kBrowserHome, kLaunchMail, kLaunchMediaSelect, kLaunchApp1, kLaunchApp2};
-// Shift, Ctrl and Alt themselves pass whatever is held: the rules decide on
-// the key that comes with them.
+// Shift, Ctrl and Alt themselves.
 constexpr std::uint32_t kModifiers[] = {
     kShift, kControl, kMenu, kLeftShift, kRightShift, kLeftControl, kRightControl, kLeftMenu, kRightMenu,
 };
-constexpr std::uint32_t kWithShiftToTheBrowser[] = {kEscape};  // its own task manager
+// Esc: its own task manager; Enter on a link: a new window.
+constexpr std::uint32_t kWithShiftToTheBrowser[] = {kEscape, kReturn};
 constexpr std::uint32_t kCtrlShiftAllowed[] = {
     kLeft, kUp, kRight, kDown, kHome, kEnd,
     kV, kZ, kTab,
@@ -40,7 +46,7 @@ constexpr std::uint32_t kCtrlShiftAllowed[] = {
 constexpr std::uint32_t kCtrlAllowed[] = {
     kA, kC, kV, kX, kY, kZ, kF,
     kLeft, kUp, kRight, kDown, kHome, kEnd, kPrior, kNext,
-    kBack, kDelete, kInsert, kReturn, kSpace, kTab,
+    kBack, kDelete, kInsert, kSpace, kTab,
     0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39,
     0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69,
     kOemPlus, kOemMinus, kAdd, kSubtract,
@@ -61,6 +67,13 @@ struct Rule {
 // no rule takes passes. The allow-lists are short on purpose: browsers gain
 // new shortcuts every year, and a web form needs only these.
 constexpr Rule kRules[] = {
+    // Shift, Ctrl or Alt pressed between a left press and its release: the
+    // release then comes without them, as a plain click. Their releases pass:
+    // one whose press a window saw must reach it.
+    {When::GoingDownUnderLeftPress, false, kModifiers, KeyAction::Swallow},
+    // Otherwise they pass whatever is held: the rules below decide on the key
+    // that comes with them.
+    {When::Always, false, kModifiers, KeyAction::Pass},
     // The proctor's shortcut (swallowed on key-up too; only a key-down asks).
     {When::CtrlAndAlt, false, kProctorKey, KeyAction::ProctorRequest},
     // Ways out of the browser to the system: the Windows keys, PrintScreen,
@@ -75,11 +88,13 @@ constexpr Rule kRules[] = {
     // and zoom (on many layouts "+" needs Shift); the rest are the browser's
     // developer tools, tab search, clearing data, new windows, ...
     {When::CtrlAndShiftWithoutAlt, true, kCtrlShiftAllowed, KeyAction::Swallow},
-    // Shift+Esc opens the browser's task manager, which ends tabs.
+    // Shift+Esc opens the browser's task manager, which ends tabs;
+    // Shift+Enter opens a focused link in a new window.
     {When::ShiftHeld, false, kWithShiftToTheBrowser, KeyAction::Swallow},
     // Ctrl: editing, find in the page, moving, going back to the exam's tab,
     // digits and zoom; every other Ctrl shortcut (close, new window, new tab,
-    // open, print, save, developer tools, ...) is swallowed.
+    // open, print, save, developer tools, Enter on a link for a new tab, ...)
+    // is swallowed.
     {When::CtrlWithoutAlt, true, kCtrlAllowed, KeyAction::Swallow},
     // Alt: back and forward, opening a list, a character by its Alt code.
     {When::AltWithoutCtrl, true, kAltAllowed, KeyAction::Swallow},
@@ -100,20 +115,16 @@ bool Applies(When when, const KeyStroke& key)
     case When::CtrlAndShiftWithoutAlt: return ctrl && shift && !alt;
     case When::ShiftHeld: return shift;
     case When::CtrlAndAltTypingNothing: return alt && ctrl && !key.altGrTypes;
+    case When::GoingDownUnderLeftPress: return key.leftPressHeld && IsKeyDown(key.message);
     }
     return false;
-}
-
-bool IsKeyDown(std::uint32_t message)
-{
-    return message == kKeyDown || message == kSysKeyDown;
 }
 
 }  // namespace
 
 KeyAction DecideKey(bool examActive, const KeyStroke& key)
 {
-    if (!examActive || std::find(std::begin(kModifiers), std::end(kModifiers), key.vk) != std::end(kModifiers))
+    if (!examActive)
         return KeyAction::Pass;
     for (const Rule& rule : kRules) {
         if (!Applies(rule.when, key))

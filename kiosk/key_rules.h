@@ -38,6 +38,9 @@ struct KeyStroke {
     // With Ctrl and Alt held: the key types a character with AltGr on the
     // keyboard layout of the window in front (@ on a German Q, for example).
     bool altGrTypes = false;
+    // A left press that passed is held: the browser reads the modifiers at
+    // its release (Ctrl or Shift then open the link in a new tab or window).
+    bool leftPressHeld = false;
 };
 
 // The lockdown's verdict on one key event. Outside an exam every key passes;

@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "kiosk/hook_handle.h"
 #include "kiosk/key_rules.h"
+#include "kiosk/mouse_hook.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM record)
         key.shift = IsShiftDown(GetAsyncKeyState(VK_SHIFT), g_heldKeys.Shift());
         if (key.alt && key.ctrl)
             key.altGrTypes = AltGrTypes(event, key.shift);
+        key.leftPressHeld = LeftPressHeld();
         switch (DecideKey(true, key)) {
         case KeyAction::ProctorRequest:
             PostMessageW(g_hMainWnd, WM_PROCTOR_EXIT, 0, 0);

@@ -24,6 +24,9 @@ inline constexpr wchar_t kTextWrongPin[] = L"PIN Pengawas salah.";
 inline constexpr wchar_t kCaptionError[] = L"Error";
 inline constexpr wchar_t kTextNoBrowser[] = L"Microsoft Edge atau Google Chrome tidak ditemukan di PC ini.";
 inline constexpr wchar_t kTextBrowserFailed[] = L"Gagal membuka browser ujian.";
+inline constexpr wchar_t kCaptionTempFolderUnusable[] = L"Peringatan";
+inline constexpr wchar_t kTextTempFolderUnusable[] =
+    L"Folder sementara Windows tidak dapat dipakai untuk ujian. Hubungi pengawas.";
 
 // Event reports.
 inline constexpr char kEventStartDetail[] = "Siswa memulai ujian di aplikasi PC.";

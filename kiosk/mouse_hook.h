@@ -10,6 +10,9 @@ void RemoveMouseHook();
 // Puts a fresh hook in place of the current one (the new one first).
 void RefreshMouseHook();
 
+// A left press that the hook let through is held (its release not yet seen).
+bool LeftPressHeld();
+
 // Swallows the buttons that open menus, tabs and windows during an exam.
 // Moves, by far the most events, return at once.
 LRESULT CALLBACK LowLevelMouseProc(int code, WPARAM message, LPARAM record);

@@ -1,10 +1,10 @@
 #include "kiosk/mouse_rules.h"
 
-MouseVerdict DecideMouse(bool examActive, const MouseEvent& event, bool swallowingLeft)
+MouseVerdict DecideMouse(bool examActive, const MouseEvent& event, MouseState last)
 {
     using namespace mouse;
     if (!examActive)
-        return {false, false};
+        return {false, {}};
     switch (event.message) {
     case kRightDown:
     case kRightUp:
@@ -12,14 +12,14 @@ MouseVerdict DecideMouse(bool examActive, const MouseEvent& event, bool swallowi
     case kMiddleUp:
     case kSideDown:
     case kSideUp:
-        return {true, swallowingLeft};
+        return {true, last};
     case kLeftDown:
         if (event.ctrl || event.shift)
-            return {true, true};
-        return {false, false};
+            return {true, {true, false}};
+        return {false, {false, true}};
     case kLeftUp:
-        return {swallowingLeft, false};
+        return {last.swallowingLeft, {}};
     default:  // moves and both wheels
-        return {false, swallowingLeft};
+        return {false, last};
     }
 }

@@ -16,16 +16,24 @@ struct MouseEvent {
     bool shift = false;
 };
 
-struct MouseVerdict {
-    bool swallow = false;
+// What the left button's last press left to come.
+struct MouseState {
     // A left press was swallowed and its release is still to come: that
     // release is swallowed too, whatever is held by then.
     bool swallowingLeft = false;
+    // A left press passed and its release is still to come: the key rules
+    // keep Shift, Ctrl and Alt from it meanwhile (KeyStroke::leftPressHeld).
+    bool leftPressHeld = false;
+};
+
+struct MouseVerdict {
+    bool swallow = false;
+    MouseState next;
 };
 
 // During an exam the right, middle and side buttons (context menu, links in
 // new tabs and windows, back and forward) and a left press with Ctrl or Shift
 // held (a link in a new tab or window) never reach a window; moves, plain
 // left clicks and the wheel (Ctrl+wheel zoom too) do. Outside an exam
-// everything passes. `swallowingLeft` is the last verdict's.
-MouseVerdict DecideMouse(bool examActive, const MouseEvent& event, bool swallowingLeft);
+// everything passes and nothing is pending. `last` is the last verdict's.
+MouseVerdict DecideMouse(bool examActive, const MouseEvent& event, MouseState last);

@@ -1,11 +1,13 @@
 // Ending an exam session: every road out of an exam comes through here.
 #pragma once
 
-// Ends the kiosk browser process launched for the exam, and its job, and
-// closes their handles. Does nothing when no browser is recorded.
+// Ends the kiosk browser process launched for the exam, and its job, waits
+// (a few seconds at most) until their processes are gone, and closes their
+// handles. Does nothing when no browser is recorded.
 void TerminateBrowser();
 
-// Undoes the exam set-up (flag, timer, hook, browser, bar) and brings the start
+// Undoes the exam set-up (flag, timer, hooks, browser, its profile folder,
+// bar), empties the clipboard when an exam was running, and brings the start
 // screen back to the front. Safe at any time, also with no exam running.
 void StopExamAndRestore();
 

@@ -1,17 +1,42 @@
 #include "kiosk/session.h"
 
 #include "app/globals.h"
+#include "kiosk/clipboard_watch.h"
+#include "kiosk/exam_profile.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/violation_report.h"
 #include "net/events.h"
 
+namespace {
+
+// How long the end of an exam waits for the browser's processes to be gone,
+// so that its profile folder can go with them.
+constexpr DWORD kBrowserGoneWaitMs = 3000;
+
+// Polls the job until none of its processes is left, or the time is up.
+void WaitUntilJobIsEmpty(HANDLE job)
+{
+    const ULONGLONG end = GetTickCount64() + kBrowserGoneWaitMs;
+    for (;;) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                       nullptr) ||
+            accounting.ActiveProcesses == 0 || GetTickCount64() >= end)
+            return;
+        Sleep(10);
+    }
+}
+
+}  // namespace
+
 void TerminateBrowser()
 {
     if (g_hBrowserJob) {
         // Ends whatever the browser started too.
         TerminateJobObject(g_hBrowserJob, 0);
+        WaitUntilJobIsEmpty(g_hBrowserJob);
         CloseHandle(g_hBrowserJob);
         g_hBrowserJob = nullptr;
     }
@@ -19,6 +44,7 @@ void TerminateBrowser()
         return;
     // A browser that has already exited is handled the same way.
     TerminateProcess(g_browserProc.hProcess, 0);
+    WaitForSingleObject(g_browserProc.hProcess, kBrowserGoneWaitMs);
     CloseHandle(g_browserProc.hProcess);
     if (g_browserProc.hThread)
         CloseHandle(g_browserProc.hThread);
@@ -28,12 +54,15 @@ void TerminateBrowser()
 void StopExamAndRestore()
 {
     // First, so that the hook and the watch stand down at once.
-    g_examActive.exchange(false);
+    const bool wasRunning = g_examActive.exchange(false);
     EndExamPresence();
     KillTimer(g_hMainWnd, kWatchTimerId);
     RemoveKioskHook();
     RemoveMouseHook();
     TerminateBrowser();
+    RemoveExamProfile();
+    if (wasRunning)
+        EndExamClipboard();
     if (g_hBarWnd) {
         DestroyWindow(g_hBarWnd);
         g_hBarWnd = nullptr;

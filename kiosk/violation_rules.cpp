@@ -11,6 +11,8 @@ std::string ViolationDetail(ViolationKind kind, int count)
     case ViolationKind::MoreScreens: what = "Lebih dari satu layar terhubung ke PC ujian"; break;
     case ViolationKind::SessionLeft: what = "Layar dikunci atau pengguna Windows diganti selama ujian"; break;
     case ViolationKind::SessionEnding: what = "PC dimatikan atau pengguna keluar dari Windows selama ujian"; break;
+    case ViolationKind::WindowOnTop: what = "Jendela program lain tampil di atas jendela ujian"; break;
+    case ViolationKind::ClipboardFilled: what = "Papan klip diisi program lain selama ujian"; break;
     }
     return std::string(what) + " (Pelanggaran ke-" + std::to_string(count) + ")";
 }

@@ -12,6 +12,8 @@ enum class ViolationKind {
     MoreScreens,    // a second screen shows what the exam cannot see
     SessionLeft,    // the screen locked, or another Windows user switched to
     SessionEnding,  // Windows signs out or shuts down
+    WindowOnTop,    // another program's window stays above the exam
+    ClipboardFilled,  // another program put something on the clipboard
 };
 
 // The detail of the violation report, numbered with the new count, e.g.

@@ -1,49 +1,40 @@
 #include "kiosk/watch_rules.h"
 
-#include "kiosk/ascii_case.h"
-#include "kiosk/browser_paths.h"
-
 namespace {
 
-bool OfAnotherProcess(const ForegroundFacts& f)
+bool OfTheProgramOrItsBrowser(const ForegroundFacts& f)
 {
-    return f.browserPid != 0 && f.ownerPid != f.browserPid;
+    return f.isLauncherWindow || f.owner.ownProcess ||
+           (f.owner.browserPid != 0 && f.owner.pid == f.owner.browserPid);
 }
 
 }  // namespace
 
 bool NeedsOwnerLookup(const ForegroundFacts& f)
 {
-    return f.exists && !f.isLauncherWindow && OfAnotherProcess(f) && f.className == kBrowserWindowClass;
+    return f.exists && !OfTheProgramOrItsBrowser(f) && OwnerLookupNeeded(f.owner) &&
+           (f.className == kBrowserWindowClass || f.className == kDialogClass);
 }
 
 bool IsForeignWindow(const ForegroundFacts& f)
 {
-    if (!f.exists || f.isLauncherWindow)
+    if (!f.exists || f.owner.browserPid == 0 || OfTheProgramOrItsBrowser(f))
         return false;
-    if (!OfAnotherProcess(f))
-        return false;
-    if (f.className == kDialogClass)
-        return false;
+    if (f.className == kDialogClass) {
+        // The program's own boxes and the PIN prompt are of this process; a
+        // box of any other program can show anything (a prepared script's
+        // notes, an open-file dialog's preview).
+        if (f.owner.image && IsAccessibilityPromptImage(*f.owner.image, f.systemFolder))
+            return false;
+        return !BelongsToExam(f.owner);
+    }
     if (f.className == kBrowserWindowClass) {
         // Many programs are built on the browsers' engine and share its window
         // class, a normal browser window (Edge often runs in the background)
-        // among them: only the processes of the exam's job are the exam's.
-        if (f.examJob)
-            return f.ownerInExamJob != true;
-        // Without a job, a browser from the install paths is taken for the
-        // exam's; a path that cannot be read gets the benefit of the doubt.
-        return f.ownerImage && !IsBrowserImagePath(*f.ownerImage);
+        // among them: only the exam's processes are the exam's.
+        return !BelongsToExam(f.owner);
     }
     return true;
-}
-
-bool IsBrowserImagePath(std::string_view path)
-{
-    for (const char* candidate : kBrowserPaths)
-        if (EqualsIgnoringAsciiCase(path, candidate))
-            return true;
-    return false;
 }
 
 bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick)

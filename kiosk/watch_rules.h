@@ -1,43 +1,34 @@
 // The decisions of the once-a-second foreground watch, on plain values.
 #pragma once
 
+#include "kiosk/owner_rules.h"
+
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 
 inline constexpr char kBrowserWindowClass[] = "Chrome_WidgetWin_1";
 inline constexpr char kDialogClass[] = "#32770";
 
 // What the watch found out about the window in front.
 struct ForegroundFacts {
-    bool exists = false;          // there is a foreground window at all
+    bool exists = false;            // there is a foreground window at all
     bool isLauncherWindow = false;  // the control bar or the start screen
-    std::uint32_t ownerPid = 0;   // process that owns the window
-    std::uint32_t browserPid = 0;  // the launched browser, 0 if none
-    std::string className;        // UTF-8
-    // The exam's browser runs in a job of its own (it could be made).
-    bool examJob = false;
-    // Read only for browser-class windows of another process: with a job,
-    // whether the owner is in it (nullopt: could not be told); without one,
-    // the owner's executable (UTF-8; nullopt: could not be read).
-    std::optional<bool> ownerInExamJob;
-    std::optional<std::string> ownerImage;
+    std::string className;          // UTF-8
+    OwnerFacts owner;
+    std::string systemFolder;       // where the accessibility prompt lives
 };
 
-// True when the browser-class window's owner must be looked up before a
-// verdict can be given (so the watch opens other processes only then).
+// True when the owner of the window in front must be looked up before a
+// verdict can be given: a browser-class window or a dialog box of another
+// process than this program and the launched browser.
 bool NeedsOwnerLookup(const ForegroundFacts& facts);
 
-// True when the window in front means the student has left the exam. Checked
-// in this order: no window, the launcher's own, any window of the launched
-// browser, a standard dialog, a browser-class window of a process in the
-// exam's job; only when there is no job, a browser-class window of a browser
-// install path (or whose path cannot be read).
+// True when the window in front means the student has left the exam. Never:
+// no window, no browser recorded, any window of this program or of the
+// launched browser. A dialog box counts unless its process is the exam's (see
+// BelongsToExam) or the system's accessibility prompt; a browser-class window
+// counts unless its process is the exam's; any other window counts.
 bool IsForeignWindow(const ForegroundFacts& facts);
-
-// One of the four browser install paths, letter case aside.
-bool IsBrowserImagePath(std::string_view path);
 
 // More than 5000 ms since the last recorded violation, on the 32-bit tick
 // count (unsigned difference, so its wrap after 49.7 days does no harm).

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release zip from a build's CPack configuration in a scratch folder
 # and checks what a school would unpack: exactly the exe, the three guides, the
-# pictures they show, the browser policy files and a SHA256SUMS that verifies
+# pictures they show, the browser and Windows policy files and a SHA256SUMS that verifies
 # them all.
 #
 #   tools/check_package.sh [--strict] BUILD_DIR
@@ -53,7 +53,7 @@ import os, posixpath, re, sys, zipfile
 
 zip_path, top, source, dest, strict = sys.argv[1:]
 docs = ["panduan-pengawas.md", "it-guide.md", "exam-server.md"]
-policies = ["docs/policies/edge-exam.reg", "docs/policies/chrome-exam.reg"]
+policies = ["docs/policies/edge-exam.reg", "docs/policies/chrome-exam.reg", "docs/policies/windows-exam.reg"]
 problems = []
 
 pictures, missing = set(), set()

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "kiosk/browser.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/command_line.h"
 #include "kiosk/foreground_watch.h"
 #include "kiosk/pc_watch.h"
@@ -78,6 +79,7 @@ void OnCreate(HWND window)
     MakeChild(window, L"BUTTON", kTextRulesLink, kRulesLinkStyle, 0, f.x, f.y0 + kRulesLinkDy,
               f.width, kRulesLinkHeight, IDC_BTN_RULES);
     RegisterSessionNotices(window);
+    StartClipboardWatch(window);
 }
 
 void OnStartPressed(HWND window)
@@ -167,6 +169,7 @@ void OnProctorExit()
 void OnDestroy(HWND window)
 {
     UnregisterSessionNotices(window);
+    StopClipboardWatch(window);
     // Closed from the task bar, or by a shutdown.
     EndExamAsProgramCloses();
     PostQuitMessage(0);
@@ -192,6 +195,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_TIMER:      if (wParam == kWatchTimerId) OnWatchTick(); break;
     case WM_DISPLAYCHANGE: OnDisplayChange(); break;
     case WM_WTSSESSION_CHANGE: OnSessionChange(wParam); break;
+    case WM_CLIPBOARDUPDATE: OnClipboardUpdate(); break;
     case WM_QUERYENDSESSION: return OnQueryEndSession(window);
     case WM_ENDSESSION: OnEndSession(window, wParam != FALSE); return 0;
     case WM_PAINT:      PaintStartScreen(window); return 0;

@@ -175,11 +175,24 @@ long WaitForExit(DWORD pid, DWORD timeoutMs)
     return code;
 }
 
-std::wstring ExpectedProfileFolder()
+std::wstring ProfileFolderOf(const std::wstring& commandLine)
 {
-    wchar_t temp[260] = {};
-    GetTempPathW(260, temp);
-    return std::wstring(temp) + L"cbt_orvel_profile";
+    const std::wstring key = L"--user-data-dir=\"";
+    const std::size_t at = commandLine.find(key);
+    if (at == std::wstring::npos)
+        return {};
+    const std::size_t from = at + key.size(), to = commandLine.find(L'"', from);
+    return to == std::wstring::npos ? std::wstring{} : commandLine.substr(from, to - from);
+}
+
+bool IsExamProfileFolder(const std::wstring& folder)
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring prefix = std::wstring(temp) + L"cbt_orvel_profile_";
+    if (folder.size() != prefix.size() + 16 || folder.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return folder.find_first_not_of(L"0123456789abcdef", prefix.size()) == std::wstring::npos;
 }
 
 }  // namespace browser

@@ -39,7 +39,11 @@ bool IsRunning(DWORD pid);
 // Exit code of the process once it has ended; -1 on time-out.
 long WaitForExit(DWORD pid, DWORD timeoutMs);
 
-// The profile folder the program must pass: the temporary folder + name.
-std::wstring ExpectedProfileFolder();
+// The profile folder a command line passes (--user-data-dir="..."), empty
+// without one.
+std::wstring ProfileFolderOf(const std::wstring& commandLine);
+// A folder of the exam profile's pattern right in the temporary folder:
+// "cbt_orvel_profile_" and 16 lower-case hex digits.
+bool IsExamProfileFolder(const std::wstring& folder);
 
 }  // namespace browser

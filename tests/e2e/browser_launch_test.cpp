@@ -24,12 +24,14 @@ protected:
         a.body = "{\"ok\":true,\"formUrl\":\"" + formUrl + "\"}";
         server::SetAnswers({{kVerify, a}});
     }
-    // The command line the program must give the browser at this path.
-    static std::wstring Expected(browser::Candidate c, const std::wstring& url)
+    // The command line the program must give the browser at this path, with
+    // the profile folder of `launch`, which must be a new one of the pattern.
+    static std::wstring Expected(browser::Candidate c, const std::wstring& url, const browser::Launch& launch)
     {
+        const std::wstring profile = browser::ProfileFolderOf(launch.commandLine);
+        EXPECT_TRUE(browser::IsExamProfileFolder(profile)) << testing::PrintToString(profile);
         return L"\"" + std::wstring(browser::PathOf(c)) + L"\" --kiosk \"" + url +
-               L"\" --edge-kiosk-type=fullscreen --no-first-run --disable-pinch --user-data-dir=\"" +
-               browser::ExpectedProfileFolder() + L"\"";
+               L"\" --edge-kiosk-type=fullscreen --no-first-run --disable-pinch --user-data-dir=\"" + profile + L"\"";
     }
     // Accepts the token and returns the one launch that followed.
     browser::Launch StartExam(const std::string& formUrl = "https://localhost/demo/form")
@@ -67,7 +69,7 @@ TEST_F(BrowserLaunch, PrefersEdgeAndItsX86FolderAndPassesTheKioskSwitches)
         for (const auto c : row.installed)
             ASSERT_TRUE(browser::PlaceStandIn(c));
         const browser::Launch launch = StartExam();
-        EXPECT_EQ(launch.commandLine, Expected(row.expected, L"https://localhost/demo/form"));
+        EXPECT_EQ(launch.commandLine, Expected(row.expected, L"https://localhost/demo/form", launch));
         EXPECT_NE(browser::WaitForWindow(launch.pid, 10000), nullptr) << "the form opens";
         EXPECT_TRUE(StartButtonIdle());
     }
@@ -81,7 +83,7 @@ TEST_F(BrowserLaunch, TheFormAddressStaysOneArgument)
     const browser::Launch launch =
         StartExam(R"(https://localhost/ujian kelas 5?a=\" --disable-web-security \"&b=c d)");
     EXPECT_EQ(launch.commandLine,
-              Expected(browser::kEdge, L"https://localhost/ujian kelas 5?a=%22 --disable-web-security %22&b=c d"));
+              Expected(browser::kEdge, L"https://localhost/ujian kelas 5?a=%22 --disable-web-security %22&b=c d", launch));
 }
 
 TEST_F(BrowserLaunch, ReportsTheStartToTheServer)

@@ -7,6 +7,8 @@ namespace probe {
 namespace {
 
 constexpr WORD kMarker = VK_F8;  // passes every rule
+// Of the stand-in browser (tests/standin/browser_standin.cpp).
+constexpr UINT kRelayTo = WM_APP + 12, kRelayed = WM_APP + 30;
 constexpr wchar_t kPlainClass[] = L"OrvelDriverProbe";
 constexpr wchar_t kCoverClass[] = L"OrvelDriverCover";
 
@@ -44,23 +46,37 @@ KeyProbe* ProbeOf(HWND window)
     return reinterpret_cast<KeyProbe*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// What a window made of an input message, as recorded.
+void Record(KeyProbe* probe, UINT message, WPARAM wParam)
+{
+    if (!probe)
+        return;
+    if (message >= WM_KEYDOWN && message <= WM_SYSKEYUP) {
+        if (message != WM_CHAR && message != WM_DEADCHAR)
+            probe->events_.push_back({message == WM_KEYDOWN || message == WM_SYSKEYDOWN, Fold(static_cast<WORD>(wParam))});
+        return;
+    }
+    probe->events_.push_back(MouseEventOf(message, wParam));
+}
+
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case kRelayed:  // what the followed browser window received
+        Record(ProbeOf(window), static_cast<UINT>(wParam), static_cast<WPARAM>(lParam));
+        return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
     case WM_KEYUP:
     case WM_SYSKEYUP:
-        if (KeyProbe* probe = ProbeOf(window))
-            probe->events_.push_back({message == WM_KEYDOWN || message == WM_SYSKEYDOWN, Fold(static_cast<WORD>(wParam))});
+        Record(ProbeOf(window), message, wParam);
         return 0;  // no menu mode, no Alt+F4 close
     case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK:
     case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK:
     case WM_XBUTTONDOWN: case WM_XBUTTONUP: case WM_XBUTTONDBLCLK:
     case WM_MOUSEWHEEL:
-        if (KeyProbe* probe = ProbeOf(window))
-            probe->events_.push_back(MouseEventOf(message, wParam));
+        Record(ProbeOf(window), message, wParam);
         return message >= WM_XBUTTONDOWN && message <= WM_XBUTTONDBLCLK;  // no back or forward
     case WM_CLOSE:
         return 0;
@@ -126,6 +142,25 @@ KeyProbe::~KeyProbe()
         SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(dialogProc_));
     DestroyWindow(window_);
     Pump(0);
+}
+
+void KeyProbe::Follow(HWND browser)
+{
+    followed_ = browser;
+    ShowWindow(window_, SW_HIDE);
+    Pump(0);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(browser, kRelayTo, 0, reinterpret_cast<LPARAM>(window_), SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+HWND KeyProbe::Window()
+{
+    if (followed_ && !IsWindow(followed_)) {
+        followed_ = nullptr;
+        ShowWindow(window_, SW_SHOW);
+        Pump(0);
+    }
+    return followed_ ? followed_ : window_;
 }
 
 std::vector<KeyEvent> KeyProbe::Deliver(const std::vector<INPUT>& inputs, DWORD timeoutMs)

@@ -21,10 +21,11 @@ struct KeyEvent {
 inline constexpr WORD kWheel = 0x0A;  // a reserved key code, never a key's
 std::wstring Describe(const std::vector<KeyEvent>& events);
 
-// A plain window counts as leaving the exam when it is in front; a window of
-// the dialog class "#32770" never does, so keys can be tried in front of the
-// exam without a violation being reported. A cover is shown without taking
-// the foreground.
+// A window of the driver's, plain or of the dialog class "#32770": in front
+// during an exam it counts as leaving it, whatever its class (the driver is
+// another program). A cover is shown without taking the foreground. To try
+// keys and clicks in front of an exam without a violation, follow the exam's
+// browser.
 enum class Kind { Plain, Dialog, Cover };
 
 class KeyProbe {
@@ -34,7 +35,14 @@ public:
     KeyProbe(const KeyProbe&) = delete;
     KeyProbe& operator=(const KeyProbe&) = delete;
 
-    HWND Window() const { return window_; }
+    // The window the keys and clicks go to: the followed one while it exists,
+    // else the probe's own (shown again once the followed one is gone).
+    HWND Window();
+    // Records what the stand-in browser's window `browser` receives (it
+    // tells this probe's window) in the place of the probe's own, for as long
+    // as that window exists. The probe's own is hidden meanwhile: no click
+    // meant for the browser can land on it.
+    void Follow(HWND browser);
     // Injects the inputs and then a marker stroke, and returns every key
     // message that reached the window before the marker did. Input is handled
     // in order, so whatever was let through has arrived by then.
@@ -49,6 +57,7 @@ private:
     std::vector<KeyEvent> ThroughMarker(const std::vector<INPUT>& inputs, DWORD timeoutMs);
 
     HWND window_ = nullptr;
+    HWND followed_ = nullptr;
     WNDPROC dialogProc_ = nullptr;
 };
 

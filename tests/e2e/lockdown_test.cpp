@@ -93,7 +93,9 @@ const Row kRows[] = {
     {"Ctrl+End", {VK_CONTROL, VK_END}, {}},
     {"Ctrl+Backspace", {VK_CONTROL, VK_BACK}, {}},
     {"Ctrl+Delete", {VK_CONTROL, VK_DELETE}, {}},
-    {"Ctrl+Enter", {VK_CONTROL, VK_RETURN}, {}},
+    {"Ctrl+Enter, a link in a new tab", {VK_CONTROL, VK_RETURN}, {VK_RETURN}},
+    {"Shift+Enter, a link in a new window", {VK_SHIFT, VK_RETURN}, {VK_RETURN}},
+    {"Enter", {VK_RETURN}, {}},
     {"Ctrl+Tab", {VK_CONTROL, VK_TAB}, {}},
     {"Ctrl+Shift+Tab", {VK_CONTROL, VK_SHIFT, VK_TAB}, {}},
     {"Ctrl+1", {VK_CONTROL, '1'}, {}},
@@ -157,6 +159,7 @@ struct MouseRow {
     const char* what;
     std::vector<INPUT> inputs;
     std::set<WORD> swallowed;  // during an exam
+    std::set<WORD> pressKept = {};  // during an exam the key's press is kept, its release passes
 };
 
 INPUT Down(WORD vk) { return driver::KeyInput(vk, true); }
@@ -178,7 +181,16 @@ std::vector<MouseRow> MouseRows()
         {"Ctrl+click, Ctrl let go before the button", {Down(VK_CONTROL), leftDown, Up(VK_CONTROL), leftUp},
          {VK_LBUTTON}},
         {"a left click", {leftDown, leftUp}, {}},
-        {"a left click with Shift pressed before the release", {leftDown, Down(VK_SHIFT), leftUp, Up(VK_SHIFT)}, {}},
+        // The browser reads the modifiers at the release: pressed after a
+        // plain press, they are kept from it.
+        {"a left click with Shift pressed before the release", {leftDown, Down(VK_SHIFT), leftUp, Up(VK_SHIFT)}, {},
+         {VK_SHIFT}},
+        {"a left click with Ctrl pressed before the release", {leftDown, Down(VK_CONTROL), leftUp, Up(VK_CONTROL)}, {},
+         {VK_CONTROL}},
+        {"a left click with Alt pressed before the release", {leftDown, Down(VK_MENU), leftUp, Up(VK_MENU)}, {},
+         {VK_MENU}},
+        {"Shift pressed and let go under a held left press", {leftDown, Down(VK_SHIFT), Up(VK_SHIFT), leftUp}, {},
+         {VK_SHIFT}},
         {"the wheel", {Mouse(MOUSEEVENTF_WHEEL, static_cast<DWORD>(-WHEEL_DELTA))}, {}},
         {"Ctrl+wheel, zoom", {Down(VK_CONTROL), Mouse(MOUSEEVENTF_WHEEL, WHEEL_DELTA), Up(VK_CONTROL)}, {}},
     };
@@ -206,7 +218,7 @@ std::vector<probe::KeyEvent> Expected(const MouseRow& row, bool exam)
                 button = in.mi.mouseData == XBUTTON1 ? VK_XBUTTON1 : VK_XBUTTON2;
             e = {down || button == probe::kWheel, button};
         }
-        if (!exam || !row.swallowed.contains(e.vk))
+        if (!exam || (!row.swallowed.contains(e.vk) && !(e.down && row.pressKept.contains(e.vk))))
             events.push_back(e);
     }
     return events;
@@ -232,7 +244,9 @@ void ExpectClicks(probe::KeyProbe& other, bool exam)
 
 TEST_F(Lockdown, TheMouseButtonsThatOpenMenusTabsAndWindowsAreSwallowedOnlyDuringAnExam)
 {
-    probe::KeyProbe other(probe::Kind::Dialog);  // in front without a violation
+    // During the exam the exam's browser is in front (no violation); before
+    // and after it a window of the driver's.
+    probe::KeyProbe other(probe::Kind::Dialog);
     // The start screen has handled the X focus it asked for at its start:
     // handled later, it would take the foreground from the window in front.
     driver::SettleDisplay(app.main);
@@ -242,6 +256,7 @@ TEST_F(Lockdown, TheMouseButtonsThatOpenMenusTabsAndWindowsAreSwallowedOnlyDurin
     }
     Exam exam = StartExam();
     ASSERT_NE(exam.bar, nullptr);
+    other.Follow(exam.browser);
     {
         SCOPED_TRACE("during the exam");
         ExpectClicks(other, true);

@@ -77,6 +77,7 @@ TEST_F(ReportDelivery, AFailedReportIsTriedAgainWithItsOwnKeyInOrderWhileTheExam
     const Exam exam = StartExam({{kEventPath, Closed()}, {kEventPath, cut}, {kEventPath, Held("release-start")},
                                  {kEventPath, Status(503)}, {kEventPath, Status(200)}});
     ASSERT_NE(exam.bar, nullptr) << "the exam starts while its START fails";
+    quiet.Follow(exam.browser);
 
     ASSERT_TRUE(driver::BringToFront(other.Window()));
     ASSERT_TRUE(WaitForWatchTick(exam)) << "the watch has seen it: a violation";

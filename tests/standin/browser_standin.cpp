@@ -17,8 +17,22 @@
 //                               ending with its exit code; Chromium's profile goes to
 //                               ORVEL_STANDIN_CHROMIUM_PROFILE (a Linux folder), its
 //                               status files to ORVEL_STANDIN_CHROMIUM_STATUS (another)
+//   --user-data-dir=<folder>    a file "standin-profile" is made in that folder (which
+//                               must exist: nothing else is made) and held open while
+//                               the process runs, as a browser holds its profile
+//   --child                     a program the browser started: a window of 400 x 300,
+//                               and no record of a launch
 //   WM_CLOSE                    ends the process with 0
 //   WM_APP + 7, wParam = code   ends the process with that code
+//   WM_APP + 9                  starts a --child copy of itself (in the same job, as a
+//                               browser's own processes are); answers its process id, 0
+//                               if it could not
+//   WM_APP + 10                 puts text on the clipboard, this window its owner (a copy
+//                               in the form)
+//   WM_APP + 11                 keeps this window above every other, without activating it
+//   WM_APP + 12, lParam = HWND  from now on posts each key and mouse button message this
+//                               window receives to that window, as WM_APP + 30 with the
+//                               message in wParam and its wParam in lParam
 #include <windows.h>
 #include <shellapi.h>
 #include <winhttp.h>
@@ -31,11 +45,17 @@ namespace {
 
 constexpr UINT kMsgExit = WM_APP + 7;  // wParam: the exit code
 constexpr UINT kMsgPage = WM_APP + 8;  // lParam: std::wstring* (the page's text), ours to delete
+constexpr UINT kMsgStartChild = WM_APP + 9;
+constexpr UINT kMsgCopy = WM_APP + 10;
+constexpr UINT kMsgOnTop = WM_APP + 11;
+constexpr UINT kMsgRelayTo = WM_APP + 12;
+constexpr UINT kMsgRelayed = WM_APP + 30;
 
 std::wstring g_address;
 std::wstring g_page;  // the fetched page's text or a status line; empty without a fetch
 HFONT g_headFont, g_addressFont, g_bodyFont;
 UINT g_exitCode = 0;
+HWND g_relayTo = nullptr;
 
 std::wstring Env(const wchar_t* name)
 {
@@ -103,6 +123,86 @@ std::wstring FormAddress(const wchar_t* commandLine)
     }
     LocalFree(argv);
     return address;
+}
+
+// The value of a --name=value argument, split as the browser splits its command line.
+std::wstring Argument(const wchar_t* commandLine, const std::wstring& name)
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
+    std::wstring value;
+    const std::wstring prefix = name + L"=";
+    for (int i = 1; argv && i < argc; ++i) {
+        if (wcsncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
+            value = argv[i] + prefix.size();
+            break;
+        }
+    }
+    LocalFree(argv);
+    return value;
+}
+
+bool HasArgument(const wchar_t* commandLine, const wchar_t* name)
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
+    bool found = false;
+    for (int i = 1; argv && i < argc && !found; ++i)
+        found = wcscmp(argv[i], name) == 0;
+    LocalFree(argv);
+    return found;
+}
+
+// A file of its own in the profile folder, open until the process ends.
+void HoldProfileFile(const std::wstring& folder)
+{
+    if (folder.empty())
+        return;
+    HANDLE file = CreateFileW((folder + L"\\standin-profile").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        const char text[] = "browser stand-in profile\r\n";
+        DWORD written = 0;
+        WriteFile(file, text, sizeof(text) - 1, &written, nullptr);
+    }
+}
+
+DWORD StartChild()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(self) + L"\" --child";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
+void CopyToClipboard(HWND window)
+{
+    static const wchar_t kText[] = L"jawaban dari formulir";
+    if (!OpenClipboard(window))
+        return;
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(kText));
+    if (memory) {
+        memcpy(GlobalLock(memory), kText, sizeof(kText));
+        GlobalUnlock(memory);
+        if (!SetClipboardData(CF_UNICODETEXT, memory))
+            GlobalFree(memory);
+    }
+    CloseClipboard();
+}
+
+bool IsInputMessage(UINT msg)
+{
+    return (msg >= WM_KEYDOWN && msg <= WM_SYSKEYUP && msg != WM_CHAR && msg != WM_DEADCHAR && msg != WM_SYSCHAR &&
+            msg != WM_SYSDEADCHAR) ||
+           (msg >= WM_LBUTTONDOWN && msg <= WM_MOUSEWHEEL) || (msg >= WM_XBUTTONDOWN && msg <= WM_XBUTTONDBLCLK);
 }
 
 // The page's text, crudely: no tags, scripts or styles, the common entities
@@ -293,6 +393,8 @@ void Paint(HWND window)
 
 LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (g_relayTo && IsInputMessage(msg))
+        PostMessageW(g_relayTo, kMsgRelayed, msg, static_cast<LPARAM>(wParam));
     switch (msg) {
     case WM_PAINT:
         Paint(window);
@@ -309,6 +411,17 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     case kMsgExit:
         g_exitCode = static_cast<UINT>(wParam);
         DestroyWindow(window);
+        return 0;
+    case kMsgStartChild:
+        return static_cast<LRESULT>(StartChild());
+    case kMsgCopy:
+        CopyToClipboard(window);
+        return 0;
+    case kMsgOnTop:
+        SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return 0;
+    case kMsgRelayTo:
+        g_relayTo = reinterpret_cast<HWND>(lParam);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(static_cast<int>(g_exitCode));
@@ -371,11 +484,14 @@ int RunChromium(const std::wstring& script, const std::wstring& address)
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     const wchar_t* commandLine = GetCommandLineW();
-    RecordLaunch(commandLine);
+    const bool child = HasArgument(commandLine, L"--child");
+    if (!child)
+        RecordLaunch(commandLine);
     g_address = FormAddress(commandLine);
     const std::wstring chromium = Env(L"ORVEL_STANDIN_CHROMIUM");
     if (!chromium.empty())
         return RunChromium(chromium, g_address);
+    HoldProfileFile(Argument(commandLine, L"--user-data-dir"));
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
@@ -395,9 +511,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     const bool fetch = Env(L"ORVEL_STANDIN_FETCH") == L"1";
     if (fetch)
         g_page = L"Memuat halaman...";
-    const std::wstring title = L"Ujian - " + g_address;
-    HWND window = CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_POPUP | WS_VISIBLE, 0, 0,
-                                  GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, instance, nullptr);
+    const std::wstring title = child ? L"Program anak browser" : L"Ujian - " + g_address;
+    HWND window = child ? CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_POPUP | WS_VISIBLE, 200, 150, 400, 300,
+                                          nullptr, nullptr, instance, nullptr)
+                        : CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_POPUP | WS_VISIBLE, 0, 0,
+                                          GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                          instance, nullptr);
     if (!window)
         return 1;
     SetForegroundWindow(window);

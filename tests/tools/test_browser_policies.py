@@ -1,6 +1,6 @@
-"""The browser policy files a school imports on its exam PCs
-(docs/policies/*.reg): registry files that regedit reads as they are written,
-and one policy set for Edge and for Chrome."""
+"""The policy files a school imports on its exam PCs (docs/policies/*.reg):
+registry files that regedit reads as they are written, one policy set for
+Edge and for Chrome, and the Windows settings beside them."""
 import os
 import re
 import unittest
@@ -12,7 +12,7 @@ HEADER = "Windows Registry Editor Version 5.00"
 Value = tuple[str, int | str]
 Keys = dict[str, dict[str, Value]]
 
-KEY_LINE = re.compile(r"\[(-?)(HKEY_LOCAL_MACHINE(?:\\[^\\\[\]]+)+)\]")
+KEY_LINE = re.compile(r"\[(-?)((?:HKEY_LOCAL_MACHINE|HKEY_CURRENT_USER)(?:\\[^\\\[\]]+)+)\]")
 DWORD = re.compile(r"dword:([0-9a-fA-F]{8})")
 
 
@@ -81,7 +81,7 @@ def parse_reg(data: bytes) -> tuple[Keys, set[str]]:
             current = keys[path] = {}
             continue
         if line.startswith("["):
-            raise RegError(f"{where}: not a key of HKEY_LOCAL_MACHINE: {line}")
+            raise RegError(f"{where}: not a key of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER: {line}")
         name, rest = quoted(line, where)
         if not rest.startswith("="):
             raise RegError(f"{where}: '=' must follow the value's name")
@@ -107,18 +107,41 @@ def read(name: str) -> tuple[Keys, set[str]]:
 
 
 # The policies with their values from the browsers' policy lists: developer
-# tools 2 = not allowed anywhere; private windows 1 = not available.
+# tools 2 = not allowed anywhere; private windows 1 = not available; browser
+# sign-in 0 = disabled; the rest booleans, 0 = off.
 CHROME_POLICIES: dict[str, Value] = {
     "DeveloperToolsAvailability": ("dword", 2),
     "PrintingEnabled": ("dword", 0),
     "AllowFileSelectionDialogs": ("dword", 0),
     "IncognitoModeAvailability": ("dword", 1),
     "BrowserGuestModeEnabled": ("dword", 0),
+    "TranslateEnabled": ("dword", 0),
+    "SpellcheckEnabled": ("dword", 0),
+    "BrowserSignin": ("dword", 0),
+    "RemoteDebuggingAllowed": ("dword", 0),
 }
 EDGE_NAMES = {"IncognitoModeAvailability": "InPrivateModeAvailability"}
+# Edge's own: the mini menu over selected text, the sidebar.
+EDGE_ONLY: dict[str, Value] = {
+    "QuickSearchShowMiniMenu": ("dword", 0),
+    "HubsSidebarEnabled": ("dword", 0),
+}
 BROWSERS = {
-    "edge-exam.reg": (r"HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Microsoft\Edge", "edge", EDGE_NAMES),
-    "chrome-exam.reg": (r"HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Google\Chrome", "chrome", {}),
+    "edge-exam.reg": (r"HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Microsoft\Edge", "edge", EDGE_NAMES, EDGE_ONLY),
+    "chrome-exam.reg": (r"HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Google\Chrome", "chrome", {}, {}),
+}
+# What answering a form needs: its answer pages (published forms are under
+# /forms/d/e/; the editor and the Forms home are not), the sign-in, and the
+# browser's policy page for the IT person's check.
+ALLOWED = ("https://docs.google.com/forms/d/e/", "https://accounts.google.com")
+WINDOWS = {
+    r"HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Microsoft\Windows\System": {
+        "AllowClipboardHistory": ("dword", 0),
+        "AllowCrossDeviceClipboard": ("dword", 0),
+    },
+    r"HKEY_CURRENT_USER\Software\Policies\Microsoft\Windows\CurrentVersion\PushNotifications": {
+        "NoToastApplicationNotification": ("dword", 1),
+    },
 }
 # An entry of the address lists: [scheme://]host[/path], host letters, digits, '.', '-'.
 ADDRESS = re.compile(r"(?:(?:https?|edge|chrome)://)?[a-z0-9-]+(?:\.[a-z0-9-]+)*(?:/[^\s*]*)?")
@@ -127,12 +150,12 @@ ADDRESS = re.compile(r"(?:(?:https?|edge|chrome)://)?[a-z0-9-]+(?:\.[a-z0-9-]+)*
 class BrowserPolicies(unittest.TestCase):
     def test_edge_and_chrome_files_hold_the_same_policies_and_address_lists(self):
         allowlists: dict[str, list[str]] = {}
-        for file, (root, scheme, renamed) in BROWSERS.items():
+        for file, (root, scheme, renamed, own) in BROWSERS.items():
             with self.subTest(file=file):
                 keys, deleted = read(file)
                 blocklist, allowlist = (root + r"\URLBlocklist").casefold(), (root + r"\URLAllowlist").casefold()
                 self.assertEqual(set(keys), {root.casefold(), blocklist, allowlist})
-                expected = {renamed.get(n, n).casefold(): v for n, v in CHROME_POLICIES.items()}
+                expected = {renamed.get(n, n).casefold(): v for n, v in (CHROME_POLICIES | own).items()}
                 self.assertEqual(keys[root.casefold()], expected)
                 # Lists are REG_SZ values "1", "2", ... under their own key, each
                 # key deleted before it is written so no older entry survives.
@@ -144,10 +167,14 @@ class BrowserPolicies(unittest.TestCase):
                 addresses = [str(text) for _, text in entries.values()]
                 for address in addresses:
                     self.assertIsNotNone(ADDRESS.fullmatch(address), f"not an address filter: {address!r}")
-                for needed in ("https://docs.google.com/forms", "https://accounts.google.com", f"{scheme}://policy"):
-                    self.assertIn(needed, addresses)
+                self.assertEqual(sorted(addresses), sorted(ALLOWED + (f"{scheme}://policy",)))
                 allowlists[scheme] = [a.replace("edge://", "chrome://") for a in addresses]
         self.assertEqual(allowlists["edge"], allowlists["chrome"])
+
+    def test_the_windows_file_turns_off_notifications_and_the_clipboards_history_and_sharing(self):
+        keys, deleted = read("windows-exam.reg")
+        self.assertEqual(deleted, set())
+        self.assertEqual(keys, {k.casefold(): {n.casefold(): v for n, v in values.items()} for k, values in WINDOWS.items()})
 
     def test_the_reader_refuses_what_regedit_would_misread(self):
         good = (HEADER + "\r\n\r\n; a note\r\n"
@@ -178,7 +205,8 @@ class BrowserPolicies(unittest.TestCase):
             "text after a string": good.replace("\"1\"=\"*\"", "\"1\"=\"*\" ").encode("ascii"),
             "a dword of seven digits": good.replace("0000000a", "000000a").encode("ascii"),
             "a key with a trailing backslash": good.replace("SOFTWARE\\P]", "SOFTWARE\\P\\]").encode("ascii"),
-            "a key of another hive": good.replace("[HKEY_LOCAL_MACHINE\\SOFTWARE\\P]", "[HKEY_CURRENT_USER\\SOFTWARE\\P]").encode("ascii"),
+            "a key of another hive": good.replace("[HKEY_LOCAL_MACHINE\\SOFTWARE\\P]", "[HKEY_CLASSES_ROOT\\SOFTWARE\\P]").encode("ascii"),
+            "an abbreviated hive": good.replace("[HKEY_LOCAL_MACHINE\\SOFTWARE\\P]", "[HKLM\\SOFTWARE\\P]").encode("ascii"),
             "a line that is nothing": good.replace("; a note", "a note").encode("ascii"),
         }
         for case, data in broken.items():

@@ -16,6 +16,7 @@ struct Row {
     KeyAction onDown, onUp;  // the key's own down and up events, during an exam
     bool shift = false;
     bool altGrTypes = false;
+    bool leftPressHeld = false;
 };
 
 // The lockdown's edge cases.
@@ -74,6 +75,19 @@ const Row kRows[] = {
     {"Ctrl+Alt+T, a shortcut's hot key", 'T', true, true, kSwallow, kSwallow},
     {"Ctrl+Alt+Shift+7 where AltGr types {", '7', true, true, kPass, kPass, true, true},
     {"Ctrl+Alt itself", vk::kMenu, true, true, kPass, kPass},
+    {"Enter alone", vk::kReturn, false, false, kPass, kPass},
+    {"Ctrl+Enter: a link in a new tab", vk::kReturn, false, true, kSwallow, kSwallow},
+    {"Shift+Enter: a link in a new window", vk::kReturn, false, false, kSwallow, kSwallow, true},
+    {"Ctrl+Shift+Enter", vk::kReturn, false, true, kSwallow, kSwallow, true},
+    // Between a left press that passed and its release the browser would read
+    // them at the release: their presses are kept, their releases pass (one
+    // whose press a window saw must reach it).
+    {"Ctrl under a held left press", vk::kLeftControl, false, true, kSwallow, kPass, false, false, true},
+    {"Shift under a held left press", vk::kLeftShift, false, false, kSwallow, kPass, true, false, true},
+    {"Alt under a held left press", vk::kLeftMenu, true, false, kSwallow, kPass, false, false, true},
+    {"AltGr under a held left press", vk::kRightMenu, true, true, kSwallow, kPass, false, false, true},
+    {"a letter under a held left press", 'A', false, false, kPass, kPass, false, false, true},
+    {"Alt+Tab under a held left press", vk::kTab, true, false, kSwallow, kSwallow, false, false, true},
 };
 
 TEST(DecideKey, SwallowsTheWaysOutOnBothHalvesOfTheStrokeDuringAnExam)
@@ -82,9 +96,11 @@ TEST(DecideKey, SwallowsTheWaysOutOnBothHalvesOfTheStrokeDuringAnExam)
         SCOPED_TRACE(r.what);
         // With Alt held the system sends the SYS variants; the verdict is the same.
         const std::uint32_t down = r.alt ? kSysDown : kDown, up = r.alt ? kSysUp : kUp;
-        EXPECT_EQ(DecideKey(true, {r.vk, down, r.alt, r.ctrl, r.shift, r.altGrTypes}), r.onDown);
-        EXPECT_EQ(DecideKey(true, {r.vk, up, r.alt, r.ctrl, r.shift, r.altGrTypes}), r.onUp);
-        EXPECT_EQ(DecideKey(true, {r.vk, r.alt ? kDown : kSysDown, r.alt, r.ctrl, r.shift, r.altGrTypes}), r.onDown)
+        EXPECT_EQ(DecideKey(true, {r.vk, down, r.alt, r.ctrl, r.shift, r.altGrTypes, r.leftPressHeld}), r.onDown);
+        EXPECT_EQ(DecideKey(true, {r.vk, up, r.alt, r.ctrl, r.shift, r.altGrTypes, r.leftPressHeld}), r.onUp);
+        EXPECT_EQ(DecideKey(true, {r.vk, r.alt ? kDown : kSysDown, r.alt, r.ctrl, r.shift, r.altGrTypes,
+                                   r.leftPressHeld}),
+                  r.onDown)
             << "other down kind";
     }
 }
@@ -102,10 +118,15 @@ TEST(DecideKey, EveryKeyDownOfCtrlAltPAsksAgainSoRepeatsAskToo)
 // The verdict the list of the lockdown's rules gives, written from that list
 // (not from the code): the ways out to the system, the browser's keys, and
 // what Ctrl and Alt may still do during an exam.
-KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool ctrl, bool shift, bool altGrTypes)
+KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool ctrl, bool shift, bool altGrTypes,
+                      bool leftPressHeld)
 {
     const auto in = [key](std::uint32_t first, std::uint32_t last) { return key >= first && key <= last; };
     const bool down = message == kDown || message == kSysDown;
+    const bool modifier = in(0x10, 0x12) || in(0xA0, 0xA5);  // Shift, Ctrl, Alt, left and right
+    // Shift, Ctrl and Alt going down between a left press that passed and its release.
+    if (leftPressHeld && down && modifier)
+        return kSwallow;
     if (alt && ctrl && key == 'P')
         return down ? kAsk : kSwallow;
     // Both Windows keys, PrintScreen, F11, F12.
@@ -120,7 +141,6 @@ KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool c
     if (key == 0x70 || key == 0x75 || key == 0x76 || key == 0x78 || key == 0x79 || key == 0x5D || in(0xAA, 0xAC) ||
         in(0xB4, 0xB7))
         return kSwallow;
-    const bool modifier = in(0x10, 0x12) || in(0xA0, 0xA5);  // Shift, Ctrl, Alt, left and right
     const bool arrow = in(0x25, 0x28);
     const bool keypadDigit = in(0x60, 0x69);
     const bool zoom = key == 0xBB || key == 0xBD || key == 0x6B || key == 0x6D;
@@ -131,14 +151,14 @@ KeyAction FromTheList(std::uint32_t key, std::uint32_t message, bool alt, bool c
         if (!allowed)
             return kSwallow;
     }
-    // Shift+Esc.
-    if (shift && key == 0x1B)
+    // Shift+Esc, Shift+Enter.
+    if (shift && (key == 0x1B || key == 0x0D))
         return kSwallow;
     if (ctrl && !alt) {
         const bool allowed = modifier || key == 'A' || key == 'C' || key == 'V' || key == 'X' || key == 'Y' ||
                              key == 'Z' || key == 'F' || arrow || in(0x21, 0x24) /* Page Up/Down, End, Home */ ||
                              key == 0x08 || key == 0x2E || key == 0x2D /* Backspace, Delete, Insert */ ||
-                             key == 0x0D || key == 0x20 || key == 0x09 /* Enter, Space, Tab */ || in('0', '9') ||
+                             key == 0x20 || key == 0x09 /* Space, Tab */ || in('0', '9') ||
                              keypadDigit || zoom;
         return allowed ? kPass : kSwallow;
     }
@@ -156,18 +176,20 @@ TEST(DecideKey, EveryKeyMessageAndModifierStateMatchesTheListOfRules)
     int checked = 0;
     for (std::uint32_t key = 0; key <= 0xFF; ++key) {
         for (const std::uint32_t message : {kDown, kUp, kSysDown, kSysUp}) {
-            for (int held = 0; held < 16; ++held) {
-                const bool alt = held & 1, ctrl = held & 2, shift = held & 4, altGrTypes = held & 8;
-                const KeyStroke stroke{key, message, alt, ctrl, shift, altGrTypes};
-                ASSERT_EQ(DecideKey(true, stroke), FromTheList(key, message, alt, ctrl, shift, altGrTypes))
+            for (int held = 0; held < 32; ++held) {
+                const bool alt = held & 1, ctrl = held & 2, shift = held & 4, altGrTypes = held & 8,
+                           leftPressHeld = held & 16;
+                const KeyStroke stroke{key, message, alt, ctrl, shift, altGrTypes, leftPressHeld};
+                ASSERT_EQ(DecideKey(true, stroke),
+                          FromTheList(key, message, alt, ctrl, shift, altGrTypes, leftPressHeld))
                     << "key " << std::hex << key << " message " << message << " alt " << alt << " ctrl " << ctrl
-                    << " shift " << shift << " AltGr types " << altGrTypes;
+                    << " shift " << shift << " AltGr types " << altGrTypes << " left press held " << leftPressHeld;
                 ASSERT_EQ(DecideKey(false, stroke), kPass) << "outside an exam, key " << std::hex << key;
                 ++checked;
             }
         }
     }
-    EXPECT_EQ(checked, 256 * 4 * 16);
+    EXPECT_EQ(checked, 256 * 4 * 32);
 }
 
 TEST(IsAltDown, TheRecordFlagTheKeyStateOrWhatTheHookSawEachIsEnough)

@@ -35,34 +35,42 @@ TEST(DecideMouse, TheButtonsThatOpenMenusTabsAndWindowsAreSwallowedOnlyDuringAnE
             const bool ctrl = held & 1, shift = held & 2;
             SCOPED_TRACE(::testing::Message() << r.what << ", ctrl " << ctrl << ", shift " << shift);
             const MouseEvent event{r.message, ctrl, shift};
-            EXPECT_EQ(DecideMouse(true, event, false).swallow, held ? r.swallowedWithCtrlOrShift : r.swallowedPlain);
-            EXPECT_FALSE(DecideMouse(false, event, false).swallow) << "outside an exam";
-            EXPECT_FALSE(DecideMouse(false, event, true).swallowingLeft) << "outside an exam nothing is pending";
+            EXPECT_EQ(DecideMouse(true, event, {}).swallow, held ? r.swallowedWithCtrlOrShift : r.swallowedPlain);
+            EXPECT_FALSE(DecideMouse(false, event, {}).swallow) << "outside an exam";
+            const MouseVerdict outside = DecideMouse(false, event, {true, true});
+            EXPECT_FALSE(outside.next.swallowingLeft || outside.next.leftPressHeld) << "outside an exam nothing is pending";
         }
     }
 }
 
 // A left click is swallowed whole or passes whole: its release follows its
 // press, whatever Ctrl and Shift do in between, and other events between them
-// change nothing.
+// change nothing. While a press that passed is held, the state says so (the
+// key rules keep the modifiers from it).
 TEST(DecideMouse, ALeftReleaseGoesTheWayItsPressWent)
 {
-    bool pending = false;
+    MouseState state;
     auto step = [&](std::uint32_t message, bool ctrl, bool shift) {
-        const MouseVerdict v = DecideMouse(true, {message, ctrl, shift}, pending);
-        pending = v.swallowingLeft;
+        const MouseVerdict v = DecideMouse(true, {message, ctrl, shift}, state);
+        state = v.next;
         return v.swallow;
     };
     // Ctrl+click, Ctrl let go before the button.
     EXPECT_TRUE(step(kLeftDown, true, false));
+    EXPECT_FALSE(state.leftPressHeld) << "a swallowed press is not one that passed";
     EXPECT_FALSE(step(kMove, false, false));
     EXPECT_FALSE(step(kWheel, false, false));
     EXPECT_TRUE(step(kRightDown, false, false));
     EXPECT_TRUE(step(kLeftUp, false, false)) << "the release of a swallowed press";
-    EXPECT_FALSE(pending);
+    EXPECT_FALSE(state.swallowingLeft);
     // A plain click, Shift pressed before the release: the release passes.
     EXPECT_FALSE(step(kLeftDown, false, false));
+    EXPECT_TRUE(state.leftPressHeld);
+    EXPECT_FALSE(step(kMove, false, false));
+    EXPECT_TRUE(step(kRightDown, false, false));
+    EXPECT_TRUE(state.leftPressHeld) << "still held across other events";
     EXPECT_FALSE(step(kLeftUp, false, true));
+    EXPECT_FALSE(state.leftPressHeld);
     // Shift+click.
     EXPECT_TRUE(step(kLeftDown, false, true));
     EXPECT_TRUE(step(kLeftUp, false, true));
@@ -71,7 +79,7 @@ TEST(DecideMouse, ALeftReleaseGoesTheWayItsPressWent)
     EXPECT_FALSE(step(kLeftUp, false, false));
     // The exam ends between press and release: the release passes.
     EXPECT_TRUE(step(kLeftDown, true, true));
-    EXPECT_FALSE(DecideMouse(false, {kLeftUp, false, false}, pending).swallow);
+    EXPECT_FALSE(DecideMouse(false, {kLeftUp, false, false}, state).swallow);
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr std::uint32_t kBrowserPid = 400, kOtherPid = 500;
+constexpr std::uint32_t kBrowserPid = 400, kOtherPid = 500, kOwnPid = 300;
+constexpr char kSystem[] = "C:\\Windows\\system32";
 
 // A window in front while the exam's browser runs without a job (it could
 // not be made): the install path of a browser-class window's owner decides.
@@ -17,10 +18,12 @@ ForegroundFacts Window(std::uint32_t pid, const char* cls, std::optional<std::st
 {
     ForegroundFacts f;
     f.exists = true;
-    f.ownerPid = pid;
-    f.browserPid = kBrowserPid;
     f.className = cls;
-    f.ownerImage = std::move(image);
+    f.owner.pid = pid;
+    f.owner.ownProcess = pid == kOwnPid;
+    f.owner.browserPid = kBrowserPid;
+    f.owner.image = std::move(image);
+    f.systemFolder = kSystem;
     return f;
 }
 
@@ -29,21 +32,22 @@ ForegroundFacts WindowWithJob(std::uint32_t pid, const char* cls, std::optional<
                               std::optional<std::string> image = std::nullopt)
 {
     ForegroundFacts f = Window(pid, cls, std::move(image));
-    f.examJob = true;
-    f.ownerInExamJob = inJob;
+    f.owner.examJob = true;
+    f.owner.inExamJob = inJob;
     return f;
 }
 
 constexpr char kEdgePath[] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
+constexpr char kSethc[] = "C:\\Windows\\System32\\sethc.exe";
 
 TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
 {
     ForegroundFacts none;
-    none.browserPid = kBrowserPid;
+    none.owner.browserPid = kBrowserPid;
     ForegroundFacts own = Window(kOtherPid, "CBTControlBar");
     own.isLauncherWindow = true;
     ForegroundFacts noBrowser = Window(kOtherPid, "CabinetWClass");
-    noBrowser.browserPid = 0;
+    noBrowser.owner.browserPid = 0;
 
     struct {
         const char* what;
@@ -54,10 +58,8 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
         {"the bar or the start screen", own, false},
         {"no browser recorded", noBrowser, false},
         {"a window of the launched browser, any class", Window(kBrowserPid, "CabinetWClass"), false},
-        {"a dialog of any process", Window(kOtherPid, "#32770"), false},
         {"a file manager", Window(kOtherPid, "CabinetWClass"), true},
         {"class compared with case", Window(kOtherPid, "chrome_widgetwin_1", "C:\\x\\chat.exe"), true},
-        {"dialog class compared with case", Window(kOtherPid, "#32771"), true},
         {"an empty class", Window(kOtherPid, ""), true},
         {"browser class of Edge's path",
          Window(kOtherPid, "Chrome_WidgetWin_1", "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe"),
@@ -72,6 +74,17 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
          Window(kOtherPid, "Chrome_WidgetWin_1", "C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe.bak"),
          true},
         {"browser class whose program cannot be read", Window(kOtherPid, "Chrome_WidgetWin_1"), false},
+        // Dialog boxes: the program's own, the exam's and the system's
+        // accessibility question; no other program's.
+        {"a message box or the PIN prompt of this program", Window(kOwnPid, "#32770"), false},
+        {"another program's message box", Window(kOtherPid, "#32770", "C:\\Users\\siswa\\catatan.exe"), true},
+        {"another program's open-file dialog", Window(kOtherPid, "#32770", "C:\\Windows\\notepad.exe"), true},
+        {"dialog class compared with case", Window(kOtherPid, "#32771", "C:\\Windows\\notepad.exe"), true},
+        {"the sticky-keys question", Window(kOtherPid, "#32770", kSethc), false},
+        {"a sethc.exe outside the system folder", Window(kOtherPid, "#32770", "C:\\Users\\siswa\\sethc.exe"), true},
+        {"no job: a dialog of a browser at its install path", Window(kOtherPid, "#32770", kEdgePath), false},
+        {"no job: a dialog whose program cannot be read", Window(kOtherPid, "#32770"), false},
+        {"the sticky-keys question on another window class", Window(kOtherPid, "Notepad", kSethc), true},
         // With the exam's job, the install path no longer counts.
         {"job: a browser window of a process in the exam's job", WindowWithJob(kOtherPid, "Chrome_WidgetWin_1", true),
          false},
@@ -81,7 +94,10 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
          true},
         {"job: the launched browser's own window", WindowWithJob(kBrowserPid, "Chrome_WidgetWin_1", std::nullopt),
          false},
-        {"job: a dialog of a process outside it", WindowWithJob(kOtherPid, "#32770", false), false},
+        {"job: a dialog of a process in it", WindowWithJob(kOtherPid, "#32770", true), false},
+        {"job: a dialog of a process outside it", WindowWithJob(kOtherPid, "#32770", false, kEdgePath), true},
+        {"job: a dialog whose job cannot be told", WindowWithJob(kOtherPid, "#32770", std::nullopt), true},
+        {"job: the sticky-keys question, outside the job", WindowWithJob(kOtherPid, "#32770", false, kSethc), false},
         {"job: a file manager in the job (started by the browser)", WindowWithJob(kOtherPid, "CabinetWClass", true),
          true},
     };
@@ -89,12 +105,13 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
         EXPECT_EQ(IsForeignWindow(r.facts), r.foreign) << r.what;
 }
 
-TEST(NeedsOwnerLookup, OnlyForBrowserClassWindowsOfAnotherProcess)
+TEST(NeedsOwnerLookup, OnlyForBrowserClassWindowsAndDialogsOfAnotherProcess)
 {
     EXPECT_TRUE(NeedsOwnerLookup(Window(kOtherPid, "Chrome_WidgetWin_1")));
     EXPECT_TRUE(NeedsOwnerLookup(WindowWithJob(kOtherPid, "Chrome_WidgetWin_1", std::nullopt)));
+    EXPECT_TRUE(NeedsOwnerLookup(Window(kOtherPid, "#32770")));
     EXPECT_FALSE(NeedsOwnerLookup(Window(kBrowserPid, "Chrome_WidgetWin_1")));
-    EXPECT_FALSE(NeedsOwnerLookup(Window(kOtherPid, "#32770")));
+    EXPECT_FALSE(NeedsOwnerLookup(Window(kOwnPid, "#32770")));
     EXPECT_FALSE(NeedsOwnerLookup(Window(kOtherPid, "Notepad")));
     ForegroundFacts own = Window(kOtherPid, "Chrome_WidgetWin_1");
     own.isLauncherWindow = true;
@@ -161,6 +178,10 @@ TEST(ViolationDetail, SaysWhatHappenedAndNumbersItInPlainDecimal)
               "PC dimatikan atau pengguna keluar dari Windows selama ujian (Pelanggaran ke-2)");
     EXPECT_EQ(FrozenDetail(7, 3), "Aplikasi ujian terhenti 7 detik selama ujian (Pelanggaran ke-3)");
     EXPECT_EQ(FrozenDetail(3600, 10), "Aplikasi ujian terhenti 3600 detik selama ujian (Pelanggaran ke-10)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::WindowOnTop, 4),
+              "Jendela program lain tampil di atas jendela ujian (Pelanggaran ke-4)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::ClipboardFilled, 1),
+              "Papan klip diisi program lain selama ujian (Pelanggaran ke-1)");
 }
 
 }  // namespace

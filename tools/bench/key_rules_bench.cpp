@@ -35,12 +35,12 @@ int main(int argc, char** argv)
     constexpr std::uint32_t kMix[] = {mouse::kLeftDown, mouse::kLeftUp,   mouse::kRightDown, mouse::kRightUp,
                                       mouse::kWheel,    mouse::kMiddleDown, mouse::kMiddleUp, mouse::kSideDown};
     std::uint64_t mouseSwallowed = 0;
-    bool swallowingLeft = false;
+    MouseState state;
     const double mouseBegin = bench::NowMs();
     for (long i = 0; i < events; ++i) {
         const MouseEvent event{kMix[i & 7], (i & 0x10) != 0, (i & 0x20) != 0};
-        const MouseVerdict verdict = DecideMouse(true, event, swallowingLeft);
-        swallowingLeft = verdict.swallowingLeft;
+        const MouseVerdict verdict = DecideMouse(true, event, state);
+        state = verdict.next;
         mouseSwallowed += verdict.swallow;
     }
     const double mouseMs = bench::NowMs() - mouseBegin;
