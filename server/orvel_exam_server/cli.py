@@ -2,15 +2,18 @@
 from __future__ import annotations
 
 import argparse
+import datetime as dt
 import signal
+import sqlite3
 import sys
 import threading
 
-from . import __version__
+from . import __version__, startup
 from .config import Config, ConfigError, load
 
 
-def describe(cfg: Config) -> str:
+def describe(cfg: Config, now: dt.datetime | None = None) -> str:
+    now = now or dt.datetime.now().astimezone()
     lines = [f"host {cfg.host}, listening on {cfg.listen_host}:{cfg.listen_port}",
              f"database {cfg.database}"]
     for name, path in (("certificate", cfg.cert_file), ("key", cfg.key_file)):
@@ -19,8 +22,9 @@ def describe(cfg: Config) -> str:
     for e in cfg.exams:
         window = ""
         if e.opens or e.closes:
-            window = f", {e.opens:%Y-%m-%d %H:%M}" if e.opens else ", any time"
-            window += f" to {e.closes:%Y-%m-%d %H:%M}" if e.closes else " onwards"
+            window = f", {when(e.opens)}" if e.opens else ", any time"
+            window += f" to {when(e.closes)}" if e.closes else " onwards"
+            window += f" (server time now {now:%Y-%m-%d %H:%M} {offset(now)})"
         pin = ", with proctor PIN" if e.proctor_pin else ", no proctor PIN"
         lines.append(f"  class {e.class_name}: token {e.token}{pin}{window}")
     if cfg.whatsapp:
@@ -32,19 +36,43 @@ def describe(cfg: Config) -> str:
     return "\n".join(lines)
 
 
+def offset(t: dt.datetime) -> str:
+    return t.strftime("%z")[:3] + ":" + t.strftime("%z")[3:] if t.utcoffset() is not None else ""
+
+
+def when(t: dt.datetime) -> str:
+    # A time written with its offset is shown with it; one without is the server's local time.
+    return f"{t:%Y-%m-%d %H:%M}" + (f" {offset(t)}" if t.tzinfo else "")
+
+
+def check(cfg: Config) -> int:
+    print(describe(cfg))
+    try:
+        startup.address_here(cfg.listen_host)
+        if cfg.cert_file.exists() or cfg.key_file.exists():
+            startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
+    except startup.StartupError as e:
+        print(f"error: {e}", file=sys.stderr)
+        return 1
+    return 0
+
+
 def run(cfg: Config) -> int:
     from .app import App, serve
-    for path in (cfg.cert_file, cfg.key_file):
-        if not path.exists():
-            print(f"error: {path} does not exist (run: init --config {cfg.path})", file=sys.stderr)
-            return 1
-    app = App(cfg)
     try:
-        server = serve(app)
-    except OSError as e:
-        app.close()
-        print(f"error: cannot listen on {cfg.listen_host}:{cfg.listen_port}: {e.strerror or e}", file=sys.stderr)
+        context = startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
+        sock = startup.listening_socket(cfg.listen_host, cfg.listen_port)
+    except startup.StartupError as e:
+        print(f"error: {e}", file=sys.stderr)
         return 1
+    try:
+        startup.private_database(cfg.database)
+        app = App(cfg)
+    except (OSError, sqlite3.Error) as e:
+        sock.close()
+        print(f"error: cannot open the database {cfg.database}: {getattr(e, 'strerror', None) or e}", file=sys.stderr)
+        return 1
+    server = serve(app, sock, context)
     # shutdown() waits for serve_forever(), so it is called from another thread.
     stop = lambda *_: threading.Thread(target=server.shutdown, daemon=True).start()
     signal.signal(signal.SIGTERM, stop)
@@ -76,8 +104,7 @@ def main(argv: list[str] | None = None) -> int:
         print(f"error in the configuration: {e}", file=sys.stderr)
         return 1
     if args.command == "check":
-        print(describe(cfg))
-        return 0
+        return check(cfg)
     if args.command == "init":
         from .certs import init
         ok, text = init(cfg.host, cfg.cert_file, cfg.key_file)
