@@ -173,9 +173,10 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         for k, v in (headers or {}).items():
             self.send_header(k, v)
-        self.end_headers()
-        if self.command != "HEAD":
-            self.wfile.write(body)
+        # Head and body in one write: one TLS record and one system call, not two.
+        self._headers_buffer.append(b"\r\n")
+        head, self._headers_buffer = b"".join(self._headers_buffer), []
+        self.wfile.write(head + body if self.command != "HEAD" else head)
 
     def json(self, status: int, obj: object, headers: dict[str, str] | None = None) -> None:
         body = obj if isinstance(obj, str) else decisions.compact(obj)

@@ -19,6 +19,7 @@ import queue
 import selectors
 import socket
 import ssl
+import sys
 import threading
 import time
 from dataclasses import dataclass
@@ -35,6 +36,8 @@ ACCEPT_BATCH = 64        # accepted per turn, so that reading goes on during a b
 BACKLOG = 1024
 KEEPALIVE = (30, 10, 3)  # idle seconds, seconds between probes, probes: a vanished device's connection ends
 UNACKED_SECONDS = 60     # data unacknowledged this long ends the connection (where the system can)
+# Linux gives an accepted connection the listening socket's TCP options.
+INHERITED = sys.platform.startswith("linux")
 JOBS = 1024              # complete requests waiting for a worker; more are answered 503
 
 BUSY = (b"HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Length: 0\r\n"
@@ -124,6 +127,8 @@ def listen(host: str, port: int) -> socket.socket:
         else:
             # Here it only lets a restart bind while old connections linger; a second bind still fails.
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        if INHERITED:
+            _tune(sock)  # taken over by every connection accepted
         sock.bind((host, port))
         sock.listen(BACKLOG)
         sock.setblocking(False)
@@ -234,7 +239,8 @@ class Front:
                     self._evict()  # out of sockets: the oldest of the largest crowd makes room
                     continue
                 return  # a connection reset before it was taken, and the like
-            _tune(sock)
+            if not INHERITED:
+                _tune(sock)
             sock.setblocking(False)
             handshaking = self.context is not None
             if handshaking:
