@@ -167,7 +167,7 @@ def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.R
                 with stats.lock:
                     stats.heartbeats += 1
 
-    time.sleep(rng.uniform(0, args.interval))
+    time.sleep(rng.uniform(0, args.ramp if args.ramp is not None else args.interval))
     answer = post("/api/exam/verify", {"studentName": name, "className": CLASS, "token": TOKEN}, None, b'"ok":true')
     found = SESSION.search((answer or b"").decode("utf-8", "replace"))
     ended = threading.Event()
@@ -245,6 +245,7 @@ def main() -> int:
     p.add_argument("--seconds", type=float, default=600)
     p.add_argument("--interval", type=float, default=5)
     p.add_argument("--heartbeat", type=float, default=15, help="seconds between heartbeats (0: none)")
+    p.add_argument("--ramp", type=float, help="seconds over which the PCs verify and start (default: --interval)")
     p.add_argument("--streams", type=int, default=3)
     p.add_argument("--replays", type=float, default=0.1, help="share of reports sent twice")
     p.add_argument("--max-delay", type=float, default=2.0)
@@ -336,8 +337,9 @@ def measure(target: Target, args, rng: random.Random) -> int:
     p50 = statistics.median(lat) * 1000 if lat else 0
     p99 = lat[min(len(lat) - 1, int(len(lat) * 0.99))] * 1000 if lat else 0
     max_delay = max(delays) if delays else 0.0
-    print(f"{args.pcs} PCs in {procs} client process(es), {took:.0f} s, a report every {args.interval:g} s, "
-          f"{args.streams} streams, {args.replays:.0%} sent twice")
+    ramp = args.ramp if args.ramp is not None else args.interval
+    print(f"{args.pcs} PCs in {procs} client process(es) starting over {ramp:g} s, {took:.0f} s, a report every "
+          f"{args.interval:g} s, {args.streams} streams, {args.replays:.0%} sent twice")
     print(f"requests: {len(lat)} ({len(lat) / took:.1f}/s), replays: {stats.replays}, "
           f"heartbeats: {stats.heartbeats} ({stats.sessions} sessions), failures: {len(stats.failures)}")
     print(f"latency: p50 {p50:.1f} ms, p99 {p99:.1f} ms, max {lat[-1] * 1000 if lat else 0:.1f} ms")
