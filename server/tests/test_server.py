@@ -409,7 +409,9 @@ class CommandLine(unittest.TestCase):
     def run_cli(self, *args, environ=None):
         e = env()
         e.update(environ or {})
-        return subprocess.run([sys.executable, "-m", "orvel_exam_server", *args], env=e, capture_output=True, text=True)
+        # A time-out: a fault missed would leave the server serving.
+        return subprocess.run([sys.executable, "-m", "orvel_exam_server", *args], env=e, capture_output=True, text=True,
+                              timeout=60)
 
     def test_check_prints_the_exams_or_names_the_fault(self):
         example = Path(__file__).resolve().parent.parent / "example.toml"
