@@ -244,7 +244,9 @@ check() {
 server_stage() {
   local pyz="$BUILD/orvel-exam-server.pyz"
   check "exam server: zipapp build" python3 "$ORVEL_ROOT/server/tools/build_pyz.py" "$pyz"
-  check "exam server: check of server/example.toml" python3 "$pyz" check --config "$ORVEL_ROOT/server/example.toml"
+  # The sample takes the password from the environment, as a school should.
+  check "exam server: check of server/example.toml" env ORVEL_PROCTOR_PASSWORD=contoh-sandi-panjang \
+    python3 "$pyz" check --config "$ORVEL_ROOT/server/example.toml"
   check "exam server: 60 s load" python3 "$ORVEL_ROOT/server/tools/load.py" --pcs 40 --seconds 60 --streams 3 --pyz "$pyz"
 }
 timed "exam server zipapp and load" server_stage

@@ -1,9 +1,8 @@
 """The HTTPS server: strict limits, one function per route.
 
-Every connection is handled on one of a fixed number of worker threads
-(TLS handshake included, so a slow client never holds up the accepting
-thread); the request line and headers may take 16 KiB, a body 64 KiB, and
-a connection that stalls is closed.
+The front (front.py) makes each connection's TLS handshake and reads its
+request whole, 16 KiB of head and 64 KiB of body at most, within 10 s of the
+connect; a worker thread then answers it here.
 """
 from __future__ import annotations
 
@@ -12,11 +11,9 @@ import datetime as dt
 import hashlib
 import io
 import json
-import queue
 import secrets
 import shutil
 import socket
-import socketserver
 import ssl
 import sys
 import threading
@@ -25,15 +22,14 @@ import urllib.parse
 from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler
 
-from . import decisions, page
+from . import decisions, front, guards, page, startup
 from .config import Config
 from .database import Store, WriteFailed
 from .presence import Presence, new_session_id
 from .whatsapp import Forwarder, Redactor
 
-MAX_HEAD = 16 * 1024
-MAX_BODY = 64 * 1024
-CONNECTION_SECONDS = 10.0   # to send a whole request
+MAX_HEAD = front.MAX_HEAD
+MAX_BODY = front.MAX_BODY
 WORKERS = 48
 MAX_STREAMS = 16            # of the workers, at most this many hold a proctor stream
 KEEPALIVE_SECONDS = 15.0
@@ -64,6 +60,7 @@ class App:
         self.login_limiter = decisions.Limiter()
         self.session_reports = decisions.RateLimiter(REPORTS_PER_SESSION)
         self.address_reports = decisions.RateLimiter(REPORTS_PER_ADDRESS)
+        self.login_gate = guards.LoginGate()
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
@@ -102,12 +99,13 @@ class App:
 
     def session_ok(self, cookie_header: str | None) -> bool:
         token = cookie_value(cookie_header, COOKIE)
-        return bool(token) and self.store.session_valid(hash_token(token), time.time())
+        return bool(token) and self.store.session_valid(hash_token(token, self.config.proctor_password), time.time())
 
 
-def hash_token(token: str) -> str:
-    # Only the hash is stored: a copy of the database lets nobody in.
-    return hashlib.sha256(token.encode()).hexdigest()
+def hash_token(token: str, password: str) -> str:
+    # Only the hash is stored: a copy of the database lets nobody in. The
+    # password is part of it, so a new password ends every session.
+    return hashlib.sha256(hashlib.sha256(password.encode()).digest() + token.encode()).hexdigest()
 
 
 def cookie_value(header: str | None, name: str) -> str:
@@ -118,46 +116,15 @@ def cookie_value(header: str | None, name: str) -> str:
     return ""
 
 
-class Server(socketserver.TCPServer):
-    allow_reuse_address = True
-    request_queue_size = 128
+class Server(front.Front):
+    """The front (front.py) reads each request whole; a worker answers it here."""
 
-    def __init__(self, app: App, address: tuple[str, int], context: ssl.SSLContext | None) -> None:
-        self.app, self.context = app, context
-        self.jobs: queue.Queue = queue.Queue(maxsize=WORKERS * 4)
-        super().__init__(address, Handler)
-        self.workers = [threading.Thread(target=self._work, name=f"http-{i}", daemon=True) for i in range(WORKERS)]
-        for t in self.workers:
-            t.start()
+    def __init__(self, app: App, sock: socket.socket, context: ssl.SSLContext | None) -> None:
+        self.app = app
+        super().__init__(sock, context, app.log, WORKERS)
 
-    def process_request(self, request, client_address) -> None:
-        try:
-            self.jobs.put(((request, client_address)), timeout=CONNECTION_SECONDS)
-        except queue.Full:  # every worker busy for that long: shed the connection
-            self.shutdown_request(request)
-
-    def _work(self) -> None:
-        while True:
-            job = self.jobs.get()
-            if job is None:
-                return
-            sock, address = job
-            try:
-                sock.settimeout(CONNECTION_SECONDS)
-                if self.context is not None:
-                    sock = self.context.wrap_socket(sock, server_side=True)
-                self.finish_request(sock, address)
-            except (OSError, ssl.SSLError):
-                pass  # a failed handshake or a client gone
-            except Exception as e:
-                self.app.log(f"error: {type(e).__name__}: {e}")
-            finally:
-                self.shutdown_request(sock)
-
-    def server_close(self) -> None:
-        super().server_close()
-        for _ in self.workers:
-            self.jobs.put(None)
+    def handle(self, incoming: front.Incoming) -> None:
+        Handler(incoming, incoming.address, self)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -168,44 +135,33 @@ class Handler(BaseHTTPRequestHandler):
         return "OrvelExamServer"
 
     def setup(self) -> None:
-        super().setup()
-        self.deadline = time.monotonic() + CONNECTION_SECONDS
+        incoming: front.Incoming = self.request
+        self.connection = incoming.sock
+        self.rfile = io.BytesIO(incoming.data)
+        self.wfile = front.SocketWriter(incoming.sock)
 
-    # Reading, within the limits.
     def handle(self) -> None:
         self.close_connection = True  # one request per connection: WinHTTP opens a new one anyway
         self.handle_one_request()
 
     def handle_one_request(self) -> None:
-        head = b""
-        while True:
-            if time.monotonic() > self.deadline:
-                return
-            line = self.rfile.readline(MAX_HEAD + 1 - len(head))
-            if not line:
-                return
-            head += line
-            if line in (b"\r\n", b"\n") and len(head) > len(line):
-                break
-            if len(head) > MAX_HEAD:
-                self.requestline, self.request_version, self.command = "", "HTTP/1.1", ""
-                self.send_error(HTTPStatus.REQUEST_HEADER_FIELDS_TOO_LARGE)
-                return
-        first, _, rest = head.partition(b"\n")
-        self.raw_requestline = first + b"\n"
-        real = self.rfile
-        self.rfile = io.BytesIO(rest)
-        try:
-            if not self.parse_request():
-                return
-        finally:
-            self.rfile = real
+        if self.request.too_large:
+            self.requestline, self.request_version, self.command = "", "HTTP/1.1", ""
+            self.send_error(HTTPStatus.REQUEST_HEADER_FIELDS_TOO_LARGE)
+            return
+        self.raw_requestline = self.rfile.readline(MAX_HEAD + 1)
+        if not self.parse_request():
+            return
         self.app = self.server.app
         self.address = self.client_address[0]
         url = urllib.parse.urlsplit(self.path)
         self.route, self.query = url.path, urllib.parse.parse_qs(url.query)
         try:
             if self.command == "POST":
+                if self.route.startswith(("/pengawas/", "/api/proctor/")) and not guards.same_origin(
+                        self.headers.get("Origin"), self.headers.get("Sec-Fetch-Site"), self.headers.get("Host")):
+                    self.json(403, {"ok": False, "error": "Ditolak: permintaan ini tidak datang dari halaman pengawas."})
+                    return
                 body = self.read_body()
                 if body is not None:
                     self.do_post(body)
@@ -217,6 +173,7 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
     def read_body(self) -> bytes | None:
+        """The body the front read whole, or None after answering 411 or 413."""
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             self.reply(411, "text/plain; charset=UTF-8", b"Content-Length required.\n")
             return None
@@ -228,15 +185,8 @@ class Handler(BaseHTTPRequestHandler):
         if length < 0 or length > MAX_BODY:
             self.reply(413, "text/plain; charset=UTF-8", b"Request body too large.\n")
             return None
-        body = b""
-        while len(body) < length:
-            if time.monotonic() > self.deadline:
-                return None
-            piece = self.rfile.read1(length - len(body)) if hasattr(self.rfile, "read1") else self.rfile.read(length - len(body))
-            if not piece:
-                return None
-            body += piece
-        return body
+        body = self.rfile.read(length)
+        return body if len(body) == length else None
 
     # Writing.
     def reply(self, status: int, content_type: str, body: bytes, headers: dict[str, str] | None = None) -> None:
@@ -248,9 +198,10 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         for k, v in (headers or {}).items():
             self.send_header(k, v)
-        self.end_headers()
-        if self.command != "HEAD":
-            self.wfile.write(body)
+        # Head and body in one write: one TLS record and one system call, not two.
+        self._headers_buffer.append(b"\r\n")
+        head, self._headers_buffer = b"".join(self._headers_buffer), []
+        self.wfile.write(head + body if self.command != "HEAD" else head)
 
     def json(self, status: int, obj: object, headers: dict[str, str] | None = None) -> None:
         body = obj if isinstance(obj, str) else decisions.compact(obj)
@@ -363,24 +314,26 @@ class Handler(BaseHTTPRequestHandler):
         app, now = self.app, time.monotonic()
         with app.limit_lock:
             blocked = app.login_limiter.blocked(self.address, now)
-        if blocked:
-            self.reply(429, "text/html; charset=UTF-8", page.login(decisions.TOO_MANY).encode())
+            slowed = not blocked and not app.login_gate.admit(now)
+        if blocked or slowed:
+            self.reply(429, "text/html; charset=UTF-8", page.login(guards.SLOWED if slowed else decisions.TOO_MANY).encode())
             return
         password = urllib.parse.parse_qs(body.decode("utf-8", "replace")).get("password", [""])[0]
         if not secrets.compare_digest(password.encode(), app.config.proctor_password.encode()):
             with app.limit_lock:
                 app.login_limiter.failed(self.address, now)
+                app.login_gate.failed(now)
             self.reply(401, "text/html; charset=UTF-8", page.login("Kata sandi salah.").encode())
             return
         token = secrets.token_urlsafe(32)
-        app.store.add_session(hash_token(token), time.time() + SESSION_SECONDS)
+        app.store.add_session(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
         cookie = f"{COOKIE}={token}; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age={int(SESSION_SECONDS)}"
         self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas", "Set-Cookie": cookie})
 
     def logout(self, body: bytes) -> None:
         token = cookie_value(self.headers.get("Cookie"), COOKIE)
         if token:
-            self.app.store.drop_session(hash_token(token), time.time())
+            self.app.store.drop_session(hash_token(token, self.app.config.proctor_password), time.time())
         self.reply(303, "text/plain; charset=UTF-8", b"", {
             "Location": "/pengawas", "Set-Cookie": f"{COOKIE}=; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age=0"})
 
@@ -503,11 +456,7 @@ def shown_entry(e: dict) -> dict:
     return out
 
 
-def serve(app: App) -> Server:
+def serve(app: App, sock: socket.socket | None = None, context: ssl.SSLContext | None = None) -> Server:
     cfg = app.config
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.minimum_version = ssl.TLSVersion.TLSv1_2
-    context.load_cert_chain(cfg.cert_file, cfg.key_file)
-    family = socket.AF_INET6 if ":" in cfg.listen_host else socket.AF_INET
-    Server.address_family = family
-    return Server(app, (cfg.listen_host, cfg.listen_port), context)
+    context = context or startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
+    return Server(app, sock or front.listen(cfg.listen_host, cfg.listen_port), context)

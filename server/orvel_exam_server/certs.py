@@ -36,6 +36,31 @@ def names_for(host: str) -> list[str]:
     return names
 
 
+def constraints(host: str) -> tuple[list[str], list[str]]:
+    """The CA's name constraints: (permitted, excluded) as openssl writes
+    them. Every school PC trusts this CA, so it may sign for the server's own
+    names only (DNS constraints cover a name's subdomains too), never for
+    another website, and for no IP address but the host's own."""
+    permitted = [f"DNS:{n}" for n in names_for(host)]
+    excluded = ["IP:0.0.0.0/0.0.0.0", "IP:::/::"]
+    try:
+        ip = ipaddress.ip_address(host)
+    except ValueError:
+        return permitted, excluded
+    full = "255.255.255.255" if ip.version == 4 else "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"
+    other_family = excluded[1] if ip.version == 4 else excluded[0]
+    return ["DNS:localhost", f"IP:{ip}/{full}"], [other_family]
+
+
+def subject_names(host: str) -> list[str]:
+    """The server certificate's names, as openssl writes them: an IP address
+    is an IP name, never a DNS one (the CA's constraints would refuse it)."""
+    try:
+        return ["DNS:localhost", f"IP:{ipaddress.ip_address(host)}"]
+    except ValueError:
+        return [f"DNS:{n}" for n in names_for(host)]
+
+
 def with_cryptography(folder: Path, host: str) -> None:
     from cryptography import x509
     from cryptography.hazmat.primitives import hashes, serialization
@@ -49,16 +74,14 @@ def with_cryptography(folder: Path, host: str) -> None:
           .serial_number(x509.random_serial_number()).not_valid_before(now)
           .not_valid_after(now + dt.timedelta(days=CA_DAYS))
           .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
+          .add_extension(_name_constraints(host), critical=True)
+          .add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]), critical=False)
           .add_extension(x509.KeyUsage(digital_signature=False, content_commitment=False, key_encipherment=False,
                                        data_encipherment=False, key_agreement=False, key_cert_sign=True,
                                        crl_sign=True, encipher_only=False, decipher_only=False), critical=True)
           .sign(ca_key, hashes.SHA256()))
     key = ec.generate_private_key(ec.SECP256R1())
-    alt: list[x509.GeneralName] = [x509.DNSName(n) for n in names_for(host)]
-    try:
-        alt.append(x509.IPAddress(ipaddress.ip_address(host)))
-    except ValueError:
-        pass
+    alt = [_general(n) for n in subject_names(host)]
     cert = (x509.CertificateBuilder().subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, host)]))
             .issuer_name(ca_name).public_key(key.public_key()).serial_number(x509.random_serial_number())
             .not_valid_before(now).not_valid_after(now + dt.timedelta(days=SERVER_DAYS))
@@ -75,23 +98,42 @@ def with_cryptography(folder: Path, host: str) -> None:
     _write(folder / "server.crt", cert.public_bytes(pem))
 
 
+def _general(name: str):
+    """An openssl-style name ("DNS:x", "IP:a", "IP:a/mask") for cryptography."""
+    from cryptography import x509
+    kind, _, value = name.partition(":")
+    if kind == "DNS":
+        return x509.DNSName(value)
+    address, slash, mask = value.partition("/")
+    if slash:  # the mask written out, as openssl wants it; a prefix length for Python
+        bits = bin(int(ipaddress.ip_address(mask))).count("1")
+        return x509.IPAddress(ipaddress.ip_network(f"{address}/{bits}"))
+    return x509.IPAddress(ipaddress.ip_address(address))
+
+
+def _name_constraints(host: str):
+    from cryptography import x509
+    permitted, excluded = constraints(host)
+    return x509.NameConstraints(permitted_subtrees=[_general(n) for n in permitted],
+                                excluded_subtrees=[_general(n) for n in excluded])
+
+
 def with_openssl(folder: Path, host: str, openssl: str) -> None:
     def run(*args: str) -> None:
         subprocess.run([openssl, *args], check=True, capture_output=True)
 
-    san = ",".join(f"DNS:{n}" for n in names_for(host))
-    try:
-        ipaddress.ip_address(host)
-        san += f",IP:{host}"
-    except ValueError:
-        pass
+    san = ",".join(subject_names(host))
+    permitted, excluded = constraints(host)
     with tempfile.TemporaryDirectory() as tmp:
         t = Path(tmp)
         run("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-sha256",
             "-days", str(CA_DAYS), "-keyout", str(t / "ca.key"), "-out", str(t / "ca.crt"),
             "-subj", f"/CN=ORVEL Exam Server CA ({host})",
             "-addext", "basicConstraints=critical,CA:TRUE,pathlen:0",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+            "-addext", "nameConstraints=critical," + ",".join(
+                [f"permitted;{n}" for n in permitted] + [f"excluded;{n}" for n in excluded]),
+            "-addext", "extendedKeyUsage=serverAuth")
         run("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
             "-keyout", str(t / "server.key"), "-out", str(t / "server.csr"), "-subj", f"/CN={host}")
         (t / "ext").write_text(f"subjectAltName={san}\nbasicConstraints=critical,CA:FALSE\n"
@@ -104,9 +146,12 @@ def with_openssl(folder: Path, host: str, openssl: str) -> None:
 
 
 def _write(path: Path, data: bytes, secret: bool = False) -> None:
-    path.write_bytes(data)
-    if secret:
-        os.chmod(path, 0o600)
+    # A key is made readable by its owner only from its first byte on.
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | getattr(os, "O_BINARY", 0), 0o600 if secret else 0o644)
+    with os.fdopen(fd, "wb") as f:
+        f.write(data)
+    if secret and os.name != "nt":
+        os.chmod(path, 0o600)  # also when the file was there before
 
 
 def init(host: str, cert_file: Path, key_file: Path, prefer: str = "auto") -> tuple[bool, str]:
@@ -138,16 +183,21 @@ def init(host: str, cert_file: Path, key_file: Path, prefer: str = "auto") -> tu
     if made[1] != key_file:
         os.replace(made[1], key_file)
     (folder / "trust-ca.cmd").write_text(TRUST_CMD.replace("\n", "\r\n"), encoding="ascii", newline="")
-    return True, (f"made with {how}: {folder / 'ca.crt'} (the school's CA), {cert_file} and {key_file} for {host}.\n"
+    return True, (f"made with {how}: {folder / 'ca.crt'} (the school's CA, for {', '.join(names_for(host))} only), "
+                  f"{cert_file} and {key_file} for {host}.\n"
                   f"Copy ca.crt and trust-ca.cmd to each PC and run trust-ca.cmd as administrator.\n"
-                  f"Keep {folder / 'ca.key'} away from the PCs: whoever has it can pose as the server.")
+                  f"Now move {folder / 'ca.key'} off this server (to a USB stick that IT keeps locked away): "
+                  "it is needed only to make a new server certificate, and whoever has it can pose as the server.")
 
 
 def manual_steps(host: str, folder: Path) -> str:
+    permitted, excluded = constraints(host)
+    limits = ",".join([f"permitted;{n}" for n in permitted] + [f"excluded;{n}" for n in excluded])
     return f"""Neither the Python package "cryptography" nor the openssl program was found.
 Make the certificates on any machine with openssl, then copy them into {folder}:
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days {CA_DAYS} -keyout ca.key -out ca.crt -subj "/CN=ORVEL Exam Server CA" -addext "basicConstraints=critical,CA:TRUE"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days {CA_DAYS} -keyout ca.key -out ca.crt -subj "/CN=ORVEL Exam Server CA" -addext "basicConstraints=critical,CA:TRUE,pathlen:0" -addext "nameConstraints=critical,{limits}" -addext "extendedKeyUsage=serverAuth"
   openssl req -new -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj "/CN={host}"
-  printf 'subjectAltName=DNS:{host}\\nextendedKeyUsage=serverAuth\\n' > ext
+  printf 'subjectAltName={",".join(subject_names(host))}\\nextendedKeyUsage=serverAuth\\n' > ext
   openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -sha256 -days {SERVER_DAYS} -extfile ext -out server.crt
-On each PC, as administrator: certutil -addstore -f Root ca.crt"""
+On each PC, as administrator: certutil -addstore -f Root ca.crt
+Then keep ca.key off the server and the PCs: whoever has it can pose as the server."""

@@ -2,25 +2,35 @@
 from __future__ import annotations
 
 import argparse
+import datetime as dt
 import signal
+import sqlite3
 import sys
 import threading
 
-from . import __version__
+from . import __version__, startup
 from .config import Config, ConfigError, load
 
+HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an exam
 
-def describe(cfg: Config) -> str:
+
+def describe(cfg: Config, now: dt.datetime | None = None) -> str:
+    now = now or dt.datetime.now().astimezone()
     lines = [f"host {cfg.host}, listening on {cfg.listen_host}:{cfg.listen_port}",
              f"database {cfg.database}"]
     for name, path in (("certificate", cfg.cert_file), ("key", cfg.key_file)):
         lines.append(f"{name} {path}" + ("" if path.exists() else "  (missing: run init)"))
+    lines.append(f"a working PC not heard from for {cfg.missing_after_seconds} s shows \"Hilang\"")
+    warning = presence_warning(cfg)
+    if warning:
+        lines.append(f"warning: {warning}")
     lines.append(f"{len(cfg.exams)} exam(s):")
     for e in cfg.exams:
         window = ""
         if e.opens or e.closes:
-            window = f", {e.opens:%Y-%m-%d %H:%M}" if e.opens else ", any time"
-            window += f" to {e.closes:%Y-%m-%d %H:%M}" if e.closes else " onwards"
+            window = f", {when(e.opens)}" if e.opens else ", any time"
+            window += f" to {when(e.closes)}" if e.closes else " onwards"
+            window += f" (server time now {now:%Y-%m-%d %H:%M} {offset(now)})"
         pin = ", with proctor PIN" if e.proctor_pin else ", no proctor PIN"
         lines.append(f"  class {e.class_name}: token {e.token}{pin}{window}")
     if cfg.whatsapp:
@@ -32,24 +42,60 @@ def describe(cfg: Config) -> str:
     return "\n".join(lines)
 
 
+def presence_warning(cfg: Config) -> str | None:
+    # Allowed (tests use a few seconds), but on a school's server it would
+    # show working PCs as missing between two of their heartbeats.
+    if cfg.missing_after_seconds >= HEARTBEAT_SECONDS + 5:
+        return None
+    return (f"missing_after_seconds = {cfg.missing_after_seconds} is shorter than the launchers' heartbeat "
+            f"({HEARTBEAT_SECONDS} s) plus 5 s: working PCs will show \"Hilang\" between heartbeats")
+
+
+def offset(t: dt.datetime) -> str:
+    return t.strftime("%z")[:3] + ":" + t.strftime("%z")[3:] if t.utcoffset() is not None else ""
+
+
+def when(t: dt.datetime) -> str:
+    # A time written with its offset is shown with it; one without is the server's local time.
+    return f"{t:%Y-%m-%d %H:%M}" + (f" {offset(t)}" if t.tzinfo else "")
+
+
+def check(cfg: Config) -> int:
+    print(describe(cfg))
+    try:
+        startup.address_here(cfg.listen_host)
+        if cfg.cert_file.exists() or cfg.key_file.exists():
+            startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
+    except startup.StartupError as e:
+        print(f"error: {e}", file=sys.stderr)
+        return 1
+    return 0
+
+
 def run(cfg: Config) -> int:
     from .app import App, serve
-    for path in (cfg.cert_file, cfg.key_file):
-        if not path.exists():
-            print(f"error: {path} does not exist (run: init --config {cfg.path})", file=sys.stderr)
-            return 1
-    app = App(cfg)
     try:
-        server = serve(app)
-    except OSError as e:
-        app.close()
-        print(f"error: cannot listen on {cfg.listen_host}:{cfg.listen_port}: {e.strerror or e}", file=sys.stderr)
+        context = startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
+        sock = startup.listening_socket(cfg.listen_host, cfg.listen_port)
+    except startup.StartupError as e:
+        print(f"error: {e}", file=sys.stderr)
         return 1
+    try:
+        startup.private_database(cfg.database)
+        app = App(cfg)
+    except (OSError, sqlite3.Error) as e:
+        sock.close()
+        print(f"error: cannot open the database {cfg.database}: {getattr(e, 'strerror', None) or e}", file=sys.stderr)
+        return 1
+    server = serve(app, sock, context)
     # shutdown() waits for serve_forever(), so it is called from another thread.
     stop = lambda *_: threading.Thread(target=server.shutdown, daemon=True).start()
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
     app.start()
+    warning = presence_warning(cfg)
+    if warning:
+        app.log(f"warning: {warning}")
     port = "" if cfg.listen_port == 443 else f":{cfg.listen_port}"
     app.log(f"ORVEL exam server {__version__} ready on {cfg.listen_host}:{cfg.listen_port}; "
             f"proctor page https://{cfg.host}{port}/pengawas")
@@ -76,8 +122,7 @@ def main(argv: list[str] | None = None) -> int:
         print(f"error in the configuration: {e}", file=sys.stderr)
         return 1
     if args.command == "check":
-        print(describe(cfg))
-        return 0
+        return check(cfg)
     if args.command == "init":
         from .certs import init
         ok, text = init(cfg.host, cfg.cert_file, cfg.key_file)

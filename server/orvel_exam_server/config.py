@@ -8,12 +8,23 @@ gateway tokens out of the file.
 from __future__ import annotations
 
 import datetime as dt
+import difflib
 import os
 import tomllib
 from dataclasses import dataclass, field
 from pathlib import Path
 
 PRESETS = ("fonnte", "wablas", "waha", "cloud-api", "webhook")
+SAMPLE_PASSWORD = "ganti-sandi-ini"  # the one in example.toml: known to everyone who read it
+MIN_PASSWORD = 10
+# Every key the server reads; a typo of one (proctor_pn, close) would
+# otherwise be ignored in silence: no PIN, an exam that never closes.
+KNOWN = {
+    "": ("server", "exam", "whatsapp"),
+    "server": ("host", "listen", "cert_file", "key_file", "database", "proctor_password", "missing_after_seconds"),
+    "exam": ("class", "token", "form_url", "proctor_pin", "opens", "closes"),
+    "whatsapp": ("preset", "url", "to", "headers", "violation_merge_seconds", "summary_seconds", "session"),
+}
 
 
 class ConfigError(Exception):
@@ -84,15 +95,43 @@ def _string(table: dict, key: str, where: str, environ: dict[str, str], default:
 
 
 def _time(table: dict, key: str, where: str) -> dt.datetime | None:
+    """A time with an offset ("2026-12-09T07:30+07:00") is kept with it; one
+    without is the server's local time (a naive datetime)."""
     raw = table.get(key)
     if raw is None:
         return None
     if isinstance(raw, dt.datetime):
-        return raw.replace(tzinfo=None)
+        return raw
     try:
-        return dt.datetime.fromisoformat(str(raw)).replace(tzinfo=None)
+        return dt.datetime.fromisoformat(str(raw))
     except ValueError:
         raise ConfigError(f"{where}.{key}: \"{raw}\" is not a time like \"2026-12-09T07:30\"") from None
+
+
+def aware(t: dt.datetime) -> dt.datetime:
+    """For comparing: a time without an offset is taken as the server's local time."""
+    return t if t.tzinfo is not None else t.astimezone()
+
+
+def _unknown_keys(table: dict, section: str, where: str) -> None:
+    known = KNOWN[section]
+    for key in table:
+        if key not in known:
+            nearest = difflib.get_close_matches(key, known, n=1, cutoff=0.0)[0]
+            if section:
+                raise ConfigError(f"{where}: unknown key \"{key}\" (the nearest known key is \"{nearest}\")")
+            raise ConfigError(f"unknown section [{key}] (the nearest known section is [{nearest}])")
+
+
+def decode(data: bytes, path: Path) -> str:
+    """The file's text. Notepad's UTF-8 byte order mark is simply skipped;
+    UTF-16 ("Unicode" in Notepad's Save as) is refused with what to do."""
+    if data.startswith((b"\xff\xfe", b"\xfe\xff")) or b"\x00" in data[:64]:
+        raise ConfigError(f"{path} is in UTF-16: simpan berkas sebagai UTF-8")
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as e:
+        raise ConfigError(f"{path} is not UTF-8 (byte {e.start + 1}): simpan berkas sebagai UTF-8") from None
 
 
 def _number(table: dict, key: str, where: str, default: float) -> float:
@@ -109,9 +148,11 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
     except tomllib.TOMLDecodeError as e:
         raise ConfigError(f"{path}: not valid TOML: {e}") from None
     base = path.parent
+    _unknown_keys(data, "", "")
     server = data.get("server")
     if not isinstance(server, dict):
         raise ConfigError("the [server] section is missing")
+    _unknown_keys(server, "server", "[server]")
     host = _string(server, "host", "server", environ)
     if not host or any(c in host for c in "/: "):
         raise ConfigError("server.host: a bare host name is expected, like \"cbt.school.sch.id\"")
@@ -123,8 +164,11 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
     if isinstance(missing_after, bool) or not isinstance(missing_after, int) or missing_after < 1:
         raise ConfigError("server.missing_after_seconds: a whole number of seconds (1 or more) is expected")
     password = _string(server, "proctor_password", "server", environ)
-    if len(password) < 6:
-        raise ConfigError("server.proctor_password: at least 6 characters")
+    if password == SAMPLE_PASSWORD:
+        raise ConfigError(f"server.proctor_password: \"{SAMPLE_PASSWORD}\" is the sample everyone can read; "
+                          "choose the school's own")
+    if len(password) < MIN_PASSWORD:
+        raise ConfigError(f"server.proctor_password: at least {MIN_PASSWORD} characters")
 
     exams: list[Exam] = []
     seen: set[tuple[str, str]] = set()
@@ -135,6 +179,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
         where = f"exam #{i}"
         if not isinstance(e, dict):
             raise ConfigError(f"{where}: a table is expected")
+        _unknown_keys(e, "exam", f"[[exam]] #{i}" + (f" (class {e['class']})" if isinstance(e.get("class"), str) else ""))
         exam = Exam(
             class_name=_string(e, "class", where, environ).strip(),
             token=_string(e, "token", where, environ).strip(),
@@ -148,7 +193,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
         if not exam.form_url.lower().startswith(("https://", "http://")) or any(ord(c) < 0x20 for c in exam.form_url):
             # The launcher refuses any other form address.
             raise ConfigError(f"{where}: form_url must start with https:// or http://")
-        if exam.opens and exam.closes and exam.opens >= exam.closes:
+        if exam.opens and exam.closes and aware(exam.opens) >= aware(exam.closes):
             raise ConfigError(f"{where}: opens must come before closes")
         pair = (exam.class_name.casefold(), exam.token.upper())
         if pair in seen:
@@ -159,6 +204,9 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
     whatsapp = None
     if "whatsapp" in data:
         w = data["whatsapp"]
+        if not isinstance(w, dict):
+            raise ConfigError("whatsapp: a table is expected")
+        _unknown_keys(w, "whatsapp", "[whatsapp]")
         preset = _string(w, "preset", "whatsapp", environ)
         if preset not in PRESETS:
             raise ConfigError(f"whatsapp.preset: one of {', '.join(PRESETS)}")
@@ -204,7 +252,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
 def load(path: str | os.PathLike, environ: dict[str, str] | None = None) -> Config:
     p = Path(path).absolute()
     try:
-        text = p.read_text(encoding="utf-8")
+        data = p.read_bytes()
     except OSError as e:
         raise ConfigError(f"cannot read {p}: {e.strerror}") from None
-    return parse(text, p, environ)
+    return parse(decode(data, p), p, environ)

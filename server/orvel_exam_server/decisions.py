@@ -5,12 +5,13 @@ from __future__ import annotations
 
 import datetime as dt
 import json
+import re
 import unicodedata
 import urllib.parse
 from collections import deque
 from dataclasses import dataclass
 
-from .config import Exam
+from .config import Exam, aware
 
 VERIFY_MEMBERS = ("studentName", "className", "token")
 EVENT_MEMBERS = ("studentName", "className", "token", "event", "detail")
@@ -114,9 +115,11 @@ def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.date
     if exam is None:
         kelas = printable(request["className"].strip())
         return Verdict(False, compact({"ok": False, "error": f"Token ini bukan untuk kelas {kelas}."}), wrong_token=True)
-    if exam.opens and now < exam.opens:
+    # Compared in aware time: an exam written with "+07:00" opens at that
+    # instant whatever zone the server's clock is set to.
+    if exam.opens and aware(now) < aware(exam.opens):
         return Verdict(False, compact({"ok": False, "error": f"Ujian belum dibuka. Mulai pukul {exam.opens:%H:%M}."}), exam)
-    if exam.closes and now >= exam.closes:
+    if exam.closes and aware(now) >= aware(exam.closes):
         return Verdict(False, compact({"ok": False, "error": CLOSED}), exam)
     name = urllib.parse.quote(request["studentName"], safe="")
     answer: dict[str, object] = {"ok": True, "formUrl": exam.form_url.replace("{studentName}", name)}
@@ -274,7 +277,12 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
     return [{k: v for k, v in vars(s).items() if k != "lastId"} for s in ordered]
 
 
+FORMULA_START = ("=", "+", "-", "@", "\t", "\r")
+
+
 def csv_cell(text: str) -> str:
-    # A name typed as "=HYPERLINK(...)" must stay text when the proctor opens
-    # the file in a spreadsheet.
-    return "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r") else text
+    """A name typed as "=HYPERLINK(...)" must stay text when the proctor
+    opens the file in a spreadsheet, also one that splits on ";" (Excel in
+    the Indonesian locale) or on ",": every piece that would start a cell
+    starts with a quote mark instead."""
+    return "".join("'" + piece if piece[:1] in FORMULA_START else piece for piece in re.split(r"(?<=[,;])", text))

@@ -20,7 +20,19 @@ from .decisions import shown, student_key
 BACKOFF = (1.0, 2.0, 4.0, 8.0)
 LATER = 60.0
 GIVE_UP_AFTER = 24 * 3600.0
+MAX_TEXT = 1000  # characters: gateways refuse long texts (near 4,096), and a phone shows a screenful
 TEST_TEXT = "Pesan uji dari server ujian ORVEL Selvaro CBT. Pesan WhatsApp untuk pengawas sampai ke nomor ini."
+
+
+def refused_for_good(status: int | None) -> bool:
+    """A gateway's 4xx says this message will never go (too long, a bad
+    number): it fails at once, so the messages behind it are not held. 408,
+    429, 5xx and no answer at all are passing troubles, tried again."""
+    return status is not None and 400 <= status < 500 and status not in (408, 429)
+
+
+def clip(text: str) -> str:
+    return text if len(text) <= MAX_TEXT else text[:MAX_TEXT - 1] + "\u2026"
 
 
 def next_try(attempts: int, created: float, now: float) -> float | None:
@@ -203,6 +215,7 @@ def phone_digits(number: str, country: str = "62") -> str:
 
 def build_request(w: WhatsApp, to: str, text: str) -> Request:
     headers = dict(w.headers)
+    text = clip(text)
     if w.preset == "fonnte":  # form fields target, message; Authorization: token
         body = urllib.parse.urlencode({"target": to, "message": text}).encode()
         headers["Content-Type"] = "application/x-www-form-urlencoded"
@@ -309,11 +322,15 @@ class Forwarder:
             if m["next_try"] > now:
                 wait = min(wait, m["next_try"] - now)
                 continue
-            ok, why = self._send(m["recipient"], m["text"])
+            ok, why, status = self._send(m["recipient"], m["text"])
             t = time.time()
             if ok:
                 self.store.message_done(m["id"], "sent", t)
                 wait = 0.0  # the recipient's next message may go at once
+            elif refused_for_good(status):
+                self.log(self.redact(f"whatsapp: message {m['id']} refused by the gateway ({why}), not tried again"))
+                self.store.message_done(m["id"], "failed", t, why)
+                wait = 0.0
             else:
                 again = next_try(m["attempts"] + 1, m["created_at"], t)
                 self.log(self.redact(f"whatsapp: message {m['id']} not delivered ({why})"
@@ -328,7 +345,8 @@ class Forwarder:
             wait = min(wait, nd - now)
         return wait
 
-    def _send(self, to: str, text: str) -> tuple[bool, str]:
+    def _send(self, to: str, text: str) -> tuple[bool, str, int | None]:
+        """(delivered, what went wrong, the gateway's status or None without an answer)"""
         req = build_request(self.w, to, text)
         http_req = urllib.request.Request(req.url, data=req.body, headers=req.headers, method="POST")
         try:
@@ -337,8 +355,8 @@ class Forwarder:
         except urllib.error.HTTPError as e:
             status, body = e.code, e.read(65536) if e.fp else b""
         except (OSError, ValueError) as e:
-            return False, self.redact(f"no connection: {getattr(e, 'reason', e)}")
+            return False, self.redact(f"no connection: {getattr(e, 'reason', e)}"), None
         if delivered(self.w.preset, status, body):
-            return True, ""
+            return True, "", status
         snippet = body[:120].decode("utf-8", "replace").replace("\n", " ")
-        return False, self.redact(f"HTTP {status}: {snippet}")
+        return False, self.redact(f"HTTP {status}: {snippet}"), status

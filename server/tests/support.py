@@ -124,8 +124,12 @@ class RunningServer:
         return ssl.create_default_context(cafile=str(certs() / "ca.crt"))
 
     def request(self, method: str, path: str, body: bytes | str | None = None,
-                headers: dict[str, str] | None = None, timeout: float = 20) -> tuple[int, dict[str, str], bytes]:
-        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context(), timeout=timeout)
+                headers: dict[str, str] | None = None, timeout: float = 20,
+                source: str | None = None) -> tuple[int, dict[str, str], bytes]:
+        """One request on a connection of its own; `source` is the client's
+        address (127.0.0.2 and so on: another PC on the loopback)."""
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context(), timeout=timeout,
+                                           source_address=(source, 0) if source else None)
         try:
             if isinstance(body, str):
                 body = body.encode("utf-8")
@@ -161,6 +165,11 @@ class RunningServer:
 
     def heartbeat(self, session: str) -> tuple[int, bytes]:
         return self.post_json("/api/exam/heartbeat", json.dumps({"session": session}), session=session)
+
+    def tls(self, source: str = "127.0.0.1") -> ssl.SSLSocket:
+        """A connection with its TLS handshake made and nothing sent."""
+        raw = socket.create_connection(("127.0.0.1", self.port), timeout=20, source_address=(source, 0))
+        return self.context().wrap_socket(raw, server_hostname="localhost")
 
     def login(self) -> str:
         status, headers, _ = self.request("POST", "/pengawas/login", "password=" + self.password,

@@ -102,6 +102,37 @@ class Forwarding(unittest.TestCase):
             self.assertNotIn(GW_TOKEN, seen)
             self.assertNotIn(s.password, seen)
 
+    @staticmethod
+    def report(s: RunningServer, name: str, detail: str) -> int:
+        """A violation as the launcher sends it: verified first, with the
+        exam's session when the server hands one out."""
+        _, data = s.post_json("/api/exam/verify", json.dumps({"studentName": name, "className": "5A", "token": "ABC123"}))
+        session = json.loads(data).get("session")
+        headers = {"Content-Type": "application/json; charset=UTF-8", "Idempotency-Key": secrets.token_hex(16)}
+        if session:
+            headers["Exam-Session"] = session
+        return s.request("POST", "/api/exam/event", event_body(name, "VIOLATION", detail), headers)[0]
+
+    def test_a_message_the_gateway_refuses_fails_for_good_and_the_next_goes_at_once(self):
+        refused = (400, '{"status":false,"reason":"invalid target"}')
+        gw = FakeGateway([refused, (200, '{"status":true}')])
+        s = self.serve(gw, to='["081111"]')
+        for name in ("Budi", "Siti"):
+            self.assertEqual(self.report(s, name, "Siswa mencoba beralih (Pelanggaran ke-1)"), 200)
+        self.assertTrue(wait_for(lambda: len(gw.delivered()) == 1, 30), gw.received)
+        first = urllib.parse.parse_qs(gw.received[0]["body"].decode())["message"][0]
+        self.assertEqual(first, "PELANGGARAN - Budi (kelas 5A): Siswa mencoba beralih (Pelanggaran ke-1)")
+        self.assertEqual(gw.delivered()[0]["message"], "PELANGGARAN - Siti (kelas 5A): Siswa mencoba beralih (Pelanggaran ke-1)")
+        cookie = s.login()
+        status = s.get_json("/api/proctor/status", cookie)["whatsapp"]
+        self.assertEqual((status["sent"], status["failed"], status["pending"]), (1, 1, 0))
+        self.assertIn("HTTP 400", status["lastError"])
+        self.assertEqual(s.stop(), 0)
+        s.start()  # nor is it tried again after a restart: a message queued now goes next
+        self.assertEqual(s.request("POST", "/api/proctor/test-message", b"", {"Cookie": s.login()})[0], 200)
+        self.assertTrue(wait_for(lambda: len(gw.delivered()) == 2, 10), gw.received)
+        self.assertEqual(len(gw.received), 3, "one try each: the refused message was not tried again")
+
     def test_grouping_summaries_and_the_test_message_reach_every_number(self):
         gw = FakeGateway([(200, '{"status":true}')])
         s = self.serve(gw, merge=1.5, summary=1.0)

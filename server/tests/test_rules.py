@@ -11,7 +11,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from orvel_exam_server import config, decisions, whatsapp  # noqa: E402
+from orvel_exam_server import config, decisions, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
 NOW = dt.datetime(2026, 12, 9, 8, 0)
@@ -50,6 +50,22 @@ class Verify(unittest.TestCase):
         self.assertFalse(decisions.verify(req(cls="6A", token="LATE01"), EXAMS, NOW).wrong_token)
         self.assertTrue(decisions.verify(req(), EXAMS, dt.datetime(2026, 12, 9, 9, 59, 59)).ok)
         self.assertFalse(decisions.verify(req(), EXAMS, dt.datetime(2026, 12, 9, 10, 0)).ok)
+
+    def test_a_window_with_an_offset_holds_in_any_zone_of_the_server(self):
+        wita = dt.timezone(dt.timedelta(hours=8))
+        exams = (Exam("5A", "T1", "https://f.example/a", "", dt.datetime(2026, 12, 9, 7, 30, tzinfo=wita),
+                      dt.datetime(2026, 12, 9, 10, 0, tzinfo=wita)),)
+        wib, utc = dt.timezone(dt.timedelta(hours=7)), dt.timezone.utc
+        table = [  # the server's clock in WIB or UTC; the window written in WITA
+            (dt.datetime(2026, 12, 9, 6, 29, tzinfo=wib), '{"ok":false,"error":"Ujian belum dibuka. Mulai pukul 07:30."}'),
+            (dt.datetime(2026, 12, 9, 6, 30, tzinfo=wib), '{"ok":true,"formUrl":"https://f.example/a"}'),
+            (dt.datetime(2026, 12, 9, 1, 59, tzinfo=utc), '{"ok":true,"formUrl":"https://f.example/a"}'),
+            (dt.datetime(2026, 12, 9, 2, 0, tzinfo=utc), '{"ok":false,"error":"Ujian sudah ditutup."}'),
+            (dt.datetime(2026, 12, 9, 8, 0, tzinfo=wita), '{"ok":true,"formUrl":"https://f.example/a"}'),
+        ]
+        for now, answer in table:
+            with self.subTest(now=now):
+                self.assertEqual(decisions.verify(req(cls="5A", token="T1"), exams, now).answer, answer)
 
     def test_only_the_exact_members_are_a_request(self):
         three, five = decisions.VERIFY_MEMBERS, decisions.EVENT_MEMBERS
@@ -206,7 +222,10 @@ class Roster(unittest.TestCase):
                          "the members the launcher's tests read come first, in this order")
 
     def test_csv_cells_stay_text(self):
-        for cell, out in [("=1+1", "'=1+1"), ("+62", "'+62"), ("-x", "'-x"), ("@a", "'@a"), ("Budi", "Budi"), ("", "")]:
+        # Excel in the Indonesian locale splits on ";", elsewhere on ",": no piece may start a formula.
+        for cell, out in [("=1+1", "'=1+1"), ("+62", "'+62"), ("-x", "'-x"), ("@a", "'@a"), ("Budi", "Budi"), ("", ""),
+                          ("\tx", "'\tx"), ("\r=1", "'\r=1"), ("x;@SUM(1)", "x;'@SUM(1)"), ("a,=b;+c", "a,'=b;'+c"),
+                          ("Siti, 5A; ok", "Siti, 5A; ok"), (";;=x", ";;'=x"), ("a=b", "a=b")]:
             self.assertEqual(decisions.csv_cell(cell), out)
 
 
@@ -270,6 +289,10 @@ class Grouping(unittest.TestCase):
     def test_retry_schedule(self):
         self.assertEqual([whatsapp.next_try(n, 0, 100) for n in range(1, 7)], [101, 102, 104, 108, 160, 160])
         self.assertIsNone(whatsapp.next_try(9, 0, 24 * 3600 - 30))
+        # Which answers are passing troubles (tried again) and which refuse the message for good.
+        for status, final in [(400, True), (401, True), (404, True), (413, True), (422, True), (408, False),
+                              (429, False), (500, False), (503, False), (None, False), (200, False), (302, False)]:
+            self.assertEqual(whatsapp.refused_for_good(status), final, status)
 
 
 class Presets(unittest.TestCase):
@@ -288,6 +311,11 @@ class Presets(unittest.TestCase):
         self.assertEqual((cloud["to"], cloud["type"], cloud["text"]["body"]), ("6281234567890", "text", "x"))
         hook = whatsapp.build_request(self.w("webhook"), "081234567890", "Ä")
         self.assertEqual(hook.body.decode(), '{"to": "081234567890", "text": "Ä"}')
+        for preset in ("fonnte", "waha", "webhook"):  # a 5,000-character detail goes as 1,000 characters
+            body = whatsapp.build_request(self.w(preset), "0812", "é" * 5000).body.decode()
+            text = urllib.parse.parse_qs(body)["message"][0] if preset == "fonnte" else json.loads(body)["text"]
+            self.assertEqual((len(text), text[-1]), (1000, "\u2026"))
+        self.assertEqual(json.loads(whatsapp.build_request(self.w("webhook"), "0", "é" * 1000).body)["text"], "é" * 1000)
         table = [
             ("fonnte", 200, b'{"status":true,"detail":"sent"}', True),
             ("fonnte", 200, b'{"status":false,"reason":"device offline"}', False),
@@ -310,6 +338,79 @@ class Presets(unittest.TestCase):
         self.assertEqual(r("x SECRET-LONGER y SECRET ab"), "x *** y *** ab")
 
 
+class Front(unittest.TestCase):
+    def test_request_size_from_what_has_come(self):
+        post = b"POST /api/exam/event HTTP/1.1\r\nHost: x\r\n"
+        head = post + b"Content-Length: 5\r\n\r\n"
+        bare = post + b"content-length:  7 \n\n"
+        twice = post + b"Content-Length: 5\r\nContent-Length: 9\r\n\r\n"
+        get = b"GET /pengawas HTTP/1.1\r\nContent-Length: 9\r\n\r\n"
+        chunked = post + b"Transfer-Encoding: chunked\r\n\r\n"
+        no_length = post + b"Content-Length: x\r\n\r\n"
+        over = post + b"Content-Length: 65537\r\n\r\n"
+        most = post + b"Content-Length: 65536\r\n\r\n"
+        table = [
+            (b"", (None, False)),
+            (post, (None, False)),                          # the head goes on
+            (head, (len(head) + 5, False)),                 # the body is due
+            (head + b"{}", (len(head) + 5, False)),
+            (bare, (len(bare) + 7, False)),                 # bare line feeds, any case
+            (twice, (len(twice) + 5, False)),               # the first wins, as for the handler
+            (get, (len(get), False)),                       # only a POST has a body
+            (chunked + b"5\r\n", (len(chunked), False)),   # ends with the head: 411
+            (no_length, (len(no_length), False)),
+            (over, (len(over), False)),                     # 413
+            (most, (len(most) + 65536, False)),
+            (post + b"X: " + b"a" * front.MAX_HEAD, (None, True)),                  # 431 without the end
+            (post + b"X: " + b"a" * front.MAX_HEAD + b"\r\n\r\n", (None, True)),
+        ]
+        for data, want in table:
+            with self.subTest(data=data[:80]):
+                self.assertEqual(front.request_size(data), want)
+
+
+class ProctorGuards(unittest.TestCase):
+    def test_same_origin(self):
+        table = [
+            (None, None, "cbt.x.sch.id", True),                          # no browser's form: the follow tool
+            ("https://cbt.x.sch.id", None, "cbt.x.sch.id", True),
+            ("https://CBT.x.sch.id:443", "same-origin", "cbt.x.sch.id", True),
+            ("https://192.168.1.10", None, "192.168.1.10", True),       # the page reached by address
+            ("https://localhost:8443", None, "localhost:8443", True),
+            ("https://localhost:8444", None, "localhost:8443", False),
+            ("https://evil.example", None, "cbt.x.sch.id", False),
+            ("http://cbt.x.sch.id", None, "cbt.x.sch.id", False),
+            ("https://cbt.x.sch.id.evil.example", None, "cbt.x.sch.id", False),
+            ("null", None, "cbt.x.sch.id", False),
+            (None, "cross-site", "cbt.x.sch.id", False),
+            (None, "same-site", "cbt.x.sch.id", False),                 # another page of the school's domain
+            ("https://cbt.x.sch.id", "cross-site", "cbt.x.sch.id", False),
+            (None, "none", "cbt.x.sch.id", True),
+            ("https://cbt.x.sch.id", None, None, False),
+        ]
+        for origin, site, host, ok in table:
+            with self.subTest(origin=origin, site=site, host=host):
+                self.assertEqual(guards.same_origin(origin, site, host), ok)
+
+    def test_failed_logins_from_everywhere_slow_to_one_try_per_5_s(self):
+        gate = guards.LoginGate()
+        for i in range(29):
+            self.assertTrue(gate.admit(i))
+            gate.failed(i)
+        self.assertTrue(gate.admit(29.1))   # quick tries until the thirtieth failure
+        gate.failed(29.1)
+        self.assertFalse(gate.admit(30))    # then one per 5 s across all addresses
+        self.assertFalse(gate.admit(34.0))
+        self.assertTrue(gate.admit(34.1))
+        self.assertFalse(gate.admit(34.2))  # a refused try takes no slot...
+        self.assertTrue(gate.admit(39.1))   # ...so the next one comes 5 s after the last that went
+        gate2 = guards.LoginGate()
+        for i in range(30):
+            gate2.failed(i * 20.0)          # thirty failures spread over ten minutes
+        self.assertFalse(gate2.admit(580.0) and gate2.admit(581.0))
+        self.assertTrue(gate2.admit(600.5) and gate2.admit(601.0), "the oldest failure is ten minutes old")
+
+
 class Configuration(unittest.TestCase):
     BASE = '[server]\nhost = "cbt.x.sch.id"\nproctor_password = "env:PW"\ndatabase = "data/x.db"\n' \
            '[[exam]]\nclass = "5A"\ntoken = "T1"\nform_url = "https://f/x"\n'
@@ -325,6 +426,14 @@ class Configuration(unittest.TestCase):
         self.assertEqual(c.whatsapp.headers, {"Authorization": "sandi-rahasia"})
         self.assertEqual(c.whatsapp.violation_merge_seconds, 60)
         self.assertIn("sandi-rahasia", c.secrets())
+        self.assertEqual(c.missing_after_seconds, 45)
+        # Times keep an offset written with them; without one they are the server's local time.
+        c = self.parse(self.BASE.replace("[[exam]]", "missing_after_seconds = 20\n[[exam]]") +
+                       'opens = "2026-12-09T08:00+08:00"\ncloses = 2026-12-09T07:30:00+07:00\n')
+        self.assertEqual(c.missing_after_seconds, 20)
+        self.assertEqual((c.exams[0].opens.utcoffset(), c.exams[0].closes.isoformat()),
+                         (dt.timedelta(hours=8), "2026-12-09T07:30:00+07:00"))
+        self.assertIsNone(self.parse(self.BASE + 'opens = "2026-12-09T07:30"\n').exams[0].opens.tzinfo)
 
     def test_errors_name_what_is_wrong(self):
         table = [

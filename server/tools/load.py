@@ -1,7 +1,9 @@
 """Load on the exam server as a school makes it: N PCs, each on a new TLS
-connection per report (as WinHTTP does), reporting every few seconds, a share
-of reports sent twice with the same Idempotency-Key (an answer lost on the
-way), and K proctor pages holding a stream open.
+connection per request (as WinHTTP does), verifying first, then reporting
+every few seconds, a share of reports sent twice with the same
+Idempotency-Key (an answer lost on the way), and K proctor pages holding a
+stream open. When the verify answer hands out a session, each report carries
+it (`Exam-Session`) and each PC also sends a heartbeat every 15 s.
 
     python3 server/tools/load.py [--pcs 40] [--seconds 600] [--streams 3]
                                  [--replays 0.1] [--pyz build/orvel-exam-server.pyz]
@@ -9,19 +11,23 @@ way), and K proctor pages holding a stream open.
 Starts a throw-away server of its own (certificates from its `init`) and
 prints requests, failures, latency, the largest delay from a report's answer
 to its arrival on every stream, and whether the stored counts are exact.
+`uptime` is printed first: figures mean little on a busy machine.
 Exits 1 on any failed request, a wrong count, a report missing from a stream,
 or a stream delay over --max-delay seconds.
 """
 from __future__ import annotations
 
 import argparse
+import concurrent.futures
 import csv
-import http.client
 import io
 import json
+import multiprocessing
 import os
 import random
+import re
 import secrets
+import shutil
 import signal
 import socket
 import ssl
@@ -35,6 +41,11 @@ from pathlib import Path
 
 SERVER_DIR = Path(__file__).resolve().parent.parent
 CLASS, TOKEN = "5A", "BEBAN1"
+PCS_A_PROCESS = 100
+
+
+def uptime() -> str:
+    return subprocess.run(["uptime"], capture_output=True, text=True).stdout.strip() if shutil.which("uptime") else "?"
 
 
 def free_port() -> int:
@@ -43,9 +54,46 @@ def free_port() -> int:
         return s.getsockname()[1]
 
 
-class Target:
+class Client:
+    """Requests to the server, each on a connection of its own."""
+
+    def __init__(self, port: int, ca: str) -> None:
+        self.port, self.ca = port, ca
+        self.ctx = ssl.create_default_context(cafile=ca)
+
+    def request(self, method: str, path: str, body: bytes | None = None, headers: dict | None = None,
+                timeout: float = 30) -> tuple[int, dict, bytes]:
+        """The request in one write and the answer read to its Content-Length:
+        as little of the client's own time as it can be, so that the figures
+        are the server's."""
+        body = body or b""
+        lines = [f"{method} {path} HTTP/1.1", f"Host: localhost:{self.port}", f"Content-Length: {len(body)}"]
+        lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
+        raw = socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+        with self.ctx.wrap_socket(raw, server_hostname="localhost") as tls:
+            tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("utf-8") + body)
+            data = b""
+            while b"\r\n\r\n" not in data:
+                chunk = tls.recv(65536)
+                if not chunk:
+                    raise ConnectionError(f"answer cut short: {data[:80]!r}")
+                data += chunk
+            head, _, rest = data.partition(b"\r\n\r\n")
+            fields = head.decode("latin-1").split("\r\n")
+            answer = {k.strip().lower(): v.strip() for k, _, v in (f.partition(":") for f in fields[1:])}
+            length = int(answer.get("content-length", "0"))
+            while len(rest) < length:
+                chunk = tls.recv(65536)
+                if not chunk:
+                    raise ConnectionError("answer cut short")
+                rest += chunk
+        return int(fields[0].split(" ", 2)[1]), answer, rest[:length]
+
+
+class Target(Client):
     def __init__(self, folder: Path, pyz: str | None) -> None:
-        self.port, self.password = free_port(), secrets.token_urlsafe(12)
+        self.password = secrets.token_urlsafe(12)
+        self.port, self.ca = free_port(), str(folder / "certs" / "ca.crt")  # the context once init made the CA
         self.config = folder / "server.toml"
         self.config.write_text(
             f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{self.port}"\ndatabase = "load.db"\n'
@@ -57,7 +105,7 @@ class Target:
         self.log = open(folder / "server.log", "w+", encoding="utf-8")
         self.proc = subprocess.Popen(self.cmd + ["run", "--config", str(self.config)], env=env,
                                      stdout=subprocess.DEVNULL, stderr=self.log)
-        self.ctx = ssl.create_default_context(cafile=str(folder / "certs" / "ca.crt"))
+        self.ctx = ssl.create_default_context(cafile=self.ca)
         end = time.monotonic() + 30
         while True:
             try:
@@ -67,16 +115,6 @@ class Target:
                 if time.monotonic() > end or self.proc.poll() is not None:
                     raise SystemExit("the server did not start")
                 time.sleep(0.05)
-
-    def request(self, method: str, path: str, body: bytes | None = None, headers: dict | None = None,
-                timeout: float = 30) -> tuple[int, dict, bytes]:
-        conn = http.client.HTTPSConnection("localhost", self.port, context=self.ctx, timeout=timeout)
-        try:
-            conn.request(method, path, body=body, headers=headers or {})
-            r = conn.getresponse()
-            return r.status, {k.lower(): v for k, v in r.getheaders()}, r.read()
-        finally:
-            conn.close()
 
     def login(self) -> str:
         _, headers, _ = self.request("POST", "/pengawas/login", ("password=" + self.password).encode())
@@ -95,15 +133,21 @@ class Stats:
         self.answered: dict[tuple[str, str], float] = {}   # (name, detail) -> time of the answer
         self.sent_violations: dict[str, int] = {}
         self.replays = 0
+        self.heartbeats = 0
+        self.sessions = 0
 
 
-def pc(target: Target, n: int, args, stats: Stats, stop_at: float, rng: random.Random) -> None:
-    name = f"Siswa {n:03d}"
+SESSION = re.compile(r'"session":"([0-9A-Za-z_-]{16,64})"')
+
+
+def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.Random) -> None:
+    name = f"Siswa {n:04d}"
     headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
+    session = ""
 
-    def post(path: str, body: dict, key: str | None) -> bool:
+    def post(path: str, body: dict, key: str | None, expect: bytes = b"") -> bytes | None:
         data = json.dumps(body, ensure_ascii=False, separators=(",", ":")).encode()
-        h = dict(headers, **({"Idempotency-Key": key} if key else {}))
+        h = dict(headers, **({"Idempotency-Key": key} if key else {}), **({"Exam-Session": session} if session else {}))
         began = time.monotonic()
         try:
             status, _, answer = target.request("POST", path, data, h)
@@ -112,19 +156,33 @@ def pc(target: Target, n: int, args, stats: Stats, stop_at: float, rng: random.R
         took = time.monotonic() - began
         with stats.lock:
             stats.latencies.append(took)
-            if status != 200 or (path.endswith("verify") and b'"ok":true' not in answer):
+            if status != 200 or expect not in answer:
                 stats.failures.append(f"{name} {path}: {status} {answer[:80]!r}")
-                return False
-        return True
+                return None
+        return answer
 
-    time.sleep(rng.uniform(0, args.interval))
-    post("/api/exam/verify", {"studentName": name, "className": CLASS, "token": TOKEN}, None)
+    def heartbeats(until: threading.Event) -> None:
+        while not until.wait(args.heartbeat):
+            if post("/api/exam/heartbeat", {"session": session}, None, b'{"ok":true}') is not None:
+                with stats.lock:
+                    stats.heartbeats += 1
+
+    time.sleep(rng.uniform(0, args.ramp if args.ramp is not None else args.interval))
+    answer = post("/api/exam/verify", {"studentName": name, "className": CLASS, "token": TOKEN}, None, b'"ok":true')
+    found = SESSION.search((answer or b"").decode("utf-8", "replace"))
+    ended = threading.Event()
+    if found and args.heartbeat > 0:
+        session = found.group(1)
+        with stats.lock:
+            stats.sessions += 1
+        beat = threading.Thread(target=heartbeats, args=(ended,), daemon=True)
+        beat.start()
     count = 0
     event, detail = "START", "Siswa memulai ujian di aplikasi PC."
     while True:
         report = {"studentName": name, "className": CLASS, "token": TOKEN, "event": event, "detail": detail}
         key = secrets.token_hex(16)
-        if post("/api/exam/event", report, key):
+        if post("/api/exam/event", report, key) is not None:
             with stats.lock:
                 stats.answered[(name, detail)] = time.monotonic()
                 if event == "VIOLATION":
@@ -134,6 +192,7 @@ def pc(target: Target, n: int, args, stats: Stats, stop_at: float, rng: random.R
                 with stats.lock:
                     stats.replays += 1
         if event == "FINISH":
+            ended.set()
             return
         time.sleep(args.interval)
         if time.monotonic() >= stop_at:
@@ -185,12 +244,16 @@ def main() -> int:
     p.add_argument("--pcs", type=int, default=40)
     p.add_argument("--seconds", type=float, default=600)
     p.add_argument("--interval", type=float, default=5)
+    p.add_argument("--heartbeat", type=float, default=15, help="seconds between heartbeats (0: none)")
+    p.add_argument("--ramp", type=float, help="seconds over which the PCs verify and start (default: --interval)")
     p.add_argument("--streams", type=int, default=3)
     p.add_argument("--replays", type=float, default=0.1, help="share of reports sent twice")
     p.add_argument("--max-delay", type=float, default=2.0)
     p.add_argument("--pyz", help="run this zipapp instead of the package")
+    p.add_argument("--procs", type=int, default=0, help=f"client processes (default: one per {PCS_A_PROCESS} PCs)")
     args = p.parse_args()
     rng = random.Random(18)
+    print("machine:", uptime())
     with tempfile.TemporaryDirectory(prefix="orvel-load.") as tmp:
         target = Target(Path(tmp), args.pyz)
         try:
@@ -203,20 +266,48 @@ def main() -> int:
                 print(f"server: exit code {code}; " + "".join(errors[:5]))
 
 
+def shard(port: int, ca: str, first: int, count: int, args: dict, stop_at: float, seed: float) -> dict:
+    """PCs first .. first+count-1 in a process of their own (real PCs do not
+    share one Python's lock); what they saw, as plain values."""
+    # A hundred threads waiting on their sockets: a short switch interval keeps
+    # this process's own lock from adding to the latencies it measures.
+    sys.setswitchinterval(0.001)
+    client, stats, rng = Client(port, ca), Stats(), random.Random(seed)
+    ns = argparse.Namespace(**args)
+    pcs = [threading.Thread(target=pc, args=(client, n, ns, stats, stop_at, random.Random(rng.random())))
+           for n in range(first, first + count)]
+    for t in pcs:
+        t.start()
+    for t in pcs:
+        t.join()
+    return {"latencies": stats.latencies, "failures": stats.failures, "answered": list(stats.answered.items()),
+            "sent_violations": stats.sent_violations, "replays": stats.replays, "heartbeats": stats.heartbeats,
+            "sessions": stats.sessions}
+
+
 def measure(target: Target, args, rng: random.Random) -> int:
     stats = Stats()
     streams = [Stream(target, target.login()) for _ in range(args.streams)]
     for s in streams:
         s.start()
         s.open.wait(10)
+    procs = args.procs or max(1, -(-args.pcs // PCS_A_PROCESS))
     began = time.monotonic()
     stop_at = began + args.seconds
-    pcs = [threading.Thread(target=pc, args=(target, n, args, stats, stop_at, random.Random(rng.random())))
-           for n in range(1, args.pcs + 1)]
-    for t in pcs:
-        t.start()
-    for t in pcs:
-        t.join()
+    plain = {k: v for k, v in vars(args).items()}
+    sizes = [args.pcs // procs + (1 if i < args.pcs % procs else 0) for i in range(procs)]
+    with concurrent.futures.ProcessPoolExecutor(procs, mp_context=multiprocessing.get_context("spawn")) as pool:
+        jobs = [pool.submit(shard, target.port, target.ca, 1 + sum(sizes[:i]), sizes[i], plain, stop_at, rng.random())
+                for i in range(procs)]
+        for job in jobs:
+            part = job.result()
+            stats.latencies += part["latencies"]
+            stats.failures += part["failures"]
+            stats.answered.update((tuple(k), t) for k, t in part["answered"])
+            stats.sent_violations.update(part["sent_violations"])
+            stats.replays += part["replays"]
+            stats.heartbeats += part["heartbeats"]
+            stats.sessions += part["sessions"]
     took = time.monotonic() - began
     # Every answered report must reach every stream; give the last ones a moment.
     end = time.monotonic() + args.max_delay + 1
@@ -246,9 +337,11 @@ def measure(target: Target, args, rng: random.Random) -> int:
     p50 = statistics.median(lat) * 1000 if lat else 0
     p99 = lat[min(len(lat) - 1, int(len(lat) * 0.99))] * 1000 if lat else 0
     max_delay = max(delays) if delays else 0.0
-    print(f"{args.pcs} PCs, {took:.0f} s, a report every {args.interval:g} s, {args.streams} streams, "
-          f"{args.replays:.0%} sent twice")
-    print(f"requests: {len(lat)} ({len(lat) / took:.1f}/s), replays: {stats.replays}, failures: {len(stats.failures)}")
+    ramp = args.ramp if args.ramp is not None else args.interval
+    print(f"{args.pcs} PCs in {procs} client process(es) starting over {ramp:g} s, {took:.0f} s, a report every "
+          f"{args.interval:g} s, {args.streams} streams, {args.replays:.0%} sent twice")
+    print(f"requests: {len(lat)} ({len(lat) / took:.1f}/s), replays: {stats.replays}, "
+          f"heartbeats: {stats.heartbeats} ({stats.sessions} sessions), failures: {len(stats.failures)}")
     print(f"latency: p50 {p50:.1f} ms, p99 {p99:.1f} ms, max {lat[-1] * 1000 if lat else 0:.1f} ms")
     print(f"stream delay: max {max_delay * 1000:.0f} ms, median {statistics.median(delays) * 1000 if delays else 0:.0f} ms,"
           f" missing {missing}")
