@@ -15,7 +15,6 @@
 
 namespace e2e {
 
-inline constexpr char kEventPath[] = "/api/exam/event";
 inline constexpr int kBarFinish = 201, kBarProctor = 202, kPinField = 901;
 inline constexpr wchar_t kPin[] = L"2468";
 
@@ -35,6 +34,7 @@ inline Event Violation(int n, const char* what = "Siswa mencoba beralih dari jen
 inline Event BrowserClosed(int n) { return Violation(n, "Browser ujian tertutup sebelum ujian selesai"); }
 inline Event AppClosed(int n) { return Violation(n, "Aplikasi ujian ditutup sebelum ujian selesai"); }
 inline Event WrongPin(int n) { return Violation(n, "PIN pengawas salah dimasukkan"); }
+inline Event SessionLocked(int n) { return Violation(n, "Layar dikunci atau pengguna Windows diganti selama ujian"); }
 
 class KioskTest : public ServedAppTest {
 protected:
