@@ -222,8 +222,10 @@ class AnswersTest(ServerTest):
                 result["error"] = e
         t = threading.Thread(target=call)
         t.start()
+        # A .head is written last: once it is there, the whole request is.
+        head = os.path.join(self.ctrl, "requests", "000001.head")
         deadline = time.monotonic() + 5
-        while not self.recorded() and time.monotonic() < deadline:
+        while not os.path.exists(head) and time.monotonic() < deadline:
             time.sleep(0.02)
         self.assertEqual(len(self.recorded()), 1, "recorded while held")
         return t
