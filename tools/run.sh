@@ -101,6 +101,27 @@ if [ -n "$USER_DISPLAY" ] && xdpyinfo -display "$USER_DISPLAY" >/dev/null 2>&1; 
   exit $code
 fi
 
+# The pictures this run promises; any it could not make is named in its last
+# lines and fails it, however it ends. Last run's are removed first.
+promised=(1-start-screen.png start-screen.png 2-form-filled.png 3-exam-form.png 4-pin-prompt.png 5-violation.png
+          6-finish-confirm.png 7-exam-finished.png)
+if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
+  promised+=(8-proctor-page.png)
+fi
+for picture in "${promised[@]}"; do rm -f "$OUT/$picture"; done
+check_pictures() {
+  local code=$1 picture missing=()
+  bench_cleanup
+  for picture in "${promised[@]}"; do [ -s "$OUT/$picture" ] || missing+=("out/$picture"); done
+  if [ ${#missing[@]} -gt 0 ]; then
+    bench_log "no picture made of: ${missing[*]}"
+    exit 1
+  fi
+  bench_log "all ${#promised[@]} pictures made in out/"
+  exit "$code"
+}
+trap 'check_pictures $?' EXIT
+
 bench_display 1366 768 || exit 1
 bench_start_server $(server_args) || exit 1
 start_exam_server || exit 1

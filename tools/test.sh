@@ -6,6 +6,10 @@
 # 1920 x 1080 again the tests whose outcome depends on the screen size, and on
 # two screens the tests of the PC itself (screens, the end of the session).
 #
+# Stages that only wait or only compute run beside others on the two cores:
+# the Python suites and the exam server's load beside the Windows build, the
+# native build and tests, at the lowest priority, beside the stages under Wine.
+#
 # A test that fails once fails the run. The one exception: a test program under
 # Wine that printed GoogleTest's "[  PASSED  ]" and then did not end runs once
 # more, and is named on the line before the total. Each stage's ctest log and
@@ -14,8 +18,8 @@
 # non-zero if anything failed.
 #
 #   bash tools/test.sh --under-load
-# runs the same tests with one core kept busy by a plain busy loop, so that
-# their timing is what a slower PC gives.
+# runs the same tests with one core kept busy by a plain busy loop from the
+# end of the Windows build on, so that their timing is what a slower PC gives.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench.sh"
 
@@ -150,59 +154,21 @@ refserver_stage() {
     { bench_log "the exam server did not end cleanly: $(tail -n 3 "$config.log")"; bench_failed "exam server exit"; }
 }
 
-if [ "${1:-}" = --wine-stage ]; then
-  # Re-entered inside the namespace; the results go to the parent's file.
-  RESULTS=$3
-  wine_stage "$2"
-  exit 0
-fi
-
-under_load=""
-case "${1:-}" in
-  --under-load) under_load=1 ;;
-  "") ;;
-  *) echo "usage: bash tools/test.sh [--under-load]" >&2; exit 2 ;;
-esac
-
-RESULTS=$(mktemp)
-: > "$RESULTS"
-timed "installs" bench_install_packages || { echo "could not install the bench's packages"; exit 1; }
-
-# The throw-away Wine prefix is made while the programs build.
-bench_init "$(mktemp -d /tmp/orvel-test.XXXXXX)"
-# The busy loop of --under-load ends with the script, however it ends.
-load_pid=""
-stop_load() {
-  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null && wait "$load_pid" 2>/dev/null
-  load_pid=""
+# The core natively, with sanitizers and fuzzers, and its tests.
+native_stage() {
+  native_build() {
+    CXX=clang++ cmake -S "$ORVEL_ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug \
+      -DORVEL_SANITIZE=ON -DORVEL_FUZZ=ON >/dev/null && cmake --build "$NATIVE" -j"$(nproc)"
+  }
+  if timed "native build" native_build; then
+    export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+    check_listing "native tests" "$NATIVE"
+    timed "native tests and fuzz runs" run_ctest native "$NATIVE" -j"$(nproc)"
+  else
+    stage_failed "native build"
+  fi
+  record native-done
 }
-trap 'stop_load; bench_cleanup' EXIT
-trap 'exit 130' INT TERM HUP
-bench_make_prefix > "$BENCH_RUN/prefix.log" 2>&1 &
-prefix_pid=$!
-
-bench_log "building the Windows program and its tests"
-# Built for the local test exam server that the bench runs on localhost.
-timed "Windows build" bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DEXAM_SERVER_HOST=localhost ||
-  { echo "the Windows build failed"; exit 1; }
-rm -rf "$LOGS"
-mkdir -p "$LOGS"
-
-bench_log "building the core natively with sanitizers"
-native_build() {
-  CXX=clang++ cmake -S "$ORVEL_ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug \
-    -DORVEL_SANITIZE=ON -DORVEL_FUZZ=ON >/dev/null && cmake --build "$NATIVE" -j"$(nproc)"
-}
-timed "native build" native_build || { echo "the native build failed"; exit 1; }
-
-export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
-if [ -n "$under_load" ]; then
-  (while :; do :; done) &
-  load_pid=$!
-  bench_log "under load: one core kept busy (process $load_pid) while the tests run"
-fi
-check_listing "native tests" "$NATIVE"
-timed "native tests and fuzz runs" run_ctest native "$NATIVE" -j"$(nproc)"
 
 # The Python suites: the test exam server's own tests (it starts its own
 # servers on free ports), those of the test command's count of a ctest run,
@@ -230,7 +196,6 @@ python_tests() {
   fi
   record count $((ran - n - skip)) "$n" "$skip"
 }
-timed "Python tests (servers, tally, proctor page)" python_tests
 
 # check NAME CMD...: one step counted as a test of its own.
 check() {
@@ -239,18 +204,99 @@ check() {
 }
 
 # The exam server as a school gets it: the zipapp, its check of the sample
-# configuration, and a minute of forty PCs and three proctor pages against it
-# (fails on any failed request, a wrong count or a stream delay over 2 s).
+# configuration, and twenty seconds of forty PCs and three proctor pages
+# against it (fails on any failed request, a wrong count or a stream delay
+# over 2 s).
 server_stage() {
   local pyz="$BUILD/orvel-exam-server.pyz"
   check "exam server: zipapp build" python3 "$ORVEL_ROOT/server/tools/build_pyz.py" "$pyz"
   # The sample takes the password from the environment, as a school should.
   check "exam server: check of server/example.toml" env ORVEL_PROCTOR_PASSWORD=contoh-sandi-panjang \
     python3 "$pyz" check --config "$ORVEL_ROOT/server/example.toml"
-  check "exam server: 60 s load" python3 "$ORVEL_ROOT/server/tools/load.py" --pcs 40 --seconds 60 --streams 3 --pyz "$pyz"
+  check "exam server: load of forty PCs" python3 "$ORVEL_ROOT/server/tools/load.py" --pcs 40 --seconds 20 --streams 3 --pyz "$pyz"
 }
-timed "exam server zipapp and load" server_stage
 
+python_stages() {
+  timed "Python tests (servers, tally, proctor page)" python_tests
+  timed "exam server zipapp and load" server_stage
+  record python-done
+}
+
+case "${1:-}" in
+  --wine-stage)
+    # Re-entered inside the namespace; the results go to the parent's file.
+    RESULTS=$3
+    wine_stage "$2"
+    exit 0 ;;
+  --python-stages | --native-stage)
+    # Re-entered as a process group of its own, beside the other stages.
+    RESULTS=$2
+    if [ "$1" = --python-stages ]; then python_stages; else native_stage; fi
+    exit 0 ;;
+esac
+
+under_load=""
+case "${1:-}" in
+  --under-load) under_load=1 ;;
+  "") ;;
+  *) echo "usage: bash tools/test.sh [--under-load]" >&2; exit 2 ;;
+esac
+
+RESULTS=$(mktemp)
+: > "$RESULTS"
+timed "installs" bench_install_packages || { echo "could not install the bench's packages"; exit 1; }
+
+# The throw-away Wine prefix is made while the programs build.
+bench_init "$(mktemp -d /tmp/orvel-test.XXXXXX)"
+# The busy loop of --under-load and the stages run beside others end with the
+# script, however it ends.
+load_pid="" beside_pids=()
+stop_load() {
+  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null && wait "$load_pid" 2>/dev/null
+  load_pid=""
+}
+stop_beside() {
+  local pid
+  for pid in "${beside_pids[@]}"; do kill -- -"$pid" 2>/dev/null; done
+  beside_pids=()
+}
+trap 'stop_load; stop_beside; bench_cleanup' EXIT
+trap 'exit 130' INT TERM HUP
+bench_make_prefix > "$BENCH_RUN/prefix.log" 2>&1 &
+prefix_pid=$!
+rm -rf "$LOGS"
+mkdir -p "$LOGS"
+
+# beside STAGE [CMD...]: runs the script's STAGE (through CMD, nice for
+# example) as a process group of its own, so that it can be ended whole; its
+# output is kept for the end.
+beside() {
+  local stage=$1; shift
+  setsid "$@" bash "${BASH_SOURCE[0]}" "--$stage" "$RESULTS" > "$LOGS/$stage.out" 2>&1 &
+  beside_pids+=("$!")
+}
+
+# The Python stages mostly wait for their servers and clients: they run
+# beside the Windows build, which keeps both cores busy.
+bench_log "the Python tests and the exam server's load run beside the build"
+beside python-stages
+
+bench_log "building the Windows program and its tests"
+# Built for the local test exam server that the bench runs on localhost.
+timed "Windows build" bench_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DEXAM_SERVER_HOST=localhost ||
+  { echo "the Windows build failed"; exit 1; }
+
+if [ -n "$under_load" ]; then
+  (while :; do :; done) &
+  load_pid=$!
+  bench_log "under load: one core kept busy (process $load_pid) while the tests run"
+fi
+
+# The native build and its tests only compute: they run beside the Wine
+# stages at the lowest priority, taking the time those leave unused
+# without holding up the program under test.
+bench_log "the core's native build and tests run beside the Wine stages"
+beside native-stage nice -n 19
 
 wait "$prefix_pid" || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -261,6 +307,18 @@ else
   # Stages that ended early (the namespace or a shell dying) must not pass unseen.
   grep -qx wine-done "$RESULTS" || grep -q '^failed bench:' "$RESULTS" || bench_failed "the Wine stages did not finish"
 fi
+
+# The stages beside: their output, once they are done, and a stage that
+# ended early fails the run.
+for pid in "${beside_pids[@]}"; do wait "$pid"; done
+beside_pids=()
+for stage in python-stages native-stage; do
+  echo
+  echo "=== $stage (run beside the others)"
+  cat "$LOGS/$stage.out"
+done
+grep -qx python-done "$RESULTS" || bench_failed "the Python stages did not finish"
+grep -qx native-done "$RESULTS" || bench_failed "the native stages did not finish"
 
 # The summary: each stage's seconds, then the counts.
 passed=0 failed=0 skipped=0
@@ -282,6 +340,7 @@ while read -r kind rest; do
   esac
 done < "$RESULTS"
 printf '%-45s %7s\n' "all" "$SECONDS"
+echo "(the Python stages ran beside the Windows build, the native ones beside the stages under Wine)"
 stop_load
 rm -f "$RESULTS"
 echo

@@ -146,21 +146,26 @@ class Forwarding(unittest.TestCase):
         post("Budi", "VIOLATION", "(Pelanggaran ke-3)")
         post("Siti", "FINISH", "selesai")
         self.assertTrue(wait_for(lambda: len(gw.delivered()) >= 8, 15))
-        time.sleep(0.5)  # nothing more may come
+        cookie = s.login()
+        status, _, data = s.request("POST", "/api/proctor/test-message", b"", {"Cookie": cookie})
+        self.assertEqual((status, data), (200, b'{"ok":true}'))
+        # Settled: no report waits to be grouped and no message to be sent, so
+        # nothing more can come; stopped, the server cannot make more either.
+        idle = lambda w: (w["grouping"], w["pending"]) == (0, 0)
+        self.assertTrue(wait_for(lambda: idle(s.get_json("/api/proctor/status", cookie)["whatsapp"]), 10))
+        self.assertEqual(s.stop(), 0)
         by_number = {}
         for m in gw.delivered():
             by_number.setdefault(m["target"], []).append(m["message"])
         self.assertEqual(set(by_number), {"081111", "082222"})
         for texts in by_number.values():
+            self.assertEqual(len(texts), 5, texts)
             self.assertEqual(texts[0], "PELANGGARAN - Budi (kelas 5A): (Pelanggaran ke-1)")
-            self.assertEqual(sorted(texts[1:]), sorted([
+            self.assertEqual(sorted(texts[1:4]), sorted([
                 "5A: 2 mulai, 0 selesai\nMulai: Budi, Siti",
                 "PELANGGARAN - Budi (kelas 5A), 2 pelanggaran:\n- (Pelanggaran ke-2)\n- (Pelanggaran ke-3)",
                 "5A: 0 mulai, 1 selesai\nSelesai: Siti"]))
-        cookie = s.login()
-        status, _, data = s.request("POST", "/api/proctor/test-message", b"", {"Cookie": cookie})
-        self.assertEqual((status, data), (200, b'{"ok":true}'))
-        self.assertTrue(wait_for(lambda: sum("Pesan uji" in m["message"] for m in gw.delivered()) == 2, 10))
+            self.assertIn("Pesan uji", texts[4])
 
     def test_silence_and_return_each_send_one_message_and_reports_without_a_session_only_a_count(self):
         gw = FakeGateway([(200, '{"status":true}')])

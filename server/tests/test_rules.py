@@ -38,6 +38,7 @@ class Verify(unittest.TestCase):
             (req(token="NOPE"), '{"ok":false,"error":"Token tidak valid."}'),
             (req(cls=" 6c "), '{"ok":false,"error":"Token ini bukan untuk kelas 6c."}'),
             (req(cls="5\tÜ"), '{"ok":false,"error":"Token ini bukan untuk kelas 5 Ü."}'),  # no \\u escape reaches the launcher
+            (req(cls="5\x7fC"), '{"ok":false,"error":"Token ini bukan untuk kelas 5 C."}'),  # DEL is a control too
             (req(cls="6A", token="LATE01"), '{"ok":false,"error":"Ujian belum dibuka. Mulai pukul 09:05."}'),
             (req(cls="6B", token="EARLY1"), '{"ok":false,"error":"Ujian sudah ditutup."}'),
             (None, '{"ok":false,"error":"Permintaan tidak lengkap."}'),
@@ -48,6 +49,8 @@ class Verify(unittest.TestCase):
         self.assertTrue(decisions.verify(req(token="NOPE"), EXAMS, NOW).wrong_token)
         self.assertTrue(decisions.verify(req(cls="6C"), EXAMS, NOW).wrong_token)
         self.assertFalse(decisions.verify(req(cls="6A", token="LATE01"), EXAMS, NOW).wrong_token)
+        self.assertTrue(decisions.verify(req(cls="6A", token="LATE01"), EXAMS, dt.datetime(2026, 12, 9, 9, 5)).ok,
+                        "open from the opening minute on")
         self.assertTrue(decisions.verify(req(), EXAMS, dt.datetime(2026, 12, 9, 9, 59, 59)).ok)
         self.assertFalse(decisions.verify(req(), EXAMS, dt.datetime(2026, 12, 9, 10, 0)).ok)
 
@@ -220,6 +223,12 @@ class Roster(unittest.TestCase):
             ("Budi", "Hilang", 2, 50), ("Siti", "Terverifikasi", 3, None), ("Andi", "Mengerjakan", 0, 3)])
         self.assertEqual(list(got[0])[:5], ["className", "studentName", "token", "state", "violations"],
                          "the members the launcher's tests read come first, in this order")
+        # Equal counts: the newest first; blanks inside a name and its case do
+        # not make another student.
+        ties = decisions.roster([entry(1, "verify", name="Siti"), entry(2, "verify", name="Budi  Santoso"),
+                                 entry(3, "report", "START", name="budi santoso"), entry(4, "verify", name="Andi")],
+                                EXAMS)
+        self.assertEqual([s["studentName"] for s in ties], ["Andi", "Budi Santoso", "Siti"])
 
     def test_csv_cells_stay_text(self):
         # Excel in the Indonesian locale splits on ";", elsewhere on ",": no piece may start a formula.
@@ -227,6 +236,8 @@ class Roster(unittest.TestCase):
                           ("\tx", "'\tx"), ("\r=1", "'\r=1"), ("x;@SUM(1)", "x;'@SUM(1)"), ("a,=b;+c", "a,'=b;'+c"),
                           ("Siti, 5A; ok", "Siti, 5A; ok"), (";;=x", ";;'=x"), ("a=b", "a=b")]:
             self.assertEqual(decisions.csv_cell(cell), out)
+        for live in ("\t=1+1", "\r=1+1"):  # a spreadsheet skips the blank and reads a formula
+            self.assertTrue(decisions.csv_cell(live).startswith("'"), repr(live))
 
 
 def rep(i, event, name="Budi", cls="5A", detail=None):

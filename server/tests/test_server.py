@@ -680,7 +680,9 @@ class CommandLine(unittest.TestCase):
         from support import certs, config_text
         import shutil
         import tempfile
-        folder = Path(tempfile.mkdtemp(prefix="orvel-lowport."))
+        # Run as nobody below, the server must reach its folder: the test
+        # run's own temporary folder may be closed to others.
+        folder = Path(tempfile.mkdtemp(prefix="orvel-lowport.", dir="/tmp" if os.geteuid() == 0 else None))
         self.addCleanup(shutil.rmtree, folder, True)
         shutil.copytree(certs(), folder / "certs")
         path = self.write(folder / "server.toml", config_text(1, "").replace(":1\"", ":443\""))

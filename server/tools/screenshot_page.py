@@ -17,6 +17,15 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 
+def open_first_row(driver: webdriver.Chrome) -> bool:
+    """Clicks the first student's row, found and clicked in one step of the
+    page's own script: the page puts its table in anew whenever a report
+    comes in, and a row found by one call could be gone by the next. False
+    (to be tried again) while there is no row yet."""
+    return bool(driver.execute_script(
+        "const row = document.querySelector('tr.siswa'); if (row) row.click(); return row !== null;"))
+
+
 def main(url: str, out: str) -> int:
     with tempfile.TemporaryDirectory() as profile:
         opts = webdriver.ChromeOptions()
@@ -31,9 +40,9 @@ def main(url: str, out: str) -> int:
             b.get(url.rstrip("/") + "/pengawas")
             b.find_element(By.ID, "password").send_keys(os.environ.get("ORVEL_PROCTOR_PASSWORD", ""))
             b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
-            WebDriverWait(b, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "tr.siswa"))
-            # Open the first student's timeline, as a proctor would.
-            b.find_elements(By.CSS_SELECTOR, "tr.siswa")[0].click()
+            # Open the first student's timeline, as a proctor would: the page
+            # replaces its table whole whenever a report comes in.
+            WebDriverWait(b, 10).until(open_first_row)
             WebDriverWait(b, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "tr.detail li"))
             b.save_screenshot(out)
         finally:

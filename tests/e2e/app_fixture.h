@@ -13,6 +13,8 @@
 namespace e2e {
 
 inline constexpr int kName = 101, kClass = 102, kToken = 103, kStart = 104, kRules = 105;
+inline constexpr char kVerifyPath[] = "/api/exam/verify";
+inline constexpr char kEventPath[] = "/api/exam/event";
 
 class AppTest : public ::testing::Test {
 protected:

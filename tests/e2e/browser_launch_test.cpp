@@ -7,13 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace e2e;
 
 namespace {
-
-constexpr char kVerify[] = "/api/exam/verify";
-constexpr char kEvent[] = "/api/exam/event";
 
 class BrowserLaunch : public ServedAppTest {
 protected:
@@ -22,7 +20,7 @@ protected:
     {
         server::Answer a;
         a.body = "{\"ok\":true,\"formUrl\":\"" + formUrl + "\"}";
-        server::SetAnswers({{kVerify, a}});
+        server::SetAnswers({{kVerifyPath, a}});
     }
     // The command line the program must give the browser at this path, with
     // the profile folder of `launch`, which must be a new one of the pattern.
@@ -91,11 +89,11 @@ TEST_F(BrowserLaunch, ReportsTheStartToTheServer)
     ASSERT_TRUE(browser::PlaceStandIn(browser::kChrome));
     AcceptWith("https://localhost/demo/form");
     FillAndStart(L"Budi \"B\" Santoso", L"5A", L"ABC123");
-    ASSERT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u);
+    ASSERT_EQ(server::WaitForRequests(kEventPath, 1, 10000).size(), 1u);
     // Closed during the exam, the program reports that and waits for its
     // reports before it ends: then nothing more can come.
     ASSERT_EQ(driver::CloseAndWait(app, 15000), 0);
-    const auto events = server::RequestsTo(kEvent);
+    const auto events = server::RequestsTo(kEventPath);
     ASSERT_EQ(events.size(), 2u) << "one START, then the close";
     EXPECT_NE(events[1].body.find("\"event\":\"VIOLATION\""), std::string::npos);
     EXPECT_EQ(events[0].body,
@@ -116,7 +114,7 @@ TEST_F(BrowserLaunch, AFolderAtTheFirstPathIsTriedAndNothingAfterIt)
     EXPECT_TRUE(StartButtonIdle());
     SyncThroughRulesBox();
     ASSERT_EQ(driver::CloseAndWait(app, 15000), 0) << "its end waits for any report it made";
-    EXPECT_TRUE(server::RequestsTo(kEvent).empty()) << "no START for a failed launch";
+    EXPECT_TRUE(server::RequestsTo(kEventPath).empty()) << "no START for a failed launch";
 }
 
 TEST_F(BrowserLaunch, NoBrowserLeavesAUsableStartScreen)
@@ -130,8 +128,18 @@ TEST_F(BrowserLaunch, NoBrowserLeavesAUsableStartScreen)
     ASSERT_TRUE(browser::PlaceStandIn(browser::kEdgeX86));
     Click(kStart);
     EXPECT_EQ(browser::WaitForLaunches(1, 10000).size(), 1u);
-    // Reports go in order: a START of the failed try would have come first.
-    EXPECT_EQ(server::WaitForRequests(kEvent, 1, 10000).size(), 1u) << "START only for the launch that worked";
+    ASSERT_FALSE(server::WaitForRequests(kEventPath, 1, 10000).empty()) << "the exam has started";
+    // Its end waits for every report it made: then nothing more can come.
+    ASSERT_EQ(driver::CloseAndWait(app, 15000), 0);
+    std::vector<std::string> bodies;
+    for (const auto& r : server::RequestsTo(kEventPath))
+        bodies.push_back(r.body);
+    const std::string student = R"({"studentName":"Budi","className":"5A","token":"ABC123",)";
+    EXPECT_EQ(bodies, (std::vector<std::string>{
+                          student + R"("event":"START","detail":"Siswa memulai ujian di aplikasi PC."})",
+                          student + R"x("event":"VIOLATION","detail":"Aplikasi ujian ditutup sebelum ujian selesai )x"
+                                    R"x((Pelanggaran ke-1)"})x"}))
+        << "START only for the launch that worked";
 }
 
 }  // namespace

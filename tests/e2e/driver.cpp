@@ -301,6 +301,12 @@ bool MouseTo(POINT p)
     in.mi.dx = (p.x * 65536 + sw - 1) / sw;
     in.mi.dy = (p.y * 65536 + sh - 1) / sh;
     in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    // Wine moves X's pointer only for a new place set with SetCursorPos, not
+    // for injected input: a window mapped later under X's pointer (a prompt
+    // in the middle of the screen) would bring that place back between a
+    // press and its release. So X's pointer goes there first; the injected
+    // move then reaches the hooks as a person's would.
+    SetCursorPos(p.x, p.y);
     SendInput(1, &in, sizeof(in));
     // Under Wine a press right after the move can go where the pointer was
     // before it: the caller presses only once the pointer is there.

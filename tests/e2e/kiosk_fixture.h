@@ -15,7 +15,6 @@
 
 namespace e2e {
 
-inline constexpr char kEventPath[] = "/api/exam/event";
 inline constexpr int kBarFinish = 201, kBarProctor = 202, kPinField = 901;
 inline constexpr wchar_t kPin[] = L"2468";
 
@@ -35,6 +34,7 @@ inline Event Violation(int n, const char* what = "Siswa mencoba beralih dari jen
 inline Event BrowserClosed(int n) { return Violation(n, "Browser ujian tertutup sebelum ujian selesai"); }
 inline Event AppClosed(int n) { return Violation(n, "Aplikasi ujian ditutup sebelum ujian selesai"); }
 inline Event WrongPin(int n) { return Violation(n, "PIN pengawas salah dimasukkan"); }
+inline Event SessionLocked(int n) { return Violation(n, "Layar dikunci atau pengguna Windows diganti selama ujian"); }
 
 class KioskTest : public ServedAppTest {
 protected:
@@ -93,6 +93,12 @@ protected:
         // focus back from a window the test puts in front.
         EXPECT_TRUE(driver::WaitFor([&] { return GetForegroundWindow() == exam.browser; }, 5000));
         EXPECT_EQ(WaitForInputIdle(exam.browserProcess, 5000), 0u) << "the browser waits for input";
+        // What X told the browser and the bar as they were mapped (where X's
+        // pointer was, among others) is handled before the test's first click.
+        if (exam.browser)
+            driver::SettleDisplay(exam.browser);
+        if (exam.bar)
+            driver::SettleDisplay(exam.bar);
         EXPECT_TRUE(driver::WaitFor([&] { return Count(kStartEvent) == starts + 1; }, 10000)) << "one START";
         return exam;
     }
@@ -189,9 +195,15 @@ protected:
         return std::string(text.begin(), text.end()) + " of process " + std::to_string(owner);
     }
 
+    // The prompt once it shows and its program has handled what X told it
+    // of it (where X's pointer is, among others): a person's click comes
+    // after that, and a click before it could be moved to a stale place.
     HWND WaitForPrompt(DWORD timeoutMs = 5000) const
     {
-        return driver::WaitForTopWindow(pid, L"#32770", L"Akses Pengawas", timeoutMs);
+        HWND prompt = driver::WaitForTopWindow(pid, L"#32770", L"Akses Pengawas", timeoutMs);
+        if (prompt)
+            driver::SettleDisplay(prompt);
+        return prompt;
     }
     HWND OpenPromptWithKeys() const
     {

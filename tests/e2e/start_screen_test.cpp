@@ -55,10 +55,18 @@ TEST_F(StartScreen, HoldsTheFiveControlsWhereTheFormPutsThem)
 {
     RECT client{};
     GetClientRect(app.main, &client);
-    // The form sits at 10% of the width, its first field at 62% of the height.
-    const int x = static_cast<int>(static_cast<float>(client.right) * 0.10f);
-    const int w = client.right - 2 * x;
-    const int y0 = static_cast<int>(static_cast<float>(client.bottom) * 0.62f);
+    // The form's left edge, width and first field's top worked out for the
+    // clients the test screens give (10% of the width, 62% of the height,
+    // truncated), as the layout unit test has them.
+    struct Worked {
+        int clientWidth, clientHeight, x, w, y0;
+    } const worked[] = {{404, 650, 40, 324, 403}, {447, 815, 44, 359, 505}};
+    const Worked* row = nullptr;
+    for (const auto& r : worked)
+        if (r.clientWidth == client.right && r.clientHeight == client.bottom)
+            row = &r;
+    ASSERT_NE(row, nullptr) << "no worked form for a " << client.right << "x" << client.bottom << " client";
+    const int x = row->x, w = row->w, y0 = row->y0;
 
     struct Expected {
         int id;

@@ -18,6 +18,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -229,27 +230,44 @@ class AnswersTest(ServerTest):
         self.assertEqual(self.recorded()[1][1], b'{"token":"X"}')
 
 
-    def test_hold_until_released_cut_short_and_marked_answered(self):
-        self.control("answers.json", {"/api/exam/event": {"hold_until": "go", "body": "0123456789",
-                                                          "cut_after": 50}})
-        answered = os.path.join(self.ctrl, "answered", "000001")
-        result = {}
-
+    def held_call(self, result):
+        """Starts a request to /api/exam/event on a thread of its own; its
+        reply (or error) lands in result. Returns the thread once the server
+        has recorded the request."""
         def call():
             try:
                 result["reply"] = self.raw(b"POST /api/exam/event HTTP/1.1\r\nHost: x\r\n"
                                            b"Content-Length: 2\r\n\r\n{}")
             except OSError as e:
                 result["error"] = e
-        import threading
         t = threading.Thread(target=call)
         t.start()
+        # A .head is written last: once it is there, the whole request is.
+        head = os.path.join(self.ctrl, "requests", "000001.head")
         deadline = time.monotonic() + 5
-        while not self.recorded() and time.monotonic() < deadline:
+        while not os.path.exists(head) and time.monotonic() < deadline:
             time.sleep(0.02)
-        time.sleep(0.3)
         self.assertEqual(len(self.recorded()), 1, "recorded while held")
-        self.assertFalse(os.path.exists(answered), "not answered while held")
+        return t
+
+    def test_a_held_answer_is_not_sent_before_the_server_ends(self):
+        self.control("answers.json", {"/api/exam/event": {"hold_until": "go", "body": "0123456789"}})
+        result = {}
+        t = self.held_call(result)
+        # Ended while it holds the answer: what it sent until then is final.
+        self.proc.terminate()
+        self.assertEqual(self.proc.wait(timeout=10), 0)
+        t.join(10)
+        self.assertFalse(t.is_alive())
+        self.assertEqual(result.get("reply", b""), b"", "nothing sent while held")
+        self.assertFalse(os.path.exists(os.path.join(self.ctrl, "answered", "000001")), "not answered while held")
+
+    def test_hold_until_released_cut_short_and_marked_answered(self):
+        self.control("answers.json", {"/api/exam/event": {"hold_until": "go", "body": "0123456789",
+                                                          "cut_after": 50}})
+        answered = os.path.join(self.ctrl, "answered", "000001")
+        result = {}
+        t = self.held_call(result)
         self.control("go", "")
         t.join(10)
         self.assertTrue(os.path.exists(answered))

@@ -4,11 +4,13 @@
 #include "app/globals.h"
 #include "net/events.h"
 #include "net/worker.h"
+#include "exam_server_control.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +23,8 @@ bool RefuseButLook(std::function<void()>)
 
 TEST(SendExamEventAsync, ARefusedSenderThreadKeepsTheReportsForTheNextTry)
 {
+    ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
+    server::Reset();
     g_calls = 0;
     g_startWorker = RefuseButLook;
     const ReportId start = SendExamEventAsync("START", "Siswa memulai ujian di aplikasi PC.");
@@ -35,6 +39,13 @@ TEST(SendExamEventAsync, ARefusedSenderThreadKeepsTheReportsForTheNextTry)
     EXPECT_TRUE(WaitForQueuedReports(20000)) << "the server at localhost takes every report";
     for (const ReportId id : {start, violation, finish})
         EXPECT_EQ(FateOfReport(id), ReportFate::Delivered) << id;
+    // Delivered means recorded by the server: each once, in the order made.
+    std::vector<std::string> events;
+    for (const auto& r : server::RequestsTo("/api/exam/event")) {
+        const std::size_t at = r.body.find("\"event\":\"");
+        events.push_back(at == std::string::npos ? r.body : r.body.substr(at + 9, r.body.find('"', at + 9) - at - 9));
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"START", "VIOLATION", "FINISH"}));
 }
 
 }  // namespace

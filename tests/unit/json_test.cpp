@@ -88,6 +88,7 @@ TEST(ExtractJsonBool, TrueOnlyForTheLiteralDirectlyAfterTheColon)
         {R"({"ok":1})", false},
         {R"({"OK":true})", false},
         {R"({"okay":true})", false},
+        {R"({"notok":true})", false},  // another key ending in the name
         {"", false},
     };
     for (const auto& row : rows)

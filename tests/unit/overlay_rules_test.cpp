@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::uint32_t kBrowserPid = 400, kOtherPid = 500, kHelperPid = 600;
+constexpr std::uint32_t kBrowserProcess = 400, kOtherProcess = 500, kHelperProcess = 600;
 const ScreenRect kScreen{0, 0, 1366, 768};
 
 // A visible topmost window of 300 x 200 of another program outside the
@@ -20,8 +20,8 @@ TopWindowFacts OnTop()
     w.topmost = true;
     w.rect = {500, 300, 800, 500};
     w.className = "CalcFrame";
-    w.owner.pid = kOtherPid;
-    w.owner.browserPid = kBrowserPid;
+    w.owner.pid = kOtherProcess;
+    w.owner.browserPid = kBrowserProcess;
     w.owner.examJob = true;
     w.owner.inExamJob = false;
     w.owner.image = "C:\\Windows\\System32\\calc.exe";
@@ -67,9 +67,9 @@ TEST(IsOverlayWindow, AnotherProgramsWindowKeptOnTopCountsWhereTheSystemsOwnAndT
         {"a dialog box kept on top", OnTop([](auto& w) { w.className = "#32770"; }), true},
         {"a chat program on the browsers' engine",
          OnTop([](auto& w) { w.className = "Chrome_WidgetWin_1"; w.owner.image = "C:\\Chat\\chat.exe"; }), true},
-        {"the launched browser's own", OnTop([](auto& w) { w.owner.pid = kBrowserPid; }), false},
+        {"the launched browser's own", OnTop([](auto& w) { w.owner.pid = kBrowserProcess; }), false},
         {"this program's (the bar, the PIN prompt)", OnTop([](auto& w) { w.owner.ownProcess = true; }), false},
-        {"a process of the exam's job", OnTop([](auto& w) { w.owner.pid = kHelperPid; w.owner.inExamJob = true; }),
+        {"a process of the exam's job", OnTop([](auto& w) { w.owner.pid = kHelperProcess; w.owner.inExamJob = true; }),
          false},
         {"a process whose job cannot be told", OnTop([](auto& w) { w.owner.inExamJob = std::nullopt; }), true},
         {"no job: a browser at its install path",
@@ -89,7 +89,7 @@ TEST(IsOverlayWindow, AnotherProgramsWindowKeptOnTopCountsWhereTheSystemsOwnAndT
     }
     EXPECT_FALSE(OverlayNeedsOwnerLookup(OnTop([](auto& w) { w.topmost = false; }), kScreen));
     EXPECT_FALSE(OverlayNeedsOwnerLookup(OnTop([](auto& w) { w.className = "#32768"; }), kScreen));
-    EXPECT_FALSE(OverlayNeedsOwnerLookup(OnTop([](auto& w) { w.owner.pid = kBrowserPid; }), kScreen));
+    EXPECT_FALSE(OverlayNeedsOwnerLookup(OnTop([](auto& w) { w.owner.pid = kBrowserProcess; }), kScreen));
     // Two screens side by side: a window on the second one is on the desktop.
     const ScreenRect twoScreens{0, 0, 1366 + 1280, 1024};
     const TopWindowFacts onSecond = OnTop([](auto& w) { w.rect = {1500, 600, 1800, 900}; });

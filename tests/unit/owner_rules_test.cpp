@@ -9,13 +9,13 @@
 
 namespace {
 
-constexpr std::uint32_t kBrowserPid = 400, kOtherPid = 500;
+constexpr std::uint32_t kExamBrowser = 400, kOtherProgram = 500;
 
 OwnerFacts Owner(std::uint32_t pid, bool job, std::optional<bool> inJob, std::optional<std::string> image)
 {
     OwnerFacts o;
     o.pid = pid;
-    o.browserPid = kBrowserPid;
+    o.browserPid = kExamBrowser;
     o.examJob = job;
     o.inExamJob = inJob;
     o.image = std::move(image);
@@ -25,7 +25,7 @@ OwnerFacts Owner(std::uint32_t pid, bool job, std::optional<bool> inJob, std::op
 // The rule every other verdict shares, and the clipboard's verdict on it.
 TEST(BelongsToExam, TheProgramItsBrowserAndItsJobOnlyTheInstallPathsWithoutAJob)
 {
-    OwnerFacts own = Owner(kOtherPid, true, std::nullopt, std::nullopt);
+    OwnerFacts own = Owner(kOtherProgram, true, std::nullopt, std::nullopt);
     own.ownProcess = true;
     const char* edge = "C:\\Program Files\\Microsoft\\Edge\\Application\\msedge.exe";
     struct {
@@ -36,13 +36,13 @@ TEST(BelongsToExam, TheProgramItsBrowserAndItsJobOnlyTheInstallPathsWithoutAJob)
     } const rows[] = {
         {"no owner window", Owner(0, true, std::nullopt, std::nullopt), false, false},
         {"this program", own, true, false},
-        {"the launched browser", Owner(kBrowserPid, true, std::nullopt, std::nullopt), true, false},
-        {"in the job", Owner(kOtherPid, true, true, "C:\\x\\helper.exe"), true, true},
-        {"outside the job, at Edge's path", Owner(kOtherPid, true, false, edge), false, true},
-        {"job cannot be told", Owner(kOtherPid, true, std::nullopt, edge), false, true},
-        {"no job: at Edge's path", Owner(kOtherPid, false, std::nullopt, edge), true, true},
-        {"no job: elsewhere", Owner(kOtherPid, false, std::nullopt, "C:\\Users\\siswa\\notes.exe"), false, true},
-        {"no job: path cannot be read", Owner(kOtherPid, false, std::nullopt, std::nullopt), true, true},
+        {"the launched browser", Owner(kExamBrowser, true, std::nullopt, std::nullopt), true, false},
+        {"in the job", Owner(kOtherProgram, true, true, "C:\\x\\helper.exe"), true, true},
+        {"outside the job, at Edge's path", Owner(kOtherProgram, true, false, edge), false, true},
+        {"job cannot be told", Owner(kOtherProgram, true, std::nullopt, edge), false, true},
+        {"no job: at Edge's path", Owner(kOtherProgram, false, std::nullopt, edge), true, true},
+        {"no job: elsewhere", Owner(kOtherProgram, false, std::nullopt, "C:\\Users\\siswa\\notes.exe"), false, true},
+        {"no job: path cannot be read", Owner(kOtherProgram, false, std::nullopt, std::nullopt), true, true},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(BelongsToExam(r.owner), r.exams) << r.what;

@@ -89,6 +89,33 @@ TEST(ReportQueue, InTheOrderMadeEachTriedOnItsScheduleUntilTakenOrRefused)
     EXPECT_EQ(next, 4u);
     EXPECT_EQ(FateOf(queue, next), ReportFate::Waiting);
     EXPECT_EQ(MsUntilDue(queue, now), 0u);
+
+    // Its failures, with nothing new made meanwhile, are its own: the report
+    // behind it starts from 1 s again once it goes.
+    const ReportId after = AddReport(queue, "after", "k5");
+    for (const std::uint64_t wait : {1000u, 2000u, 4000u}) {
+        SettleFront(queue, ReplyKind::Failed, now);
+        EXPECT_EQ(MsUntilDue(queue, now), wait);
+        now += wait;
+    }
+    SettleFront(queue, ReplyKind::Delivered, now);
+    EXPECT_EQ(DueReport(queue, now)->id, after);
+    SettleFront(queue, ReplyKind::Failed, now);
+    EXPECT_EQ(MsUntilDue(queue, now), 1000u) << "not 8 s: the failures of the one before do not count";
+}
+
+// Only the report just made is ever asked about, but a burst of refusals must
+// not make it read as delivered: the newest 64 refusals are kept.
+TEST(ReportQueue, RemembersTheNewestSixtyFourRefusals)
+{
+    ReportQueue queue;
+    for (int i = 0; i < 65; ++i) {
+        AddReport(queue, "violation", "k");
+        SettleFront(queue, ReplyKind::Refused, 0);
+    }
+    EXPECT_EQ(FateOf(queue, 1), ReportFate::Delivered) << "the oldest is forgotten";
+    EXPECT_EQ(FateOf(queue, 2), ReportFate::Refused) << "64 kept, not 63";
+    EXPECT_EQ(FateOf(queue, 65), ReportFate::Refused) << "the newest is kept";
 }
 
 // Something new (a report, the end of the exam or of the program) has the

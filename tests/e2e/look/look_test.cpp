@@ -1,12 +1,12 @@
 // The start screen as it really is on the screen: the real exe runs under the
 // same wineserver and the driver reads the screen's pixels (BitBlt from the
-// screen DC) at points computed from the layout arithmetic, with tolerances.
+// screen DC) at points taken from the sizes worked out by hand for the start
+// screen's client on each test screen, with tolerances.
 #include "../driver.h"
 #include "../exam_server_control.h"
 #include "pixels.h"
 
 #include "ui/gdiplus_inc.h"
-#include "ui/layout.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -37,6 +37,34 @@ constexpr Rgb kBody = FromHex(0x0F172A);
 constexpr Rgb kWhite = FromHex(0xFFFFFF);
 
 constexpr int kPictureWidth = 941, kPictureHeight = 1672;
+
+// A rectangle in float client pixels.
+struct RectF4 {
+    float x, y, width, height;
+};
+
+// Where everything sits on the start screen's client under the test prefix's
+// frame, worked out by hand (the form's and the picture's numbers are those
+// of the layout unit test): the form at 10% of the width, the name field at
+// 62% of the height; the title at 11.5% and the paragraph at 16% of the
+// height, 8% in from the sides; each label 21 px above the untruncated top of
+// its field; the 941 x 1672 picture scaled whole and centred.
+struct Worked {
+    int clientWidth, clientHeight;
+    int formX, formWidth, formY0;
+    RectF4 title, paragraph, nameLabel, classLabel, tokenLabel;
+    RectF4 picture;
+};
+constexpr Worked kWorked[] = {
+    {404, 650, 40, 324, 403,  // 1366 x 768
+     {32.32f, 74.75f, 339.36f, 34.0f}, {32.32f, 104.0f, 339.36f, 115.0f}, {40.4f, 382.0f, 323.2f, 20.0f},
+     {40.4f, 440.0f, 323.2f, 20.0f}, {40.4f, 498.0f, 323.2f, 20.0f}, {19.09f, 0.0f, 365.82f, 650.0f}},
+    {447, 815, 44, 359, 505,  // 1920 x 1080
+     {35.76f, 93.725f, 375.48f, 34.0f}, {35.76f, 130.4f, 375.48f, 115.0f}, {44.7f, 484.3f, 357.6f, 20.0f},
+     {44.7f, 542.3f, 357.6f, 20.0f}, {44.7f, 600.3f, 357.6f, 20.0f}, {0.0f, 10.38f, 447.0f, 794.24f}},
+};
+// The start and rules buttons below the name field's top, and their heights.
+constexpr int kStartDy = 160, kStartHeight = 38, kRulesDy = 204, kRulesHeight = 24;
 
 std::wstring NoBackgroundPath()
 {
@@ -256,20 +284,23 @@ protected:
         h = client.bottom;
         ASSERT_GT(w, 0);
         ASSERT_GT(h, 0);
-        form = ComputeFormLayout(w, h);
-        texts = ComputeTextLayout(static_cast<float>(w), static_cast<float>(h));
-        // The layout's rectangles are where the controls really are: every
-        // point below is computed from them.
+        worked = nullptr;
+        for (const Worked& row : kWorked)
+            if (row.clientWidth == w && row.clientHeight == h)
+                worked = &row;
+        ASSERT_NE(worked, nullptr) << "no worked sizes for a " << w << "x" << h << " client";
+        // The worked rectangles are where the controls really are: every
+        // point below is taken from them.
         start = driver::RectInParent(GetDlgItem(app.main, kStart));
         rules = driver::RectInParent(GetDlgItem(app.main, kRules));
-        ASSERT_EQ(start.left, form.x);
-        ASSERT_EQ(start.top, form.y0 + kStartButtonDy);
-        ASSERT_EQ(start.right - start.left, form.width);
-        ASSERT_EQ(start.bottom - start.top, kStartButtonHeight);
-        ASSERT_EQ(rules.left, form.x);
-        ASSERT_EQ(rules.top, form.y0 + kRulesLinkDy);
-        ASSERT_EQ(rules.right - rules.left, form.width);
-        ASSERT_EQ(rules.bottom - rules.top, kRulesLinkHeight);
+        ASSERT_EQ(start.left, worked->formX);
+        ASSERT_EQ(start.top, worked->formY0 + kStartDy);
+        ASSERT_EQ(start.right - start.left, worked->formWidth);
+        ASSERT_EQ(start.bottom - start.top, kStartHeight);
+        ASSERT_EQ(rules.left, worked->formX);
+        ASSERT_EQ(rules.top, worked->formY0 + kRulesDy);
+        ASSERT_EQ(rules.right - rules.left, worked->formWidth);
+        ASSERT_EQ(rules.bottom - rules.top, kRulesHeight);
         for (const int id : {kName, kClass, kToken, kStart, kRules})
             controls.push_back(Around(driver::RectInParent(GetDlgItem(app.main, id)), 3));
         ASSERT_TRUE(Steady()) << "the start screen never stood still with its start button drawn";
@@ -286,7 +317,8 @@ protected:
     // Texts (with their halo) and controls: not background.
     bool Covered(int x, int y) const
     {
-        for (const RectF4* r : {&texts.title, &texts.paragraph, &texts.nameLabel, &texts.classLabel, &texts.tokenLabel})
+        for (const RectF4* r : {&worked->title, &worked->paragraph, &worked->nameLabel, &worked->classLabel,
+                                &worked->tokenLabel})
             if (Around(*r, 4, 4).Contains(x, y))
                 return true;
         for (const Box& b : controls)
@@ -368,11 +400,11 @@ protected:
             bool centred;
             int minInk;
         } const rows[] = {
-            {"title", texts.title, kHeading, true, 300},
-            {"paragraph", texts.paragraph, kBody, true, 600},
-            {"name label", texts.nameLabel, kHeading, false, 100},
-            {"class label", texts.classLabel, kHeading, false, 100},
-            {"token label", texts.tokenLabel, kHeading, false, 100},
+            {"title", worked->title, kHeading, true, 300},
+            {"paragraph", worked->paragraph, kBody, true, 600},
+            {"name label", worked->nameLabel, kHeading, false, 100},
+            {"class label", worked->classLabel, kHeading, false, 100},
+            {"token label", worked->tokenLabel, kHeading, false, 100},
         };
         for (const Row& row : rows) {
             SCOPED_TRACE(row.name);
@@ -403,8 +435,7 @@ protected:
 
     driver::App app;
     int w = 0, h = 0;
-    FormLayout form{};
-    TextLayout texts{};
+    const Worked* worked = nullptr;
     RECT start{}, rules{};
     std::vector<Box> controls;  // every control, with a margin for its edge
     ClientShot shot;
@@ -417,7 +448,7 @@ TEST_F(Look, PictureIsFittedWholeAndCentredWithNavyBandsBeside)
     ASSERT_TRUE(picture.Load(driver::AppPath()));
     ASSERT_EQ(picture.Width(), kPictureWidth);
     ASSERT_EQ(picture.Height(), kPictureHeight);
-    const RectF4 fit = FitPicture(static_cast<float>(w), static_cast<float>(h), kPictureWidth, kPictureHeight);
+    const RectF4 fit = worked->picture;
     const bool aboveAndBelow = fit.y > fit.x;
     std::cout << "client " << w << "x" << h << ": picture " << fit.width << "x" << fit.height << " at ("
               << fit.x << "," << fit.y << "), bands " << (aboveAndBelow ? "above and below" : "left and right")
