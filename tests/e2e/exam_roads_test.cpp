@@ -219,7 +219,13 @@ TEST_F(ExamRoads, ThePinButtonOnTheBarTakesClicksAndWithoutAPinFromTheServerTheB
     ASSERT_NE(exam.bar, nullptr);
     driver::ClickWindow(GetDlgItem(exam.bar, kBarProctor));
     HWND prompt = WaitForPrompt();
-    ASSERT_NE(prompt, nullptr);
+    POINT at{};
+    GetCursorPos(&at);
+    RECT button{};
+    GetWindowRect(GetDlgItem(exam.bar, kBarProctor), &button);
+    ASSERT_NE(prompt, nullptr) << "pointer at " << at.x << "," << at.y << " over " << Describe(WindowFromPoint(at))
+                               << "; button " << button.left << "," << button.top << "-" << button.right << ","
+                               << button.bottom << "; in front: " << Describe(GetForegroundWindow());
     EXPECT_EQ(driver::OwnerOf(prompt), exam.bar);
 
     // "Batal" cancels.

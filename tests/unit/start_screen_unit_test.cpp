@@ -37,8 +37,10 @@ std::future<std::wstring> AnswerBox(const wchar_t* caption)
 {
     return std::async(std::launch::async, [caption] {
         for (int i = 0; i < 500; ++i) {
+            // Found hidden, the box may not have its text yet: it is shown
+            // once filled.
             HWND box = FindWindowW(L"#32770", caption);
-            if (box) {
+            if (box && IsWindowVisible(box)) {
                 const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
                 PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
                 return text;
