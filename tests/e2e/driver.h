@@ -78,10 +78,11 @@ void PressChord(std::initializer_list<WORD> keys);
 INPUT KeyInput(WORD vk, bool down);
 INPUT MouseInput(DWORD flags, DWORD data = 0);
 // Real mouse input through the input queue: the pointer moved to a screen
-// point (true once it is there), the left button pressed or let go, and a
+// point (true once it is there), the left button pressed or let go at a
+// point (each carries its place, as a real mouse's do), and a
 // click at the centre of a window.
 bool MouseTo(POINT p);
-void MouseButton(bool down);
+void MouseButton(POINT at, bool down);
 void ClickWindow(HWND window);
 
 HWND OwnerOf(HWND window);

@@ -267,7 +267,7 @@ protected:
     {
         // A button left held by a failed check is let go away from the window.
         driver::MouseTo({0, 0});
-        driver::MouseButton(false);
+        driver::MouseButton({0, 0}, false);
         if (app.pi.hProcess) {
             EXPECT_EQ(driver::CloseAndWait(app), 0);
         }
@@ -523,7 +523,7 @@ TEST_F(Look, StartButtonIsBlueWithAGoldBorderAndDarkerWhileHeldDown)
     const POINT on{origin.x + start.left + 20, origin.y + (start.top + start.bottom) / 2};
     const POINT off{on.x, origin.y + start.top - 40};
     ASSERT_TRUE(driver::MouseTo(on));
-    driver::MouseButton(true);
+    driver::MouseButton(on, true);
     {
         SCOPED_TRACE("held down");
         ASSERT_TRUE(Steady(kStartPressed)) << "no darker fill while the button is held down";
@@ -536,7 +536,7 @@ TEST_F(Look, StartButtonIsBlueWithAGoldBorderAndDarkerWhileHeldDown)
     EXPECT_TRUE(Steady(kStartPressed)) << "pointer back on the held button";
 
     // Let go on it: a click, which warns about the empty fields.
-    driver::MouseButton(false);
+    driver::MouseButton(on, false);
     HWND box = driver::WaitForMessageBox(app.pi.dwProcessId, L"Peringatan");
     ASSERT_NE(box, nullptr) << "releasing on the button clicks it";
     driver::PressBoxButton(box, IDOK);
