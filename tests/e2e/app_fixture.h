@@ -101,6 +101,12 @@ protected:
         ASSERT_FALSE(server::Dir().empty()) << "no local exam server (ORVEL_SERVER_DIR_WIN)";
         server::Reset();
         EXPECT_EQ(browser::RemoveAll(), "") << "left by an earlier test";
+        // Every test starts with the pointer in the same place, away from
+        // the bar, the prompt and the boxes: under Wine the full-screen
+        // browser in front holds X's pointer where it was, and a window of
+        // the program mapped under a place an earlier test left would be
+        // told of that place in the middle of a click.
+        EXPECT_TRUE(driver::MouseTo({2, GetSystemMetrics(SM_CYSCREEN) - 3})) << "the pointer to its resting place";
         BeforeLaunch();
         AppTest::SetUp();
     }
