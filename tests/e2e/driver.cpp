@@ -306,6 +306,19 @@ bool MouseTo(POINT p)
     // in the middle of the screen) would bring that place back between a
     // press and its release. So X's pointer goes there first; the injected
     // move then reaches the hooks as a person's would.
+    // Under Wine a full-screen window in front makes its program hold X's
+    // pointer, and no other program may move it then: the stand-in browser
+    // moves it itself (a real Windows has no such hold).
+    HWND front = GetForegroundWindow();
+    DWORD frontPid = 0;
+    GetWindowThreadProcessId(front, &frontPid);
+    RECT fr{};
+    if (front && frontPid != GetCurrentProcessId() && GetWindowRect(front, &fr) && fr.left <= 0 && fr.top <= 0 &&
+        fr.right >= sw && fr.bottom >= sh && ClassOf(front) == L"Chrome_WidgetWin_1") {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(front, WM_APP + 13, static_cast<WPARAM>(p.x), static_cast<LPARAM>(p.y), SMTO_ABORTIFHUNG,
+                            3000, &ignored);
+    }
     SetCursorPos(p.x, p.y);
     SendInput(1, &in, sizeof(in));
     // Under Wine a press right after the move can go where the pointer was

@@ -33,6 +33,9 @@
 //   WM_APP + 12, lParam = HWND  from now on posts each key and mouse button message this
 //                               window receives to that window, as WM_APP + 30 with the
 //                               message in wParam and its wParam in lParam
+//   WM_APP + 13, wParam = x,    puts the pointer there itself (see the driver's MouseTo:
+//   lParam = y                  under Wine only this program can move X's pointer
+//                               while its full-screen window is in front)
 #include <windows.h>
 #include <shellapi.h>
 #include <winhttp.h>
@@ -49,6 +52,7 @@ constexpr UINT kMsgStartChild = WM_APP + 9;
 constexpr UINT kMsgCopy = WM_APP + 10;
 constexpr UINT kMsgOnTop = WM_APP + 11;
 constexpr UINT kMsgRelayTo = WM_APP + 12;
+constexpr UINT kMsgPointerTo = WM_APP + 13;
 constexpr UINT kMsgRelayed = WM_APP + 30;
 
 std::wstring g_address;
@@ -422,6 +426,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case kMsgRelayTo:
         g_relayTo = reinterpret_cast<HWND>(lParam);
+        return 0;
+    case kMsgPointerTo:
+        SetCursorPos(static_cast<int>(wParam), static_cast<int>(lParam));
         return 0;
     case WM_DESTROY:
         PostQuitMessage(static_cast<int>(g_exitCode));
