@@ -188,6 +188,16 @@ def event_body(name: str, event: str, detail: str, cls: str = "5A", token: str =
                       ensure_ascii=False, separators=(",", ":"))
 
 
+def stream_blocks(buf: bytes) -> tuple[list[dict[str, str]], bytes]:
+    """The whole event blocks at the head of a stream's bytes as their fields
+    (comments left out), and the bytes after them, still incomplete."""
+    blocks = []
+    while b"\n\n" in buf:
+        block, buf = buf.split(b"\n\n", 1)
+        blocks.append(dict(l.split(": ", 1) for l in block.decode().split("\n") if ": " in l and not l.startswith(":")))
+    return blocks, buf
+
+
 def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15.0) -> list[tuple[str, dict]]:
     """Reads the proctor's stream as (event, data) pairs until `until(events)`
     is true or `timeout` seconds have passed."""
@@ -206,11 +216,8 @@ def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15
             if not chunk:
                 break
             buf += chunk
-            while b"\n\n" in buf:
-                block, buf = buf.split(b"\n\n", 1)
-                fields = dict(l.split(": ", 1) for l in block.decode().split("\n") if ": " in l and not l.startswith(":"))
-                if "event" in fields:
-                    events.append((fields["event"], json.loads(fields.get("data", "{}"))))
+            blocks, buf = stream_blocks(buf)
+            events += [(f["event"], json.loads(f.get("data", "{}"))) for f in blocks if "event" in f]
     finally:
         tls.close()
     return events

@@ -25,7 +25,7 @@ import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from support import RunningServer, env, event_body, wait_for  # noqa: E402
+from support import RunningServer, env, event_body, stream_blocks, wait_for  # noqa: E402
 
 TODAY = dt.datetime.now()
 EXAMS = f"""
@@ -314,11 +314,8 @@ class Contract(unittest.TestCase):
             if not chunk:
                 break
             buf += chunk
-            while b"\n\n" in buf:
-                block, buf = buf.split(b"\n\n", 1)
-                fields = dict(l.split(": ", 1) for l in block.decode().split("\n") if ": " in l and not l.startswith(":"))
-                if fields.get("event") == "report":
-                    events.append({"id": int(fields["id"]), "data": json.loads(fields["data"])})
+            blocks, buf = stream_blocks(buf)
+            events += [{"id": int(f["id"]), "data": json.loads(f["data"])} for f in blocks if f.get("event") == "report"]
         tls.close()
         return events
 

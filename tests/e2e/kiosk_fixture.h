@@ -38,6 +38,15 @@ inline Event SessionLocked(int n) { return Violation(n, "Layar dikunci atau peng
 
 class KioskTest : public ServedAppTest {
 protected:
+    // A plain answer with this status: the acceptance for 200, a refusal's
+    // text otherwise.
+    static server::Answer Status(int status)
+    {
+        server::Answer a;
+        a.status = status;
+        a.body = status == 200 ? R"({"ok":true})" : "Tidak sekarang";
+        return a;
+    }
     struct Exam {
         DWORD browserPid = 0;
         HANDLE browserProcess = nullptr;  // held, so its exit code outlives it

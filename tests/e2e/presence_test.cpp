@@ -34,13 +34,6 @@ std::string Acceptance(const std::string& session)
 
 class Presence : public KioskTest {
 protected:
-    static server::Answer Status(int status)
-    {
-        server::Answer a;
-        a.status = status;
-        a.body = status == 200 ? R"({"ok":true})" : "Tidak sekarang";
-        return a;
-    }
     // Each request so far has had its answer (all of this test's get one).
     static bool AllAnswered()
     {

@@ -15,13 +15,6 @@ namespace {
 
 class ReportDelivery : public KioskTest {
 protected:
-    static server::Answer Status(int status)
-    {
-        server::Answer a;
-        a.status = status;
-        a.body = status == 200 ? R"({"ok":true})" : "Tidak sekarang";
-        return a;
-    }
     static server::Answer Closed()
     {
         server::Answer a;
