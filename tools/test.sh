@@ -8,7 +8,9 @@
 #
 # Stages that only wait or only compute run beside others on the two cores:
 # the Python suites and the exam server's load beside the Windows build, the
-# native build and tests, at the lowest priority, beside the stages under Wine.
+# native build and tests, at the lowest priority, beside the stages under Wine,
+# and those in two lanes at once, each with a prefix, display, test server
+# and network of its own.
 #
 # A test that fails once fails the run. The one exception: a test program under
 # Wine that printed GoogleTest's "[  PASSED  ]" and then did not end runs once
