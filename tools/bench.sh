@@ -170,8 +170,10 @@ REG
 # loopback up, where that can be had (root, unshare); otherwise as it is. What
 # it starts there (test server, Xvfb, Wine) can bind port 443 and talk on
 # loopback without meeting anything else on the machine.
+bench_can_isolate() { [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; }
+
 bench_isolated() {
-  if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  if bench_can_isolate; then
     unshare -n -- bash -c 'ip link set lo up && exec "$@"' bench "$@"
   else
     bench_log "no network namespace to be had: the tests use the machine's own loopback"
