@@ -324,9 +324,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   bench_failed "Wine prefix"
 else
   # The other lane gets a copy of the fresh prefix, made while no wineserver
-  # holds it.
+  # holds it; without one (a full disk) it makes its own on its first display.
   mkdir -p "$BENCH_RUN/beside/tmp"
-  cp -a "$WINEPREFIX" "$BENCH_RUN/beside/wine"
+  cp -a "$WINEPREFIX" "$BENCH_RUN/beside/wine" ||
+    { bench_log "could not copy the prefix for the second lane"; rm -rf "$BENCH_RUN/beside/wine"; }
   if bench_can_isolate; then
     bench_log "the stages under Wine run in two lanes"
     beside wine-beside
