@@ -61,7 +61,8 @@ def connect(target: Target, source: str) -> ssl.SSLSocket:
     return target.ctx.wrap_socket(raw, server_hostname="localhost")
 
 
-def closed(sock: ssl.SSLSocket) -> bool:
+def closed(sock: socket.socket) -> bool:
+    """Whether the server has closed this connection, without waiting."""
     sock.setblocking(False)
     try:
         while True:
