@@ -112,6 +112,15 @@ protected:
         return exam;
     }
 
+    // "Selesai Ujian" on the bar, then Yes to its question.
+    void PressFinishAndYes(const Exam& exam)
+    {
+        driver::ClickWindow(GetDlgItem(exam.bar, kBarFinish));
+        HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");
+        ASSERT_NE(confirm, nullptr);
+        driver::PressBoxButton(confirm, IDYES);
+    }
+
     // Waits for a tick of the watch that began after the call, and ended: a
     // topmost window of the driver's, never activated, goes above the bar,
     // the tick puts the bar back above it, and a message sent to the bar's

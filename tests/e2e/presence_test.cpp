@@ -42,13 +42,6 @@ protected:
                 return false;
         return true;
     }
-    void PressFinishAndYes(const Exam& exam)
-    {
-        driver::ClickWindow(GetDlgItem(exam.bar, kBarFinish));
-        HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");
-        ASSERT_NE(confirm, nullptr);
-        driver::PressBoxButton(confirm, IDYES);
-    }
     // The seconds in the freeze report numbered `count`; 0 while there is none.
     static long FrozenSecondsReported(int count)
     {

@@ -35,13 +35,6 @@ protected:
             tries.emplace_back(EventOf(r), r.Header("Idempotency-Key"));
         return tries;
     }
-    void PressFinishAndYes(const Exam& exam)
-    {
-        driver::ClickWindow(GetDlgItem(exam.bar, kBarFinish));
-        HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");
-        ASSERT_NE(confirm, nullptr);
-        driver::PressBoxButton(confirm, IDYES);
-    }
     bool SendingReport() const
     {
         return !IsWindowEnabled(Item(kStart)) && driver::Text(Item(kStart)) == L"Mengirim laporan...";

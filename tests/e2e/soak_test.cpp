@@ -18,14 +18,10 @@ protected:
     void EndBy(int road, const Exam& exam)
     {
         switch (road) {
-        case 0: {  // the student finishes
-            driver::ClickWindow(GetDlgItem(exam.bar, kBarFinish));
-            HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");
-            ASSERT_NE(confirm, nullptr);
-            driver::PressBoxButton(confirm, IDYES);
+        case 0:  // the student finishes
+            PressFinishAndYes(exam);
             EXPECT_NE(TakeBox(L"ORVEL SELVARO"), L"<no box>");
             break;
-        }
         case 1:  // the proctor, through the bar
             driver::ClickWindow(GetDlgItem(exam.bar, kBarProctor));
             ASSERT_NE(WaitForPrompt(), nullptr);
