@@ -4,7 +4,6 @@
 #include "kiosk/clipboard_rules.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/violation_report.h"
-#include "kiosk/watch_rules.h"
 #include "net/worker.h"
 
 namespace {
@@ -68,11 +67,6 @@ void OnClipboardUpdate()
     OwnerFacts owner = OwnerOfWindow(GetClipboardOwner());
     if (OwnerLookupNeeded(owner))
         LookUpOwner(owner);
-    if (!ClipboardChangeToReport(owner, CountClipboardFormats() > 0))
-        return;
-    const DWORD now = GetTickCount();
-    if (!ViolationSpacingElapsed(now, g_lastClipboardReportTick))
-        return;
-    g_lastClipboardReportTick = now;
-    ReportViolation(ViolationKind::ClipboardFilled);
+    if (ClipboardChangeToReport(owner, CountClipboardFormats() > 0))
+        ReportViolationSpaced(ViolationKind::ClipboardFilled, g_lastClipboardReportTick);
 }

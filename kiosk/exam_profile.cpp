@@ -1,10 +1,10 @@
 #include "kiosk/exam_profile.h"
 
 #include "kiosk/profile_rules.h"
+#include "net/random.h"
 #include "net/text.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <cstdint>
 #include <vector>
@@ -28,14 +28,8 @@ std::wstring TempFolder()
 std::uint64_t RandomBits()
 {
     std::uint64_t bits = 0;
-    if (BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&bits), sizeof(bits),
-                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
-        return bits;
-    // No system generator: still different for every try of every run.
-    LARGE_INTEGER clock{};
-    QueryPerformanceCounter(&clock);
-    return (static_cast<std::uint64_t>(clock.QuadPart) * 6364136223846793005ull) ^
-           (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
+    FillRandom(reinterpret_cast<std::uint8_t*>(&bits), sizeof(bits));
+    return bits;
 }
 
 // A path as the deletion functions take it beyond MAX_PATH characters (a

@@ -62,11 +62,6 @@ void OnWatchTick()
     if (g_hBarWnd)
         SetWindowPos(g_hBarWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ReportWindowsOnTop();
-    if (!IsForeignWindow(ReadForeground()))
-        return;
-    const DWORD now = GetTickCount();
-    if (!ViolationSpacingElapsed(now, g_lastViolationTick))
-        return;
-    g_lastViolationTick = now;
-    ReportViolation(ViolationKind::SwitchedAway);
+    if (IsForeignWindow(ReadForeground()))
+        ReportViolationSpaced(ViolationKind::SwitchedAway, g_lastViolationTick);
 }

@@ -1,6 +1,5 @@
 #include "kiosk/overlay_watch.h"
 
-#include "app/globals.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/overlay_rules.h"
 #include "kiosk/violation_report.h"
@@ -103,6 +102,6 @@ void ReportWindowsOnTop()
     }
     OverlayTally tally = TallyOverlays(g_reported, existing, overlays);
     g_reported = std::move(tally.reported);
-    for (std::size_t i = 0; i < tally.toReport.size() && g_examActive.load(); ++i)
+    for (std::size_t i = 0; i < tally.toReport.size(); ++i)
         ReportViolation(ViolationKind::WindowOnTop);
 }

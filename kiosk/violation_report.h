@@ -3,10 +3,18 @@
 
 #include "kiosk/violation_rules.h"
 
+#include <windows.h>
+
 // Adds one to g_violationCount and queues its "VIOLATION" report. Leaves the
 // watch's spacing alone: the watch keeps that for the windows it sees. GUI
 // thread only.
 void ReportViolation(ViolationKind kind);
 
-// The same for time the program was not running during the exam.
+// The same, at most once per 5 s on the clock `lastTick` (a GetTickCount
+// value, 0 at the launch): nothing when the last report on it is not older;
+// otherwise the clock moves to now.
+void ReportViolationSpaced(ViolationKind kind, DWORD& lastTick);
+
+// The same as ReportViolation for time the program was not running during
+// the exam.
 void ReportFrozen(std::uint64_t seconds);

@@ -5,10 +5,9 @@
 #include "net/exam_server.h"
 #include "net/heartbeat_rules.h"
 #include "net/http_post.h"
+#include "net/random.h"
 #include "net/text.h"
 #include "net/worker.h"
-
-#include <bcrypt.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,18 +46,7 @@ constexpr HttpTimeouts kSenderTimeouts{5000, 10000, 10000};
 std::string NewIdempotencyKey()
 {
     std::array<std::uint8_t, 16> bytes{};
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-        // No system generator: still different for every report of every run.
-        static std::uint64_t counter = 0;
-        LARGE_INTEGER clock{};
-        QueryPerformanceCounter(&clock);
-        std::uint64_t mix = static_cast<std::uint64_t>(clock.QuadPart) ^ (++counter << 40) ^ GetCurrentProcessId();
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            mix = mix * 6364136223846793005ull + 1442695040888963407ull;  // a step of a 64-bit LCG
-            bytes[i] = static_cast<std::uint8_t>(mix >> 56);
-        }
-    }
+    FillRandom(bytes.data(), bytes.size());
     return IdempotencyKey(bytes);
 }
 
