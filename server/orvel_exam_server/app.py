@@ -264,11 +264,9 @@ class Handler(BaseHTTPRequestHandler):
     def event(self, body: bytes) -> None:
         app = self.app
         m = decisions.members(body, decisions.EVENT_MEMBERS)
-        if m is None:
-            self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
-            return
-        session = self.headers.get("Exam-Session", "").strip()
-        bound = decisions.binding(app.presence.verified_as(session), m)
+        session = decisions.session_header(self.headers.get_all("Exam-Session"))
+        bound = (decisions.MISMATCH if m is None or session is None else
+                 decisions.binding(app.presence.verified_as(session), m))
         if bound == decisions.MISMATCH:
             self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
             return
@@ -300,12 +298,14 @@ class Handler(BaseHTTPRequestHandler):
 
     def heartbeat(self, body: bytes) -> None:
         """The launcher says it is still there: only the last contact changes."""
-        session = self.headers.get("Exam-Session", "").strip()
-        named = decisions.members(body, ("session",)) if body.strip() else None
-        if named is not None and session and named["session"] != session:
+        session = decisions.session_header(self.headers.get_all("Exam-Session"))
+        if body.strip():  # without a body the header alone names the session
+            named = decisions.members(body, ("session",))
+            session = None if named is None or session not in ("", named["session"]) else named["session"]
+        if not session:
             self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
             return
-        if self.app.presence.heard(session or (named or {}).get("session", ""), time.time()):
+        if self.app.presence.heard(session, time.time()):
             self.json(200, {"ok": True})
         else:
             self.json(404, {"ok": False, "error": "Sesi ujian tidak dikenal."})

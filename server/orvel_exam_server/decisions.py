@@ -27,6 +27,8 @@ EVENTS = ("START", "VIOLATION", "FINISH")
 # The launcher's own fields: its name box takes 254 UTF-16 units, class and
 # token 62; its longest detail is far below 300.
 LIMITS = {"studentName": 254, "className": 62, "token": 62, "detail": 300}
+# An exam session as this server hands them out (presence.new_session_id).
+SESSION_ID = re.compile(r"[0-9a-f]{32}")
 
 
 def compact(obj: object) -> str:
@@ -44,8 +46,8 @@ def utf16_units(text: str) -> int:
 def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
     """The body's members when it is exactly one JSON object with these
     string members and no others, each within the launcher's limits, name,
-    class and token not blank, and an event the launcher sends; None
-    otherwise."""
+    class and token not blank, an event the launcher sends and a session in
+    the form this server hands out; None otherwise."""
     # A stray byte that is not UTF-8 costs a letter, not the whole report.
     try:
         obj = json.loads(body.decode("utf-8", "replace"), strict=False)
@@ -61,6 +63,8 @@ def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
         if n in VERIFY_MEMBERS and not obj[n].strip():
             return None
     if "event" in obj and obj["event"] not in EVENTS:
+        return None
+    if "session" in obj and not SESSION_ID.fullmatch(obj["session"]):
         return None
     return {n: obj[n] for n in names}
 
@@ -187,6 +191,18 @@ class RateLimiter:
 
 # Exam sessions.
 KNOWN, UNKNOWN, MISMATCH = "known", "unknown", "mismatch"
+
+
+def session_header(values: list[str] | None) -> str | None:
+    """The exam session a request names in its Exam-Session headers: "" for
+    none (or a blank one); None for a value this server never hands out, or
+    for more than one header."""
+    if not values:
+        return ""
+    session = values[0].strip()
+    if len(values) > 1 or (session and not SESSION_ID.fullmatch(session)):
+        return None
+    return session
 
 
 def binding(session: tuple[str, str, str] | None, m: dict[str, str]) -> str:

@@ -133,6 +133,23 @@ class Sessions(unittest.TestCase):
             with self.subTest(session=session):
                 self.assertEqual(decisions.binding(session, report), verdict)
 
+    def test_a_session_is_named_only_in_the_form_the_server_hands_out(self):
+        s = "0123456789abcdef" * 2
+        table = [  # Exam-Session headers as received: the session, "" for none, None to refuse
+            (None, ""), ([], ""), ([" "], ""), ([s], s), ([f" {s}\t"], s),
+            ([s.upper()], None), ([s[:31]], None), ([s + "0"], None), ([s[:31] + "g"], None),
+            (["x" * 8000], None), ([s, s], None), ([s, ""], None),
+        ]
+        for values, named in table:
+            with self.subTest(values=values):
+                self.assertEqual(decisions.session_header(values), named)
+        # A heartbeat's body: exactly {"session": S}.
+        for body, ok in [({"session": s}, True), ({"session": s[:31]}, False), ({"session": s + "0"}, False),
+                         ({"session": ""}, False), ({"session": s.upper()}, False), ({"session": 5}, False),
+                         ({"session": [s]}, False), ({}, False), ({"session": s, "x": "y"}, False)]:
+            with self.subTest(body=body):
+                self.assertEqual(decisions.members(json.dumps(body).encode(), ("session",)) is not None, ok)
+
     def test_a_working_exam_silent_too_long_is_missing(self):
         # started, finished, last contact, now, limit 45, the server watching since
         table = [

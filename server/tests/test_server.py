@@ -176,6 +176,10 @@ class Contract(unittest.TestCase):
                                 (name + " ", "5A", "ABC123")]:
             with self.subTest(who=who, cls=cls, token=token):
                 self.assertEqual(s.report(session, who, "FINISH", "x", cls, token)[0], 400)
+        # A header no session of this server has: refused, not kept apart as one without a session.
+        for header in (session.upper(), session[:31], "x" * 4000):
+            with self.subTest(header=header[:40]):
+                self.assertEqual(s.report(header, name, "FINISH", "x")[0], 400)
         roster = {x["studentName"]: x for x in s.get_json("/api/proctor/roster", cookie)}
         self.assertEqual(roster[name]["state"], "Mengerjakan")
         self.assertNotIn("Nama Palsu 1", roster)
@@ -185,11 +189,28 @@ class Contract(unittest.TestCase):
         mine = s.get_json("/api/proctor/timeline?" + urllib.parse.urlencode(
             {"className": "5A", "studentName": name, "token": "ABC123"}), cookie)
         self.assertEqual([(e["kind"], e["event"]) for e in mine], [("verify", ""), ("report", "START")])
-        # Heartbeats: known 200 and no timeline row, unknown 404, a body naming another session 400.
+        # Heartbeats: known 200 and no timeline row, unknown 404; a body or header naming no session
+        # this server could have handed out, or the two naming different ones, 400.
         self.assertEqual(s.heartbeat(session), (200, b'{"ok":true}'))
-        self.assertEqual(s.heartbeat("f" * 32)[0], 404)
-        self.assertEqual(s.post_json("/api/exam/heartbeat", json.dumps({"session": session}))[0], 200)
-        self.assertEqual(s.post_json("/api/exam/heartbeat", json.dumps({"session": "f" * 32}), session=session)[0], 400)
+        for body, header, status in [
+            ({"session": session}, None, 200), ("", session, 200), ({"session": "f" * 32}, None, 404),
+            ({"session": "f" * 32}, session, 400), ({"session": session}, session.upper(), 400),
+            ({"session": session + "0"}, None, 400), ({"session": 1}, session, 400), ({}, session, 400),
+            ("{", session, 400), ("", None, 400), ("", "x" * 4000, 400),
+        ]:
+            with self.subTest(body=body, header=header and header[:40]):
+                data = body if isinstance(body, str) else json.dumps(body)
+                self.assertEqual(s.post_json("/api/exam/heartbeat", data, session=header)[0], status)
+        # Two Exam-Session headers: which one would count? Neither.
+        for path, body in (("/api/exam/heartbeat", json.dumps({"session": session})),
+                           ("/api/exam/event", event_body(name, "VIOLATION", "dua sesi"))):
+            conn = http.client.HTTPSConnection("localhost", s.port, context=s.context(), timeout=20)
+            conn.putrequest("POST", path)
+            for h, v in (("Content-Length", str(len(body.encode()))), ("Exam-Session", session), ("Exam-Session", session)):
+                conn.putheader(h, v)
+            conn.endheaders(body.encode())
+            self.assertEqual(conn.getresponse().status, 400, path)
+            conn.close()
         self.assertEqual(len(s.get_json("/api/proctor/timeline?" + urllib.parse.urlencode(
             {"className": "5A", "studentName": name, "token": "ABC123"}), cookie)), 2)
         self.assertEqual(s.report(session, name, "FINISH", "selesai")[0], 200)
