@@ -301,6 +301,8 @@ class Contract(unittest.TestCase):
         with s.context().wrap_socket(raw, server_hostname="localhost") as tls:
             tls.sendall(b"POST /api/exam/event HTTP/1.1\r\nHost: x\r\nContent-Length: 65537\r\n\r\n")
             self.assertTrue(tls.recv(100).startswith(b"HTTP/1.1 413 "))
+        # 64 KiB of body is still read and judged.
+        self.assertEqual(s.post_json("/api/exam/event", " " * 65536)[0], 400)
         status, _, _ = s.request("GET", "/pengawas", headers={"X-Pad": "a" * 17000})
         self.assertEqual(status, 431)
         # A client that sends half a request and waits is cut off, and the
