@@ -404,6 +404,8 @@ class Handler(BaseHTTPRequestHandler):
             try:
                 after = int(raw)
             except ValueError:
+                after = -1
+            if not 0 <= after < 1 << 63:  # beyond SQLite's integers: no report has that id
                 after = app.store.last_id  # a new page asks for the roster itself, then listens
             self.send_response(200)
             self.send_header("Content-Type", "text/event-stream; charset=UTF-8")

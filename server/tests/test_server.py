@@ -126,6 +126,9 @@ class Contract(unittest.TestCase):
                          json.loads(bodies[1]))
         self.assertEqual((events[0]["data"]["id"], events[0]["data"]["session"]), (events[0]["id"], True))
         dt.datetime.fromisoformat(events[0]["data"]["receivedAt"])
+        # A resume point no report can have: the stream goes on from now, as for a new page.
+        later = self.read_stream(cookie, 10 ** 20, 1, then=lambda: post(event_body(name, "FINISH", "selesai")))
+        self.assertEqual([e["data"]["event"] for e in later], ["FINISH"])
 
     def test_only_the_contract_is_taken(self):
         s = self.server
@@ -325,7 +328,9 @@ class Contract(unittest.TestCase):
         import io
         return list(csv.reader(io.StringIO(data.decode("utf-8-sig"))))[1:]
 
-    def read_stream(self, cookie, after, n):
+    def read_stream(self, cookie, after, n, then=None):
+        """The first `n` reports of a stream resumed after `after`; `then`
+        runs once the stream has begun."""
         s = self.server
         raw = socket.create_connection(("127.0.0.1", s.port))
         tls = s.context().wrap_socket(raw, server_hostname="localhost")
@@ -337,6 +342,9 @@ class Contract(unittest.TestCase):
             if not chunk:
                 break
             buf += chunk
+            if then and b"retry: " in buf:
+                then()
+                then = None
             blocks, buf = stream_blocks(buf)
             events += [{"id": int(f["id"]), "data": json.loads(f["data"])} for f in blocks if f.get("event") == "report"]
         tls.close()
