@@ -215,31 +215,28 @@ class Handler(BaseHTTPRequestHandler):
 
     # Routes.
     def do_post(self, body: bytes) -> None:
-        routes = {"/api/exam/verify": self.verify, "/api/exam/event": self.event,
-                  "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login, "/pengawas/logout": self.logout,
-                  "/api/proctor/test-message": self.test_message}
+        self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
+                       "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
+                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message}, body)
+
+    def do_get(self) -> None:
+        if self.route == "/":
+            self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas"})
+            return
+        self.route_to({"/pengawas": self.page, "/api/proctor/roster": self.roster,
+                       "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
+                       "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
+                       "/api/proctor/heard": self.heard})
+
+    def route_to(self, routes: dict, *args: bytes) -> None:
+        """The route's view; 404 for no route, 401 for the proctor's without a session."""
         view = routes.get(self.route)
         if view is None:
             self.reply(404, "text/plain; charset=UTF-8", b"Tidak ditemukan.\n")
         elif self.route.startswith("/api/proctor/") and not self.app.session_ok(self.headers.get("Cookie")):
             self.json(401, {"ok": False, "error": "Masuk sebagai pengawas dulu."})
         else:
-            view(body)
-
-    def do_get(self) -> None:
-        routes = {"/pengawas": self.page, "/api/proctor/roster": self.roster,
-                  "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
-                  "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
-                  "/api/proctor/heard": self.heard}
-        view = routes.get(self.route)
-        if self.route == "/":
-            self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas"})
-        elif view is None:
-            self.reply(404, "text/plain; charset=UTF-8", b"Tidak ditemukan.\n")
-        elif self.route.startswith("/api/proctor/") and not self.app.session_ok(self.headers.get("Cookie")):
-            self.json(401, {"ok": False, "error": "Masuk sebagai pengawas dulu."})
-        else:
-            view()
+            view(*args)
 
     def verify(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
