@@ -10,7 +10,6 @@ import csv
 import datetime as dt
 import hashlib
 import io
-import json
 import secrets
 import shutil
 import socket
