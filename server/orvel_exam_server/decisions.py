@@ -83,6 +83,11 @@ def shown(text: str) -> str:
     return "".join(out)
 
 
+def one_line(text: str) -> str:
+    """A name as the page and WhatsApp show it: shown, its blanks made one."""
+    return " ".join(shown(text).split())
+
+
 def same_class(a: str, b: str) -> bool:
     return a.strip().casefold() == b.strip().casefold()
 
@@ -226,7 +231,7 @@ def is_missing(started: bool, finished: bool, last_contact: float, now: float, l
 def student_key(class_name: str, student_name: str, token: str) -> tuple[str, str, str]:
     # "Budi  Santoso" and "budi santoso" are one student on the proctor's list,
     # and so is a "Budi" with an invisible character, which the page shows alike.
-    return (class_name.strip().casefold(), " ".join(shown(student_name).split()).casefold(), token.strip().upper())
+    return (class_name.strip().casefold(), one_line(student_name).casefold(), token.strip().upper())
 
 
 def student_ref(key: tuple[str, str, str]) -> str:
@@ -270,7 +275,7 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
         key = student_key(exam.class_name, e["studentName"], exam.token)
         s = students.get(key)
         if s is None:
-            s = students[key] = Student(exam.class_name, " ".join(shown(e["studentName"]).split()), exam.token,
+            s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.token,
                                         key=student_ref(key))
         if e["kind"] == "verify":
             s.state, detail = VERIFIED, "Token diverifikasi."
