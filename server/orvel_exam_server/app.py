@@ -10,7 +10,6 @@ import csv
 import datetime as dt
 import hashlib
 import io
-import json
 import secrets
 import shutil
 import socket
@@ -215,31 +214,28 @@ class Handler(BaseHTTPRequestHandler):
 
     # Routes.
     def do_post(self, body: bytes) -> None:
-        routes = {"/api/exam/verify": self.verify, "/api/exam/event": self.event,
-                  "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login, "/pengawas/logout": self.logout,
-                  "/api/proctor/test-message": self.test_message}
+        self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
+                       "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
+                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message}, body)
+
+    def do_get(self) -> None:
+        if self.route == "/":
+            self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas"})
+            return
+        self.route_to({"/pengawas": self.page, "/api/proctor/roster": self.roster,
+                       "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
+                       "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
+                       "/api/proctor/heard": self.heard})
+
+    def route_to(self, routes: dict, *args: bytes) -> None:
+        """The route's view; 404 for no route, 401 for the proctor's without a session."""
         view = routes.get(self.route)
         if view is None:
             self.reply(404, "text/plain; charset=UTF-8", b"Tidak ditemukan.\n")
         elif self.route.startswith("/api/proctor/") and not self.app.session_ok(self.headers.get("Cookie")):
             self.json(401, {"ok": False, "error": "Masuk sebagai pengawas dulu."})
         else:
-            view(body)
-
-    def do_get(self) -> None:
-        routes = {"/pengawas": self.page, "/api/proctor/roster": self.roster,
-                  "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
-                  "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
-                  "/api/proctor/heard": self.heard}
-        view = routes.get(self.route)
-        if self.route == "/":
-            self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas"})
-        elif view is None:
-            self.reply(404, "text/plain; charset=UTF-8", b"Tidak ditemukan.\n")
-        elif self.route.startswith("/api/proctor/") and not self.app.session_ok(self.headers.get("Cookie")):
-            self.json(401, {"ok": False, "error": "Masuk sebagai pengawas dulu."})
-        else:
-            view()
+            view(*args)
 
     def verify(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
@@ -264,11 +260,9 @@ class Handler(BaseHTTPRequestHandler):
     def event(self, body: bytes) -> None:
         app = self.app
         m = decisions.members(body, decisions.EVENT_MEMBERS)
-        if m is None:
-            self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
-            return
-        session = self.headers.get("Exam-Session", "").strip()
-        bound = decisions.binding(app.presence.verified_as(session), m)
+        session = decisions.session_header(self.headers.get_all("Exam-Session"))
+        bound = (decisions.MISMATCH if m is None or session is None else
+                 decisions.binding(app.presence.verified_as(session), m))
         if bound == decisions.MISMATCH:
             self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
             return
@@ -300,12 +294,14 @@ class Handler(BaseHTTPRequestHandler):
 
     def heartbeat(self, body: bytes) -> None:
         """The launcher says it is still there: only the last contact changes."""
-        session = self.headers.get("Exam-Session", "").strip()
-        named = decisions.members(body, ("session",)) if body.strip() else None
-        if named is not None and session and named["session"] != session:
+        session = decisions.session_header(self.headers.get_all("Exam-Session"))
+        if body.strip():  # without a body the header alone names the session
+            named = decisions.members(body, ("session",))
+            session = None if named is None or session not in ("", named["session"]) else named["session"]
+        if not session:
             self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
             return
-        if self.app.presence.heard(session or (named or {}).get("session", ""), time.time()):
+        if self.app.presence.heard(session, time.time()):
             self.json(200, {"ok": True})
         else:
             self.json(404, {"ok": False, "error": "Sesi ujian tidak dikenal."})
@@ -404,6 +400,8 @@ class Handler(BaseHTTPRequestHandler):
             try:
                 after = int(raw)
             except ValueError:
+                after = -1
+            if not 0 <= after < 1 << 63:  # beyond SQLite's integers: no report has that id
                 after = app.store.last_id  # a new page asks for the roster itself, then listens
             self.send_response(200)
             self.send_header("Content-Type", "text/event-stream; charset=UTF-8")

@@ -27,6 +27,8 @@ EVENTS = ("START", "VIOLATION", "FINISH")
 # The launcher's own fields: its name box takes 254 UTF-16 units, class and
 # token 62; its longest detail is far below 300.
 LIMITS = {"studentName": 254, "className": 62, "token": 62, "detail": 300}
+# An exam session as this server hands them out (presence.new_session_id).
+SESSION_ID = re.compile(r"[0-9a-f]{32}")
 
 
 def compact(obj: object) -> str:
@@ -44,8 +46,8 @@ def utf16_units(text: str) -> int:
 def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
     """The body's members when it is exactly one JSON object with these
     string members and no others, each within the launcher's limits, name,
-    class and token not blank, and an event the launcher sends; None
-    otherwise."""
+    class and token not blank, an event the launcher sends and a session in
+    the form this server hands out; None otherwise."""
     # A stray byte that is not UTF-8 costs a letter, not the whole report.
     try:
         obj = json.loads(body.decode("utf-8", "replace"), strict=False)
@@ -62,6 +64,8 @@ def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
             return None
     if "event" in obj and obj["event"] not in EVENTS:
         return None
+    if "session" in obj and not SESSION_ID.fullmatch(obj["session"]):
+        return None
     return {n: obj[n] for n in names}
 
 
@@ -77,6 +81,11 @@ def shown(text: str) -> str:
             continue
         out.append(" " if cat in ("Cc", "Zl", "Zp") else c)
     return "".join(out)
+
+
+def one_line(text: str) -> str:
+    """A name as the page and WhatsApp show it: shown, its blanks made one."""
+    return " ".join(shown(text).split())
 
 
 def same_class(a: str, b: str) -> bool:
@@ -189,6 +198,18 @@ class RateLimiter:
 KNOWN, UNKNOWN, MISMATCH = "known", "unknown", "mismatch"
 
 
+def session_header(values: list[str] | None) -> str | None:
+    """The exam session a request names in its Exam-Session headers: "" for
+    none (or a blank one); None for a value this server never hands out, or
+    for more than one header."""
+    if not values:
+        return ""
+    session = values[0].strip()
+    if len(values) > 1 or (session and not SESSION_ID.fullmatch(session)):
+        return None
+    return session
+
+
 def binding(session: tuple[str, str, str] | None, m: dict[str, str]) -> str:
     """How a report stands to the exam session it names: `session` is that
     session's (studentName, className, token) as verified, None when the
@@ -210,7 +231,7 @@ def is_missing(started: bool, finished: bool, last_contact: float, now: float, l
 def student_key(class_name: str, student_name: str, token: str) -> tuple[str, str, str]:
     # "Budi  Santoso" and "budi santoso" are one student on the proctor's list,
     # and so is a "Budi" with an invisible character, which the page shows alike.
-    return (class_name.strip().casefold(), " ".join(shown(student_name).split()).casefold(), token.strip().upper())
+    return (class_name.strip().casefold(), one_line(student_name).casefold(), token.strip().upper())
 
 
 def student_ref(key: tuple[str, str, str]) -> str:
@@ -254,7 +275,7 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
         key = student_key(exam.class_name, e["studentName"], exam.token)
         s = students.get(key)
         if s is None:
-            s = students[key] = Student(exam.class_name, " ".join(shown(e["studentName"]).split()), exam.token,
+            s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.token,
                                         key=student_ref(key))
         if e["kind"] == "verify":
             s.state, detail = VERIFIED, "Token diverifikasi."

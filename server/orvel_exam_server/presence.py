@@ -170,8 +170,8 @@ class Presence:
     def _announce(self, s: ExamSession, state: str) -> None:
         self.change_seq += 1
         self.changes.append((self.change_seq, {
-            "key": decisions.student_ref(s.student), "studentName": " ".join(decisions.shown(s.studentName).split()),
-            "className": " ".join(decisions.shown(s.className).split()), "state": state, "lastContactAt": iso(s.last_contact)}))
+            "key": decisions.student_ref(s.student), "studentName": decisions.one_line(s.studentName),
+            "className": decisions.one_line(s.className), "state": state, "lastContactAt": iso(s.last_contact)}))
         with self.store.changed:
             self.store.changed.notify_all()
 

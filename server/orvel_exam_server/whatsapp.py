@@ -14,7 +14,7 @@ from dataclasses import dataclass, field
 
 from .config import WhatsApp
 from .database import WriteFailed
-from .decisions import shown, student_key
+from .decisions import one_line, shown, student_key
 
 # After a failed send: 1, 2, 4 and 8 s, then every minute, for a day.
 BACKOFF = (1.0, 2.0, 4.0, 8.0)
@@ -131,15 +131,15 @@ def ref(r: dict) -> object:
 
 
 def class_label(class_name: str) -> str:
-    return " ".join(shown(class_name).split()).upper()
+    return one_line(class_name).upper()
 
 
 def name_of(r: dict) -> str:
-    return " ".join(shown(r["studentName"]).split())
+    return one_line(r["studentName"])
 
 
 def who(r: dict) -> str:
-    return f"{name_of(r)} (kelas {' '.join(shown(r['className']).split())})"
+    return f"{name_of(r)} (kelas {one_line(r['className'])})"
 
 
 def violation_text(reports: list[dict]) -> str:

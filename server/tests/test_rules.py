@@ -4,10 +4,12 @@ from __future__ import annotations
 
 import datetime as dt
 import json
+import socket
 import sys
 import unittest
 import urllib.parse
 from pathlib import Path
+from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
@@ -133,6 +135,23 @@ class Sessions(unittest.TestCase):
             with self.subTest(session=session):
                 self.assertEqual(decisions.binding(session, report), verdict)
 
+    def test_a_session_is_named_only_in_the_form_the_server_hands_out(self):
+        s = "0123456789abcdef" * 2
+        table = [  # Exam-Session headers as received: the session, "" for none, None to refuse
+            (None, ""), ([], ""), ([" "], ""), ([s], s), ([f" {s}\t"], s),
+            ([s.upper()], None), ([s[:31]], None), ([s + "0"], None), ([s[:31] + "g"], None),
+            (["x" * 8000], None), ([s, s], None), ([s, ""], None),
+        ]
+        for values, named in table:
+            with self.subTest(values=values):
+                self.assertEqual(decisions.session_header(values), named)
+        # A heartbeat's body: exactly {"session": S}.
+        for body, ok in [({"session": s}, True), ({"session": s[:31]}, False), ({"session": s + "0"}, False),
+                         ({"session": ""}, False), ({"session": s.upper()}, False), ({"session": 5}, False),
+                         ({"session": [s]}, False), ({}, False), ({"session": s, "x": "y"}, False)]:
+            with self.subTest(body=body):
+                self.assertEqual(decisions.members(json.dumps(body).encode(), ("session",)) is not None, ok)
+
     def test_a_working_exam_silent_too_long_is_missing(self):
         # started, finished, last contact, now, limit 45, the server watching since
         table = [
@@ -176,8 +195,10 @@ class Limits(unittest.TestCase):
         many = decisions.RateLimiter(1)
         for i in range(2000):
             many.allow(f"a{i}", 0)
+        many.allow("recent", 50)
         many.allow("late", 100)
-        self.assertEqual(list(many.times), ["late"], "keys not seen for a minute are dropped")
+        self.assertEqual(list(many.times), ["recent", "late"], "keys not seen for a minute are dropped")
+        self.assertFalse(many.allow("recent", 100), "a key seen within the minute keeps its count")
 
 
 def entry(i, kind, event="", name="Budi", cls="5A", token="K7M2QX", detail="", session="S"):
@@ -378,6 +399,23 @@ class Front(unittest.TestCase):
         for data, want in table:
             with self.subTest(data=data[:80]):
                 self.assertEqual(front.request_size(data), want)
+
+    def test_a_request_beyond_the_full_line_of_waiting_ones_is_answered_503_at_once(self):
+        self.addCleanup(sys.setswitchinterval, sys.getswitchinterval())
+        with mock.patch.object(front, "JOBS", 3):
+            f = front.Front(front.listen("127.0.0.1", 0), None, lambda line: None, workers=0)
+        self.addCleanup(f.server_close)
+        pairs = [socket.socketpair() for _ in range(4)]
+        self.addCleanup(lambda: [s.close() for pair in pairs for s in pair])
+        for mine, _ in pairs:
+            f._hand_over(front._Reading(mine, ("10.0.0.5", 1), 0.0, False), b"GET / HTTP/1.1\r\n\r\n", False)
+        theirs = pairs[-1][1]
+        theirs.settimeout(5)
+        self.assertEqual(theirs.recv(len(front.BUSY) + 1), front.BUSY)
+        for _, waiting in pairs[:-1]:
+            waiting.setblocking(False)
+            self.assertRaises(BlockingIOError, waiting.recv, 1)  # in line for a worker: no answer yet
+        self.assertEqual(f.jobs.qsize(), 3)
 
 
 class ProctorGuards(unittest.TestCase):

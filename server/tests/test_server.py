@@ -130,6 +130,9 @@ class Contract(unittest.TestCase):
                          json.loads(bodies[1]))
         self.assertEqual((events[0]["data"]["id"], events[0]["data"]["session"]), (events[0]["id"], True))
         dt.datetime.fromisoformat(events[0]["data"]["receivedAt"])
+        # A resume point no report can have: the stream goes on from now, as for a new page.
+        later = self.read_stream(cookie, 10 ** 20, 1, then=lambda: post(event_body(name, "FINISH", "selesai")))
+        self.assertEqual([e["data"]["event"] for e in later], ["FINISH"])
 
     def test_only_the_contract_is_taken(self):
         s = self.server
@@ -180,6 +183,10 @@ class Contract(unittest.TestCase):
                                 (name + " ", "5A", "ABC123")]:
             with self.subTest(who=who, cls=cls, token=token):
                 self.assertEqual(s.report(session, who, "FINISH", "x", cls, token)[0], 400)
+        # A header no session of this server has: refused, not kept apart as one without a session.
+        for header in (session.upper(), session[:31], "x" * 4000):
+            with self.subTest(header=header[:40]):
+                self.assertEqual(s.report(header, name, "FINISH", "x")[0], 400)
         roster = {x["studentName"]: x for x in s.get_json("/api/proctor/roster", cookie)}
         self.assertEqual(roster[name]["state"], "Mengerjakan")
         self.assertNotIn("Nama Palsu 1", roster)
@@ -189,11 +196,28 @@ class Contract(unittest.TestCase):
         mine = s.get_json("/api/proctor/timeline?" + urllib.parse.urlencode(
             {"className": "5A", "studentName": name, "token": "ABC123"}), cookie)
         self.assertEqual([(e["kind"], e["event"]) for e in mine], [("verify", ""), ("report", "START")])
-        # Heartbeats: known 200 and no timeline row, unknown 404, a body naming another session 400.
+        # Heartbeats: known 200 and no timeline row, unknown 404; a body or header naming no session
+        # this server could have handed out, or the two naming different ones, 400.
         self.assertEqual(s.heartbeat(session), (200, b'{"ok":true}'))
-        self.assertEqual(s.heartbeat("f" * 32)[0], 404)
-        self.assertEqual(s.post_json("/api/exam/heartbeat", json.dumps({"session": session}))[0], 200)
-        self.assertEqual(s.post_json("/api/exam/heartbeat", json.dumps({"session": "f" * 32}), session=session)[0], 400)
+        for body, header, status in [
+            ({"session": session}, None, 200), ("", session, 200), ({"session": "f" * 32}, None, 404),
+            ({"session": "f" * 32}, session, 400), ({"session": session}, session.upper(), 400),
+            ({"session": session + "0"}, None, 400), ({"session": 1}, session, 400), ({}, session, 400),
+            ("{", session, 400), ("", None, 400), ("", "x" * 4000, 400),
+        ]:
+            with self.subTest(body=body, header=header and header[:40]):
+                data = body if isinstance(body, str) else json.dumps(body)
+                self.assertEqual(s.post_json("/api/exam/heartbeat", data, session=header)[0], status)
+        # Two Exam-Session headers: which one would count? Neither.
+        for path, body in (("/api/exam/heartbeat", json.dumps({"session": session})),
+                           ("/api/exam/event", event_body(name, "VIOLATION", "dua sesi"))):
+            conn = http.client.HTTPSConnection("localhost", s.port, context=s.context(), timeout=20)
+            conn.putrequest("POST", path)
+            for h, v in (("Content-Length", str(len(body.encode()))), ("Exam-Session", session), ("Exam-Session", session)):
+                conn.putheader(h, v)
+            conn.endheaders(body.encode())
+            self.assertEqual(conn.getresponse().status, 400, path)
+            conn.close()
         self.assertEqual(len(s.get_json("/api/proctor/timeline?" + urllib.parse.urlencode(
             {"className": "5A", "studentName": name, "token": "ABC123"}), cookie)), 2)
         self.assertEqual(s.report(session, name, "FINISH", "selesai")[0], 200)
@@ -284,6 +308,8 @@ class Contract(unittest.TestCase):
         with s.context().wrap_socket(raw, server_hostname="localhost") as tls:
             tls.sendall(b"POST /api/exam/event HTTP/1.1\r\nHost: x\r\nContent-Length: 65537\r\n\r\n")
             self.assertTrue(tls.recv(100).startswith(b"HTTP/1.1 413 "))
+        # 64 KiB of body is still read and judged.
+        self.assertEqual(s.post_json("/api/exam/event", " " * 65536)[0], 400)
         status, _, _ = s.request("GET", "/pengawas", headers={"X-Pad": "a" * 17000})
         self.assertEqual(status, 431)
         # A client that sends half a request and waits is cut off, and the
@@ -306,7 +332,9 @@ class Contract(unittest.TestCase):
         import io
         return list(csv.reader(io.StringIO(data.decode("utf-8-sig"))))[1:]
 
-    def read_stream(self, cookie, after, n):
+    def read_stream(self, cookie, after, n, then=None):
+        """The first `n` reports of a stream resumed after `after`; `then`
+        runs once the stream has begun."""
         s = self.server
         raw = socket.create_connection(("127.0.0.1", s.port))
         tls = s.context().wrap_socket(raw, server_hostname="localhost")
@@ -318,6 +346,9 @@ class Contract(unittest.TestCase):
             if not chunk:
                 break
             buf += chunk
+            if then and b"retry: " in buf:
+                then()
+                then = None
             blocks, buf = stream_blocks(buf)
             events += [{"id": int(f["id"]), "data": json.loads(f["data"])} for f in blocks if f.get("event") == "report"]
         tls.close()
