@@ -703,14 +703,19 @@ class CommandLine(unittest.TestCase):
         folder = Path(tempfile.mkdtemp(prefix="orvel-lowport.", dir="/tmp" if os.geteuid() == 0 else None))
         self.addCleanup(shutil.rmtree, folder, True)
         shutil.copytree(certs(), folder / "certs")
+        # The checkout may lie in a folder only root may read (a root user's
+        # home): the server runs from a copy of its package beside the rest.
+        shutil.copytree(Path(__file__).resolve().parent.parent / "orvel_exam_server", folder / "code" / "orvel_exam_server",
+                        ignore=shutil.ignore_patterns("__pycache__"))
         path = self.write(folder / "server.toml", config_text(1, "").replace(":1\"", ":443\""))
         demote = None
         if os.geteuid() == 0:  # the test runs as root here: the server runs as nobody
             for p in (folder, *folder.rglob("*")):
                 os.chown(p, 65534, 65534)
             demote = lambda: (os.setgid(65534), os.setuid(65534))
-        r = subprocess.run(["/usr/bin/python3", "-m", "orvel_exam_server", "run", "--config", str(path)], env=env(),
-                           capture_output=True, text=True, preexec_fn=demote, timeout=60)
+        code_env = dict(env(), PYTHONPATH=str(folder / "code"), PYTHONDONTWRITEBYTECODE="1")
+        r = subprocess.run(["/usr/bin/python3", "-m", "orvel_exam_server", "run", "--config", str(path)], env=code_env,
+                           cwd=folder, capture_output=True, text=True, preexec_fn=demote, timeout=60)
         self.assertEqual(r.returncode, 1, r.stderr)
         self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
         self.assertIn("port 443 is below 1024", r.stderr)
