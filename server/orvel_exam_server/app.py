@@ -1,8 +1,9 @@
 """The HTTPS server: strict limits, one function per route.
 
 The front (front.py) makes each connection's TLS handshake and reads its
-request whole, 16 KiB of head and 64 KiB of body at most, within 10 s of the
-connect; a worker thread then answers it here.
+request whole, 8 KiB of head and 8 KiB of body at most (64 KiB on the
+proctor's routes), within 10 s of the connect; a worker thread then answers
+it here.
 """
 from __future__ import annotations
 
@@ -11,6 +12,7 @@ import datetime as dt
 import hashlib
 import io
 import secrets
+import select
 import shutil
 import socket
 import ssl
@@ -28,7 +30,6 @@ from .presence import Presence, new_session_id
 from .whatsapp import Forwarder, Redactor
 
 MAX_HEAD = front.MAX_HEAD
-MAX_BODY = front.MAX_BODY
 WORKERS = 48
 MAX_STREAMS = 16            # of the workers, at most this many hold a proctor stream
 KEEPALIVE_SECONDS = 15.0
@@ -37,6 +38,8 @@ COOKIE = "orvel_pengawas"
 JSON = "application/json; charset=UTF-8"
 REPORTS_PER_SESSION = 30   # a minute: far above what a launcher sends
 REPORTS_PER_ADDRESS = 20   # a minute, without an exam session
+VERIFIES_PER_ADDRESS = 120  # accepted verifications a minute: a lab behind one address starting at once
+VERIFIES_PER_STUDENT = 5    # a minute: a launcher started again a few times, not a session per report
 LOW_DISK = 1 << 30
 NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
 
@@ -52,17 +55,20 @@ class App:
     def __init__(self, config: Config, log=None) -> None:
         self.config = config
         self.redact = Redactor(config.secrets())
-        self._log = log or (lambda line: print(line, file=sys.stderr, flush=True))
+        self._log = log or write_line
         self.store = Store(config.database, self.log)
         self.log_free_space()
         self.token_limiter = decisions.Limiter()
         self.login_limiter = decisions.Limiter()
         self.session_reports = decisions.RateLimiter(REPORTS_PER_SESSION)
         self.address_reports = decisions.RateLimiter(REPORTS_PER_ADDRESS)
+        self.address_verifies = decisions.RateLimiter(VERIFIES_PER_ADDRESS)
+        self.student_verifies = decisions.RateLimiter(VERIFIES_PER_STUDENT)
         self.login_gate = guards.LoginGate()
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
+        self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
                                  self.forwarder.wake.set if self.forwarder else lambda: None)
@@ -96,9 +102,22 @@ class App:
             self.forwarder.stop()
         self.store.close()
 
+    def open_reader(self) -> None:
+        self.store.session_valid("", 0.0)  # any read opens this thread's reader
+
     def session_ok(self, cookie_header: str | None) -> bool:
         token = cookie_value(cookie_header, COOKIE)
         return bool(token) and self.store.session_valid(hash_token(token, self.config.proctor_password), time.time())
+
+
+_log_lock = threading.Lock()
+
+
+def write_line(line: str) -> None:
+    # One write under one lock: lines of two threads never run into one.
+    with _log_lock:
+        sys.stderr.write(line + "\n")
+        sys.stderr.flush()
 
 
 def hash_token(token: str, password: str) -> str:
@@ -120,7 +139,9 @@ class Server(front.Front):
 
     def __init__(self, app: App, sock: socket.socket, context: ssl.SSLContext | None) -> None:
         self.app = app
-        super().__init__(sock, context, app.log, WORKERS)
+        # A reader opened now, while files are to be had: at the process's file
+        # limit the proctor's page still reads.
+        super().__init__(sock, context, app.log, WORKERS, app.open_reader)
 
     def handle(self, incoming: front.Incoming) -> None:
         Handler(incoming, incoming.address, self)
@@ -144,9 +165,9 @@ class Handler(BaseHTTPRequestHandler):
         self.handle_one_request()
 
     def handle_one_request(self) -> None:
-        if self.request.too_large:
+        if self.request.refused:  # 431, or a head the front would read otherwise than the handler (400, 417)
             self.requestline, self.request_version, self.command = "", "HTTP/1.1", ""
-            self.send_error(HTTPStatus.REQUEST_HEADER_FIELDS_TOO_LARGE)
+            self.send_error(self.request.refused)
             return
         self.raw_requestline = self.rfile.readline(MAX_HEAD + 1)
         if not self.parse_request():
@@ -171,6 +192,9 @@ class Handler(BaseHTTPRequestHandler):
         except (OSError, ssl.SSLError):
             pass
 
+    def handle_expect_100(self) -> bool:
+        return True  # the front sent "100 Continue" as soon as it had the head
+
     def read_body(self) -> bytes | None:
         """The body the front read whole, or None after answering 411 or 413."""
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
@@ -181,7 +205,10 @@ class Handler(BaseHTTPRequestHandler):
         except ValueError:
             self.reply(411, "text/plain; charset=UTF-8", b"Content-Length required.\n")
             return None
-        if length < 0 or length > MAX_BODY:
+        limit = front.SMALL_BODY
+        if self.route.startswith("/api/proctor/") and self.app.session_ok(self.headers.get("Cookie")):
+            limit = front.MAX_BODY  # a logged-in proctor's uploads
+        if length < 0 or length > limit:
             self.reply(413, "text/plain; charset=UTF-8", b"Request body too large.\n")
             return None
         body = self.rfile.read(length)
@@ -250,7 +277,14 @@ class Handler(BaseHTTPRequestHandler):
         if verdict.wrong_token:
             with app.limit_lock:
                 app.token_limiter.failed(self.address, now)
-        if verdict.ok and request is not None:
+        if verdict.ok and request is not None and verdict.exam is not None:
+            student = "\0".join(decisions.student_key(verdict.exam.class_name, request["studentName"], verdict.exam.token))
+            with app.limit_lock:
+                allowed = decisions.allow_all(((app.address_verifies, self.address),
+                                               (app.student_verifies, student)), now)
+            if not allowed:
+                self.json(429, {"ok": False, "error": decisions.TOO_MANY}, {"Retry-After": "60"})
+                return
             # Known before it is stored, so the launcher's first report finds
             # it; held in memory while the database cannot be written.
             app.presence.open(session, request, time.time())
@@ -391,9 +425,24 @@ class Handler(BaseHTTPRequestHandler):
 
     def stream(self) -> None:
         app = self.app
-        if not app.streams.acquire(blocking=False):
+        # One live stream per login: a new one ends the older, so a page that
+        # never reads cannot hold slot after slot.
+        login, ended = hash_token(cookie_value(self.headers.get("Cookie"), COOKIE), app.config.proctor_password), threading.Event()
+        with app.limit_lock:
+            older = app.live_streams.get(login)
+            app.live_streams[login] = (self.connection, ended)
+        if older is not None:
+            older[1].set()
+            try:
+                socket.socket.shutdown(older[0], socket.SHUT_RDWR)  # below TLS: a write it is stuck in ends
+            except (OSError, ValueError):
+                pass
+            with app.store.changed:
+                app.store.changed.notify_all()
+        if not app.streams.acquire(timeout=2.0 if older is not None else 0.0):
             self.reply(503, "text/plain; charset=UTF-8", b"Terlalu banyak halaman pengawas terbuka.\n",
                        {"Retry-After": "5"})
+            self.forget_stream(login, ended)
             return
         try:
             raw = self.headers.get("Last-Event-ID") or self.query.get("after", [""])[0]
@@ -410,16 +459,22 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.connection.settimeout(30)
             self.wfile.write(b"retry: 2000\n\n")
-            self.stream_reports(after)
+            self.stream_reports(after, ended)
         finally:
             app.streams.release()
+            self.forget_stream(login, ended)
 
-    def stream_reports(self, after: int) -> None:
+    def forget_stream(self, login: str, ended: threading.Event) -> None:
+        with self.app.limit_lock:
+            if self.app.live_streams.get(login, (None, None))[1] is ended:
+                del self.app.live_streams[login]
+
+    def stream_reports(self, after: int, ended: threading.Event) -> None:
         store, presence, stopping = self.app.store, self.app.presence, self.app.stopping
         version, last_write = store.version, time.monotonic()
         seen = presence.change_seq
-        while not stopping.is_set():
-            rows = store.reports_after(after)
+        while not stopping.is_set() and not ended.is_set():
+            rows = store.reports_after(after) if store.last_id > after else []
             for r in rows:
                 data = {k: decisions.shown(r[k]) for k in ("studentName", "className", "token", "event", "detail")}
                 data.update(id=r["id"], receivedAt=r["receivedAt"], session=r["session"] is not None)
@@ -432,9 +487,12 @@ class Handler(BaseHTTPRequestHandler):
                 last_write = time.monotonic()
             with store.changed:
                 if (store.last_id <= after and store.version == version and presence.change_seq == seen
-                        and not stopping.is_set()):
-                    store.changed.wait(timeout=max(0.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write)))
+                        and not stopping.is_set() and not ended.is_set()):
+                    # A second at most: a client that has gone is noticed within it.
+                    store.changed.wait(timeout=max(0.0, min(1.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write))))
                 new_version, newest = store.version, store.last_id
+            if client_gone(self.connection):
+                return
             if (new_version != version and newest <= after) or changes is None:
                 # A verification changes the roster but is no report: the page is told to look again.
                 self.wfile.write(b"event: roster\ndata: {}\n\n")
@@ -443,6 +501,35 @@ class Handler(BaseHTTPRequestHandler):
             if time.monotonic() - last_write >= KEEPALIVE_SECONDS - 0.05:
                 self.wfile.write(b": masih tersambung\n\n")
                 last_write = time.monotonic()
+
+
+def client_gone(sock: socket.socket) -> bool:
+    """Whether a stream's client has closed: its socket readable with nothing
+    to read (it sends nothing after its request; what it might is dropped)."""
+    try:
+        if hasattr(select, "poll"):  # select() takes no descriptor above 1,023
+            poller = select.poll()
+            poller.register(sock, select.POLLIN)
+            readable = bool(poller.poll(0))
+        else:
+            readable = bool(select.select([sock], [], [], 0)[0])
+    except (OSError, ValueError):
+        return True
+    if not readable:
+        return False
+    timeout = sock.gettimeout()
+    sock.settimeout(0)
+    try:
+        return not sock.recv(4096)
+    except (ssl.SSLWantReadError, BlockingIOError):
+        return False  # part of a record: not an end
+    except (OSError, ValueError):
+        return True
+    finally:
+        try:
+            sock.settimeout(timeout)
+        except (OSError, ValueError):
+            pass
 
 
 def shown_entry(e: dict) -> dict:

@@ -180,7 +180,7 @@ class RateLimiter:
         self.times: dict[str, deque[float]] = {}
         self.swept = 0.0
 
-    def allow(self, key: str, now: float) -> bool:
+    def _recent(self, key: str, now: float) -> deque[float]:
         if len(self.times) > 1024 and now - self.swept > self.window:
             # Keys not seen for a window go, so the table stays as small as the traffic.
             self.swept = now
@@ -188,10 +188,28 @@ class RateLimiter:
         times = self.times.setdefault(key, deque())
         while times and times[0] <= now - self.window:
             times.popleft()
+        return times
+
+    def room(self, key: str, now: float) -> bool:
+        """Whether one more would be allowed now, without counting it."""
+        return len(self._recent(key, now)) < self.limit
+
+    def allow(self, key: str, now: float) -> bool:
+        times = self._recent(key, now)
         if len(times) >= self.limit:
             return False
         times.append(now)
         return True
+
+
+def allow_all(limits: tuple[tuple[RateLimiter, str], ...], now: float) -> bool:
+    """Whether each limiter has room for its key; counted in all of them only
+    when so, so that a request refused by one limit uses none of the others."""
+    if not all(limiter.room(key, now) for limiter, key in limits):
+        return False
+    for limiter, key in limits:
+        limiter.allow(key, now)
+    return True
 
 
 # Exam sessions.

@@ -1,22 +1,33 @@
 """What a student's laptop on the school network can do to the exam server,
-measured: slow clients and a flood of idle connections, while a launcher on
-another address verifies twice a second.
+measured, while a launcher on 127.0.0.1 verifies twice a second.
 
-    python3 server/tools/attack.py [--tricklers 48] [--idle 200] [--addresses 4]
-                                   [--seconds 30] [--pyz build/orvel-exam-server.pyz]
+    python3 server/tools/attack.py [--only slow,idle,tiny,padding,verifies,handshakes,files,streams]
+                                   [--tricklers 48] [--idle 200] [--addresses 4] [--seconds 30]
+                                   [--pyz build/orvel-exam-server.pyz]
 
-Slow: --tricklers TLS connections each send one byte of a header a second (a
-line that never ends). Idle: --idle TLS connections from --addresses other
+slow: --tricklers TLS connections each send one byte of a header a second (a
+line that never ends). idle: --idle TLS connections from --addresses other
 loopback addresses (127.0.0.2 and on) make their handshake and say nothing,
-each opened again as soon as the server closes it. Starts a throw-away server
-of its own, prints the verify latencies and when each trickler was cut, and
-exits 1 when a verify failed or took over 1 s, or a trickler was not cut
-within 12 s of its connect.
+each opened again as soon as the server closes it. tiny: two connections
+from 127.0.0.2 send 8 KiB reports in 1-byte TLS records, one after another.
+padding: 64 KiB of padding, then valid reports padded to 8 KiB, each with a
+session of its own as fast as the limits let (the growth of the database is
+printed). verifies: 200 accepted verifies from one address, and 10 of one
+student. handshakes: 1,500 TLS hellos in flight from 127.0.0.5, each opened
+again when answered or cut. files: a server started with a limit of 1,024
+open files, and 4 addresses holding 256 idle TCP connections each, while
+the proctor's roster is read twice a second. streams: 20 proctor streams of
+one login that never read. Starts a throw-away server of its own, prints
+figures for each (the server's CPU seconds among them), and exits 1 when a
+verify failed or took over 1 s, or an attack was not held off as it should
+be.
 """
 from __future__ import annotations
 
 import argparse
 import json
+import os
+import selectors
 import socket
 import ssl
 import statistics
@@ -31,34 +42,110 @@ from load import CLASS, TOKEN, Target, uptime  # noqa: E402
 
 VERIFY_LIMIT = 1.0
 CUT_LIMIT = 12.0
+ALL = ("slow", "idle", "tiny", "padding", "verifies", "handshakes", "files", "streams")
+
+
+def cpu_seconds(pid: int) -> float:
+    """The process's CPU time so far (user and system; Linux only, else 0)."""
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def connect(port: int, ctx: ssl.SSLContext, source: str = "127.0.0.1") -> ssl.SSLSocket:
+    raw = socket.create_connection(("127.0.0.1", port), timeout=15, source_address=(source, 0))
+    return ctx.wrap_socket(raw, server_hostname="localhost")
+
+
+def request_bytes(method: str, path: str, body: bytes = b"", headers: dict | None = None) -> bytes:
+    lines = [f"{method} {path} HTTP/1.1", "Host: localhost", f"Content-Length: {len(body)}"]
+    lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
+    return ("\r\n".join(lines) + "\r\n\r\n").encode() + body
+
+
+def answer(sock: ssl.SSLSocket) -> tuple[int, bytes]:
+    """(status, body) read to the answer's Content-Length or its end."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise ConnectionError(f"answer cut short: {data[:80]!r}")
+        data += chunk
+    head, _, rest = data.partition(b"\r\n\r\n")
+    fields = head.decode("latin-1").split("\r\n")
+    length = next((int(f.split(":", 1)[1]) for f in fields[1:] if f.lower().startswith("content-length:")), 0)
+    while len(rest) < length:
+        chunk = sock.recv(65536)
+        if not chunk:
+            break
+        rest += chunk
+    return int(fields[0].split(" ", 2)[1]), rest[:length]
+
+
+def post(port: int, ctx: ssl.SSLContext, path: str, body: bytes, headers: dict | None = None,
+         source: str = "127.0.0.1", record: int = 0) -> tuple[int, bytes]:
+    """One request on a connection of its own, from `source`; with `record`,
+    sent in TLS records of that many bytes (one write each)."""
+    with connect(port, ctx, source) as sock:
+        data = request_bytes("POST", path, body, headers)
+        if record:
+            for i in range(0, len(data), record):
+                sock.sendall(data[i:i + record])
+        else:
+            sock.sendall(data)
+        return answer(sock)
+
+
+def verify_body(name: str) -> bytes:
+    return json.dumps({"studentName": name, "className": CLASS, "token": TOKEN}).encode()
+
+
+def report_body(name: str, pad: int = 0) -> bytes:
+    """A valid report, its JSON padded with blanks to `pad` bytes."""
+    body = json.dumps({"studentName": name, "className": CLASS, "token": TOKEN, "event": "VIOLATION",
+                       "detail": "(Pelanggaran ke-1)"}).encode()
+    return body[:-1] + b" " * max(0, pad - len(body)) + b"}"
+
+
+def session_of(data: bytes) -> str:
+    return json.loads(data).get("session", "")
 
 
 class Verifier(threading.Thread):
     """A launcher on 127.0.0.1: a verify every half second, each timed."""
 
-    def __init__(self, target: Target) -> None:
+    def __init__(self, port: int, ctx: ssl.SSLContext) -> None:
         super().__init__(daemon=True)
-        self.target, self.stop = target, threading.Event()
+        self.port, self.ctx, self.stop = port, ctx, threading.Event()
         self.took: list[float] = []
         self.failures: list[str] = []
-        self.body = json.dumps({"studentName": "Penguji", "className": CLASS, "token": TOKEN}).encode()
+        self.n = 0
 
     def run(self) -> None:
         while not self.stop.wait(0.5):
             began = time.monotonic()
+            self.n += 1  # a name of its own each time: the per-student limit is not what is measured
             try:
-                status, _, answer = self.target.request("POST", "/api/exam/verify", self.body,
-                                                        {"Content-Type": "application/json"}, timeout=15)
+                status, data = post(self.port, self.ctx, "/api/exam/verify", verify_body(f"Penguji {self.n}"),
+                                    {"Content-Type": "application/json"})
             except OSError as e:
-                status, answer = 0, str(e).encode()
+                status, data = 0, str(e).encode()
             self.took.append(time.monotonic() - began)
-            if status != 200 or b'"ok":true' not in answer:
-                self.failures.append(f"{status} {answer[:80]!r}")
+            if status != 200 or b'"ok":true' not in data:
+                self.failures.append(f"{status} {data[:80]!r}")
 
+    def line(self) -> str:
+        took = sorted(self.took)
+        if not took:
+            return "no verify answered"
+        return (f"{len(took)} verifies from 127.0.0.1, median {statistics.median(took) * 1000:.0f} ms, "
+                f"max {took[-1] * 1000:.0f} ms, failed {len(self.failures)}"
+                + "".join(f"\n  failed: {f}" for f in self.failures[:5]))
 
-def connect(target: Target, source: str) -> ssl.SSLSocket:
-    raw = socket.create_connection(("127.0.0.1", target.port), timeout=15, source_address=(source, 0))
-    return target.ctx.wrap_socket(raw, server_hostname="localhost")
+    def held(self) -> bool:
+        return not self.failures and bool(self.took) and max(self.took) <= VERIFY_LIMIT
 
 
 def closed(sock: socket.socket) -> bool:
@@ -76,12 +163,12 @@ def closed(sock: socket.socket) -> bool:
         sock.setblocking(True)
 
 
-def slow(target: Target, n: int, seconds: float) -> tuple[list[float], int]:
+def slow(port: int, ctx: ssl.SSLContext, n: int, seconds: float) -> tuple[list[float], int]:
     """(seconds from connect to cut for each trickler cut, how many were never cut)"""
     head = b"POST /api/exam/verify HTTP/1.1\r\nHost: localhost\r\nX-Lambat: " + b"a" * 10000
     conns = []
     for _ in range(n):
-        conns.append((connect(target, "127.0.0.1"), time.monotonic()))
+        conns.append((connect(port, ctx), time.monotonic()))
     sent, cut = [0] * n, {}
     end = time.monotonic() + seconds
     while time.monotonic() < end and len(cut) < n:
@@ -101,10 +188,10 @@ def slow(target: Target, n: int, seconds: float) -> tuple[list[float], int]:
     return sorted(cut.values()), n - len(cut)
 
 
-def idle(target: Target, n: int, addresses: int, seconds: float) -> tuple[int, int]:
+def idle(port: int, ctx: ssl.SSLContext, n: int, addresses: int, seconds: float) -> tuple[int, int]:
     """(connections opened, of which cut by the server) over `seconds`."""
     sources = [f"127.0.0.{2 + i % addresses}" for i in range(n)]
-    conns = [connect(target, s) for s in sources]
+    conns = [connect(port, ctx, s) for s in sources]
     opened, cut = n, 0
     end = time.monotonic() + seconds
     while time.monotonic() < end:
@@ -113,7 +200,7 @@ def idle(target: Target, n: int, addresses: int, seconds: float) -> tuple[int, i
                 c.close()
                 cut += 1
                 try:
-                    conns[i] = connect(target, sources[i])
+                    conns[i] = connect(port, ctx, sources[i])
                     opened += 1
                 except OSError:
                     pass
@@ -123,51 +210,327 @@ def idle(target: Target, n: int, addresses: int, seconds: float) -> tuple[int, i
     return opened, cut
 
 
-def timed(name: str, target: Target, attack) -> tuple[bool, str]:
-    v = Verifier(target)
-    v.start()
-    result = attack()
-    v.stop.set()
-    v.join()
-    took = sorted(v.took)
-    ok = not v.failures and bool(took) and took[-1] <= VERIFY_LIMIT
-    line = (f"{name}: {len(took)} verifies from 127.0.0.1, median {statistics.median(took) * 1000:.0f} ms, "
-            f"max {took[-1] * 1000:.0f} ms, failed {len(v.failures)}" if took else f"{name}: no verify answered")
-    return ok, line + "".join(f"\n  failed: {f}" for f in v.failures[:5])
+def tiny(port: int, ctx: ssl.SSLContext, senders: int, seconds: float, source: str = "127.0.0.2") -> dict:
+    """`senders` connections at a time, each a report padded to 8 KiB in
+    1-byte TLS records, one after another for `seconds`: {status: count} and
+    the sending's seconds."""
+    body = report_body("Rekaman Kecil", 8192 - 300)
+    counts: dict[int, int] = {}
+    took: list[float] = []
+    lock = threading.Lock()
+    end = time.monotonic() + seconds
+
+    def send() -> None:
+        while time.monotonic() < end:
+            began = time.monotonic()
+            try:
+                status, _ = post(port, ctx, "/api/exam/event", body, {"Content-Type": "application/json"},
+                                 source, record=1)
+            except OSError:
+                status = 0
+            with lock:
+                counts[status] = counts.get(status, 0) + 1
+                took.append(time.monotonic() - began)
+    threads = [threading.Thread(target=send) for _ in range(senders)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return {"statuses": counts, "seconds": took}
+
+
+def padding(port: int, ctx: ssl.SSLContext, database: Path | None, seconds: float,
+            source: str = "127.0.0.3") -> dict:
+    """64 KiB of padding once, then sessions of their own, each sending
+    valid reports padded to 8 KiB until refused: statuses and the stored
+    bytes a report."""
+    size = lambda: sum(Path(f"{database}{x}").stat().st_size for x in ("", "-wal")  # noqa: E731
+                       if Path(f"{database}{x}").exists()) if database else 0
+    big, _ = post(port, ctx, "/api/exam/event", report_body("Bantalan", 65536), source=source)
+    counts: dict[int, int] = {}
+    before, stored, end, i = size(), 0, time.monotonic() + seconds, 0
+    verified = refused = 0
+    while time.monotonic() < end:
+        i += 1
+        status, data = post(port, ctx, "/api/exam/verify", verify_body(f"Bantalan {i}"), source=source)
+        if status != 200:
+            refused += 1
+            if refused > 3:
+                break  # the address's verifies are used up for the minute
+            continue
+        verified += 1
+        session = session_of(data)
+        while time.monotonic() < end:
+            status, _ = post(port, ctx, "/api/exam/event", report_body(f"Bantalan {i}", 8000),
+                             {"Exam-Session": session, "Idempotency-Key": os.urandom(16).hex()}, source)
+            counts[status] = counts.get(status, 0) + 1
+            if status != 200:
+                break
+            stored += 1
+    return {"big": big, "statuses": counts, "sessions": verified, "stored": stored,
+            "grown": size() - before}
+
+
+def verifies(port: int, ctx: ssl.SSLContext, n: int, same: int, source: str = "127.0.0.4") -> tuple[dict, dict]:
+    """({status: count} of `n` verifies of different students from one
+    address, the same for `same` of one student from another)."""
+    many: dict[int, int] = {}
+    for i in range(n):
+        status, _ = post(port, ctx, "/api/exam/verify", verify_body(f"Banjir {i}"), source=source)
+        many[status] = many.get(status, 0) + 1
+    one: dict[int, int] = {}
+    for _ in range(same):
+        status, _ = post(port, ctx, "/api/exam/verify", verify_body("Satu Orang"), source="127.0.0.6")
+        one[status] = one.get(status, 0) + 1
+    return many, one
+
+
+def client_hello(ctx: ssl.SSLContext) -> bytes:
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(incoming, outgoing, server_hostname="localhost")
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    return outgoing.read()
+
+
+def handshakes(port: int, ctx: ssl.SSLContext, in_flight: int, seconds: float, source: str = "127.0.0.5") -> dict:
+    """`in_flight` TLS hellos kept open at once from one address for
+    `seconds`, each opened again once the server answered or closed it:
+    how many were opened, answered (the server's hello came) and cut
+    without an answer."""
+    hello = client_hello(ctx)
+    sel = selectors.DefaultSelector()
+    counts = {"opened": 0, "answered": 0, "cut": 0}
+
+    def open_one() -> None:
+        s = socket.socket()
+        s.setblocking(False)
+        s.bind((source, 0))
+        try:
+            s.connect(("127.0.0.1", port))
+        except BlockingIOError:
+            pass
+        sel.register(s, selectors.EVENT_WRITE, "connecting")
+        counts["opened"] += 1
+
+    for _ in range(in_flight):
+        open_one()
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        for key, _ in sel.select(0.1):
+            s = key.fileobj
+            if key.data == "connecting":
+                try:
+                    s.send(hello)
+                    sel.modify(s, selectors.EVENT_READ, "sent")
+                    continue
+                except OSError:
+                    got = b""
+            else:
+                try:
+                    got = s.recv(65536)
+                except OSError:
+                    got = b""
+            counts["answered" if got else "cut"] += 1
+            sel.unregister(s)
+            s.close()
+            open_one()
+    for key in list(sel.get_map().values()):
+        key.fileobj.close()
+    sel.close()
+    return counts
+
+
+def idle_tcp(port: int, per_address: int, addresses: int, seconds: float) -> dict:
+    """`per_address` plain TCP connections that say nothing from each of
+    `addresses` addresses (127.0.0.20 and on), each opened again once the
+    server closes it (at most 40 new ones a second from each address, under
+    the server's meter of new connections), for `seconds`."""
+    conns: list[tuple[str, socket.socket | None]] = [(f"127.0.0.{20 + a}", None) for a in range(addresses)
+                                                      for _ in range(per_address)]
+    counts = {"opened": 0, "cut": 0, "most open": 0}
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        began, opened = time.monotonic(), {}
+        for i, (source, c) in enumerate(conns):
+            if c is not None and closed(c):
+                c.close()
+                counts["cut"] += 1
+                c = None
+            if c is None and opened.get(source, 0) < 8:
+                try:
+                    c = socket.create_connection(("127.0.0.1", port), timeout=5, source_address=(source, 0))
+                    counts["opened"] += 1
+                    opened[source] = opened.get(source, 0) + 1
+                except OSError:
+                    c = None
+            conns[i] = (source, c)
+        counts["most open"] = max(counts["most open"], sum(c is not None for _, c in conns))
+        time.sleep(max(0.0, 0.2 - (time.monotonic() - began)))
+    for _, c in conns:
+        if c is not None:
+            c.close()
+    return counts
+
+
+def roster_reader(port: int, ctx: ssl.SSLContext, cookie: str, stop: threading.Event, out: dict) -> None:
+    """The proctor's page asking for its roster twice a second."""
+    out.setdefault("took", [])
+    out.setdefault("failures", [])
+    while not stop.wait(0.5):
+        began = time.monotonic()
+        try:
+            with connect(port, ctx) as sock:
+                sock.sendall(request_bytes("GET", "/api/proctor/roster", headers={"Cookie": cookie}))
+                status, data = answer(sock)
+        except OSError as e:
+            status, data = 0, str(e).encode()
+        out["took"].append(time.monotonic() - began)
+        if status != 200:
+            out["failures"].append(f"{status} {data[:80]!r}")
+
+
+def deaf_streams(port: int, ctx: ssl.SSLContext, cookie: str, n: int) -> dict:
+    """`n` streams of one login opened one after another that never read:
+    how many of the older the server ended within 5 s, and how long one
+    closed by its client held on (seconds until a new stream of the login
+    was let in is not measured: each new one ends the older at once)."""
+    streams = []
+    for _ in range(n):
+        s = connect(port, ctx)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        s.sendall(request_bytes("GET", "/api/proctor/stream", headers={"Cookie": cookie})[:-4]
+                  .replace(b"Content-Length: 0\r\n", b"") + b"\r\n\r\n")
+        streams.append(s)
+    end = time.monotonic() + 5
+    while time.monotonic() < end and sum(closed(s) for s in streams[:-1]) < n - 1:
+        time.sleep(0.05)
+    ended = sum(closed(s) for s in streams[:-1])
+    last_open = not closed(streams[-1])
+    for s in streams:
+        s.close()
+    return {"older ended": ended, "of": n - 1, "newest open": last_open}
+
+
+def login(target: Target) -> str:
+    return target.login()
 
 
 def main() -> int:
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--only", default=",".join(ALL), help="attacks to run, comma-separated: " + ",".join(ALL))
     p.add_argument("--tricklers", type=int, default=48)
     p.add_argument("--idle", type=int, default=200)
     p.add_argument("--addresses", type=int, default=4)
     p.add_argument("--seconds", type=float, default=30)
     p.add_argument("--pyz", help="run this zipapp instead of the package")
     args = p.parse_args()
+    chosen = [a for a in args.only.split(",") if a]
+    unknown = set(chosen) - set(ALL)
+    if unknown:
+        p.error(f"unknown attacks: {', '.join(sorted(unknown))}")
     print("machine:", uptime())
+    ok = True
     with tempfile.TemporaryDirectory(prefix="orvel-attack.") as tmp:
         target = Target(Path(tmp), args.pyz)
+        code = 0
         try:
-            found: dict[str, object] = {}
-            ok1, line1 = timed(f"{args.tricklers} tricklers", target,
-                               lambda: found.setdefault("slow", slow(target, args.tricklers, args.seconds)))
-            cuts, never = found["slow"]  # type: ignore[misc]
-            print(line1)
-            print(f"  tricklers cut {min(cuts):.1f} to {max(cuts):.1f} s after their connect, never cut: {never}"
-                  if cuts else f"  no trickler was cut; never cut: {never}")
-            ok1 = ok1 and never == 0 and bool(cuts) and max(cuts) <= CUT_LIMIT
-            ok2, line2 = timed(f"{args.idle} idle connections from {args.addresses} addresses", target,
-                               lambda: found.setdefault("idle", idle(target, args.idle, args.addresses, args.seconds)))
-            opened, cut = found["idle"]  # type: ignore[misc]
-            print(line2)
-            print(f"  idle connections opened {opened}, cut by the server {cut}")
+            for name in chosen:
+                if name == "files":
+                    ok = files_attack(Path(tmp) / "files", args) and ok
+                    continue
+                v = Verifier(target.port, target.ctx)
+                cpu = cpu_seconds(target.proc.pid)
+                v.start()
+                began = time.monotonic()
+                held, lines = run_attack(name, target, args)
+                v.stop.set()
+                v.join()
+                used = cpu_seconds(target.proc.pid) - cpu
+                print(f"{name}: {v.line()}")
+                for line in lines:
+                    print("  " + line)
+                print(f"  server CPU {used:.1f} s in {time.monotonic() - began:.1f} s")
+                ok = ok and held and v.held()
         finally:
             code = target.stop()
             if code != 0:
                 print(f"server: exit code {code}")
-    ok = ok1 and ok2 and code == 0
+    ok = ok and code == 0
     print("attack: " + ("held" if ok else "FAILED"))
     return 0 if ok else 1
+
+
+def run_attack(name: str, target: Target, args) -> tuple[bool, list[str]]:
+    port, ctx = target.port, target.ctx
+    if name == "slow":
+        cuts, never = slow(port, ctx, args.tricklers, args.seconds)
+        return (never == 0 and bool(cuts) and max(cuts) <= CUT_LIMIT,
+                [f"{args.tricklers} tricklers cut {min(cuts):.1f} to {max(cuts):.1f} s after their connect, "
+                 f"never cut: {never}" if cuts else f"no trickler was cut; never cut: {never}"])
+    if name == "idle":
+        opened, cut = idle(port, ctx, args.idle, args.addresses, args.seconds)
+        return True, [f"{args.idle} idle connections from {args.addresses} addresses: opened {opened}, "
+                      f"cut by the server {cut}"]
+    if name == "tiny":
+        found = tiny(port, ctx, 2, args.seconds)
+        took = sorted(found["seconds"])
+        return bool(took), [f"8 KiB reports in 1-byte TLS records from 2 connections: {len(took)} sent, "
+                            f"answers {found['statuses']}, each took the sender median "
+                            f"{statistics.median(took):.2f} s" if took else "none sent"]
+    if name == "padding":
+        found = padding(port, ctx, target.database, args.seconds)
+        per = found["grown"] / found["stored"] if found["stored"] else 0
+        return (found["big"] == 413, [f"64 KiB of padding: {found['big']}; reports padded to 8 KiB with "
+                                      f"{found['sessions']} sessions: answers {found['statuses']}, stored "
+                                      f"{found['stored']}, database grew {found['grown'] / 1e6:.2f} MB "
+                                      f"({per:.0f} bytes a report)"])
+    if name == "verifies":
+        many, one = verifies(port, ctx, 200, 10)
+        return (many.get(200) == 120 and one.get(200) == 5,
+                [f"200 verifies of different students from one address: {many}; 10 of one student: {one}"])
+    if name == "handshakes":
+        found = handshakes(port, ctx, 1500, args.seconds)
+        return True, [f"1500 TLS hellos in flight from 127.0.0.5: {found}"]
+    if name == "streams":
+        found = deaf_streams(port, ctx, target.login(), 20)
+        return (found["older ended"] == found["of"] and found["newest open"],
+                [f"20 streams of one login that never read: {found}"])
+    raise ValueError(name)
+
+
+def files_attack(folder: Path, args) -> bool:
+    folder.mkdir()
+    target = Target(folder, args.pyz, files=1024)
+    try:
+        cookie = target.login()
+        out: dict = {}
+        stop = threading.Event()
+        reader = threading.Thread(target=roster_reader, args=(target.port, target.ctx, cookie, stop, out))
+        v = Verifier(target.port, target.ctx)
+        cpu = cpu_seconds(target.proc.pid)
+        reader.start()
+        v.start()
+        found = idle_tcp(target.port, 256, 4, args.seconds)
+        stop.set()
+        v.stop.set()
+        reader.join()
+        v.join()
+        took = sorted(out["took"])
+        print(f"files: {v.line()}")
+        print(f"  a server limited to 1024 files; 4 x 256 idle TCP connections: {found}")
+        print(f"  roster: {len(took)} asked, median {statistics.median(took) * 1000:.0f} ms, max "
+              f"{took[-1] * 1000:.0f} ms, failed {len(out['failures'])}" if took else "  roster: none asked")
+        for f in out["failures"][:5]:
+            print(f"  failed: {f}")
+        print(f"  server CPU {cpu_seconds(target.proc.pid) - cpu:.1f} s")
+        return v.held() and bool(took) and not out["failures"]
+    finally:
+        code = target.stop()
+        if code != 0:
+            print(f"files server: exit code {code}")
 
 
 if __name__ == "__main__":

@@ -91,10 +91,11 @@ class Client:
 
 
 class Target(Client):
-    def __init__(self, folder: Path, pyz: str | None) -> None:
+    def __init__(self, folder: Path, pyz: str | None, files: int | None = None) -> None:
+        """`files`: the server's limit on open files, soft and hard (None: this process's)."""
         self.password = secrets.token_urlsafe(12)
         self.port, self.ca = free_port(), str(folder / "certs" / "ca.crt")  # the context once init made the CA
-        self.config = folder / "server.toml"
+        self.config, self.database = folder / "server.toml", folder / "load.db"
         self.config.write_text(
             f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{self.port}"\ndatabase = "load.db"\n'
             f'proctor_password = "{self.password}"\n\n[[exam]]\nclass = "{CLASS}"\ntoken = "{TOKEN}"\n'
@@ -103,8 +104,12 @@ class Target(Client):
         self.cmd = [sys.executable, pyz] if pyz else [sys.executable, "-m", "orvel_exam_server"]
         subprocess.run(self.cmd + ["init", "--config", str(self.config)], env=env, check=True, capture_output=True)
         self.log = open(folder / "server.log", "w+", encoding="utf-8")
+        limit = None
+        if files is not None:
+            import resource
+            limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))  # noqa: E731
         self.proc = subprocess.Popen(self.cmd + ["run", "--config", str(self.config)], env=env,
-                                     stdout=subprocess.DEVNULL, stderr=self.log)
+                                     stdout=subprocess.DEVNULL, stderr=self.log, preexec_fn=limit)
         self.ctx = ssl.create_default_context(cafile=self.ca)
         end = time.monotonic() + 30
         while True:
