@@ -87,7 +87,11 @@ def run(cfg: Config) -> int:
         sock.close()
         print(f"error: cannot open the database {cfg.database}: {getattr(e, 'strerror', None) or e}", file=sys.stderr)
         return 1
+    files = startup.raise_file_limit()
     server = serve(app, sock, context)
+    if files is not None:
+        app.log(f"open files at most {files[1]} (was {files[0]}); connections being read at most "
+                f"{server.max_reading}")
     # shutdown() waits for serve_forever(), so it is called from another thread.
     stop = lambda *_: threading.Thread(target=server.shutdown, daemon=True).start()
     signal.signal(signal.SIGTERM, stop)

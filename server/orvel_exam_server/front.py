@@ -23,6 +23,7 @@ import re
 import selectors
 import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -37,6 +38,9 @@ MAX_BODY = 64 * 1024
 PROCTOR_ROUTES = b"/api/proctor/"
 STEP_BYTES = 64 * 1024   # read from one connection in one selector step at most
 STEP_RECEIVES = 16       # receives in one step at most: a TLS record can be one byte
+# Receives for one request at most: a client's request comes in a few TLS
+# records; one sent a byte a record costs the server a receive each, and is refused.
+MAX_RECEIVES = 256
 BUFFERED = 32 << 20      # bytes of all unfinished requests together; beyond it the largest goes
 HANDSHAKES = (50.0, 200.0)  # new connections a second from one address, and its burst (a NAT lab needs about 10)
 REQUEST_SECONDS = 10.0   # from the connect to the last byte of the body
@@ -46,7 +50,8 @@ PER_ADDRESS = 256        # connections being read from one address (a lab behind
 # decide (connection_cap), up to this.
 MAX_READING = 480 if os.name == "nt" else 8192
 ACCEPT_BATCH = 64        # accepted per turn, so that reading goes on during a burst
-BACKLOG = 1024
+REFUSED_BATCH = 1024     # closed at once per turn: a flood from one address leaves the queue to the others
+BACKLOG = 4096           # above what one address may keep in flight before its meter cuts in
 KEEPALIVE = (30, 10, 3)  # idle seconds, seconds between probes, probes: a vanished device's connection ends
 UNACKED_SECONDS = 60     # data unacknowledged this long ends the connection (where the system can)
 # Linux gives an accepted connection the listening socket's TCP options.
@@ -64,6 +69,7 @@ BUSY = (b"HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=
 CUT_SHORT = (b"HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Length: 30\r\n"
              b"Connection: close\r\n\r\nRequest body shorter than sent.")
 CONTINUE = b"HTTP/1.1 100 Continue\r\n\r\n"
+RESET = struct.pack("HH" if os.name == "nt" else "ii", 1, 0)  # SO_LINGER on, 0 s: close() resets
 
 
 @dataclass
@@ -191,7 +197,8 @@ class SocketWriter(io.BufferedIOBase):
 
 
 class _Reading:
-    __slots__ = ("sock", "address", "deadline", "handshaking", "buf", "events", "searched", "end", "head")
+    __slots__ = ("sock", "address", "deadline", "handshaking", "buf", "events", "searched", "end", "head",
+                 "receives")
 
     def __init__(self, sock: socket.socket, address: tuple, deadline: float, handshaking: bool) -> None:
         # handshaking: TLS still to come; the TLS object is made at the first byte, so an idle
@@ -202,6 +209,7 @@ class _Reading:
         self.searched = 0              # bytes of buf searched for the head's end
         self.end = -1                  # the head's end once found
         self.head: Head | None = None
+        self.receives = 0
 
 
 def listen(host: str, port: int) -> socket.socket:
@@ -342,7 +350,8 @@ class Front:
         return ok
 
     def _accept(self) -> None:
-        for _ in range(ACCEPT_BATCH):
+        accepted = refused = 0
+        while accepted < ACCEPT_BATCH and refused < REFUSED_BATCH:
             try:
                 sock, address = self.socket.accept()
             except (BlockingIOError, InterruptedError):
@@ -354,8 +363,16 @@ class Front:
                 return  # a connection reset before it was taken, and the like
             now = time.monotonic()
             if not self._admit(address[0], now):
-                _close(sock)  # too many new connections from this address: no handshake for it
+                # Too many new connections from this address: no handshake for it, and
+                # a reset rather than a close, so that no TIME_WAIT is left behind.
+                try:
+                    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, RESET)
+                except OSError:
+                    pass
+                _close(sock)
+                refused += 1
                 continue
+            accepted += 1
             if not INHERITED:
                 _tune(sock)
             sock.setblocking(False)
@@ -438,6 +455,10 @@ class Front:
                 got += len(chunk)
                 c.buf += chunk
                 self.buffered += len(chunk)
+                c.receives += 1
+                if c.receives > MAX_RECEIVES:
+                    self._hand_over(c, b"", 400)
+                    break
                 if self._judge(c) or got >= STEP_BYTES:
                     break
             else:

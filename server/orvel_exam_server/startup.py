@@ -83,6 +83,22 @@ def listen_fault(e: OSError, host: str, port: int) -> str:
     return f"cannot listen on {host}:{port}: {e.strerror or e}"
 
 
+def raise_file_limit() -> tuple[int, int] | None:
+    """Raises the soft limit on open files to the hard one (Linux; Debian's
+    soft default of 1,024 is four addresses' idle connections):
+    (before, after), or None where there is no such limit to raise."""
+    if not sys.platform.startswith("linux"):
+        return None
+    import resource
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft != hard:
+        try:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        except (ValueError, OSError):
+            return soft, soft
+    return soft, hard
+
+
 def listening_socket(host: str, port: int) -> socket.socket:
     try:
         return front.listen(host, port)

@@ -124,7 +124,7 @@ class Verifier(threading.Thread):
         self.n = 0
 
     def run(self) -> None:
-        while not self.stop.wait(0.5):
+        while True:
             began = time.monotonic()
             self.n += 1  # a name of its own each time: the per-student limit is not what is measured
             try:
@@ -135,6 +135,8 @@ class Verifier(threading.Thread):
             self.took.append(time.monotonic() - began)
             if status != 200 or b'"ok":true' not in data:
                 self.failures.append(f"{status} {data[:80]!r}")
+            if self.stop.wait(0.5):
+                return
 
     def line(self) -> str:
         took = sorted(self.took)
@@ -392,18 +394,28 @@ def roster_reader(port: int, ctx: ssl.SSLContext, cookie: str, stop: threading.E
             out["failures"].append(f"{status} {data[:80]!r}")
 
 
+def open_stream(port: int, ctx: ssl.SSLContext, cookie: str, read: bool = True) -> tuple[ssl.SSLSocket, int]:
+    """A proctor stream and the status it was answered with (0: not read)."""
+    s = connect(port, ctx)
+    if not read:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    s.sendall(f"GET /api/proctor/stream HTTP/1.1\r\nHost: localhost\r\nCookie: {cookie}\r\n\r\n".encode())
+    if not read:
+        return s, 0
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = s.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    return s, int(data.split(b" ", 2)[1]) if data.startswith(b"HTTP/1.1 ") else 0
+
+
 def deaf_streams(port: int, ctx: ssl.SSLContext, cookie: str, n: int) -> dict:
     """`n` streams of one login opened one after another that never read:
-    how many of the older the server ended within 5 s, and how long one
-    closed by its client held on (seconds until a new stream of the login
-    was let in is not measured: each new one ends the older at once)."""
-    streams = []
-    for _ in range(n):
-        s = connect(port, ctx)
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        s.sendall(request_bytes("GET", "/api/proctor/stream", headers={"Cookie": cookie})[:-4]
-                  .replace(b"Content-Length: 0\r\n", b"") + b"\r\n\r\n")
-        streams.append(s)
+    how many of the older the server ended within 5 s, whether the newest
+    still runs."""
+    streams = [open_stream(port, ctx, cookie, read=False)[0] for _ in range(n)]
     end = time.monotonic() + 5
     while time.monotonic() < end and sum(closed(s) for s in streams[:-1]) < n - 1:
         time.sleep(0.05)
@@ -414,8 +426,31 @@ def deaf_streams(port: int, ctx: ssl.SSLContext, cookie: str, n: int) -> dict:
     return {"older ended": ended, "of": n - 1, "newest open": last_open}
 
 
-def login(target: Target) -> str:
-    return target.login()
+def closed_streams(port: int, ctx: ssl.SSLContext, cookies: list[str]) -> float | None:
+    """Every stream slot taken by streams of other logins, whose clients then
+    close: seconds until a stream of one more login is let in (None: not
+    within 10 s)."""
+    held = []
+    end = time.monotonic() + 5
+    for c in cookies[:-1]:  # a slot an earlier stream held is given back within a second
+        s, status = open_stream(port, ctx, c)
+        while status != 200 and time.monotonic() < end:
+            s.close()
+            time.sleep(0.05)
+            s, status = open_stream(port, ctx, c)
+        held.append((s, status))
+    if not all(status == 200 for _, status in held):
+        return None
+    for s, _ in held:
+        s.close()
+    began = time.monotonic()
+    while time.monotonic() - began < 10:
+        s, status = open_stream(port, ctx, cookies[-1])
+        s.close()
+        if status == 200:
+            return time.monotonic() - began
+        time.sleep(0.05)
+    return None
 
 
 def main() -> int:
@@ -496,8 +531,11 @@ def run_attack(name: str, target: Target, args) -> tuple[bool, list[str]]:
         return True, [f"1500 TLS hellos in flight from 127.0.0.5: {found}"]
     if name == "streams":
         found = deaf_streams(port, ctx, target.login(), 20)
-        return (found["older ended"] == found["of"] and found["newest open"],
-                [f"20 streams of one login that never read: {found}"])
+        freed = closed_streams(port, ctx, [target.login() for _ in range(17)])
+        return (found["older ended"] == found["of"] and found["newest open"] and freed is not None,
+                [f"20 streams of one login that never read: {found}",
+                 f"16 streams of 16 logins closed by their clients: a 17th let in after "
+                 + (f"{freed:.2f} s" if freed is not None else "more than 10 s")])
     raise ValueError(name)
 
 
