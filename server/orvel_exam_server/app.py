@@ -24,6 +24,7 @@ from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler
 
 from . import decisions, front, guards, page, startup
+from .answers import Answers
 from .config import Config
 from .database import Store, WriteFailed
 from .presence import Presence, new_session_id
@@ -65,6 +66,7 @@ class App:
         self.address_verifies = decisions.RateLimiter(VERIFIES_PER_ADDRESS)
         self.student_verifies = decisions.RateLimiter(VERIFIES_PER_STUDENT)
         self.login_gate = guards.LoginGate()
+        self.answers = Answers(self.store, config.exams)
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
@@ -374,8 +376,7 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, "text/html; charset=UTF-8", page.login("").encode())
 
     def roster(self) -> None:
-        app = self.app
-        self.json(200, decisions.roster(app.store.timeline(), app.config.exams, app.presence.view(time.time())))
+        self.json(200, self.app.answers.roster(self.app.presence.view(time.time())))
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""
@@ -385,20 +386,10 @@ class Handler(BaseHTTPRequestHandler):
         """One student's verifications and reports; with nosession=1, the
         reports sent without an exam session; with unknown=1, the reports
         whose token belongs to no exam of their class."""
-        exams = self.app.config.exams
-        entries = self.app.store.timeline()
-        if self.query.get("nosession"):
-            found = [e for e in entries if e["kind"] == "report" and e["session"] is None]
-        elif self.query.get("unknown"):
-            found = [e for e in entries if e["kind"] == "report" and e["session"] is not None
-                     and decisions.exam_of(e, exams) is None]
-        else:
-            want = decisions.student_key(self.query.get("className", [""])[0], self.query.get("studentName", [""])[0],
-                                         self.query.get("token", [""])[0])
-            found = [e for e in entries if (e["kind"] == "verify" or e["session"] is not None) and
-                     decisions.exam_of(e, exams) is not None and
-                     decisions.student_key(e["className"], e["studentName"], e["token"]) == want]
-        self.json(200, [shown_entry(e) for e in found])
+        q = self.query
+        student = decisions.student_key(q.get("className", [""])[0], q.get("studentName", [""])[0],
+                                        q.get("token", [""])[0])
+        self.json(200, self.app.answers.timeline(bool(q.get("nosession")), bool(q.get("unknown")), student))
 
     def status(self) -> None:
         w = self.app.config.whatsapp
@@ -530,15 +521,6 @@ def client_gone(sock: socket.socket) -> bool:
             sock.settimeout(timeout)
         except (OSError, ValueError):
             pass
-
-
-def shown_entry(e: dict) -> dict:
-    """A timeline entry as the page shows it (the stored text stays as it came)."""
-    out = dict(e)
-    for k in ("studentName", "className", "token", "detail"):
-        out[k] = decisions.shown(e[k])
-    out["session"] = e["session"] is not None
-    return out
 
 
 def serve(app: App, sock: socket.socket | None = None, context: ssl.SSLContext | None = None) -> Server:

@@ -9,7 +9,7 @@ import re
 import unicodedata
 import urllib.parse
 from collections import deque
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 from .config import Exam, aware
 
@@ -284,6 +284,13 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
     shown apart. `heard`: for each student whose latest started exam still
     runs, {"missing", "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
     students: dict[tuple[str, str, str], Student] = {}
+    fold(students, entries, exams)
+    return ranked(students, heard)
+
+
+def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exams: tuple[Exam, ...]) -> None:
+    """Adds `entries` (stored after those folded before) to each student's
+    state: the roster's work, done once per entry however often it is asked."""
     for e in entries:
         if e["kind"] == "report" and e.get("session") is None:
             continue
@@ -306,13 +313,19 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
             elif event == "VIOLATION":
                 s.violations += 1
         s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
-    for key, h in (heard or {}).items():
-        s = students.get(key)
-        if s is not None:
-            s.lastContactAt, s.heardAgo = h["lastContactAt"], h["heardAgo"]
-            if h["missing"]:
-                s.state = MISSING
-    ordered = sorted(students.values(), key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
+
+
+def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None) -> list[dict]:
+    """The roster from the folded states and who is heard now; the states
+    themselves are left as they are, for the next answer."""
+    out = []
+    for key, s in students.items():
+        h = (heard or {}).get(key)
+        if h is not None:
+            s = replace(s, lastContactAt=h["lastContactAt"], heardAgo=h["heardAgo"],
+                        state=MISSING if h["missing"] else s.state)
+        out.append(s)
+    ordered = sorted(out, key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
     return [{k: v for k, v in vars(s).items() if k != "lastId"} for s in ordered]
 
 
