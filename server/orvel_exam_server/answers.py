@@ -26,7 +26,7 @@ def shown_entry(e: dict) -> dict:
 
 
 class Answers:
-    """`store`: its `version` and `timeline_after(report_id, verification_id)`."""
+    """`store`: its notifier's `version` and `timeline_after(report_id, verification_id)`."""
 
     def __init__(self, store: Any, exams: tuple[Exam, ...]) -> None:
         self.store, self.exams = store, exams
@@ -43,7 +43,7 @@ class Answers:
 
     def _catch_up(self) -> None:
         """Under the lock: the rows stored since the last look folded in."""
-        version = self.store.version  # read first: a commit during the read is seen next time
+        version = self.store.notifier.version  # read first: a commit during the read is seen next time
         if version == self.version:
             return
         rows, self.after = self.store.timeline_after(*self.after)

@@ -26,7 +26,9 @@ from http.server import BaseHTTPRequestHandler
 from . import decisions, front, guards, page, startup
 from .answers import Answers
 from .config import Config
-from .database import Store, WriteFailed
+from .database import Store, WriteFailed, body_hash
+from .logins import Logins
+from .notifier import Notifier
 from .presence import Presence, new_session_id
 from .whatsapp import Forwarder, Redactor
 
@@ -43,6 +45,7 @@ VERIFIES_PER_ADDRESS = 120  # accepted verifications a minute: a lab behind one 
 VERIFIES_PER_STUDENT = 5    # a minute: a launcher started again a few times, not a session per report
 LOW_DISK = 1 << 30
 NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
+NOT_VERIFIED = "Verifikasi belum bisa disimpan. Coba lagi."
 
 
 def now_iso() -> str:
@@ -57,7 +60,9 @@ class App:
         self.config = config
         self.redact = Redactor(config.secrets())
         self._log = log or write_line
-        self.store = Store(config.database, self.log)
+        self.notifier = Notifier()
+        self.store = Store(config.database, self.log, self.notifier)
+        self.logins = Logins(self.store)
         self.log_free_space()
         self.token_limiter = decisions.Limiter()
         self.login_limiter = decisions.Limiter()
@@ -73,19 +78,22 @@ class App:
         self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
-                                 self.forwarder.wake.set if self.forwarder else lambda: None)
+                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
     def log(self, line: str) -> None:
         self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
 
     def log_free_space(self) -> None:
+        folder = self.store.backend.folder
+        if folder is None:
+            return  # the database lies on another machine
         try:
-            free = shutil.disk_usage(self.config.database.parent).free
+            free = shutil.disk_usage(folder).free
         except OSError as e:
             self.log(f"ruang kosong di disk basis data tidak terbaca: {e}")
             return
         size = f"{free / (1 << 30):.1f} GB" if free >= LOW_DISK else f"{free / (1 << 20):.0f} MB"
-        self.log(f"basis data {self.config.database}: ruang kosong di disknya {size}")
+        self.log(f"basis data {self.store.backend.name}: ruang kosong di disknya {size}")
         if free < LOW_DISK:
             self.log("PERINGATAN: ruang kosong di disk basis data kurang dari 1 GB; saat disk penuh, "
                      "laporan tidak bisa disimpan")
@@ -97,19 +105,15 @@ class App:
 
     def close(self) -> None:
         self.stopping.set()
-        with self.store.changed:
-            self.store.changed.notify_all()
+        self.notifier.poke()
         self.presence.stop()
         if self.forwarder:
             self.forwarder.stop()
         self.store.close()
 
-    def open_reader(self) -> None:
-        self.store.session_valid("", 0.0)  # any read opens this thread's reader
-
     def session_ok(self, cookie_header: str | None) -> bool:
         token = cookie_value(cookie_header, COOKIE)
-        return bool(token) and self.store.session_valid(hash_token(token, self.config.proctor_password), time.time())
+        return bool(token) and self.logins.valid(hash_token(token, self.config.proctor_password), time.time())
 
 
 _log_lock = threading.Lock()
@@ -143,7 +147,7 @@ class Server(front.Front):
         self.app = app
         # A reader opened now, while files are to be had: at the process's file
         # limit the proctor's page still reads.
-        super().__init__(sock, context, app.log, WORKERS, app.open_reader)
+        super().__init__(sock, context, app.log, WORKERS, app.store.open_reader)
 
     def handle(self, incoming: front.Incoming) -> None:
         Handler(incoming, incoming.address, self)
@@ -290,7 +294,12 @@ class Handler(BaseHTTPRequestHandler):
             # Known before it is stored, so the launcher's first report finds
             # it; held in memory while the database cannot be written.
             app.presence.open(session, request, time.time())
-            app.store.add_verification(now_iso(), self.address, request, session, time.time())
+            try:
+                app.store.add_verification(now_iso(), self.address, request, session, time.time())
+            except WriteFailed:  # the database refuses and as many as memory should hold wait already
+                app.presence.forget(session)
+                self.json(503, {"ok": False, "error": NOT_VERIFIED}, {"Retry-After": "10"})
+                return
         self.json(200, verdict.answer)
 
     def event(self, body: bytes) -> None:
@@ -312,8 +321,11 @@ class Handler(BaseHTTPRequestHandler):
         key = self.headers.get("Idempotency-Key")
         key = key.strip()[:128] if key and key.strip() else None
         try:
-            rowid, repeat, reused = app.store.add_report(now_iso(), self.address, key, body.decode("utf-8", "replace"),
-                                                         m, forward=app.forwarder is not None, session=signed)
+            # Stored as its members, compact: padding around them is never kept; the
+            # body as it came only as its hash, by which a resent report is known.
+            rowid, repeat, reused = app.store.add_report(now_iso(), self.address, key, decisions.compact(m),
+                                                         m, forward=app.forwarder is not None, session=signed,
+                                                         digest=body_hash(body.decode("utf-8", "replace")))
         except WriteFailed:
             if signed:
                 app.presence.heard(signed, time.time())  # not stored, but the PC is there
@@ -358,14 +370,14 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(401, "text/html; charset=UTF-8", page.login("Kata sandi salah.").encode())
             return
         token = secrets.token_urlsafe(32)
-        app.store.add_session(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
+        app.logins.add(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
         cookie = f"{COOKIE}={token}; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age={int(SESSION_SECONDS)}"
         self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas", "Set-Cookie": cookie})
 
     def logout(self, body: bytes) -> None:
         token = cookie_value(self.headers.get("Cookie"), COOKIE)
         if token:
-            self.app.store.drop_session(hash_token(token, self.app.config.proctor_password), time.time())
+            self.app.logins.drop(hash_token(token, self.app.config.proctor_password), time.time())
         self.reply(303, "text/plain; charset=UTF-8", b"", {
             "Location": "/pengawas", "Set-Cookie": f"{COOKIE}=; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age=0"})
 
@@ -428,8 +440,7 @@ class Handler(BaseHTTPRequestHandler):
                 socket.socket.shutdown(older[0], socket.SHUT_RDWR)  # below TLS: a write it is stuck in ends
             except (OSError, ValueError):
                 pass
-            with app.store.changed:
-                app.store.changed.notify_all()
+            app.notifier.poke()
         if not app.streams.acquire(timeout=2.0 if older is not None else 0.0):
             self.reply(503, "text/plain; charset=UTF-8", b"Terlalu banyak halaman pengawas terbuka.\n",
                        {"Retry-After": "5"})
@@ -441,8 +452,8 @@ class Handler(BaseHTTPRequestHandler):
                 after = int(raw)
             except ValueError:
                 after = -1
-            if not 0 <= after < 1 << 63:  # beyond SQLite's integers: no report has that id
-                after = app.store.last_id  # a new page asks for the roster itself, then listens
+            if not 0 <= after < 1 << 63:  # beyond the database's integers: no report has that id
+                after = app.notifier.last_id  # a new page asks for the roster itself, then listens
             self.send_response(200)
             self.send_header("Content-Type", "text/event-stream; charset=UTF-8")
             self.send_header("Cache-Control", "no-store")
@@ -461,11 +472,11 @@ class Handler(BaseHTTPRequestHandler):
                 del self.app.live_streams[login]
 
     def stream_reports(self, after: int, ended: threading.Event) -> None:
-        store, presence, stopping = self.app.store, self.app.presence, self.app.stopping
-        version, last_write = store.version, time.monotonic()
+        store, notifier, presence, stopping = self.app.store, self.app.notifier, self.app.presence, self.app.stopping
+        version, last_write = notifier.version, time.monotonic()
         seen = presence.change_seq
         while not stopping.is_set() and not ended.is_set():
-            rows = store.reports_after(after) if store.last_id > after else []
+            rows = store.reports_after(after) if notifier.last_id > after else []
             for r in rows:
                 data = {k: decisions.shown(r[k]) for k in ("studentName", "className", "token", "event", "detail")}
                 data.update(id=r["id"], receivedAt=r["receivedAt"], session=r["session"] is not None)
@@ -476,12 +487,12 @@ class Handler(BaseHTTPRequestHandler):
                 # An exam gone silent or heard again: the server noticed, no report came.
                 self.wfile.write(f"event: presence\ndata: {decisions.compact(change)}\n\n".encode())
                 last_write = time.monotonic()
-            with store.changed:
-                if (store.last_id <= after and store.version == version and presence.change_seq == seen
+            with notifier.cond:
+                if (notifier.last_id <= after and notifier.version == version and presence.change_seq == seen
                         and not stopping.is_set() and not ended.is_set()):
                     # A second at most: a client that has gone is noticed within it.
-                    store.changed.wait(timeout=max(0.0, min(1.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write))))
-                new_version, newest = store.version, store.last_id
+                    notifier.cond.wait(timeout=max(0.0, min(1.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write))))
+                new_version, newest = notifier.version, notifier.last_id
             if client_gone(self.connection):
                 return
             if (new_version != version and newest <= after) or changes is None:

@@ -246,6 +246,16 @@ def is_missing(started: bool, finished: bool, last_contact: float, now: float, l
     return started and not finished and now - max(last_contact, watching_since) > limit
 
 
+FORGET_AFTER = 24 * 3600.0
+
+
+def forgotten(started: bool, finished: bool, last_contact: float, now: float) -> bool:
+    """An exam session kept in memory no longer: its exam ended (or never
+    started) and it has not been heard for a day. The database keeps it; a
+    report naming it later is stored as one without a session."""
+    return (finished or not started) and now - last_contact > FORGET_AFTER
+
+
 def student_key(class_name: str, student_name: str, token: str) -> tuple[str, str, str]:
     # "Budi  Santoso" and "budi santoso" are one student on the proctor's list,
     # and so is a "Budi" with an invisible character, which the page shows alike.
