@@ -53,6 +53,24 @@ class Attacks(unittest.TestCase):
                                 {"Exam-Session": session}, record=64)
         self.assertEqual(status, 200)
 
+    def test_padding_is_refused_and_a_padded_report_stored_compact(self):
+        s = self.serve()
+        found = attack.padding(s.port, s.context(), s.folder / "exam.db", 3.0)
+        print(f"\n  {found}", file=sys.stderr)
+        self.assertEqual(found["big"], 413, "64 KiB of padding")
+        self.assertGreater(found["stored"], 0)
+        self.assertEqual(set(found["statuses"]) - {0, 200, 429}, set(), found["statuses"])  # 0: a reset by the meter
+        self.assertLess(found["largest body"], 300, "sent 8,000 bytes, stored its members only")
+        # Sent again with its key, the same padded body is known as a repeat.
+        session = s.verify("Ulang", CLASS, TOKEN)
+        headers = {"Exam-Session": session, "Idempotency-Key": "k" * 32}
+        for _ in range(2):
+            self.assertEqual(attack.post(s.port, s.context(), "/api/exam/event", attack.report_body("Ulang", 5000),
+                                         headers)[0], 200)
+        cookie = s.login()
+        rows = s.get_json("/api/proctor/roster", cookie)
+        self.assertEqual([r["violations"] for r in rows if r["studentName"] == "Ulang"], [1])
+
     def test_verifies_are_limited_per_address_and_per_student(self):
         s = self.serve()
         many, one = attack.verifies(s.port, s.context(), 125, 7)

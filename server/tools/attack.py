@@ -17,7 +17,10 @@ student. handshakes: 1,500 TLS hellos in flight from 127.0.0.5, each opened
 again when answered or cut. files: a server started with a limit of 1,024
 open files, and 4 addresses holding 256 idle TCP connections each, while
 the proctor's roster is read twice a second. streams: 20 proctor streams of
-one login that never read. Starts a throw-away server of its own, prints
+one login that never read. page: --rows rows of earlier exam days written
+into the database, the page's reload (roster and two lists) timed, and the
+server's CPU in a 400-PC START burst without and with one proctor page
+reloading as the page does. Starts a throw-away server of its own, prints
 figures for each (the server's CPU seconds among them), and exits 1 when a
 verify failed or took over 1 s, or an attack was not held off as it should
 be.
@@ -29,6 +32,7 @@ import json
 import os
 import selectors
 import socket
+import sqlite3
 import ssl
 import statistics
 import sys
@@ -42,7 +46,7 @@ from load import CLASS, TOKEN, Target, uptime  # noqa: E402
 
 VERIFY_LIMIT = 1.0
 CUT_LIMIT = 12.0
-ALL = ("slow", "idle", "tiny", "padding", "verifies", "handshakes", "files", "streams")
+ALL = ("slow", "idle", "tiny", "padding", "verifies", "handshakes", "files", "streams", "page")
 
 
 def cpu_seconds(pid: int) -> float:
@@ -52,6 +56,15 @@ def cpu_seconds(pid: int) -> float:
     except OSError:
         return 0.0
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_mb(pid: int) -> float:
+    """The process's resident memory (Linux only, else 0)."""
+    try:
+        line = next(l for l in Path(f"/proc/{pid}/status").read_text().splitlines() if l.startswith("VmRSS:"))
+    except (OSError, StopIteration):
+        return 0.0
+    return int(line.split()[1]) / 1024
 
 
 def connect(port: int, ctx: ssl.SSLContext, source: str = "127.0.0.1") -> ssl.SSLSocket:
@@ -252,9 +265,22 @@ def padding(port: int, ctx: ssl.SSLContext, database: Path | None, seconds: floa
     counts: dict[int, int] = {}
     before, stored, end, i = size(), 0, time.monotonic() + seconds, 0
     verified = refused = 0
+
+    def attempt(*a, **kw) -> tuple[int, bytes]:
+        # Beyond its meter of new connections the server resets this address's: counted as 0.
+        try:
+            return post(*a, **kw)
+        except OSError:
+            time.sleep(0.02)
+            return 0, b""
+
     while time.monotonic() < end:
         i += 1
-        status, data = post(port, ctx, "/api/exam/verify", verify_body(f"Bantalan {i}"), source=source)
+        status, data = attempt(port, ctx, "/api/exam/verify", verify_body(f"Bantalan {i}"), source=source)
+        if status == 0:
+            counts[0] = counts.get(0, 0) + 1
+            i -= 1
+            continue
         if status != 200:
             refused += 1
             if refused > 3:
@@ -263,14 +289,22 @@ def padding(port: int, ctx: ssl.SSLContext, database: Path | None, seconds: floa
         verified += 1
         session = session_of(data)
         while time.monotonic() < end:
-            status, _ = post(port, ctx, "/api/exam/event", report_body(f"Bantalan {i}", 8000),
-                             {"Exam-Session": session, "Idempotency-Key": os.urandom(16).hex()}, source)
+            status, _ = attempt(port, ctx, "/api/exam/event", report_body(f"Bantalan {i}", 8000),
+                                {"Exam-Session": session, "Idempotency-Key": os.urandom(16).hex()}, source)
             counts[status] = counts.get(status, 0) + 1
-            if status != 200:
+            if status not in (0, 200):
                 break
+            if status == 0:
+                continue
             stored += 1
+    largest = total = 0
+    if database:
+        with sqlite3.connect(f"file:{database}?mode=ro", uri=True) as db:
+            largest, total = db.execute("SELECT coalesce(max(length(body)), 0), coalesce(sum(length(body)), 0)"
+                                        " FROM reports").fetchone()
+        db.close()
     return {"big": big, "statuses": counts, "sessions": verified, "stored": stored,
-            "grown": size() - before}
+            "grown": size() - before, "largest body": largest, "body bytes": total}
 
 
 def verifies(port: int, ctx: ssl.SSLContext, n: int, same: int, source: str = "127.0.0.4") -> tuple[dict, dict]:
@@ -453,6 +487,124 @@ def closed_streams(port: int, ctx: ssl.SSLContext, cookies: list[str]) -> float 
     return None
 
 
+def fill(database: Path, rows: int, students: int = 400) -> None:
+    """Days of exams written into a new database before the server starts
+    (its tables made by the server's own store): each day every student
+    verifies, starts, has two violations and finishes (five rows)."""
+    sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+    from orvel_exam_server.database import Store
+    Store(database, lambda line: None).close()
+    with sqlite3.connect(database, timeout=30) as db:
+        day, n = 0, 0
+        while n < rows:
+            day += 1
+            for i in range(students):
+                if n >= rows:
+                    break
+                name, sid = f"Siswa {i:04d}", os.urandom(16).hex()
+                at = f"2026-11-{day % 28 + 1:02d}T07:{i % 60:02d}:00.000+07:00"
+                db.execute("INSERT INTO verifications (received_at, address, student_name, class_name, token,"
+                           " session) VALUES (?, '10.0.0.1', ?, ?, ?, ?)", (at, name, CLASS, TOKEN, sid))
+                for event in ("START", "VIOLATION", "VIOLATION", "FINISH"):
+                    db.execute("INSERT INTO reports (received_at, address, body, student_name, class_name, token,"
+                               " event, detail, session) VALUES (?, '10.0.0.1', '{}', ?, ?, ?, ?, 'x', ?)",
+                               (at, name, CLASS, TOKEN, event, sid))
+                n += 5
+    db.close()
+
+
+RELOAD = ("/api/proctor/roster", "/api/proctor/timeline?nosession=1", "/api/proctor/timeline?unknown=1")
+
+
+def reload(port: int, ctx: ssl.SSLContext, cookie: str) -> float:
+    """What the page loads after a stream event, timed: the roster and the two lists apart."""
+    began = time.monotonic()
+    for path in RELOAD:
+        with connect(port, ctx) as sock:
+            sock.sendall(request_bytes("GET", path, headers={"Cookie": cookie}))
+            status, data = answer(sock)
+        if status != 200:
+            raise ConnectionError(f"{path}: {status} {data[:80]!r}")
+    return time.monotonic() - began
+
+
+class Page(threading.Thread):
+    """A proctor's page: its stream read, and after events a reload as the
+    page makes it (300 ms after they pause, every 2 s while they go on)."""
+
+    def __init__(self, port: int, ctx: ssl.SSLContext, cookie: str) -> None:
+        super().__init__(daemon=True)
+        self.port, self.ctx, self.cookie = port, ctx, cookie
+        self.stop, self.reloads, self.events, self.status = threading.Event(), 0, 0, 0
+
+    def run(self) -> None:
+        sock, self.status = open_stream(self.port, self.ctx, self.cookie)
+        sock.settimeout(0.05)
+        first = last = None
+        with sock:
+            while not self.stop.is_set():
+                try:
+                    chunk = sock.recv(65536)
+                    if not chunk:
+                        return
+                    n = chunk.count(b"\nevent: ") + chunk.startswith(b"event: ")
+                    if n:
+                        self.events += n
+                        last = time.monotonic()
+                        first = first or last
+                except (TimeoutError, ssl.SSLWantReadError, socket.timeout):
+                    pass
+                now = time.monotonic()
+                if first is not None and (now - last >= 0.3 or now - first >= 2.0):
+                    first = last = None
+                    reload(self.port, self.ctx, self.cookie)
+                    self.reloads += 1
+
+
+def start_burst(port: int, ctx: ssl.SSLContext, pcs: int, first: int) -> float:
+    """`pcs` launchers on four addresses, each verifying and sending START as
+    fast as they can: seconds it took."""
+    began = time.monotonic()
+
+    def one(i: int) -> None:
+        source, name = f"127.0.0.{30 + i % 4}", f"Burst {first + i}"
+        _, data = post(port, ctx, "/api/exam/verify", verify_body(name), source=source)
+        body = json.dumps({"studentName": name, "className": CLASS, "token": TOKEN, "event": "START",
+                           "detail": "Siswa memulai ujian di aplikasi PC."}).encode()
+        post(port, ctx, "/api/exam/event", body, {"Exam-Session": session_of(data)}, source)
+    threads = [threading.Thread(target=lambda k=k: [one(i) for i in range(k, pcs, 40)]) for k in range(40)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return time.monotonic() - began
+
+
+def page_figures(target: Target, rows: int) -> list[str]:
+    """Reloads with `rows` stored rows (the target started on them), and one
+    page's CPU in a 400-PC START burst."""
+    cookie = target.login()
+    cold = reload(target.port, target.ctx, cookie)
+    warm = sorted(reload(target.port, target.ctx, cookie) for _ in range(5))
+    lines = [f"{rows} rows: first reload {cold * 1000:.0f} ms, then median {statistics.median(warm) * 1000:.0f} ms; "
+             f"server memory {rss_mb(target.proc.pid):.0f} MB"]
+    cpu = cpu_seconds(target.proc.pid)
+    took = start_burst(target.port, target.ctx, 400, 0)
+    alone = cpu_seconds(target.proc.pid) - cpu
+    page = Page(target.port, target.ctx, cookie)
+    page.start()
+    time.sleep(1)  # the page's stream open before the burst
+    cpu = cpu_seconds(target.proc.pid)
+    took2 = start_burst(target.port, target.ctx, 400, 400)
+    time.sleep(2.5)  # its last reload after the burst
+    with_page = cpu_seconds(target.proc.pid) - cpu
+    page.stop.set()
+    page.join()
+    lines.append(f"400-PC START burst: server CPU {alone:.2f} s in {took:.1f} s without a page, {with_page:.2f} s "
+                 f"in {took2:.1f} s (+2.5 s after) with one page ({page.events} events, {page.reloads} reloads, stream {page.status})")
+    return lines
+
+
 def main() -> int:
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--only", default=",".join(ALL), help="attacks to run, comma-separated: " + ",".join(ALL))
@@ -460,6 +612,7 @@ def main() -> int:
     p.add_argument("--idle", type=int, default=200)
     p.add_argument("--addresses", type=int, default=4)
     p.add_argument("--seconds", type=float, default=30)
+    p.add_argument("--rows", type=int, default=10000, help="stored rows for the page attack")
     p.add_argument("--pyz", help="run this zipapp instead of the package")
     args = p.parse_args()
     chosen = [a for a in args.only.split(",") if a]
@@ -475,6 +628,9 @@ def main() -> int:
             for name in chosen:
                 if name == "files":
                     ok = files_attack(Path(tmp) / "files", args) and ok
+                    continue
+                if name == "page":
+                    ok = page_attack(Path(tmp) / "page", args) and ok
                     continue
                 v = Verifier(target.port, target.ctx)
                 cpu = cpu_seconds(target.proc.pid)
@@ -517,11 +673,12 @@ def run_attack(name: str, target: Target, args) -> tuple[bool, list[str]]:
                             f"{statistics.median(took):.2f} s" if took else "none sent"]
     if name == "padding":
         found = padding(port, ctx, target.database, args.seconds)
-        per = found["grown"] / found["stored"] if found["stored"] else 0
+        per = found["body bytes"] / found["stored"] if found["stored"] else 0
         return (found["big"] == 413, [f"64 KiB of padding: {found['big']}; reports padded to 8 KiB with "
                                       f"{found['sessions']} sessions: answers {found['statuses']}, stored "
-                                      f"{found['stored']}, database grew {found['grown'] / 1e6:.2f} MB "
-                                      f"({per:.0f} bytes a report)"])
+                                      f"{found['stored']}, database and WAL grew {found['grown'] / 1e6:.2f} MB, "
+                                      f"bodies stored {per:.0f} bytes a report, the largest "
+                                      f"{found['largest body']} bytes"])
     if name == "verifies":
         many, one = verifies(port, ctx, 200, 10)
         return (many.get(200) == 120 and one.get(200) == 5,
@@ -537,6 +694,25 @@ def run_attack(name: str, target: Target, args) -> tuple[bool, list[str]]:
                  f"16 streams of 16 logins closed by their clients: a 17th let in after "
                  + (f"{freed:.2f} s" if freed is not None else "more than 10 s")])
     raise ValueError(name)
+
+
+def page_attack(folder: Path, args) -> bool:
+    folder.mkdir()
+    target = Target(folder, args.pyz, before=lambda db: fill(db, args.rows))
+    try:
+        v = Verifier(target.port, target.ctx)
+        v.start()
+        lines = page_figures(target, args.rows)
+        v.stop.set()
+        v.join()
+        print(f"page: {v.line()}")
+        for line in lines:
+            print("  " + line)
+        return v.held()
+    finally:
+        code = target.stop()
+        if code != 0:
+            print(f"page server: exit code {code}")
 
 
 def files_attack(folder: Path, args) -> bool:

@@ -91,8 +91,9 @@ class Client:
 
 
 class Target(Client):
-    def __init__(self, folder: Path, pyz: str | None, files: int | None = None) -> None:
-        """`files`: the server's limit on open files, soft and hard (None: this process's)."""
+    def __init__(self, folder: Path, pyz: str | None, files: int | None = None, before=None) -> None:
+        """`files`: the server's limit on open files, soft and hard (None: this
+        process's); `before(database)`: run after init, before the server starts."""
         self.password = secrets.token_urlsafe(12)
         self.port, self.ca = free_port(), str(folder / "certs" / "ca.crt")  # the context once init made the CA
         self.config, self.database = folder / "server.toml", folder / "load.db"
@@ -103,6 +104,8 @@ class Target(Client):
         env = dict(os.environ, PYTHONPATH=str(SERVER_DIR))
         self.cmd = [sys.executable, pyz] if pyz else [sys.executable, "-m", "orvel_exam_server"]
         subprocess.run(self.cmd + ["init", "--config", str(self.config)], env=env, check=True, capture_output=True)
+        if before is not None:
+            before(self.database)
         self.log = open(folder / "server.log", "w+", encoding="utf-8")
         limit = None
         if files is not None:
