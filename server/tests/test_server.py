@@ -315,6 +315,20 @@ class Contract(unittest.TestCase):
         self.assertEqual(s.request("POST", "/api/proctor/test-message", " " * 8193)[0], 413)
         cookie = s.login()
         self.assertEqual(s.request("POST", "/api/proctor/test-message", " " * 20000, {"Cookie": cookie})[0], 200)
+        # A client that waits for "100 Continue" is told at its head, and answered once after its body.
+        raw = socket.create_connection(("127.0.0.1", s.port))
+        with s.context().wrap_socket(raw, server_hostname="localhost") as tls:
+            body = verify_body("A", "5B", "NOPIN1").encode()
+            tls.sendall(b"POST /api/exam/verify HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                        b"Content-Length: %d\r\n\r\n" % len(body))
+            tls.settimeout(5)
+            self.assertEqual(tls.recv(100), b"HTTP/1.1 100 Continue\r\n\r\n")
+            tls.sendall(body)
+            answer = b""
+            while chunk := tls.recv(4096):
+                answer += chunk
+            self.assertTrue(answer.startswith(b"HTTP/1.1 200 "), answer[:80])
+            self.assertNotIn(b"100 Continue", answer)
         # A line folded into the one before it, read one way here and another there, is refused.
         raw = socket.create_connection(("127.0.0.1", s.port))
         with s.context().wrap_socket(raw, server_hostname="localhost") as tls:

@@ -69,7 +69,11 @@ def rss_mb(pid: int) -> float:
 
 def connect(port: int, ctx: ssl.SSLContext, source: str = "127.0.0.1") -> ssl.SSLSocket:
     raw = socket.create_connection(("127.0.0.1", port), timeout=15, source_address=(source, 0))
-    return ctx.wrap_socket(raw, server_hostname="localhost")
+    try:
+        return ctx.wrap_socket(raw, server_hostname="localhost")
+    except OSError:
+        raw.close()  # reset before its handshake (the server's meter), and the like
+        raise
 
 
 def request_bytes(method: str, path: str, body: bytes = b"", headers: dict | None = None) -> bytes:
@@ -727,14 +731,17 @@ def files_attack(folder: Path, args) -> bool:
         cpu = cpu_seconds(target.proc.pid)
         reader.start()
         v.start()
+        before = rss_mb(target.proc.pid)
         found = idle_tcp(target.port, 256, 4, args.seconds)
+        held = rss_mb(target.proc.pid)
         stop.set()
         v.stop.set()
         reader.join()
         v.join()
         took = sorted(out["took"])
         print(f"files: {v.line()}")
-        print(f"  a server limited to 1024 files; 4 x 256 idle TCP connections: {found}")
+        print(f"  a server limited to 1024 files; 4 x 256 idle TCP connections: {found}; "
+              f"server memory {before:.0f} MB before, {held:.0f} MB with them")
         print(f"  roster: {len(took)} asked, median {statistics.median(took) * 1000:.0f} ms, max "
               f"{took[-1] * 1000:.0f} ms, failed {len(out['failures'])}" if took else "  roster: none asked")
         for f in out["failures"][:5]:
