@@ -9,11 +9,15 @@ the answers made since then are given as they are.
 """
 from __future__ import annotations
 
+import sys
 import threading
 from typing import Any
 
 from . import decisions
 from .config import Exam
+
+
+REPEATED = ("kind", "studentName", "className", "token", "event", "detail", "session")
 
 
 def shown_entry(e: dict) -> dict:
@@ -52,6 +56,9 @@ class Answers:
         for row in rows:
             self.seq += 1
             e = dict(row, id=self.seq)
+            for k in REPEATED:  # the same few texts in row after row: kept once
+                if e[k] is not None:
+                    e[k] = sys.intern(e[k])
             entries.append(e)
             if e["kind"] == "report" and e["session"] is None:
                 self.nosession.append(e)
@@ -64,6 +71,12 @@ class Answers:
         decisions.fold(self.students, entries, self.exams)
         self.version = version
         self.made.clear()
+
+    def warm(self) -> None:
+        """Reads what is stored now, so that the first page after a start
+        does not wait for a week of rows."""
+        with self.lock:
+            self._catch_up()
 
     def roster(self, heard: dict[tuple, dict]) -> list[dict]:
         """The roster (decisions.roster) with who is heard now."""

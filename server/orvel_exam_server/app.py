@@ -99,9 +99,16 @@ class App:
                      "laporan tidak bisa disimpan")
 
     def start(self) -> None:
+        threading.Thread(target=self.warm, name="answers", daemon=True).start()
         if self.forwarder:
             self.forwarder.start()
         self.presence.start()
+
+    def warm(self) -> None:
+        try:
+            self.answers.warm()
+        except Exception as e:  # the first page reads them itself then
+            self.log(f"error: the roster's first read: {type(e).__name__}: {e}")
 
     def close(self) -> None:
         self.stopping.set()
