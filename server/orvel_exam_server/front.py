@@ -461,11 +461,9 @@ class Front:
                     break
                 if self._judge(c) or got >= STEP_BYTES:
                     break
-            else:
-                self.ready[c.sock.fileno()] = c  # more may be waiting, in the socket or in TLS's buffer
-                self._want(c, selectors.EVENT_READ)
-                return
-            if c.sock.fileno() >= 0 and self.reading.get(c.sock.fileno()) is c:
+            if self.reading.get(c.sock.fileno()) is c:
+                # At the turn's budget: more may be waiting, in the socket or in TLS's
+                # own buffer (where the selector cannot see it), for the next turn.
                 self.ready[c.sock.fileno()] = c
                 self._want(c, selectors.EVENT_READ)
         except ssl.SSLWantReadError:
