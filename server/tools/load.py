@@ -62,14 +62,15 @@ class Client:
         self.ctx = ssl.create_default_context(cafile=ca)
 
     def request(self, method: str, path: str, body: bytes | None = None, headers: dict | None = None,
-                timeout: float = 30) -> tuple[int, dict, bytes]:
+                timeout: float = 30, source: str | None = None) -> tuple[int, dict, bytes]:
         """The request in one write and the answer read to its Content-Length:
         as little of the client's own time as it can be, so that the figures
         are the server's."""
         body = body or b""
         lines = [f"{method} {path} HTTP/1.1", f"Host: localhost:{self.port}", f"Content-Length: {len(body)}"]
         lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
-        raw = socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+        raw = socket.create_connection(("127.0.0.1", self.port), timeout=timeout,
+                                       source_address=(source, 0) if source else None)
         with self.ctx.wrap_socket(raw, server_hostname="localhost") as tls:
             tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("utf-8") + body)
             data = b""
@@ -150,6 +151,9 @@ SESSION = re.compile(r'"session":"([0-9A-Za-z_-]{16,64})"')
 
 def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.Random) -> None:
     name = f"Siswa {n:04d}"
+    # A PC of its own on the loopback, as on a school's network: the server meters new
+    # connections per address, and 1,000 PCs behind one would be a flood.
+    address = f"127.0.{1 + n // 250}.{1 + n % 250}"
     headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
     session = ""
 
@@ -158,7 +162,7 @@ def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.R
         h = dict(headers, **({"Idempotency-Key": key} if key else {}), **({"Exam-Session": session} if session else {}))
         began = time.monotonic()
         try:
-            status, _, answer = target.request("POST", path, data, h)
+            status, _, answer = target.request("POST", path, data, h, source=address)
         except OSError as e:
             status, answer = 0, str(e).encode()
         took = time.monotonic() - began
