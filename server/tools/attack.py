@@ -315,9 +315,19 @@ def verifies(port: int, ctx: ssl.SSLContext, n: int, same: int, source: str = "1
     """({status: count} of `n` verifies of different students from one
     address, the same for `same` of one student from another)."""
     many: dict[int, int] = {}
-    for i in range(n):
-        status, _ = post(port, ctx, "/api/exam/verify", verify_body(f"Banjir {i}"), source=source)
-        many[status] = many.get(status, 0) + 1
+    lock = threading.Lock()
+
+    def some(first: int) -> None:
+        for i in range(first, n, 8):
+            status, _ = post(port, ctx, "/api/exam/verify", verify_body(f"Banjir {i}"), source=source)
+            with lock:
+                many[status] = many.get(status, 0) + 1
+    # Eight at a time: all within the minute the limit counts, however busy the machine.
+    threads = [threading.Thread(target=some, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
     one: dict[int, int] = {}
     for _ in range(same):
         status, _ = post(port, ctx, "/api/exam/verify", verify_body("Satu Orang"), source="127.0.0.6")
