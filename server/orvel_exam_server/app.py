@@ -20,7 +20,6 @@ import sys
 import threading
 import time
 import urllib.parse
-from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler
 
 from . import decisions, front, guards, page, startup

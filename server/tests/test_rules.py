@@ -17,6 +17,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 from orvel_exam_server import config, decisions, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from support import wait_for  # noqa: E402
+
 NOW = dt.datetime(2026, 12, 9, 8, 0)
 EXAMS = (
     Exam("5A", "K7M2QX", "https://f.example/ujian?nama={studentName}&x=1", "2468",
@@ -532,6 +535,20 @@ class Front(unittest.TestCase):
             self.assertEqual(short.recv(1), b"")
             self.assertEqual(silent.recv(1), b"")           # no head: nothing to answer
             self.assertTrue(f.jobs.empty())
+
+    def test_over_the_budget_of_all_buffered_bytes_the_connection_holding_most_goes(self):
+        with mock.patch.object(front, "BUFFERED", 3000):
+            f = self.serving_front()
+            small, big = self.client(f), self.client(f)
+            small.sendall(b"POST /api/exam/event HTTP/1.1\r\nX-A: " + b"a" * 500)
+            self.assertTrue(wait_for(lambda: f.buffered >= 500))
+            big.sendall(b"POST /api/exam/event HTTP/1.1\r\nX-A: " + b"a" * 2000)
+            self.assertTrue(wait_for(lambda: f.buffered >= 2500))
+            small.sendall(b"a" * 700)                        # together over 3,000: the one holding most is cut
+            self.assertEqual(big.recv(1), b"")
+            self.assertTrue(wait_for(lambda: f.buffered >= 1200 and len(f.reading) == 1))
+            small.sendall(b"\r\nContent-Length: 0\r\n\r\n")
+            self.assertEqual(f.jobs.get(timeout=5).refused, 0, "the other is still read whole")
 
     def test_a_request_beyond_the_full_line_of_waiting_ones_is_answered_503_at_once(self):
         self.addCleanup(sys.setswitchinterval, sys.getswitchinterval())
