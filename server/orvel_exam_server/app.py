@@ -1,8 +1,9 @@
 """The HTTPS server: strict limits, one function per route.
 
 The front (front.py) makes each connection's TLS handshake and reads its
-request whole, 16 KiB of head and 64 KiB of body at most, within 10 s of the
-connect; a worker thread then answers it here.
+request whole, 8 KiB of head and 8 KiB of body at most (64 KiB on the
+proctor's routes), within 10 s of the connect; a worker thread then answers
+it here.
 """
 from __future__ import annotations
 
@@ -11,6 +12,7 @@ import datetime as dt
 import hashlib
 import io
 import secrets
+import select
 import shutil
 import socket
 import ssl
@@ -18,17 +20,18 @@ import sys
 import threading
 import time
 import urllib.parse
-from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler
 
 from . import decisions, front, guards, page, startup
+from .answers import Answers
 from .config import Config
-from .database import Store, WriteFailed
+from .database import Store, WriteFailed, body_hash
+from .logins import Logins
+from .notifier import Notifier
 from .presence import Presence, new_session_id
 from .whatsapp import Forwarder, Redactor
 
 MAX_HEAD = front.MAX_HEAD
-MAX_BODY = front.MAX_BODY
 WORKERS = 48
 MAX_STREAMS = 16            # of the workers, at most this many hold a proctor stream
 KEEPALIVE_SECONDS = 15.0
@@ -37,8 +40,11 @@ COOKIE = "orvel_pengawas"
 JSON = "application/json; charset=UTF-8"
 REPORTS_PER_SESSION = 30   # a minute: far above what a launcher sends
 REPORTS_PER_ADDRESS = 20   # a minute, without an exam session
+VERIFIES_PER_ADDRESS = 120  # accepted verifications a minute: a lab behind one address starting at once
+VERIFIES_PER_STUDENT = 5    # a minute: a launcher started again a few times, not a session per report
 LOW_DISK = 1 << 30
 NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
+NOT_VERIFIED = "Verifikasi belum bisa disimpan. Coba lagi."
 
 
 def now_iso() -> str:
@@ -52,45 +58,60 @@ class App:
     def __init__(self, config: Config, log=None) -> None:
         self.config = config
         self.redact = Redactor(config.secrets())
-        self._log = log or (lambda line: print(line, file=sys.stderr, flush=True))
-        self.store = Store(config.database, self.log)
+        self._log = log or write_line
+        self.notifier = Notifier()
+        self.store = Store(config.database, self.log, self.notifier)
+        self.logins = Logins(self.store)
         self.log_free_space()
         self.token_limiter = decisions.Limiter()
         self.login_limiter = decisions.Limiter()
         self.session_reports = decisions.RateLimiter(REPORTS_PER_SESSION)
         self.address_reports = decisions.RateLimiter(REPORTS_PER_ADDRESS)
+        self.address_verifies = decisions.RateLimiter(VERIFIES_PER_ADDRESS)
+        self.student_verifies = decisions.RateLimiter(VERIFIES_PER_STUDENT)
         self.login_gate = guards.LoginGate()
+        self.answers = Answers(self.store, config.exams)
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
+        self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
-                                 self.forwarder.wake.set if self.forwarder else lambda: None)
+                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
     def log(self, line: str) -> None:
         self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
 
     def log_free_space(self) -> None:
+        folder = self.store.backend.folder
+        if folder is None:
+            return  # the database lies on another machine
         try:
-            free = shutil.disk_usage(self.config.database.parent).free
+            free = shutil.disk_usage(folder).free
         except OSError as e:
             self.log(f"ruang kosong di disk basis data tidak terbaca: {e}")
             return
         size = f"{free / (1 << 30):.1f} GB" if free >= LOW_DISK else f"{free / (1 << 20):.0f} MB"
-        self.log(f"basis data {self.config.database}: ruang kosong di disknya {size}")
+        self.log(f"basis data {self.store.backend.name}: ruang kosong di disknya {size}")
         if free < LOW_DISK:
             self.log("PERINGATAN: ruang kosong di disk basis data kurang dari 1 GB; saat disk penuh, "
                      "laporan tidak bisa disimpan")
 
     def start(self) -> None:
+        threading.Thread(target=self.warm, name="answers", daemon=True).start()
         if self.forwarder:
             self.forwarder.start()
         self.presence.start()
 
+    def warm(self) -> None:
+        try:
+            self.answers.warm()
+        except Exception as e:  # the first page reads them itself then
+            self.log(f"error: the roster's first read: {type(e).__name__}: {e}")
+
     def close(self) -> None:
         self.stopping.set()
-        with self.store.changed:
-            self.store.changed.notify_all()
+        self.notifier.poke()
         self.presence.stop()
         if self.forwarder:
             self.forwarder.stop()
@@ -98,7 +119,17 @@ class App:
 
     def session_ok(self, cookie_header: str | None) -> bool:
         token = cookie_value(cookie_header, COOKIE)
-        return bool(token) and self.store.session_valid(hash_token(token, self.config.proctor_password), time.time())
+        return bool(token) and self.logins.valid(hash_token(token, self.config.proctor_password), time.time())
+
+
+_log_lock = threading.Lock()
+
+
+def write_line(line: str) -> None:
+    # One write under one lock: lines of two threads never run into one.
+    with _log_lock:
+        sys.stderr.write(line + "\n")
+        sys.stderr.flush()
 
 
 def hash_token(token: str, password: str) -> str:
@@ -120,7 +151,9 @@ class Server(front.Front):
 
     def __init__(self, app: App, sock: socket.socket, context: ssl.SSLContext | None) -> None:
         self.app = app
-        super().__init__(sock, context, app.log, WORKERS)
+        # A reader opened now, while files are to be had: at the process's file
+        # limit the proctor's page still reads.
+        super().__init__(sock, context, app.log, WORKERS, app.store.open_reader)
 
     def handle(self, incoming: front.Incoming) -> None:
         Handler(incoming, incoming.address, self)
@@ -144,9 +177,9 @@ class Handler(BaseHTTPRequestHandler):
         self.handle_one_request()
 
     def handle_one_request(self) -> None:
-        if self.request.too_large:
+        if self.request.refused:  # 431, or a head the front would read otherwise than the handler (400, 417)
             self.requestline, self.request_version, self.command = "", "HTTP/1.1", ""
-            self.send_error(HTTPStatus.REQUEST_HEADER_FIELDS_TOO_LARGE)
+            self.send_error(self.request.refused)
             return
         self.raw_requestline = self.rfile.readline(MAX_HEAD + 1)
         if not self.parse_request():
@@ -171,6 +204,9 @@ class Handler(BaseHTTPRequestHandler):
         except (OSError, ssl.SSLError):
             pass
 
+    def handle_expect_100(self) -> bool:
+        return True  # the front sent "100 Continue" as soon as it had the head
+
     def read_body(self) -> bytes | None:
         """The body the front read whole, or None after answering 411 or 413."""
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
@@ -181,7 +217,10 @@ class Handler(BaseHTTPRequestHandler):
         except ValueError:
             self.reply(411, "text/plain; charset=UTF-8", b"Content-Length required.\n")
             return None
-        if length < 0 or length > MAX_BODY:
+        limit = front.SMALL_BODY
+        if self.route.startswith("/api/proctor/") and self.app.session_ok(self.headers.get("Cookie")):
+            limit = front.MAX_BODY  # a logged-in proctor's uploads
+        if length < 0 or length > limit:
             self.reply(413, "text/plain; charset=UTF-8", b"Request body too large.\n")
             return None
         body = self.rfile.read(length)
@@ -250,11 +289,23 @@ class Handler(BaseHTTPRequestHandler):
         if verdict.wrong_token:
             with app.limit_lock:
                 app.token_limiter.failed(self.address, now)
-        if verdict.ok and request is not None:
+        if verdict.ok and request is not None and verdict.exam is not None:
+            student = "\0".join(decisions.student_key(verdict.exam.class_name, request["studentName"], verdict.exam.token))
+            with app.limit_lock:
+                allowed = decisions.allow_all(((app.address_verifies, self.address),
+                                               (app.student_verifies, student)), now)
+            if not allowed:
+                self.json(429, {"ok": False, "error": decisions.TOO_MANY}, {"Retry-After": "60"})
+                return
             # Known before it is stored, so the launcher's first report finds
             # it; held in memory while the database cannot be written.
             app.presence.open(session, request, time.time())
-            app.store.add_verification(now_iso(), self.address, request, session, time.time())
+            try:
+                app.store.add_verification(now_iso(), self.address, request, session, time.time())
+            except WriteFailed:  # the database refuses and as many as memory should hold wait already
+                app.presence.forget(session)
+                self.json(503, {"ok": False, "error": NOT_VERIFIED}, {"Retry-After": "10"})
+                return
         self.json(200, verdict.answer)
 
     def event(self, body: bytes) -> None:
@@ -276,8 +327,11 @@ class Handler(BaseHTTPRequestHandler):
         key = self.headers.get("Idempotency-Key")
         key = key.strip()[:128] if key and key.strip() else None
         try:
-            rowid, repeat, reused = app.store.add_report(now_iso(), self.address, key, body.decode("utf-8", "replace"),
-                                                         m, forward=app.forwarder is not None, session=signed)
+            # Stored as its members, compact: padding around them is never kept; the
+            # body as it came only as its hash, by which a resent report is known.
+            rowid, repeat, reused = app.store.add_report(now_iso(), self.address, key, decisions.compact(m),
+                                                         m, forward=app.forwarder is not None, session=signed,
+                                                         digest=body_hash(body.decode("utf-8", "replace")))
         except WriteFailed:
             if signed:
                 app.presence.heard(signed, time.time())  # not stored, but the PC is there
@@ -322,14 +376,14 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(401, "text/html; charset=UTF-8", page.login("Kata sandi salah.").encode())
             return
         token = secrets.token_urlsafe(32)
-        app.store.add_session(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
+        app.logins.add(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
         cookie = f"{COOKIE}={token}; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age={int(SESSION_SECONDS)}"
         self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas", "Set-Cookie": cookie})
 
     def logout(self, body: bytes) -> None:
         token = cookie_value(self.headers.get("Cookie"), COOKIE)
         if token:
-            self.app.store.drop_session(hash_token(token, self.app.config.proctor_password), time.time())
+            self.app.logins.drop(hash_token(token, self.app.config.proctor_password), time.time())
         self.reply(303, "text/plain; charset=UTF-8", b"", {
             "Location": "/pengawas", "Set-Cookie": f"{COOKIE}=; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age=0"})
 
@@ -340,8 +394,7 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, "text/html; charset=UTF-8", page.login("").encode())
 
     def roster(self) -> None:
-        app = self.app
-        self.json(200, decisions.roster(app.store.timeline(), app.config.exams, app.presence.view(time.time())))
+        self.json(200, self.app.answers.roster(self.app.presence.view(time.time())))
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""
@@ -351,20 +404,10 @@ class Handler(BaseHTTPRequestHandler):
         """One student's verifications and reports; with nosession=1, the
         reports sent without an exam session; with unknown=1, the reports
         whose token belongs to no exam of their class."""
-        exams = self.app.config.exams
-        entries = self.app.store.timeline()
-        if self.query.get("nosession"):
-            found = [e for e in entries if e["kind"] == "report" and e["session"] is None]
-        elif self.query.get("unknown"):
-            found = [e for e in entries if e["kind"] == "report" and e["session"] is not None
-                     and decisions.exam_of(e, exams) is None]
-        else:
-            want = decisions.student_key(self.query.get("className", [""])[0], self.query.get("studentName", [""])[0],
-                                         self.query.get("token", [""])[0])
-            found = [e for e in entries if (e["kind"] == "verify" or e["session"] is not None) and
-                     decisions.exam_of(e, exams) is not None and
-                     decisions.student_key(e["className"], e["studentName"], e["token"]) == want]
-        self.json(200, [shown_entry(e) for e in found])
+        q = self.query
+        student = decisions.student_key(q.get("className", [""])[0], q.get("studentName", [""])[0],
+                                        q.get("token", [""])[0])
+        self.json(200, self.app.answers.timeline(bool(q.get("nosession")), bool(q.get("unknown")), student))
 
     def status(self) -> None:
         w = self.app.config.whatsapp
@@ -391,9 +434,23 @@ class Handler(BaseHTTPRequestHandler):
 
     def stream(self) -> None:
         app = self.app
-        if not app.streams.acquire(blocking=False):
+        # One live stream per login: a new one ends the older, so a page that
+        # never reads cannot hold slot after slot.
+        login, ended = hash_token(cookie_value(self.headers.get("Cookie"), COOKIE), app.config.proctor_password), threading.Event()
+        with app.limit_lock:
+            older = app.live_streams.get(login)
+            app.live_streams[login] = (self.connection, ended)
+        if older is not None:
+            older[1].set()
+            try:
+                socket.socket.shutdown(older[0], socket.SHUT_RDWR)  # below TLS: a write it is stuck in ends
+            except (OSError, ValueError):
+                pass
+            app.notifier.poke()
+        if not app.streams.acquire(timeout=2.0 if older is not None else 0.0):
             self.reply(503, "text/plain; charset=UTF-8", b"Terlalu banyak halaman pengawas terbuka.\n",
                        {"Retry-After": "5"})
+            self.forget_stream(login, ended)
             return
         try:
             raw = self.headers.get("Last-Event-ID") or self.query.get("after", [""])[0]
@@ -401,8 +458,8 @@ class Handler(BaseHTTPRequestHandler):
                 after = int(raw)
             except ValueError:
                 after = -1
-            if not 0 <= after < 1 << 63:  # beyond SQLite's integers: no report has that id
-                after = app.store.last_id  # a new page asks for the roster itself, then listens
+            if not 0 <= after < 1 << 63:  # beyond the database's integers: no report has that id
+                after = app.notifier.last_id  # a new page asks for the roster itself, then listens
             self.send_response(200)
             self.send_header("Content-Type", "text/event-stream; charset=UTF-8")
             self.send_header("Cache-Control", "no-store")
@@ -410,16 +467,22 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.connection.settimeout(30)
             self.wfile.write(b"retry: 2000\n\n")
-            self.stream_reports(after)
+            self.stream_reports(after, ended)
         finally:
             app.streams.release()
+            self.forget_stream(login, ended)
 
-    def stream_reports(self, after: int) -> None:
-        store, presence, stopping = self.app.store, self.app.presence, self.app.stopping
-        version, last_write = store.version, time.monotonic()
+    def forget_stream(self, login: str, ended: threading.Event) -> None:
+        with self.app.limit_lock:
+            if self.app.live_streams.get(login, (None, None))[1] is ended:
+                del self.app.live_streams[login]
+
+    def stream_reports(self, after: int, ended: threading.Event) -> None:
+        store, notifier, presence, stopping = self.app.store, self.app.notifier, self.app.presence, self.app.stopping
+        version, last_write = notifier.version, time.monotonic()
         seen = presence.change_seq
-        while not stopping.is_set():
-            rows = store.reports_after(after)
+        while not stopping.is_set() and not ended.is_set():
+            rows = store.reports_after(after) if notifier.last_id > after else []
             for r in rows:
                 data = {k: decisions.shown(r[k]) for k in ("studentName", "className", "token", "event", "detail")}
                 data.update(id=r["id"], receivedAt=r["receivedAt"], session=r["session"] is not None)
@@ -430,11 +493,14 @@ class Handler(BaseHTTPRequestHandler):
                 # An exam gone silent or heard again: the server noticed, no report came.
                 self.wfile.write(f"event: presence\ndata: {decisions.compact(change)}\n\n".encode())
                 last_write = time.monotonic()
-            with store.changed:
-                if (store.last_id <= after and store.version == version and presence.change_seq == seen
-                        and not stopping.is_set()):
-                    store.changed.wait(timeout=max(0.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write)))
-                new_version, newest = store.version, store.last_id
+            with notifier.cond:
+                if (notifier.last_id <= after and notifier.version == version and presence.change_seq == seen
+                        and not stopping.is_set() and not ended.is_set()):
+                    # A second at most: a client that has gone is noticed within it.
+                    notifier.cond.wait(timeout=max(0.0, min(1.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write))))
+                new_version, newest = notifier.version, notifier.last_id
+            if client_gone(self.connection):
+                return
             if (new_version != version and newest <= after) or changes is None:
                 # A verification changes the roster but is no report: the page is told to look again.
                 self.wfile.write(b"event: roster\ndata: {}\n\n")
@@ -445,13 +511,33 @@ class Handler(BaseHTTPRequestHandler):
                 last_write = time.monotonic()
 
 
-def shown_entry(e: dict) -> dict:
-    """A timeline entry as the page shows it (the stored text stays as it came)."""
-    out = dict(e)
-    for k in ("studentName", "className", "token", "detail"):
-        out[k] = decisions.shown(e[k])
-    out["session"] = e["session"] is not None
-    return out
+def client_gone(sock: socket.socket) -> bool:
+    """Whether a stream's client has closed: its socket readable with nothing
+    to read (it sends nothing after its request; what it might is dropped)."""
+    try:
+        if hasattr(select, "poll"):  # select() takes no descriptor above 1,023
+            poller = select.poll()
+            poller.register(sock, select.POLLIN)
+            readable = bool(poller.poll(0))
+        else:
+            readable = bool(select.select([sock], [], [], 0)[0])
+    except (OSError, ValueError):
+        return True
+    if not readable:
+        return False
+    timeout = sock.gettimeout()
+    sock.settimeout(0)
+    try:
+        return not sock.recv(4096)
+    except (ssl.SSLWantReadError, BlockingIOError):
+        return False  # part of a record: not an end
+    except (OSError, ValueError):
+        return True
+    finally:
+        try:
+            sock.settimeout(timeout)
+        except (OSError, ValueError):
+            pass
 
 
 def serve(app: App, sock: socket.socket | None = None, context: ssl.SSLContext | None = None) -> Server:

@@ -4,12 +4,12 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import signal
-import sqlite3
 import sys
 import threading
 
 from . import __version__, startup
 from .config import Config, ConfigError, load
+from .database import StoreError
 
 HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an exam
 
@@ -81,13 +81,16 @@ def run(cfg: Config) -> int:
         print(f"error: {e}", file=sys.stderr)
         return 1
     try:
-        startup.private_database(cfg.database)
         app = App(cfg)
-    except (OSError, sqlite3.Error) as e:
+    except StoreError as e:
         sock.close()
-        print(f"error: cannot open the database {cfg.database}: {getattr(e, 'strerror', None) or e}", file=sys.stderr)
+        print(f"error: cannot open the database {cfg.database}: {e}", file=sys.stderr)
         return 1
+    files = startup.raise_file_limit()
     server = serve(app, sock, context)
+    if files is not None:
+        app.log(f"open files at most {files[1]} (was {files[0]}); connections being read at most "
+                f"{server.max_reading}")
     # shutdown() waits for serve_forever(), so it is called from another thread.
     stop = lambda *_: threading.Thread(target=server.shutdown, daemon=True).start()
     signal.signal(signal.SIGTERM, stop)

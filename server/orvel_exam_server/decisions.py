@@ -9,7 +9,7 @@ import re
 import unicodedata
 import urllib.parse
 from collections import deque
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 from .config import Exam, aware
 
@@ -180,7 +180,7 @@ class RateLimiter:
         self.times: dict[str, deque[float]] = {}
         self.swept = 0.0
 
-    def allow(self, key: str, now: float) -> bool:
+    def _recent(self, key: str, now: float) -> deque[float]:
         if len(self.times) > 1024 and now - self.swept > self.window:
             # Keys not seen for a window go, so the table stays as small as the traffic.
             self.swept = now
@@ -188,10 +188,28 @@ class RateLimiter:
         times = self.times.setdefault(key, deque())
         while times and times[0] <= now - self.window:
             times.popleft()
+        return times
+
+    def room(self, key: str, now: float) -> bool:
+        """Whether one more would be allowed now, without counting it."""
+        return len(self._recent(key, now)) < self.limit
+
+    def allow(self, key: str, now: float) -> bool:
+        times = self._recent(key, now)
         if len(times) >= self.limit:
             return False
         times.append(now)
         return True
+
+
+def allow_all(limits: tuple[tuple[RateLimiter, str], ...], now: float) -> bool:
+    """Whether each limiter has room for its key; counted in all of them only
+    when so, so that a request refused by one limit uses none of the others."""
+    if not all(limiter.room(key, now) for limiter, key in limits):
+        return False
+    for limiter, key in limits:
+        limiter.allow(key, now)
+    return True
 
 
 # Exam sessions.
@@ -226,6 +244,16 @@ def is_missing(started: bool, finished: bool, last_contact: float, now: float, l
     seconds. Silence from before `watching_since` (the server's start) does
     not count: the PCs could not reach a server that was not running."""
     return started and not finished and now - max(last_contact, watching_since) > limit
+
+
+FORGET_AFTER = 24 * 3600.0
+
+
+def forgotten(started: bool, finished: bool, last_contact: float, now: float) -> bool:
+    """An exam session kept in memory no longer: its exam ended (or never
+    started) and it has not been heard for a day. The database keeps it; a
+    report naming it later is stored as one without a session."""
+    return (finished or not started) and now - last_contact > FORGET_AFTER
 
 
 def student_key(class_name: str, student_name: str, token: str) -> tuple[str, str, str]:
@@ -266,6 +294,13 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
     shown apart. `heard`: for each student whose latest started exam still
     runs, {"missing", "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
     students: dict[tuple[str, str, str], Student] = {}
+    fold(students, entries, exams)
+    return ranked(students, heard)
+
+
+def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exams: tuple[Exam, ...]) -> None:
+    """Adds `entries` (stored after those folded before) to each student's
+    state: the roster's work, done once per entry however often it is asked."""
     for e in entries:
         if e["kind"] == "report" and e.get("session") is None:
             continue
@@ -288,13 +323,19 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
             elif event == "VIOLATION":
                 s.violations += 1
         s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
-    for key, h in (heard or {}).items():
-        s = students.get(key)
-        if s is not None:
-            s.lastContactAt, s.heardAgo = h["lastContactAt"], h["heardAgo"]
-            if h["missing"]:
-                s.state = MISSING
-    ordered = sorted(students.values(), key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
+
+
+def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None) -> list[dict]:
+    """The roster from the folded states and who is heard now; the states
+    themselves are left as they are, for the next answer."""
+    out = []
+    for key, s in students.items():
+        h = (heard or {}).get(key)
+        if h is not None:
+            s = replace(s, lastContactAt=h["lastContactAt"], heardAgo=h["heardAgo"],
+                        state=MISSING if h["missing"] else s.state)
+        out.append(s)
+    ordered = sorted(out, key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
     return [{k: v for k, v in vars(s).items() if k != "lastId"} for s in ordered]
 
 

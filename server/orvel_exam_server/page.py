@@ -186,10 +186,14 @@ async function kirimUji() {
   muatWhatsApp();
 }
 
-let tunda = null;
+// A burst of events (a lab starting) is one reload, not one per event: once
+// they pause for 300 ms, and every 2 s while they go on.
+let tunda = null, awalTunda = 0;
 function muatNanti() {
-  if (tunda) return;
-  tunda = setTimeout(() => { tunda = null; muatDaftar(); muatAsing(); }, 150);
+  const kini = Date.now();
+  if (tunda) clearTimeout(tunda); else awalTunda = kini;
+  tunda = setTimeout(() => { tunda = null; muatDaftar(); muatAsing(); },
+                     Math.max(0, Math.min(300, awalTunda + 2000 - kini)));
 }
 function sambung() {
   const es = new EventSource("/api/proctor/stream");

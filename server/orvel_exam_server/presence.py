@@ -20,10 +20,12 @@ from typing import Any, Callable
 
 from . import decisions
 from .database import Store, WriteFailed
+from .notifier import Notifier
 
 TICK = 1.0            # seconds between looks for silent exams
 CONTACT_SAVE = 5.0    # seconds between writes of the last contacts
 CHANGES_KEPT = 1000   # presence changes a stream can catch up on
+SWEEP = 60.0          # seconds between looks for sessions to drop from memory
 
 
 def new_session_id() -> str:
@@ -63,8 +65,10 @@ class ExamSession:
 
 class Presence:
     def __init__(self, store: Store, limit: float, forward: bool, log: Callable[[str], None],
-                 wake_forwarder: Callable[[], None] = lambda: None, clock: Callable[[], float] = time.time) -> None:
+                 wake_forwarder: Callable[[], None] = lambda: None, clock: Callable[[], float] = time.time,
+                 notifier: Notifier | None = None) -> None:
         self.store, self.limit, self.forward, self.log = store, float(limit), forward, log
+        self.notifier = notifier or store.notifier
         self.wake_forwarder, self.clock = wake_forwarder, clock
         self.lock = threading.Lock()
         self.sessions: dict[str, ExamSession] = {}
@@ -74,7 +78,10 @@ class Presence:
         self.changes: deque[tuple[int, dict]] = deque(maxlen=CHANGES_KEPT)
         self.change_seq = 0
         self.watching_since = clock()
+        now = clock()
         for row in store.exam_sessions():
+            if decisions.forgotten(bool(row["started"]), row["finished"], row["lastContact"], now):
+                continue  # the database keeps it
             s = ExamSession(row["id"], row["studentName"], row["className"], row["token"], row["lastContact"],
                             row["started"], row["finished"], row["missingSince"])
             self.sessions[s.id] = s
@@ -101,6 +108,25 @@ class Presence:
         with self.lock:
             self.sessions[s.id] = s
         return s
+
+    def forget(self, session_id: str) -> None:
+        """A session handed out but not stored after all."""
+        with self.lock:
+            self.sessions.pop(session_id, None)
+            self.dirty.discard(session_id)
+
+    def sweep(self, now: float) -> int:
+        """Drops from memory the sessions of exams that ended, and those never
+        started, a day after their last contact; how many it dropped."""
+        with self.lock:
+            gone = [sid for sid, s in self.sessions.items()
+                    if decisions.forgotten(bool(s.started), s.finished, s.last_contact, now)]
+            for sid in gone:
+                s = self.sessions.pop(sid)
+                self.dirty.discard(sid)
+                if self.current.get(s.student) == sid:
+                    del self.current[s.student]
+        return len(gone)
 
     def verified_as(self, session_id: str | None) -> tuple[str, str, str] | None:
         """The name, class and token a session was verified with; None for no
@@ -172,8 +198,7 @@ class Presence:
         self.changes.append((self.change_seq, {
             "key": decisions.student_ref(s.student), "studentName": decisions.one_line(s.studentName),
             "className": decisions.one_line(s.className), "state": state, "lastContactAt": iso(s.last_contact)}))
-        with self.store.changed:
-            self.store.changed.notify_all()
+        self.notifier.poke()
 
     # The watch.
     def check(self, now: float) -> int:
@@ -191,10 +216,13 @@ class Presence:
         return found
 
     def _run(self) -> None:
-        saved = time.monotonic()
+        saved = swept = time.monotonic()
         while not self.stopping.is_set():
             try:
                 self.check(self.clock())
+                if time.monotonic() - swept >= SWEEP:
+                    swept = time.monotonic()
+                    self.sweep(self.clock())
                 self.write_notices()
                 if time.monotonic() - saved >= CONTACT_SAVE:
                     saved = time.monotonic()

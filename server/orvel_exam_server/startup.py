@@ -83,6 +83,22 @@ def listen_fault(e: OSError, host: str, port: int) -> str:
     return f"cannot listen on {host}:{port}: {e.strerror or e}"
 
 
+def raise_file_limit() -> tuple[int, int] | None:
+    """Raises the soft limit on open files to the hard one (Linux; Debian's
+    soft default of 1,024 is four addresses' idle connections):
+    (before, after), or None where there is no such limit to raise."""
+    if not sys.platform.startswith("linux"):
+        return None
+    import resource
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft != hard:
+        try:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        except (ValueError, OSError):
+            return soft, soft
+    return soft, hard
+
+
 def listening_socket(host: str, port: int) -> socket.socket:
     try:
         return front.listen(host, port)
@@ -99,19 +115,3 @@ def address_here(host: str) -> None:
             s.bind((host, 0))
         except OSError as e:
             raise StartupError(listen_fault(e, host, 0)) from None
-
-
-def private_database(path: Path) -> None:
-    """The database holds the children's names: it, its WAL and its shared
-    memory are readable by the owner only (SQLite gives the WAL the mode of
-    the database). Windows has no such modes; the folder's rights apply."""
-    if os.name == "nt":
-        return
-    path.parent.mkdir(parents=True, exist_ok=True)
-    os.close(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600))
-    for p in (path, Path(f"{path}-wal"), Path(f"{path}-shm"), Path(f"{path}-journal")):
-        try:
-            if p.stat().st_mode & 0o077:
-                os.chmod(p, 0o600)
-        except FileNotFoundError:
-            pass

@@ -6,6 +6,7 @@ import datetime as dt
 import json
 import socket
 import sys
+import threading
 import unittest
 import urllib.parse
 from pathlib import Path
@@ -15,6 +16,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
 from orvel_exam_server import config, decisions, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from support import wait_for  # noqa: E402
 
 NOW = dt.datetime(2026, 12, 9, 8, 0)
 EXAMS = (
@@ -379,26 +383,172 @@ class Front(unittest.TestCase):
         get = b"GET /pengawas HTTP/1.1\r\nContent-Length: 9\r\n\r\n"
         chunked = post + b"Transfer-Encoding: chunked\r\n\r\n"
         no_length = post + b"Content-Length: x\r\n\r\n"
-        over = post + b"Content-Length: 65537\r\n\r\n"
-        most = post + b"Content-Length: 65536\r\n\r\n"
+        over = post + b"Content-Length: 8193\r\n\r\n"
+        most = post + b"Content-Length: 8192\r\n\r\n"
+        proctor = b"POST /api/proctor/kelas HTTP/1.1\r\nContent-Length: 65536\r\n\r\n"
+        proctor_over = b"POST /api/proctor/kelas HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"
+        folded = post + b"X-A: a\r\n Content-Length: 0\r\n\r\n"
+        tabbed = post + b"X-A: a\r\n\tb\r\n\r\n"
+        spaced = post + b"Content-Length : 5\r\n\r\n"
+        no_colon = post + b"Content-Length 5\r\n\r\n"
+        expect = post + b"Expect: 100-continue\r\nContent-Length: 5\r\n\r\n"
+        strange = post + b"Expect: 200-ok\r\nContent-Length: 5\r\n\r\n"
         table = [
-            (b"", (None, False)),
-            (post, (None, False)),                          # the head goes on
-            (head, (len(head) + 5, False)),                 # the body is due
-            (head + b"{}", (len(head) + 5, False)),
-            (bare, (len(bare) + 7, False)),                 # bare line feeds, any case
-            (twice, (len(twice) + 5, False)),               # the first wins, as for the handler
-            (get, (len(get), False)),                       # only a POST has a body
-            (chunked + b"5\r\n", (len(chunked), False)),   # ends with the head: 411
-            (no_length, (len(no_length), False)),
-            (over, (len(over), False)),                     # 413
-            (most, (len(most) + 65536, False)),
-            (post + b"X: " + b"a" * front.MAX_HEAD, (None, True)),                  # 431 without the end
-            (post + b"X: " + b"a" * front.MAX_HEAD + b"\r\n\r\n", (None, True)),
+            (b"", (None, 0)),
+            (post, (None, 0)),                              # the head goes on
+            (head, (len(head) + 5, 0)),                     # the body is due
+            (head + b"{}", (len(head) + 5, 0)),
+            (bare, (len(bare) + 7, 0)),                     # bare line feeds, any case
+            (twice, (len(twice) + 5, 0)),                   # the first wins, as for the handler
+            (get, (len(get), 0)),                           # only a POST has a body
+            (chunked + b"5\r\n", (len(chunked), 0)),       # ends with the head: 411
+            (no_length, (len(no_length), 0)),
+            (over, (len(over), 0)),                         # 413: 8 KiB on a launcher's route
+            (most, (len(most) + 8192, 0)),
+            (proctor, (len(proctor) + 65536, 0)),           # the proctor's routes take more
+            (proctor_over, (len(proctor_over), 0)),
+            (folded, (None, 400)),                          # the handler would fold it into X-A
+            (tabbed, (None, 400)),
+            (spaced, (None, 400)),                          # the handler would drop every header
+            (no_colon, (None, 400)),
+            (expect, (len(expect) + 5, 0)),
+            (strange, (None, 417)),
+            (post + b"X: " + b"a" * front.MAX_HEAD, (None, 431)),                  # 431 without the end
+            (post + b"X: " + b"a" * front.MAX_HEAD + b"\r\n\r\n", (None, 431)),
         ]
         for data, want in table:
             with self.subTest(data=data[:80]):
-                self.assertEqual(front.request_size(data), want)
+                size, refused = front.request_size(data)
+                self.assertEqual((None if refused else size, refused), want)
+
+    def test_the_head_found_in_any_split_as_in_one_piece(self):
+        heads = [
+            b"POST /api/exam/event HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}",
+            b"GET / HTTP/1.1\nHost: x\n\n",
+            b"GET / HTTP/1.1\r\nA: b\n\r\nrest\n\n",       # a bare line feed, then CR LF
+            b"GET / HTTP/1.1\r\n\r\r\n\r\n",               # a lone CR is no end
+            b"GET / HTTP/1.1\r\nA: b\r\n",                   # not complete
+            b"\n\n",
+        ]
+        for data in heads:
+            whole = front.head_end(data, 0)
+            for k in range(len(data) + 1):
+                with self.subTest(data=data, split=k):
+                    first = front.head_end(data[:k], 0)
+                    self.assertEqual(first if first >= 0 else front.head_end(data, k), whole)
+            searched, found = 0, -1                          # one byte at a time, as 1-byte TLS records come
+            for i in range(1, len(data) + 1):
+                found = front.head_end(data[:i], searched)
+                if found >= 0:
+                    break
+                searched = i
+            with self.subTest(data=data, bytewise=True):
+                self.assertEqual(found, whole)
+
+    def test_new_connections_per_address_are_a_token_bucket(self):
+        rate, burst = 50.0, 200.0
+        bucket, took = None, []
+        for i in range(250):                                # 250 at once: the burst, then none
+            ok, bucket = front.admit(bucket, 10.0, rate, burst)
+            took.append(ok)
+        self.assertEqual(took, [True] * 200 + [False] * 50)
+        ok, bucket = front.admit(bucket, 10.01, rate, burst)
+        self.assertFalse(ok)                                # half a token in 10 ms
+        ok, bucket = front.admit(bucket, 10.025, rate, burst)
+        self.assertTrue(ok)                                 # a whole one 15 ms later
+        lab, took = None, []                                # a lab behind NAT, 10 a second: never cut
+        for t in range(600):
+            ok, lab = front.admit(lab, t / 10, rate, burst)
+            took.append(ok)
+        self.assertTrue(all(took))
+        flood, took = None, []                              # 100 a second: the burst, then half of them
+        for t in range(1000):
+            ok, flood = front.admit(flood, t / 100, rate, burst)
+            took.append(ok)
+        self.assertTrue(all(took[:390]))                    # about 4 s: 200 of burst, 200 earned
+        self.assertAlmostEqual(sum(took[410:]), 295, delta=2)  # then 50 of each 100
+        ok, full = front.admit((0.0, 0.0), 100.0, rate, burst)
+        self.assertEqual((ok, full), (True, (199.0, 100.0)), "a long pause fills the bucket to its burst, no more")
+        self.assertEqual(front.admit((5.0, 20.0), 10.0, rate, burst), (True, (4.0, 10.0)),
+                         "a clock that went back adds nothing")
+
+    def test_the_connection_cap_leaves_room_for_the_rest(self):
+        table = [
+            (None, 48, front.MAX_READING),
+            (1024, 48, 1024 - 48 * 4 - 128),                 # Debian's default
+            (1 << 20, 48, front.MAX_READING),                # a raised limit: the front's own cap
+            (200, 48, 16),                                   # never none at all
+        ]
+        for files, workers, want in table:
+            with self.subTest(files=files):
+                self.assertEqual(front.connection_cap(files, workers), want)
+
+    def serving_front(self):
+        """A front without TLS and without workers, serving on its own thread:
+        what it hands over waits in its line."""
+        self.addCleanup(sys.setswitchinterval, sys.getswitchinterval())
+        f = front.Front(front.listen("127.0.0.1", 0), None, lambda line: None, workers=0)
+        thread = threading.Thread(target=f.serve_forever, kwargs={"poll_interval": 0.05})
+        thread.start()
+        self.addCleanup(f.server_close)
+        return f
+
+    def client(self, f):
+        c = socket.create_connection(f.server_address, timeout=5)
+        c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.addCleanup(c.close)
+        return c
+
+    def test_a_request_in_single_bytes_is_read_whole_and_a_waiting_client_is_told_to_go_on(self):
+        f = self.serving_front()
+        body = b'{"studentName":"Budi"}'
+        request = (b"POST /api/exam/verify HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % len(body)) + body
+        c = self.client(f)
+        for i in range(len(request)):
+            c.send(request[i:i + 1])
+        got = f.jobs.get(timeout=5)
+        self.addCleanup(got.sock.close)
+        self.assertEqual((got.data, got.refused), (request, 0))
+        # Expect: 100-continue: told to go on once the head is in, the body then read.
+        head = b"POST /api/exam/verify HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n"
+        c = self.client(f)
+        c.sendall(head)
+        self.assertEqual(c.recv(100), front.CONTINUE)
+        c.sendall(b"{}")
+        got = f.jobs.get(timeout=5)
+        self.addCleanup(got.sock.close)
+        self.assertEqual(got.data, head + b"{}")
+        # A folded line goes to a worker as a 400 to give, without waiting for a body.
+        c = self.client(f)
+        c.sendall(b"POST /api/exam/event HTTP/1.1\r\nX-A: a\r\n Content-Length: 0\r\n\r\n")
+        got = f.jobs.get(timeout=5)
+        self.addCleanup(got.sock.close)
+        self.assertEqual(got.refused, 400)
+
+    def test_a_body_cut_short_at_the_deadline_is_answered_400_and_a_silent_client_nothing(self):
+        with mock.patch.object(front, "REQUEST_SECONDS", 0.5):
+            f = self.serving_front()
+            short, silent = self.client(f), self.client(f)
+            short.sendall(b"POST /api/exam/event HTTP/1.1\r\nContent-Length: 50\r\n\r\n{")
+            silent.sendall(b"POST /api/exam/event HTTP/1.1\r\nX-Lambat: a")
+            self.assertEqual(short.recv(len(front.CUT_SHORT) + 1), front.CUT_SHORT)
+            self.assertEqual(short.recv(1), b"")
+            self.assertEqual(silent.recv(1), b"")           # no head: nothing to answer
+            self.assertTrue(f.jobs.empty())
+
+    def test_over_the_budget_of_all_buffered_bytes_the_connection_holding_most_goes(self):
+        with mock.patch.object(front, "BUFFERED", 3000):
+            f = self.serving_front()
+            small, big = self.client(f), self.client(f)
+            small.sendall(b"POST /api/exam/event HTTP/1.1\r\nX-A: " + b"a" * 500)
+            self.assertTrue(wait_for(lambda: f.buffered >= 500))
+            big.sendall(b"POST /api/exam/event HTTP/1.1\r\nX-A: " + b"a" * 2000)
+            self.assertTrue(wait_for(lambda: f.buffered >= 2500))
+            small.sendall(b"a" * 700)                        # together over 3,000: the one holding most is cut
+            self.assertEqual(big.recv(1), b"")
+            self.assertTrue(wait_for(lambda: f.buffered >= 1200 and len(f.reading) == 1))
+            small.sendall(b"\r\nContent-Length: 0\r\n\r\n")
+            self.assertEqual(f.jobs.get(timeout=5).refused, 0, "the other is still read whole")
 
     def test_a_request_beyond_the_full_line_of_waiting_ones_is_answered_503_at_once(self):
         self.addCleanup(sys.setswitchinterval, sys.getswitchinterval())
@@ -408,7 +558,7 @@ class Front(unittest.TestCase):
         pairs = [socket.socketpair() for _ in range(4)]
         self.addCleanup(lambda: [s.close() for pair in pairs for s in pair])
         for mine, _ in pairs:
-            f._hand_over(front._Reading(mine, ("10.0.0.5", 1), 0.0, False), b"GET / HTTP/1.1\r\n\r\n", False)
+            f._hand_over(front._Reading(mine, ("10.0.0.5", 1), 0.0, False), b"GET / HTTP/1.1\r\n\r\n", 0)
         theirs = pairs[-1][1]
         theirs.settimeout(5)
         self.assertEqual(theirs.recv(len(front.BUSY) + 1), front.BUSY)

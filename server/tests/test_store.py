@@ -3,6 +3,7 @@ injected through the store's own interface: a piece that fails, a broken
 connection, a writer held up, a database that cannot grow."""
 from __future__ import annotations
 
+import json
 import shutil
 import sqlite3
 import sys
@@ -15,9 +16,13 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from orvel_exam_server import decisions  # noqa: E402
+from unittest import mock  # noqa: E402
+
+from orvel_exam_server import database, decisions  # noqa: E402
+from orvel_exam_server.answers import Answers, shown_entry  # noqa: E402
 from orvel_exam_server.config import Exam  # noqa: E402
-from orvel_exam_server.database import HELD_RETRY, Store, WriteFailed  # noqa: E402
+from orvel_exam_server.database import HELD_RETRY, Store, WriteFailed, body_hash  # noqa: E402
+from orvel_exam_server.logins import Logins  # noqa: E402
 from orvel_exam_server.presence import Presence  # noqa: E402
 from support import wait_for  # noqa: E402
 
@@ -88,7 +93,7 @@ class Writer(StoreCase):
         self.assertIn("terkunci", str(caught.exception))
         gate.set()
         self.store.add_report("t", "a", "k2", "{}", report(2), False)
-        self.assertEqual(self.store._read(lambda c: c.execute("SELECT count(*) FROM sessions").fetchone()[0]), 0)
+        self.assertEqual(self.store.read(lambda c: c.execute("SELECT count(*) FROM sessions").fetchone()[0]), 0)
 
     def test_a_full_database_fails_writes_names_the_cause_once_and_holds_what_must_not_be_lost(self):
         # The writer's own connection may not grow the file: SQLite answers "database or disk is full".
@@ -110,18 +115,112 @@ class Writer(StoreCase):
         # (each table is filled up to its first refusal).
         request = {"studentName": "Budi", "className": "5A", "token": "T"}
         sid = next(f"{n:032x}" for n in range(500) if not self.store.add_verification("t", "a", request, f"{n:032x}", 1.0))
-        login = next(f"hash{n}" for n in range(500) if self.store.add_session(f"hash{n}", time.time() + 60)
+        logins = Logins(self.store)
+        login = next(f"hash{n}" for n in range(500) if logins.add(f"hash{n}", time.time() + 60)
                      or self.store.held_writes() == 2)
-        self.assertTrue(self.store.session_valid(login, time.time()))
+        self.assertTrue(logins.valid(login, time.time()))
         self.assertEqual(len([l for l in self.logged if "tidak bisa ditulis" in l]), 1, "once a minute")
-        version = self.store.version
+        version = self.store.notifier.version
         # Room again: the held writes follow by themselves, in order.
         self.store.write(lambda c: c.execute("PRAGMA max_page_count = 1000000"))
         self.assertTrue(wait_for(lambda: self.store.held_writes() == 0, HELD_RETRY + 5))
         self.assertEqual([s["id"] for s in self.store.exam_sessions()][-1], sid)
         self.assertEqual([e["session"] for e in self.store.timeline() if e["kind"] == "verify"][-1], sid)
-        self.assertGreater(self.store.version, version, "the pages are told of the late verification")
-        self.assertIn((login,), self.store._read(lambda c: c.execute("SELECT token_hash FROM sessions").fetchall()))
+        self.assertGreater(self.store.notifier.version, version, "the pages are told of the late verification")
+        self.assertIn((login,), self.store.read(lambda c: c.execute("SELECT token_hash FROM sessions").fetchall()))
+
+
+    def test_held_writes_are_capped_and_retried_in_bounded_batches_in_order(self):
+        pages = self.store.write(lambda c: c.execute("PRAGMA page_count").fetchone()[0])
+        self.store.write(lambda c: c.execute(f"PRAGMA max_page_count = {pages}"))
+        request = {"studentName": "Budi", "className": "5A", "token": "T"}
+        batches: list[int] = []
+        commit = self.store._commit
+        self.store._commit = lambda conn, pieces: (batches.append(len(pieces)), commit(conn, pieces))[1]
+        with mock.patch.object(database, "HELD_MAX", 7), mock.patch.object(database, "HELD_BATCH", 3):
+            held = []
+            for n in range(400):                              # each table filled up to its first refusal
+                if not self.store.add_verification("t", "a", request, f"{n:032x}", 1.0):
+                    held.append(f"{n:032x}")
+                    if len(held) == 7:
+                        break
+            self.assertEqual(self.store.held_writes(), 7)
+            with self.assertRaises(WriteFailed):          # the cap: the caller answers 503
+                self.store.add_verification("t", "a", request, "f" * 32, 1.0)
+            logins = Logins(self.store)                       # the proctor's logins are held beyond it
+            for n in range(400):
+                logins.add(f"hash{n}", time.time() + 60)
+                if self.store.held_writes() == 8:
+                    break
+            self.assertEqual(self.store.held_writes(), 8)
+            batches.clear()
+            self.store.write(lambda c: c.execute("PRAGMA max_page_count = 1000000"))
+            self.assertTrue(wait_for(lambda: self.store.held_writes() == 0, HELD_RETRY + 5))
+        self.assertLessEqual(max(batches), 3 + 1, "three held writes a try, beside the new ones")
+        self.assertEqual([s["id"] for s in self.store.exam_sessions()][-7:], held, "in the order they were held")
+
+    def test_a_report_is_stored_compact_and_known_again_by_the_hash_of_the_body_as_it_came(self):
+        m = report(1)
+        raw = decisions.compact(m)[:-1] + " " * 4000 + "}"   # padded: the same members
+        compact = decisions.compact(m)
+        first = self.store.add_report("t", "a", "k1", compact, m, False, digest=body_hash(raw))
+        self.assertEqual(first[1:], (False, False))
+        self.assertEqual(self.store.add_report("t", "a", "k1", compact, m, False, digest=body_hash(raw)),
+                         (first[0], True, False), "the same body again")
+        other = self.store.add_report("t", "a", "k1", compact, m, False, digest=body_hash(raw + " "))
+        self.assertEqual(other[1:], (False, True), "another body with the key: a report of its own")
+        self.assertEqual(self.store.read(lambda c: c.execute("SELECT max(length(body)) FROM reports").fetchone()[0]),
+                         len(compact.encode()))
+        # A report stored before the hash was kept: its body as it came is hashed when compared.
+        self.store.write(lambda c: c.execute(
+            "INSERT INTO reports (received_at, address, idempotency_key, body, student_name, class_name, token,"
+            " event, detail) VALUES ('t', 'a', 'old', ?, 'PC 1', '5A', 'T', 'VIOLATION', 'd')", (raw,)))
+        self.assertEqual(self.store.add_report("t", "a", "old", compact, m, False, digest=body_hash(raw))[1], True)
+
+
+class Views(StoreCase):
+    def test_the_roster_and_timelines_are_made_once_per_change_and_equal_a_full_read(self):
+        exams = (Exam("5A", "T", "https://f.example/"), Exam("5B", "U", "https://f.example/b"))
+        answers = Answers(self.store, exams)
+        rows = [("Budi", "5A", "T"), ("Siti", "5A", "T"), ("Andi", "5B", "U"), ("Lain", "5A", "X")]
+        for n, (name, cls, token) in enumerate(rows):
+            sid = f"{n:032x}"
+            self.store.add_verification("t%02d" % n, "a", {"studentName": name, "className": cls, "token": token},
+                                        sid, 1.0)
+            for event in ("START", "VIOLATION"):
+                self.store.add_report("t%02d" % n, "a", None, "{}", dict(report(0), studentName=name, className=cls,
+                                                                      token=token, event=event), False, sid)
+        self.store.add_report("t09", "a", None, "{}", report(5), False)   # without a session
+        budi = decisions.student_key("5A", "Budi", "T")
+
+        def full():
+            entries = self.store.timeline()
+            return (decisions.roster(entries, exams, {}),
+                    [shown_entry(e) for e in entries if e["kind"] == "report" and e["session"] is None],
+                    [shown_entry(e) for e in entries if e["kind"] == "report" and e["session"] is not None
+                     and decisions.exam_of(e, exams) is None],
+                    [shown_entry(e) for e in entries if (e["kind"] == "verify" or e["session"] is not None)
+                     and decisions.exam_of(e, exams) is not None
+                     and decisions.student_key(e["className"], e["studentName"], e["token"]) == budi])
+
+        def made():
+            return (answers.roster({}), json.loads(answers.timeline(nosession=True)),
+                    json.loads(answers.timeline(unknown=True)), json.loads(answers.timeline(student=budi)))
+        self.assertEqual(made(), full())
+        for _ in range(20):                                  # twenty pages after one event: one read
+            made()
+        self.assertEqual(answers.reads, 1)
+        # New rows, read alone and folded in: the same as reading everything again.
+        self.store.add_report("t10", "a", None, "{}", dict(report(0), studentName="Budi", event="FINISH"), False,
+                              "0" * 32)
+        self.store.add_verification("t11", "a", {"studentName": "Baru", "className": "5B", "token": "U"},
+                                    "9" * 32, 1.0)
+        self.assertEqual(made(), full())
+        self.assertEqual(answers.reads, 2)
+        heard = {budi: {"missing": True, "lastContactAt": "x", "heardAgo": 50}}
+        self.assertEqual(answers.roster(heard), decisions.roster(self.store.timeline(), exams, heard))
+        self.assertEqual(answers.roster({})[0]["state"], decisions.roster(self.store.timeline(), exams, {})[0]["state"],
+                         "who is heard now does not stay in what is kept")
 
 
 class Upgrade(unittest.TestCase):
@@ -201,6 +300,30 @@ class Watch(StoreCase):
                          [("missing", "Budi"), ("missing", "Siti"), ("back", "Budi"), ("back", "Siti"),
                           ("missing", "Budi")])
 
+
+    def test_sessions_of_ended_and_never_started_exams_leave_memory_after_a_day(self):
+        day = decisions.FORGET_AFTER
+        table = [  # started, finished, silent for: forgotten
+            (True, True, day + 1, True), (False, False, day + 1, True), (True, False, day * 3, False),
+            (True, True, day - 1, False), (False, False, 10, False)]
+        for started, finished, silent, want in table:
+            with self.subTest(started=started, finished=finished, silent=silent):
+                self.assertEqual(decisions.forgotten(started, finished, 1000.0, 1000.0 + silent), want)
+        p = Presence(self.store, 45, False, self.logged.append, clock=lambda: 1000.0)
+        done, idle, working = "a" * 32, "b" * 32, "c" * 32
+        for sid, name in ((done, "Budi"), (idle, "Siti"), (working, "Andi")):
+            self.verify(p, sid, name, 1000)
+        self.report(p, done, "Budi", "START", 1000)
+        self.report(p, done, "Budi", "FINISH", 1001)
+        self.report(p, working, "Andi", "START", 1001)
+        self.assertEqual(p.sweep(1001 + day - 5), 0)
+        self.assertEqual(p.sweep(1002 + day), 2)
+        self.assertEqual((p.verified_as(done), p.verified_as(idle)), (None, None))
+        self.assertIsNotNone(p.verified_as(working), "a working exam stays")
+        self.assertEqual(len(self.store.exam_sessions()), 3, "the database keeps them")
+        p.save_contacts()
+        later = Presence(self.store, 45, False, self.logged.append, clock=lambda: 1002 + day)
+        self.assertEqual(sorted(later.sessions), [working], "not loaded again after a restart")
 
 if __name__ == "__main__":
     unittest.main()

@@ -62,14 +62,15 @@ class Client:
         self.ctx = ssl.create_default_context(cafile=ca)
 
     def request(self, method: str, path: str, body: bytes | None = None, headers: dict | None = None,
-                timeout: float = 30) -> tuple[int, dict, bytes]:
+                timeout: float = 30, source: str | None = None) -> tuple[int, dict, bytes]:
         """The request in one write and the answer read to its Content-Length:
         as little of the client's own time as it can be, so that the figures
         are the server's."""
         body = body or b""
         lines = [f"{method} {path} HTTP/1.1", f"Host: localhost:{self.port}", f"Content-Length: {len(body)}"]
         lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
-        raw = socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
+        raw = socket.create_connection(("127.0.0.1", self.port), timeout=timeout,
+                                       source_address=(source, 0) if source else None)
         with self.ctx.wrap_socket(raw, server_hostname="localhost") as tls:
             tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("utf-8") + body)
             data = b""
@@ -91,10 +92,12 @@ class Client:
 
 
 class Target(Client):
-    def __init__(self, folder: Path, pyz: str | None) -> None:
+    def __init__(self, folder: Path, pyz: str | None, files: int | None = None, before=None) -> None:
+        """`files`: the server's limit on open files, soft and hard (None: this
+        process's); `before(database)`: run after init, before the server starts."""
         self.password = secrets.token_urlsafe(12)
         self.port, self.ca = free_port(), str(folder / "certs" / "ca.crt")  # the context once init made the CA
-        self.config = folder / "server.toml"
+        self.config, self.database = folder / "server.toml", folder / "load.db"
         self.config.write_text(
             f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{self.port}"\ndatabase = "load.db"\n'
             f'proctor_password = "{self.password}"\n\n[[exam]]\nclass = "{CLASS}"\ntoken = "{TOKEN}"\n'
@@ -102,9 +105,15 @@ class Target(Client):
         env = dict(os.environ, PYTHONPATH=str(SERVER_DIR))
         self.cmd = [sys.executable, pyz] if pyz else [sys.executable, "-m", "orvel_exam_server"]
         subprocess.run(self.cmd + ["init", "--config", str(self.config)], env=env, check=True, capture_output=True)
+        if before is not None:
+            before(self.database)
         self.log = open(folder / "server.log", "w+", encoding="utf-8")
+        limit = None
+        if files is not None:
+            import resource
+            limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))  # noqa: E731
         self.proc = subprocess.Popen(self.cmd + ["run", "--config", str(self.config)], env=env,
-                                     stdout=subprocess.DEVNULL, stderr=self.log)
+                                     stdout=subprocess.DEVNULL, stderr=self.log, preexec_fn=limit)
         self.ctx = ssl.create_default_context(cafile=self.ca)
         end = time.monotonic() + 30
         while True:
@@ -142,6 +151,9 @@ SESSION = re.compile(r'"session":"([0-9A-Za-z_-]{16,64})"')
 
 def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.Random) -> None:
     name = f"Siswa {n:04d}"
+    # A PC of its own on the loopback, as on a school's network: the server meters new
+    # connections per address, and 1,000 PCs behind one would be a flood.
+    address = f"127.0.{1 + n // 250}.{1 + n % 250}"
     headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
     session = ""
 
@@ -150,7 +162,7 @@ def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.R
         h = dict(headers, **({"Idempotency-Key": key} if key else {}), **({"Exam-Session": session} if session else {}))
         began = time.monotonic()
         try:
-            status, _, answer = target.request("POST", path, data, h)
+            status, _, answer = target.request("POST", path, data, h, source=address)
         except OSError as e:
             status, answer = 0, str(e).encode()
         took = time.monotonic() - began
