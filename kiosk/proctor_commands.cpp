@@ -10,7 +10,6 @@
 #include "net/text.h"
 #include "ui/report_wait.h"
 
-#include <vector>
 
 namespace {
 
@@ -66,23 +65,6 @@ void EndFromPage(const std::string& id)
         MessageBoxW(g_hMainWnd, kTextEndedFromPage, kCaptionEndedFromPage, MB_ICONINFORMATION);
 }
 
-// The program's own windows of this thread that the cover must not hide:
-// its boxes and the PIN prompt.
-std::vector<HWND> OwnPopups()
-{
-    std::vector<HWND> popups;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM p) {
-            if (IsWindowVisible(window) && window != g_hBarWnd && window != g_hMainWnd &&
-                window != ScreenLockWindow() && window != ProctorMessageWindow())
-                reinterpret_cast<std::vector<HWND>*>(p)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&popups));
-    return popups;
-}
-
 }  // namespace
 
 void OnProctorCommand(LPARAM lParam)
@@ -97,8 +79,8 @@ void OnProctorCommand(LPARAM lParam)
         break;
     case CommandKind::Lock:
         LockScreen();
-        KeepProctorWindowsInPlace();
         GiveFrontBackToExam();
+        KeepProctorWindowsInPlace();
         ProctorCommandDone(command->id);
         break;
     case CommandKind::Unlock:
@@ -114,11 +96,7 @@ void OnProctorCommand(LPARAM lParam)
 void KeepProctorWindowsInPlace()
 {
     if (HWND lock = ScreenLockWindow()) {
-        constexpr UINT kKeep = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
-        HWND under = g_hBarWnd ? g_hBarWnd : HWND_TOPMOST;
-        SetWindowPos(lock, under, 0, 0, 0, 0, kKeep);
-        for (HWND popup : OwnPopups())
-            SetWindowPos(popup, under, 0, 0, 0, 0, kKeep);
+        PutCoverInPlace();
         // Whatever put the browser in front, its keys go to the cover instead.
         DWORD front = 0;
         GetWindowThreadProcessId(GetForegroundWindow(), &front);

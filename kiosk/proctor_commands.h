@@ -10,9 +10,8 @@
 void OnProctorCommand(LPARAM lParam);
 
 // For every tick of the watch, after the bar is raised: the lock's cover
-// just below the bar with the program's own boxes and prompt above it, the
-// message on top of all, and the keyboard kept from the browser under the
-// cover.
+// back below the bar and the program's own boxes and prompt, the message on
+// top of all, and the keyboard kept from the browser under the cover.
 void KeepProctorWindowsInPlace();
 
 // A window of the proctor's has gone: the keyboard goes back to what is in

@@ -1,11 +1,18 @@
 #include "kiosk/screen_lock.h"
 
+#include "app/globals.h"
+#include "kiosk/proctor_message.h"
 #include "kiosk/proctor_texts.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"ORVELScreenLock";
 constexpr COLORREF kBackground = RGB(0x0F, 0x17, 0x2A), kInk = RGB(0xFF, 0xFF, 0xFF);
+
+constexpr UINT kMsgBackBelowBar = WM_APP + 1;
 
 HWND g_lock = nullptr;
 HFONT g_lockFont = nullptr;  // made once, never deleted
@@ -45,12 +52,46 @@ void Paint(HWND window)
     EndPaint(window, &ps);
 }
 
+struct Lowest {
+    HWND found = nullptr;
+};
+
+// The lowest, in the order of the top windows, of the bar and the program's
+// own boxes and prompt: the cover goes right below it.
+HWND LowestAboveCover(HWND cover)
+{
+    std::vector<HWND> above;
+    if (g_hBarWnd)
+        above.push_back(g_hBarWnd);
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM p) {
+            if (IsWindowVisible(window) && window != g_hBarWnd && window != g_hMainWnd &&
+                window != ProctorMessageWindow() && (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST))
+                reinterpret_cast<std::vector<HWND>*>(p)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&above));
+    HWND lowest = nullptr;
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT))
+        if (w != cover && std::find(above.begin(), above.end(), w) != above.end())
+            lowest = w;
+    return lowest;
+}
+
 LRESULT CALLBACK LockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_PAINT: Paint(window); return 0;
     case WM_ERASEBKGND: return 1;  // WM_PAINT covers every pixel
     case WM_CLOSE: return 0;       // only the proctor opens it
+    case WM_ACTIVATE:
+        // Taking the foreground raised it over all; once that is over it
+        // goes back below the bar.
+        if (LOWORD(wParam) != WA_INACTIVE)
+            PostMessageW(window, kMsgBackBelowBar, 0, 0);
+        break;
+    case kMsgBackBelowBar: PutCoverInPlace(); return 0;
     case WM_DESTROY:
         if (g_lock == window)
             g_lock = nullptr;
@@ -99,4 +140,12 @@ void UnlockScreen()
 HWND ScreenLockWindow()
 {
     return g_lock;
+}
+
+void PutCoverInPlace()
+{
+    if (!g_lock)
+        return;
+    HWND under = LowestAboveCover(g_lock);
+    SetWindowPos(g_lock, under ? under : HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
