@@ -24,6 +24,8 @@ from http.server import BaseHTTPRequestHandler
 from . import decisions, front, guards, page, startup
 from .config import Config
 from .database import Store, WriteFailed
+from .logins import Logins
+from .notifier import Notifier
 from .presence import Presence, new_session_id
 from .whatsapp import Forwarder, Redactor
 
@@ -53,7 +55,9 @@ class App:
         self.config = config
         self.redact = Redactor(config.secrets())
         self._log = log or (lambda line: print(line, file=sys.stderr, flush=True))
-        self.store = Store(config.database, self.log)
+        self.notifier = Notifier()
+        self.store = Store(config.database, self.log, self.notifier)
+        self.logins = Logins(self.store)
         self.log_free_space()
         self.token_limiter = decisions.Limiter()
         self.login_limiter = decisions.Limiter()
@@ -65,19 +69,22 @@ class App:
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
-                                 self.forwarder.wake.set if self.forwarder else lambda: None)
+                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
     def log(self, line: str) -> None:
         self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
 
     def log_free_space(self) -> None:
+        folder = self.store.backend.folder
+        if folder is None:
+            return  # the database lies on another machine
         try:
-            free = shutil.disk_usage(self.config.database.parent).free
+            free = shutil.disk_usage(folder).free
         except OSError as e:
             self.log(f"ruang kosong di disk basis data tidak terbaca: {e}")
             return
         size = f"{free / (1 << 30):.1f} GB" if free >= LOW_DISK else f"{free / (1 << 20):.0f} MB"
-        self.log(f"basis data {self.config.database}: ruang kosong di disknya {size}")
+        self.log(f"basis data {self.store.backend.name}: ruang kosong di disknya {size}")
         if free < LOW_DISK:
             self.log("PERINGATAN: ruang kosong di disk basis data kurang dari 1 GB; saat disk penuh, "
                      "laporan tidak bisa disimpan")
@@ -89,8 +96,7 @@ class App:
 
     def close(self) -> None:
         self.stopping.set()
-        with self.store.changed:
-            self.store.changed.notify_all()
+        self.notifier.poke()
         self.presence.stop()
         if self.forwarder:
             self.forwarder.stop()
@@ -98,7 +104,7 @@ class App:
 
     def session_ok(self, cookie_header: str | None) -> bool:
         token = cookie_value(cookie_header, COOKIE)
-        return bool(token) and self.store.session_valid(hash_token(token, self.config.proctor_password), time.time())
+        return bool(token) and self.logins.valid(hash_token(token, self.config.proctor_password), time.time())
 
 
 def hash_token(token: str, password: str) -> str:
@@ -322,14 +328,14 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(401, "text/html; charset=UTF-8", page.login("Kata sandi salah.").encode())
             return
         token = secrets.token_urlsafe(32)
-        app.store.add_session(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
+        app.logins.add(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
         cookie = f"{COOKIE}={token}; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age={int(SESSION_SECONDS)}"
         self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas", "Set-Cookie": cookie})
 
     def logout(self, body: bytes) -> None:
         token = cookie_value(self.headers.get("Cookie"), COOKIE)
         if token:
-            self.app.store.drop_session(hash_token(token, self.app.config.proctor_password), time.time())
+            self.app.logins.drop(hash_token(token, self.app.config.proctor_password), time.time())
         self.reply(303, "text/plain; charset=UTF-8", b"", {
             "Location": "/pengawas", "Set-Cookie": f"{COOKIE}=; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age=0"})
 
@@ -401,8 +407,8 @@ class Handler(BaseHTTPRequestHandler):
                 after = int(raw)
             except ValueError:
                 after = -1
-            if not 0 <= after < 1 << 63:  # beyond SQLite's integers: no report has that id
-                after = app.store.last_id  # a new page asks for the roster itself, then listens
+            if not 0 <= after < 1 << 63:  # beyond the database's integers: no report has that id
+                after = app.notifier.last_id  # a new page asks for the roster itself, then listens
             self.send_response(200)
             self.send_header("Content-Type", "text/event-stream; charset=UTF-8")
             self.send_header("Cache-Control", "no-store")
@@ -415,8 +421,8 @@ class Handler(BaseHTTPRequestHandler):
             app.streams.release()
 
     def stream_reports(self, after: int) -> None:
-        store, presence, stopping = self.app.store, self.app.presence, self.app.stopping
-        version, last_write = store.version, time.monotonic()
+        store, notifier, presence, stopping = self.app.store, self.app.notifier, self.app.presence, self.app.stopping
+        version, last_write = notifier.version, time.monotonic()
         seen = presence.change_seq
         while not stopping.is_set():
             rows = store.reports_after(after)
@@ -430,11 +436,11 @@ class Handler(BaseHTTPRequestHandler):
                 # An exam gone silent or heard again: the server noticed, no report came.
                 self.wfile.write(f"event: presence\ndata: {decisions.compact(change)}\n\n".encode())
                 last_write = time.monotonic()
-            with store.changed:
-                if (store.last_id <= after and store.version == version and presence.change_seq == seen
+            with notifier.cond:
+                if (notifier.last_id <= after and notifier.version == version and presence.change_seq == seen
                         and not stopping.is_set()):
-                    store.changed.wait(timeout=max(0.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write)))
-                new_version, newest = store.version, store.last_id
+                    notifier.cond.wait(timeout=max(0.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write)))
+                new_version, newest = notifier.version, notifier.last_id
             if (new_version != version and newest <= after) or changes is None:
                 # A verification changes the roster but is no report: the page is told to look again.
                 self.wfile.write(b"event: roster\ndata: {}\n\n")

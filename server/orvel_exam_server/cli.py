@@ -4,12 +4,12 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import signal
-import sqlite3
 import sys
 import threading
 
 from . import __version__, startup
 from .config import Config, ConfigError, load
+from .database import StoreError
 
 HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an exam
 
@@ -81,11 +81,10 @@ def run(cfg: Config) -> int:
         print(f"error: {e}", file=sys.stderr)
         return 1
     try:
-        startup.private_database(cfg.database)
         app = App(cfg)
-    except (OSError, sqlite3.Error) as e:
+    except StoreError as e:
         sock.close()
-        print(f"error: cannot open the database {cfg.database}: {getattr(e, 'strerror', None) or e}", file=sys.stderr)
+        print(f"error: cannot open the database {cfg.database}: {e}", file=sys.stderr)
         return 1
     server = serve(app, sock, context)
     # shutdown() waits for serve_forever(), so it is called from another thread.

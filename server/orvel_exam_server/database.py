@@ -1,23 +1,23 @@
-"""SQLite behind a small interface; nothing else opens the database.
+"""The store: the one way into the database, whichever engine holds it
+(backends/). Nothing else opens the database.
 
 One write connection lives on one writer thread that takes its work from a
 queue. The pieces waiting at one moment are committed together: one
-`BEGIN IMMEDIATE` transaction, each piece in a savepoint of its own (a
-failing piece is undone alone), one commit and one sync to disk for all of
-them, and each caller learns of success only after that commit. Readers use
-read-only connections, one per thread. Another database could sit behind the
-same methods.
+transaction, each piece in a savepoint of its own (a failing piece is undone
+alone), one commit and one sync to disk for all of them, and each caller
+learns of success only after that commit. Readers use connections of their
+own, one per thread. The statements are in the SQL both engines speak.
 
-When the disk is full or the file locked, a write fails within WRITE_WAIT
-seconds with WriteFailed, and once a minute a log line names the likely
-cause. What must not be lost then (a verification and its exam session, a
-proctor's login) is held in memory and written once the database takes it.
+When the database cannot be written (a full disk, a lock, a server away), a
+write fails within WRITE_WAIT seconds with WriteFailed, and once a minute a
+log line names the likely cause. What must not be lost then (a verification
+and its exam session, a proctor's login) is held in memory and written once
+the database takes it.
 """
 from __future__ import annotations
 
 import hashlib
 import queue
-import sqlite3
 import sys
 import threading
 import time
@@ -26,90 +26,13 @@ from concurrent.futures import TimeoutError as FutureTimeout
 from pathlib import Path
 from typing import Any, Callable
 
+from .backends import backend_for
+from .notifier import Notifier
+
 WRITE_WAIT = 10.0     # seconds a caller waits for its commit at most
 BATCH = 500           # pieces at most in one transaction
 HELD_RETRY = 5.0      # seconds between tries of the writes held in memory
 FAULT_LOG_EVERY = 60.0
-
-SCHEMA = """
-CREATE TABLE IF NOT EXISTS reports (
-    id INTEGER PRIMARY KEY,
-    received_at TEXT NOT NULL,
-    address TEXT NOT NULL,
-    idempotency_key TEXT UNIQUE,
-    body TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    event TEXT NOT NULL,
-    detail TEXT NOT NULL,
-    session TEXT   -- the exam session it came with; NULL: without one ("tanpa sesi")
-);
-CREATE TABLE IF NOT EXISTS verifications (
-    id INTEGER PRIMARY KEY,
-    received_at TEXT NOT NULL,
-    address TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    session TEXT
-);
--- One per accepted verification: the launcher names it on every report.
-CREATE TABLE IF NOT EXISTS exam_sessions (
-    id TEXT PRIMARY KEY,
-    created_at TEXT NOT NULL,
-    address TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    last_contact REAL NOT NULL,   -- seconds since 1970; written every few seconds, not per heartbeat
-    missing_since REAL            -- the last contact, while the proctor was told it is not heard
-);
--- A key used again with another body: that body is a report of its own,
--- found again by the key and the body's hash when it is sent once more.
-CREATE TABLE IF NOT EXISTS reused_keys (
-    idempotency_key TEXT NOT NULL,
-    body_hash TEXT NOT NULL,
-    report_id INTEGER NOT NULL,
-    PRIMARY KEY (idempotency_key, body_hash)
-);
--- Stored reports waiting to be put into a WhatsApp message.
-CREATE TABLE IF NOT EXISTS outbox (
-    report_id INTEGER PRIMARY KEY REFERENCES reports(id)
-);
--- Exams gone silent or heard again, waiting to be put into a WhatsApp message.
-CREATE TABLE IF NOT EXISTS notices (
-    id INTEGER PRIMARY KEY,
-    kind TEXT NOT NULL,           -- missing | back
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    last_contact REAL NOT NULL,
-    gone REAL NOT NULL            -- seconds not heard (back only)
-);
-CREATE TABLE IF NOT EXISTS messages (
-    id INTEGER PRIMARY KEY,
-    recipient TEXT NOT NULL,
-    text TEXT NOT NULL,
-    created_at REAL NOT NULL,
-    state TEXT NOT NULL DEFAULT 'pending',   -- pending | sent | failed
-    attempts INTEGER NOT NULL DEFAULT 0,
-    next_try REAL NOT NULL,
-    last_error TEXT NOT NULL DEFAULT '',
-    done_at REAL
-);
-CREATE INDEX IF NOT EXISTS messages_pending ON messages(state, recipient, id);
-CREATE TABLE IF NOT EXISTS sessions (
-    token_hash TEXT PRIMARY KEY,
-    expires REAL NOT NULL
-);
-"""
-# After the columns a database of an earlier version gains.
-INDEXES = "CREATE INDEX IF NOT EXISTS reports_session ON reports(session) WHERE session IS NOT NULL;"
-
-# Reports stored before exam sessions existed were taken as the launcher's:
-# they keep counting for their students.
-BEFORE_SESSIONS = ""
 
 REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
 
@@ -119,84 +42,49 @@ def report_dict(row: tuple) -> dict[str, Any]:
             "className": row[4], "token": row[5], "event": row[6], "detail": row[7], "session": row[8]}
 
 
-class WriteFailed(Exception):
-    """The database could not be written; the message names the likely cause."""
+class StoreError(Exception):
+    """The database could not be opened or written; the message names the likely cause."""
 
 
-def write_fault(e: BaseException) -> str | None:
-    """The likely cause of a failed write, for the log; None for a fault of
-    the program rather than of the disk (a constraint, a wrong statement)."""
-    if isinstance(e, (FutureTimeout, TimeoutError)):
-        return f"basis data tidak bisa ditulis: terkunci atau terlalu lambat (lebih dari {WRITE_WAIT:g} detik)"
-    if isinstance(e, (sqlite3.IntegrityError, sqlite3.ProgrammingError, sqlite3.InterfaceError)):
-        return None
-    if not isinstance(e, (sqlite3.DatabaseError, OSError)):
-        return None
-    name = getattr(e, "sqlite_errorname", "") or ""
-    text = str(e)
-    if name.startswith(("SQLITE_BUSY", "SQLITE_LOCKED")) or "locked" in text:
-        return f"basis data tidak bisa ditulis: terkunci ({text})"
-    return f"basis data tidak bisa ditulis: disk penuh? ({text})"
+class WriteFailed(StoreError):
+    """A write did not reach the database; the message names the likely cause."""
 
 
-def _migrate(conn: sqlite3.Connection) -> None:
-    for table in ("reports", "verifications"):
-        columns = {row[1] for row in conn.execute(f"PRAGMA table_info({table})")}
-        if "session" not in columns:
-            conn.execute(f"ALTER TABLE {table} ADD COLUMN session TEXT")
-            if table == "reports":
-                conn.execute("UPDATE reports SET session = ?", (BEFORE_SESSIONS,))
-
-
-Work = Callable[[sqlite3.Connection], Any]
+Work = Callable[[Any], Any]  # given the connection
 WAKE = "wake"  # a queue item that only wakes the writer
 
 
 class Store:
-    def __init__(self, path: Path, log: Callable[[str], None] | None = None) -> None:
-        self.path = Path(path).absolute()
-        self.path.parent.mkdir(parents=True, exist_ok=True)
+    def __init__(self, database: Path | str, log: Callable[[str], None] | None = None,
+                 notifier: Notifier | None = None) -> None:
+        self.backend = backend_for(database)
         self.log = log or (lambda line: print(line, file=sys.stderr, flush=True))
+        self.notifier = notifier or Notifier()
         self._queue: queue.Queue[tuple[Work, Future] | str | None] = queue.Queue()
         self._local = threading.local()
-        # Woken after every commit that adds a report or a verification.
-        self.changed = threading.Condition()
-        self.last_id = 0
-        self.version = 0  # counts the commits the proctor's streams care about
         # Writes that failed and must not be lost, oldest first, each with what follows its commit.
         self._held: list[tuple[Work, Callable[[], None]]] = []
         self._held_tried = 0.0
         self._held_lock = threading.Lock()
-        # Proctor logins made or ended while the database could not be written.
-        self._logins: dict[str, float] = {}
-        self._logouts: set[str] = set()
         self._faults = 0
         self._fault_logged = -FAULT_LOG_EVERY
         self._fault_lock = threading.Lock()
         ready: Future = Future()
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
-        ready.result()
-        self.last_id = self._read(lambda c: c.execute("SELECT coalesce(max(id), 0) FROM reports").fetchone()[0])
+        try:
+            ready.result()
+        except self.backend.Error as e:
+            raise StoreError(self.backend.open_fault(e)) from e
+        last = self.read(lambda c: c.execute("SELECT coalesce(max(id), 0) FROM reports").fetchone()[0])
+        self.notifier.last_id = max(self.notifier.last_id, last)
 
     # The writer thread and its connection.
-    def _connect(self) -> sqlite3.Connection:
-        conn = sqlite3.connect(self.path, isolation_level=None, check_same_thread=False)
-        conn.execute("PRAGMA journal_mode=WAL")
-        conn.execute("PRAGMA synchronous=FULL")  # an answered report survives a power cut
-        conn.execute("PRAGMA busy_timeout=5000")
-        return conn
-
     def _write_loop(self, ready: Future) -> None:
-        conn: sqlite3.Connection | None
+        conn: Any
         try:
-            conn = self._connect()
-            conn.executescript(SCHEMA)
-            conn.execute("BEGIN IMMEDIATE")
-            _migrate(conn)
-            conn.execute("COMMIT")
-            conn.executescript(INDEXES)
-        except sqlite3.Error as e:
+            conn = self.backend.prepare()
+        except Exception as e:
             ready.set_exception(e)
             return
         ready.set_result(None)
@@ -218,7 +106,7 @@ class Store:
                 conn = self._commit(conn, held + pieces)
                 self._return_held(held)
         if conn is not None:
-            conn.close()
+            self.backend.close(conn)
 
     def _take_held(self, now: float, force: bool) -> list[tuple[Work, Future]]:
         """The held writes, as pieces, when they are due for another try."""
@@ -239,30 +127,31 @@ class Store:
                 e = done.exception()
                 if e is None:
                     after()
-                elif write_fault(e) is not None:
+                elif self.write_fault(e) is not None:
                     kept.append((work, after))
                 else:
                     self.log(f"error: a held write was dropped: {type(e).__name__}: {e}")
             self._held = kept + self._held
 
-    def _commit(self, conn: sqlite3.Connection | None, pieces: list[tuple[Work, Future]]) -> sqlite3.Connection | None:
+    def _commit(self, conn: Any, pieces: list[tuple[Work, Future]]) -> Any:
         """Runs the pieces in one transaction; answers each after the commit.
         Returns the connection to go on with (a new one after a fault that
         left the old one unusable)."""
         outcomes: list[tuple[Future, Any, BaseException | None]] = []
         try:
             if conn is None:
-                conn = self._connect()
-            conn.execute("BEGIN IMMEDIATE")
+                conn = self.backend.open_writer()
+            self.backend.begin(conn)
             for work, done in pieces:
                 conn.execute("SAVEPOINT piece")
                 try:
                     result = work(conn)
                 except Exception as e:
-                    if not conn.in_transaction:
-                        raise  # SQLite gave up the whole transaction (a full disk, an I/O error)
+                    if not self.backend.in_transaction(conn):
+                        raise  # the engine gave up the whole transaction (a full disk, an I/O error)
                     conn.execute("ROLLBACK TO piece")
                     conn.execute("RELEASE piece")
+                    self._fault(e)  # logged when the database refused it, not the program
                     outcomes.append((done, None, e))
                     continue
                 conn.execute("RELEASE piece")
@@ -281,29 +170,36 @@ class Store:
                 done.set_exception(error)
         return conn
 
-    def _undo(self, conn: sqlite3.Connection | None) -> sqlite3.Connection | None:
+    def _undo(self, conn: Any) -> Any:
         """Rolls back after a fault; a connection that cannot even do that is
         replaced, so the writer goes on either way."""
         if conn is None:
             return None
         try:
-            if conn.in_transaction:
+            if self.backend.in_transaction(conn):
                 conn.execute("ROLLBACK")
             return conn
         except Exception as e:
             self.log(f"error: rollback failed ({type(e).__name__}: {e}); the database is opened again")
         try:
-            conn.close()
+            self.backend.close(conn)
         except Exception:
             pass
         try:
-            return self._connect()
-        except sqlite3.Error:
+            return self.backend.open_writer()
+        except Exception:
             return None  # tried again with the next write
+
+    def write_fault(self, e: BaseException) -> str | None:
+        """The likely cause of a failed write, for the log; None for a fault
+        of the program rather than of the database (a constraint, a wrong statement)."""
+        if isinstance(e, (FutureTimeout, TimeoutError)):
+            return f"basis data tidak bisa ditulis: terkunci atau terlalu lambat (lebih dari {WRITE_WAIT:g} detik)"
+        return self.backend.write_fault(e)
 
     def _fault(self, e: BaseException) -> None:
         """One log line a minute at most, naming the cause."""
-        cause = write_fault(e)
+        cause = self.write_fault(e)
         if cause is None:
             return
         now = time.monotonic()
@@ -326,9 +222,9 @@ class Store:
         except FutureTimeout as e:
             done.cancel()  # not run later if the writer has not reached it yet
             self._fault(e)
-            raise WriteFailed(write_fault(e)) from None
+            raise WriteFailed(self.write_fault(e)) from None
         except Exception as e:
-            cause = write_fault(e)
+            cause = self.write_fault(e)
             if cause is None:
                 raise
             raise WriteFailed(cause) from e
@@ -351,11 +247,10 @@ class Store:
         with self._held_lock:
             return len(self._held)
 
-    def _read(self, work: Callable[[sqlite3.Connection], Any]) -> Any:
+    def read(self, work: Callable[[Any], Any]) -> Any:
         conn = getattr(self._local, "conn", None)
         if conn is None:
-            conn = sqlite3.connect(self.path.as_uri() + "?mode=ro", uri=True, check_same_thread=False)
-            conn.execute("PRAGMA busy_timeout=5000")
+            conn = self.backend.open_reader()
             self._local.conn = conn
         return work(conn)
 
@@ -363,23 +258,18 @@ class Store:
         self._queue.put(None)
         self._writer.join()
 
-    def _notify(self, new_id: int) -> None:
-        with self.changed:
-            self.last_id = max(self.last_id, new_id)
-            self.version += 1
-            self.changed.notify_all()
-
     # Reports.
     def add_report(self, received_at: str, address: str, key: str | None, body: str,
                    m: dict[str, str], forward: bool, session: str | None = None) -> tuple[int, bool, bool]:
         """Stores a report once per Idempotency-Key and body: (id, repeat,
         reused). repeat: it was stored before. reused: its key came before
         with another body, and this one is stored as a report of its own."""
-        def work(c: sqlite3.Connection) -> tuple[int, bool, bool]:
+        def work(c: Any) -> tuple[int, bool, bool]:
             stored_key, reused, digest = key, False, ""
             if key is not None:
-                row = c.execute("SELECT id, body FROM reports WHERE idempotency_key = ?", (key,)).fetchone()
-                if row and row[1] == body:
+                # The bodies are compared by the engine: it holds them as it stores them.
+                row = c.execute("SELECT id, body = ? FROM reports WHERE idempotency_key = ?", (body, key)).fetchone()
+                if row and row[1]:
                     return row[0], True, False
                 if row:
                     digest = hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest()
@@ -388,47 +278,47 @@ class Store:
                     if again:
                         return again[0], True, True
                     stored_key, reused = None, True
-            cur = c.execute(
+            rowid = c.execute(
                 "INSERT INTO reports (received_at, address, idempotency_key, body, student_name, class_name,"
-                " token, event, detail, session) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                " token, event, detail, session) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
                 (received_at, address, stored_key, body, m["studentName"], m["className"], m["token"], m["event"],
-                 m["detail"], session))
+                 m["detail"], session)).fetchone()[0]
             if reused:
-                c.execute("INSERT INTO reused_keys VALUES (?, ?, ?)", (key, digest, cur.lastrowid))
+                c.execute("INSERT INTO reused_keys VALUES (?, ?, ?)", (key, digest, rowid))
             if forward:
-                c.execute("INSERT INTO outbox (report_id) VALUES (?)", (cur.lastrowid,))
-            return cur.lastrowid, False, reused
+                c.execute("INSERT INTO outbox (report_id) VALUES (?)", (rowid,))
+            return rowid, False, reused
         rowid, repeat, reused = self.write(work)
         if not repeat:
-            self._notify(rowid)
+            self.notifier.stored(rowid)
         return rowid, repeat, reused
 
     def add_verification(self, received_at: str, address: str, m: dict[str, str], session: str, contact: float) -> bool:
         """The verification and the exam session it hands out, in one step.
         Held in memory when the database cannot be written; True: written now."""
-        def work(c: sqlite3.Connection) -> None:
-            # OR IGNORE: a held write may find its session stored by a commit that came late.
-            cur = c.execute("INSERT OR IGNORE INTO exam_sessions (id, created_at, address, student_name, class_name,"
-                            " token, last_contact) VALUES (?, ?, ?, ?, ?, ?, ?)",
+        def work(c: Any) -> None:
+            # DO NOTHING: a held write may find its session stored by a commit that came late.
+            cur = c.execute("INSERT INTO exam_sessions (id, created_at, address, student_name, class_name,"
+                            " token, last_contact) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING",
                             (session, received_at, address, m["studentName"], m["className"], m["token"], contact))
             if cur.rowcount:
                 c.execute("INSERT INTO verifications (received_at, address, student_name, class_name, token, session)"
                           " VALUES (?, ?, ?, ?, ?, ?)",
                           (received_at, address, m["studentName"], m["className"], m["token"], session))
-        return self.write_or_hold(work, lambda: self._notify(0))
+        return self.write_or_hold(work, lambda: self.notifier.stored(0))
 
     # Exam sessions.
     def exam_sessions(self) -> list[dict[str, Any]]:
         """Every exam session with its START (the id of the last one, 0: none)
         and whether it has a FINISH."""
-        return self._read(lambda c: [
+        return self.read(lambda c: [
             {"id": r[0], "studentName": r[1], "className": r[2], "token": r[3], "lastContact": r[4],
              "missingSince": r[5], "started": r[6] or 0, "finished": bool(r[7])}
             for r in c.execute(
                 "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
                 " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
                 " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
-                " FROM exam_sessions s ORDER BY s.rowid")])
+                f" FROM exam_sessions s ORDER BY {self.backend.session_order}")])
 
     def save_contacts(self, contacts: list[tuple[float, str]]) -> None:
         """(last contact, session) pairs, all in one step."""
@@ -437,7 +327,7 @@ class Store:
     def add_notice(self, n: dict[str, Any], forward: bool) -> None:
         """An exam gone silent or heard again: remembered with its session (a
         restart does not tell the proctor twice) and, with WhatsApp, queued."""
-        def work(c: sqlite3.Connection) -> None:
+        def work(c: Any) -> None:
             c.execute("UPDATE exam_sessions SET missing_since = ? WHERE id = ?",
                       (n["lastContact"] if n["kind"] == "missing" else None, n["session"]))
             if forward:
@@ -447,12 +337,12 @@ class Store:
         self.write(work)
 
     def reports_after(self, after: int, limit: int = 500) -> list[dict[str, Any]]:
-        return self._read(lambda c: [report_dict(r) for r in c.execute(
+        return self.read(lambda c: [report_dict(r) for r in c.execute(
             f"SELECT {REPORT_COLUMNS} FROM reports WHERE id > ? ORDER BY id LIMIT ?", (after, limit))])
 
     def timeline(self) -> list[dict[str, Any]]:
         """Verifications and reports in the order they were stored."""
-        def work(c: sqlite3.Connection) -> list[dict[str, Any]]:
+        def work(c: Any) -> list[dict[str, Any]]:
             # received_at has a fixed width, so text order is time order.
             rows = c.execute(
                 "SELECT 'report', id, received_at, student_name, class_name, token, event, detail, session FROM reports "
@@ -465,23 +355,23 @@ class Store:
                             "receivedAt": at, "studentName": name, "className": cls, "token": token,
                             "event": event, "detail": detail, "session": session})
             return out
-        return self._read(work)
+        return self.read(work)
 
     def all_reports(self) -> list[dict[str, Any]]:
-        return self._read(lambda c: [report_dict(r) for r in c.execute(
+        return self.read(lambda c: [report_dict(r) for r in c.execute(
             f"SELECT {REPORT_COLUMNS} FROM reports ORDER BY id")])
 
     def report_count(self) -> int:
-        return self._read(lambda c: c.execute("SELECT count(*) FROM reports").fetchone()[0])
+        return self.read(lambda c: c.execute("SELECT count(*) FROM reports").fetchone()[0])
 
     # The WhatsApp outbox.
     def outbox_reports(self) -> list[dict[str, Any]]:
-        return self._read(lambda c: [report_dict(r) for r in c.execute(
+        return self.read(lambda c: [report_dict(r) for r in c.execute(
             f"SELECT {REPORT_COLUMNS.replace('id,', 'reports.id,', 1)} FROM outbox JOIN reports ON reports.id = outbox.report_id"
             " ORDER BY reports.id")])
 
     def outbox_notices(self) -> list[dict[str, Any]]:
-        return self._read(lambda c: [
+        return self.read(lambda c: [
             {"id": r[0], "kind": r[1], "studentName": r[2], "className": r[3], "token": r[4], "lastContact": r[5],
              "gone": r[6]}
             for r in c.execute("SELECT id, kind, student_name, class_name, token, last_contact, gone FROM notices"
@@ -490,7 +380,7 @@ class Store:
     def queue_messages(self, texts: list[str], recipients: tuple[str, ...], report_ids: list[int], now: float,
                        notice_ids: list[int] | None = None) -> None:
         """Turns outbox reports and notices into messages, one per recipient, in one step."""
-        def work(c: sqlite3.Connection) -> None:
+        def work(c: Any) -> None:
             for text in texts:
                 for to in recipients:
                     c.execute("INSERT INTO messages (recipient, text, created_at, next_try) VALUES (?, ?, ?, ?)",
@@ -501,7 +391,7 @@ class Store:
 
     def next_messages(self) -> list[dict[str, Any]]:
         """The oldest pending message of each recipient: they go in order."""
-        return self._read(lambda c: [
+        return self.read(lambda c: [
             {"id": r[0], "recipient": r[1], "text": r[2], "created_at": r[3], "attempts": r[4], "next_try": r[5]}
             for r in c.execute(
                 "SELECT id, recipient, text, created_at, attempts, next_try FROM messages WHERE id IN"
@@ -520,42 +410,16 @@ class Store:
             (next_try, error, mid)))
 
     def outbox_state(self) -> dict[str, Any]:
-        def work(c: sqlite3.Connection) -> dict[str, Any]:
+        def work(c: Any) -> dict[str, Any]:
             counts = dict(c.execute("SELECT state, count(*) FROM messages GROUP BY state").fetchall())
             waiting = c.execute("SELECT (SELECT count(*) FROM outbox) + (SELECT count(*) FROM notices)").fetchone()[0]
             err = c.execute("SELECT last_error FROM messages WHERE last_error != '' ORDER BY id DESC LIMIT 1").fetchone()
             sent = c.execute("SELECT max(done_at) FROM messages WHERE state = 'sent'").fetchone()[0]
             return {"grouping": waiting, "pending": counts.get("pending", 0), "sent": counts.get("sent", 0),
                     "failed": counts.get("failed", 0), "lastError": err[0] if err else "", "lastSentAt": sent}
-        return self._read(work)
+        return self.read(work)
 
     def messages(self) -> list[dict[str, Any]]:
-        return self._read(lambda c: [
+        return self.read(lambda c: [
             {"id": r[0], "recipient": r[1], "text": r[2], "state": r[3], "attempts": r[4], "lastError": r[5]}
             for r in c.execute("SELECT id, recipient, text, state, attempts, last_error FROM messages ORDER BY id")])
-
-    # Proctor sessions, kept here so that a restart does not log the proctor
-    # out; held in memory while the database cannot be written, so the
-    # proctor can log in and look when the disk is full.
-    def add_session(self, token_hash: str, expires: float) -> None:
-        if not self.write_or_hold(lambda c: c.execute("INSERT OR REPLACE INTO sessions VALUES (?, ?)", (token_hash, expires))):
-            with self._held_lock:
-                self._logins[token_hash] = expires
-                self._logouts.discard(token_hash)
-
-    def session_valid(self, token_hash: str, now: float) -> bool:
-        with self._held_lock:
-            if token_hash in self._logouts:
-                return False
-            if self._logins.get(token_hash, 0) > now:
-                return True
-        return self._read(lambda c: c.execute(
-            "SELECT 1 FROM sessions WHERE token_hash = ? AND expires > ?", (token_hash, now)).fetchone() is not None)
-
-    def drop_session(self, token_hash: str, now: float) -> None:
-        with self._held_lock:
-            self._logins.pop(token_hash, None)
-        if not self.write_or_hold(lambda c: c.execute(
-                "DELETE FROM sessions WHERE token_hash = ? OR expires <= ?", (token_hash, now))):
-            with self._held_lock:
-                self._logouts.add(token_hash)

@@ -20,6 +20,7 @@ from typing import Any, Callable
 
 from . import decisions
 from .database import Store, WriteFailed
+from .notifier import Notifier
 
 TICK = 1.0            # seconds between looks for silent exams
 CONTACT_SAVE = 5.0    # seconds between writes of the last contacts
@@ -63,8 +64,10 @@ class ExamSession:
 
 class Presence:
     def __init__(self, store: Store, limit: float, forward: bool, log: Callable[[str], None],
-                 wake_forwarder: Callable[[], None] = lambda: None, clock: Callable[[], float] = time.time) -> None:
+                 wake_forwarder: Callable[[], None] = lambda: None, clock: Callable[[], float] = time.time,
+                 notifier: Notifier | None = None) -> None:
         self.store, self.limit, self.forward, self.log = store, float(limit), forward, log
+        self.notifier = notifier or store.notifier
         self.wake_forwarder, self.clock = wake_forwarder, clock
         self.lock = threading.Lock()
         self.sessions: dict[str, ExamSession] = {}
@@ -172,8 +175,7 @@ class Presence:
         self.changes.append((self.change_seq, {
             "key": decisions.student_ref(s.student), "studentName": decisions.one_line(s.studentName),
             "className": decisions.one_line(s.className), "state": state, "lastContactAt": iso(s.last_contact)}))
-        with self.store.changed:
-            self.store.changed.notify_all()
+        self.notifier.poke()
 
     # The watch.
     def check(self, now: float) -> int:

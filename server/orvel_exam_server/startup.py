@@ -99,19 +99,3 @@ def address_here(host: str) -> None:
             s.bind((host, 0))
         except OSError as e:
             raise StartupError(listen_fault(e, host, 0)) from None
-
-
-def private_database(path: Path) -> None:
-    """The database holds the children's names: it, its WAL and its shared
-    memory are readable by the owner only (SQLite gives the WAL the mode of
-    the database). Windows has no such modes; the folder's rights apply."""
-    if os.name == "nt":
-        return
-    path.parent.mkdir(parents=True, exist_ok=True)
-    os.close(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600))
-    for p in (path, Path(f"{path}-wal"), Path(f"{path}-shm"), Path(f"{path}-journal")):
-        try:
-            if p.stat().st_mode & 0o077:
-                os.chmod(p, 0o600)
-        except FileNotFoundError:
-            pass

@@ -18,6 +18,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from orvel_exam_server import decisions  # noqa: E402
 from orvel_exam_server.config import Exam  # noqa: E402
 from orvel_exam_server.database import HELD_RETRY, Store, WriteFailed  # noqa: E402
+from orvel_exam_server.logins import Logins  # noqa: E402
 from orvel_exam_server.presence import Presence  # noqa: E402
 from support import wait_for  # noqa: E402
 
@@ -88,7 +89,7 @@ class Writer(StoreCase):
         self.assertIn("terkunci", str(caught.exception))
         gate.set()
         self.store.add_report("t", "a", "k2", "{}", report(2), False)
-        self.assertEqual(self.store._read(lambda c: c.execute("SELECT count(*) FROM sessions").fetchone()[0]), 0)
+        self.assertEqual(self.store.read(lambda c: c.execute("SELECT count(*) FROM sessions").fetchone()[0]), 0)
 
     def test_a_full_database_fails_writes_names_the_cause_once_and_holds_what_must_not_be_lost(self):
         # The writer's own connection may not grow the file: SQLite answers "database or disk is full".
@@ -110,18 +111,19 @@ class Writer(StoreCase):
         # (each table is filled up to its first refusal).
         request = {"studentName": "Budi", "className": "5A", "token": "T"}
         sid = next(f"{n:032x}" for n in range(500) if not self.store.add_verification("t", "a", request, f"{n:032x}", 1.0))
-        login = next(f"hash{n}" for n in range(500) if self.store.add_session(f"hash{n}", time.time() + 60)
+        logins = Logins(self.store)
+        login = next(f"hash{n}" for n in range(500) if logins.add(f"hash{n}", time.time() + 60)
                      or self.store.held_writes() == 2)
-        self.assertTrue(self.store.session_valid(login, time.time()))
+        self.assertTrue(logins.valid(login, time.time()))
         self.assertEqual(len([l for l in self.logged if "tidak bisa ditulis" in l]), 1, "once a minute")
-        version = self.store.version
+        version = self.store.notifier.version
         # Room again: the held writes follow by themselves, in order.
         self.store.write(lambda c: c.execute("PRAGMA max_page_count = 1000000"))
         self.assertTrue(wait_for(lambda: self.store.held_writes() == 0, HELD_RETRY + 5))
         self.assertEqual([s["id"] for s in self.store.exam_sessions()][-1], sid)
         self.assertEqual([e["session"] for e in self.store.timeline() if e["kind"] == "verify"][-1], sid)
-        self.assertGreater(self.store.version, version, "the pages are told of the late verification")
-        self.assertIn((login,), self.store._read(lambda c: c.execute("SELECT token_hash FROM sessions").fetchall()))
+        self.assertGreater(self.store.notifier.version, version, "the pages are told of the late verification")
+        self.assertIn((login,), self.store.read(lambda c: c.execute("SELECT token_hash FROM sessions").fetchall()))
 
 
 class Upgrade(unittest.TestCase):

@@ -1,0 +1,175 @@
+"""SQLite: the embedded default for one school's server, on the standard
+library alone. One file beside the configuration; one process writes it."""
+from __future__ import annotations
+
+import os
+import sqlite3
+from pathlib import Path
+from typing import Any
+
+SCHEMA = """
+CREATE TABLE IF NOT EXISTS reports (
+    id INTEGER PRIMARY KEY,
+    received_at TEXT NOT NULL,
+    address TEXT NOT NULL,
+    idempotency_key TEXT UNIQUE,
+    body TEXT NOT NULL,
+    student_name TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    event TEXT NOT NULL,
+    detail TEXT NOT NULL,
+    session TEXT   -- the exam session it came with; NULL: without one ("tanpa sesi")
+);
+CREATE TABLE IF NOT EXISTS verifications (
+    id INTEGER PRIMARY KEY,
+    received_at TEXT NOT NULL,
+    address TEXT NOT NULL,
+    student_name TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    session TEXT
+);
+-- One per accepted verification: the launcher names it on every report.
+CREATE TABLE IF NOT EXISTS exam_sessions (
+    id TEXT PRIMARY KEY,
+    created_at TEXT NOT NULL,
+    address TEXT NOT NULL,
+    student_name TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    last_contact REAL NOT NULL,   -- seconds since 1970; written every few seconds, not per heartbeat
+    missing_since REAL            -- the last contact, while the proctor was told it is not heard
+);
+-- A key used again with another body: that body is a report of its own,
+-- found again by the key and the body's hash when it is sent once more.
+CREATE TABLE IF NOT EXISTS reused_keys (
+    idempotency_key TEXT NOT NULL,
+    body_hash TEXT NOT NULL,
+    report_id INTEGER NOT NULL,
+    PRIMARY KEY (idempotency_key, body_hash)
+);
+-- Stored reports waiting to be put into a WhatsApp message.
+CREATE TABLE IF NOT EXISTS outbox (
+    report_id INTEGER PRIMARY KEY REFERENCES reports(id)
+);
+-- Exams gone silent or heard again, waiting to be put into a WhatsApp message.
+CREATE TABLE IF NOT EXISTS notices (
+    id INTEGER PRIMARY KEY,
+    kind TEXT NOT NULL,           -- missing | back
+    student_name TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    last_contact REAL NOT NULL,
+    gone REAL NOT NULL            -- seconds not heard (back only)
+);
+CREATE TABLE IF NOT EXISTS messages (
+    id INTEGER PRIMARY KEY,
+    recipient TEXT NOT NULL,
+    text TEXT NOT NULL,
+    created_at REAL NOT NULL,
+    state TEXT NOT NULL DEFAULT 'pending',   -- pending | sent | failed
+    attempts INTEGER NOT NULL DEFAULT 0,
+    next_try REAL NOT NULL,
+    last_error TEXT NOT NULL DEFAULT '',
+    done_at REAL
+);
+CREATE INDEX IF NOT EXISTS messages_pending ON messages(state, recipient, id);
+CREATE TABLE IF NOT EXISTS sessions (
+    token_hash TEXT PRIMARY KEY,
+    expires REAL NOT NULL
+);
+"""
+# After the columns a database of an earlier version gains.
+INDEXES = "CREATE INDEX IF NOT EXISTS reports_session ON reports(session) WHERE session IS NOT NULL;"
+
+# Reports stored before exam sessions existed were taken as the launcher's:
+# they keep counting for their students.
+BEFORE_SESSIONS = ""
+
+
+def private_file(path: Path) -> None:
+    """The database holds the children's names: it, its WAL and its shared
+    memory are readable by the owner only (SQLite gives the WAL the mode of
+    the database). Windows has no such modes; the folder's rights apply."""
+    if os.name == "nt":
+        return
+    os.close(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600))
+    for p in (path, Path(f"{path}-wal"), Path(f"{path}-shm"), Path(f"{path}-journal")):
+        try:
+            if p.stat().st_mode & 0o077:
+                os.chmod(p, 0o600)
+        except FileNotFoundError:
+            pass
+
+
+def _migrate(conn: sqlite3.Connection) -> None:
+    for table in ("reports", "verifications"):
+        columns = {row[1] for row in conn.execute(f"PRAGMA table_info({table})")}
+        if "session" not in columns:
+            conn.execute(f"ALTER TABLE {table} ADD COLUMN session TEXT")
+            if table == "reports":
+                conn.execute("UPDATE reports SET session = ?", (BEFORE_SESSIONS,))
+
+
+class SQLite:
+    """The file at `path`; its folder is made when missing."""
+
+    Error = (sqlite3.Error, OSError)    # what opening it may raise
+    shared = False                      # one serving process at a time
+    session_order = "s.rowid"           # the order exam sessions were stored in
+
+    def __init__(self, path: Path) -> None:
+        self.path = Path(path).absolute()
+        self.folder: Path | None = self.path.parent  # where free disk space matters
+        self.name = str(self.path)
+
+    def open_writer(self) -> sqlite3.Connection:
+        conn = sqlite3.connect(self.path, isolation_level=None, check_same_thread=False)
+        conn.execute("PRAGMA journal_mode=WAL")
+        conn.execute("PRAGMA synchronous=FULL")  # an answered report survives a power cut
+        conn.execute("PRAGMA busy_timeout=5000")
+        return conn
+
+    def prepare(self) -> sqlite3.Connection:
+        """The writer's first connection, with the tables made or upgraded."""
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        private_file(self.path)
+        conn = self.open_writer()
+        conn.executescript(SCHEMA)
+        conn.execute("BEGIN IMMEDIATE")
+        _migrate(conn)
+        conn.execute("COMMIT")
+        conn.executescript(INDEXES)
+        private_file(self.path)  # the WAL and shared memory exist now
+        return conn
+
+    def open_reader(self) -> sqlite3.Connection:
+        conn = sqlite3.connect(self.path.as_uri() + "?mode=ro", uri=True, check_same_thread=False)
+        conn.execute("PRAGMA busy_timeout=5000")
+        return conn
+
+    def begin(self, conn: sqlite3.Connection) -> None:
+        conn.execute("BEGIN IMMEDIATE")
+
+    def in_transaction(self, conn: sqlite3.Connection) -> bool:
+        return conn.in_transaction
+
+    def open_fault(self, e: BaseException) -> str:
+        return getattr(e, "strerror", None) or str(e)
+
+    def write_fault(self, e: BaseException) -> str | None:
+        """The likely cause of a failed write, for the log; None for a fault
+        of the program rather than of the disk (a constraint, a wrong statement)."""
+        if isinstance(e, (sqlite3.IntegrityError, sqlite3.ProgrammingError, sqlite3.InterfaceError)):
+            return None
+        if not isinstance(e, (sqlite3.DatabaseError, OSError)):
+            return None
+        name = getattr(e, "sqlite_errorname", "") or ""
+        text = str(e)
+        if name.startswith(("SQLITE_BUSY", "SQLITE_LOCKED")) or "locked" in text:
+            return f"basis data tidak bisa ditulis: terkunci ({text})"
+        return f"basis data tidak bisa ditulis: disk penuh? ({text})"
+
+    def close(self, conn: Any) -> None:
+        conn.close()
