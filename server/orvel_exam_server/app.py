@@ -10,6 +10,7 @@ import csv
 import datetime as dt
 import hashlib
 import io
+import re
 import secrets
 import shutil
 import socket
@@ -21,12 +22,12 @@ import urllib.parse
 from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler
 
-from . import decisions, front, guards, page, startup
+from . import commands, decisions, front, guards, page, startup
 from .config import Config
 from .database import Store, WriteFailed
 from .logins import Logins
 from .notifier import Notifier
-from .presence import Presence, new_session_id
+from .presence import Presence, iso, new_session_id
 from .whatsapp import Forwarder, Redactor
 
 MAX_HEAD = front.MAX_HEAD
@@ -41,6 +42,7 @@ REPORTS_PER_SESSION = 30   # a minute: far above what a launcher sends
 REPORTS_PER_ADDRESS = 20   # a minute, without an exam session
 LOW_DISK = 1 << 30
 NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
+COMMAND_ID = re.compile(r"[0-9A-Za-z_-]{1,32}")
 
 
 def now_iso() -> str:
@@ -68,6 +70,9 @@ class App:
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
+        self.commands = commands.Commands(
+            [commands.Command(*row) for row in self.store.commands()], self.store.add_commands,
+            self.store.update_command, lambda: self.notifier.stored(0))
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
                                  self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
@@ -222,7 +227,8 @@ class Handler(BaseHTTPRequestHandler):
     def do_post(self, body: bytes) -> None:
         self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
                        "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
-                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message}, body)
+                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message,
+                       "/api/proctor/command": self.proctor_command}, body)
 
     def do_get(self) -> None:
         if self.route == "/":
@@ -301,16 +307,46 @@ class Handler(BaseHTTPRequestHandler):
     def heartbeat(self, body: bytes) -> None:
         """The launcher says it is still there: only the last contact changes."""
         session = decisions.session_header(self.headers.get_all("Exam-Session"))
+        done = None
         if body.strip():  # without a body the header alone names the session
-            named = decisions.members(body, ("session",))
-            session = None if named is None or session not in ("", named["session"]) else named["session"]
+            named = decisions.members(body, ("session",)) or decisions.members(body, ("session", "done"))
+            if named is not None and "done" in named:
+                done = named["done"] if COMMAND_ID.fullmatch(named["done"]) else ""
+            session = (None if named is None or done == "" or session not in ("", named["session"])
+                       else named["session"])
         if not session:
             self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
             return
-        if self.app.presence.heard(session, time.time()):
-            self.json(200, {"ok": True})
+        now = time.time()
+        if self.app.presence.heard(session, now):
+            # The proctor's next command for this PC rides on the answer.
+            self.json(200, self.app.commands.heartbeat(session, done, self.app.presence.ended(session), now))
         else:
             self.json(404, {"ok": False, "error": "Sesi ujian tidak dikenal."})
+
+    def proctor_command(self, body: bytes) -> None:
+        """The proctor's command for one student's working exam, or with no
+        student for every working exam of the class."""
+        request = commands.read_request(body)
+        if isinstance(request, str):
+            self.json(400, {"ok": False, "error": request})
+            return
+        name = decisions.one_line(request["studentName"]).casefold()
+        found = [s for s in self.app.presence.working() if decisions.same_class(s.className, request["className"])
+                 and (not name or decisions.one_line(s.studentName).casefold() == name)]
+        if name:
+            found = sorted(found, key=lambda s: s.started)[-1:]  # the student's latest exam
+        if not found:
+            self.json(404, {"ok": False, "error": "Tidak ada ujian yang sedang berjalan untuk " +
+                            ("siswa ini." if name else "kelas ini.")})
+            return
+        try:
+            made = self.app.commands.queue([(s.id, s.className, s.studentName, s.token) for s in found],
+                                           request["kind"], request["text"], time.time())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": NOT_STORED}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True, "sent": len(made)})
 
     def login(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
@@ -347,7 +383,13 @@ class Handler(BaseHTTPRequestHandler):
 
     def roster(self) -> None:
         app = self.app
-        self.json(200, decisions.roster(app.store.timeline(), app.config.exams, app.presence.view(time.time())))
+        entries = decisions.roster(app.store.timeline(), app.config.exams, app.presence.view(time.time()))
+        # "Dikunci": the student's working exam has a lock done and not undone.
+        locked = {decisions.student_ref(s.student) for s in app.presence.working()
+                  if commands.locked(app.commands.of_session(s.id))}
+        for e in entries:
+            e["locked"] = e["key"] in locked
+        self.json(200, entries)
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""
@@ -370,7 +412,18 @@ class Handler(BaseHTTPRequestHandler):
             found = [e for e in entries if (e["kind"] == "verify" or e["session"] is not None) and
                      decisions.exam_of(e, exams) is not None and
                      decisions.student_key(e["className"], e["studentName"], e["token"]) == want]
+            found = [shown_entry(e) for e in found] + self.command_entries(want)
+            self.json(200, sorted(found, key=lambda e: e["receivedAt"]))
+            return
         self.json(200, [shown_entry(e) for e in found])
+
+    def command_entries(self, student: tuple[str, str, str]) -> list[dict]:
+        """The student's commands as timeline entries, each with its state now."""
+        app, now = self.app, time.time()
+        return [{"kind": "command", "receivedAt": iso(c.created), "command": c.kind, "text": c.text,
+                 "state": commands.state(c, now, app.presence.ended(c.session))}
+                for c in app.commands.all()
+                if decisions.student_key(c.className, c.studentName, c.token) == student]
 
     def status(self) -> None:
         w = self.app.config.whatsapp
