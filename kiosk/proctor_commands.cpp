@@ -84,8 +84,8 @@ void OnProctorCommand(LPARAM lParam)
         ProctorCommandDone(command->id);
         break;
     case CommandKind::Unlock:
+        GiveFrontBackToExam(ScreenLockWindow());
         UnlockScreen();
-        GiveFrontBackToExam();
         ProctorCommandDone(command->id);
         break;
     case CommandKind::End: EndFromPage(command->id); break;
@@ -107,13 +107,14 @@ void KeepProctorWindowsInPlace()
         SetWindowPos(message, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-void GiveFrontBackToExam()
+void GiveFrontBackToExam(HWND leaving)
 {
-    HWND next = ProctorMessageWindow();
-    if (!next)
-        next = ScreenLockWindow();
-    if (!next)
-        next = BrowserWindow();
+    HWND next = nullptr;
+    for (HWND candidate : {ProctorMessageWindow(), ScreenLockWindow(), BrowserWindow()})
+        if (candidate && candidate != leaving) {
+            next = candidate;
+            break;
+        }
     if (next)
         SetForegroundWindow(next);
 }

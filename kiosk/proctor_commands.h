@@ -14,9 +14,10 @@ void OnProctorCommand(LPARAM lParam);
 // top of all, and the keyboard kept from the browser under the cover.
 void KeepProctorWindowsInPlace();
 
-// A window of the proctor's has gone: the keyboard goes back to what is in
-// front of the exam (the message, the cover, or the browser).
-void GiveFrontBackToExam();
+// The keyboard to what is in front of the exam (the message, the cover, or
+// the browser), other than `leaving`: called before a window of the
+// proctor's goes, so that the foreground never falls to the desktop between.
+void GiveFrontBackToExam(HWND leaving = nullptr);
 
 // At the exam's end: the cover and the message go.
 void CloseProctorWindows();

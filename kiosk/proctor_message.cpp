@@ -65,8 +65,8 @@ void OnCreate(HWND window)
 
 void Close(HWND window)
 {
+    GiveFrontBackToExam(window);
     DestroyWindow(window);
-    GiveFrontBackToExam();
 }
 
 LRESULT CALLBACK MessageWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
