@@ -12,6 +12,7 @@ namespace Gdiplus { class Image; }
 // The program's own window messages, both posted to the start screen.
 inline constexpr UINT WM_VERIFY_RESULT = WM_USER + 1;  // wParam 1 = accepted
 inline constexpr UINT WM_PROCTOR_EXIT = WM_USER + 2;   // Ctrl+Alt+P during an exam
+inline constexpr UINT WM_PROCTOR_COMMAND = WM_USER + 3;  // from the heartbeat's answer (net/proctor_command.h)
 
 // Foreground watch timer on the start screen, once a second during an exam.
 inline constexpr UINT_PTR kWatchTimerId = 301;

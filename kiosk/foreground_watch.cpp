@@ -6,6 +6,7 @@
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/overlay_watch.h"
+#include "kiosk/proctor_commands.h"
 #include "kiosk/session.h"
 #include "kiosk/violation_report.h"
 #include "kiosk/watch_rules.h"
@@ -61,6 +62,7 @@ void OnWatchTick()
     RefreshMouseHook();
     if (g_hBarWnd)
         SetWindowPos(g_hBarWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    KeepProctorWindowsInPlace();
     ReportWindowsOnTop();
     if (IsForeignWindow(ReadForeground()))
         ReportViolationSpaced(ViolationKind::SwitchedAway, g_lastViolationTick);

@@ -6,6 +6,7 @@
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/mouse_hook.h"
+#include "kiosk/proctor_commands.h"
 #include "kiosk/violation_report.h"
 #include "net/events.h"
 
@@ -63,6 +64,7 @@ void StopExamAndRestore()
     RemoveExamProfile();
     if (wasRunning)
         EndExamClipboard();
+    CloseProctorWindows();
     if (g_hBarWnd) {
         DestroyWindow(g_hBarWnd);
         g_hBarWnd = nullptr;

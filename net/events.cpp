@@ -5,6 +5,7 @@
 #include "net/exam_server.h"
 #include "net/heartbeat_rules.h"
 #include "net/http_post.h"
+#include "net/proctor_command.h"
 #include "net/random.h"
 #include "net/text.h"
 #include "net/worker.h"
@@ -61,7 +62,9 @@ void SendReports()
     std::unique_lock<std::mutex> held(state.lock);
     for (;;) {
         const std::uint64_t now = NowMs();
-        if (const QueuedReport* due = DueReport(state.queue, now)) {
+        // A heartbeat telling a proctor's command done goes before the reports.
+        const QueuedReport* due = HeartbeatHurried(state.heartbeat) ? nullptr : DueReport(state.queue, now);
+        if (due) {
             const QueuedReport report = *due;
             NoteRequestSent(state.heartbeat, report.session, now);
             held.unlock();
@@ -78,14 +81,17 @@ void SendReports()
         }
         const std::uint64_t untilHeartbeat = MsUntilHeartbeat(state.heartbeat, now);
         if (untilHeartbeat == 0) {
-            const std::string session = state.heartbeat.session;
-            NoteRequestSent(state.heartbeat, session, now);
+            const std::string session = HeartbeatSession(state.heartbeat);
+            NoteHeartbeatSent(state.heartbeat, now);
             held.unlock();
             // Whatever the answer, the next one is simply due 15 s later.
             const std::wstring headers = ToWide(ExamSessionHeader(session));
-            std::string reply;
-            HttpPostJson(kExamServerHost, kHeartbeatPath, BuildHeartbeatBody(session), reply, headers.c_str(),
-                         nullptr, &kSenderTimeouts);
+            std::string told, reply;
+            const std::string body = ProctorHeartbeatBody(session, told);
+            int status = 0;
+            const bool answered = HttpPostJson(kExamServerHost, kHeartbeatPath, body, reply, headers.c_str(),
+                                               &status, &kSenderTimeouts);
+            OnHeartbeatAnswer(session, told, answered, status, reply);
             held.lock();
             continue;
         }
@@ -138,6 +144,7 @@ void BeginExamPresence(const std::string& session)
         std::lock_guard<std::mutex> held(state.lock);
         StartHeartbeats(state.heartbeat, session, NowMs());
     }
+    OpenProctorChannel(g_hMainWnd, session);
     state.added.notify_all();
     if (!session.empty())
         EnsureSender();
@@ -149,6 +156,17 @@ void EndExamPresence()
     {
         std::lock_guard<std::mutex> held(state.lock);
         StopHeartbeats(state.heartbeat);
+    }
+    CloseProctorChannel();
+    state.added.notify_all();
+}
+
+void HurryHeartbeatForDone()
+{
+    Reporting& state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        HurryHeartbeat(state.heartbeat);
     }
     state.added.notify_all();
 }

@@ -26,6 +26,10 @@ void BeginExamPresence(const std::string& session);
 // At the exam's end: no heartbeat from now on, and reports made later carry
 // no session. Reports already queued keep theirs on every try.
 void EndExamPresence();
+// A proctor's command is done: the running exam's heartbeat goes at once,
+// ahead of any report, and tells it (net/proctor_command.h); one hurried
+// just before the exam's end still goes, as that exam's last.
+void HurryHeartbeatForDone();
 
 // What became of a report so far.
 ReportFate FateOfReport(ReportId id);

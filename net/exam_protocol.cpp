@@ -66,7 +66,10 @@ std::string EventHeaders(const std::string& idempotencyKey, const std::string& s
     return "Idempotency-Key: " + idempotencyKey + "\r\n" + ExamSessionHeader(session);
 }
 
-std::string BuildHeartbeatBody(const std::string& session)
+std::string BuildHeartbeatBody(const std::string& session, const std::string& done)
 {
-    return "{\"session\":\"" + EscapeJson(session) + "\"}";
+    std::string body = "{\"session\":\"" + EscapeJson(session) + "\"";
+    if (!done.empty())
+        body += ",\"done\":\"" + EscapeJson(done) + "\"";
+    return body + "}";
 }

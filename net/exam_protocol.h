@@ -35,5 +35,6 @@ std::string ExamSessionHeader(const std::string& session);
 // The header lines of every try of an event report: its Idempotency-Key,
 // then the session's header.
 std::string EventHeaders(const std::string& idempotencyKey, const std::string& session);
-// {"session":".."}
-std::string BuildHeartbeatBody(const std::string& session);
+// {"session":".."}, or {"session":"..","done":".."} when it tells the server
+// that the proctor's command of that id is done.
+std::string BuildHeartbeatBody(const std::string& session, const std::string& done = {});

@@ -6,12 +6,40 @@ void StartHeartbeats(HeartbeatClock& clock, std::string session, std::uint64_t n
 {
     clock.session = std::move(session);
     clock.lastSentAt = now;
+    clock.hurried = false;
+    clock.lastOf.clear();
 }
 
 void StopHeartbeats(HeartbeatClock& clock)
 {
+    if (clock.hurried && !clock.session.empty())
+        clock.lastOf = clock.session;
     clock.session.clear();
     clock.lastSentAt = 0;
+    clock.hurried = false;
+}
+
+void HurryHeartbeat(HeartbeatClock& clock)
+{
+    if (!clock.session.empty())
+        clock.hurried = true;
+}
+
+bool HeartbeatHurried(const HeartbeatClock& clock)
+{
+    return clock.hurried || !clock.lastOf.empty();
+}
+
+std::string HeartbeatSession(const HeartbeatClock& clock)
+{
+    return clock.session.empty() ? clock.lastOf : clock.session;
+}
+
+void NoteHeartbeatSent(HeartbeatClock& clock, std::uint64_t now)
+{
+    clock.hurried = false;
+    clock.lastOf.clear();
+    NoteRequestSent(clock, clock.session, now);
 }
 
 void NoteRequestSent(HeartbeatClock& clock, const std::string& session, std::uint64_t now)
@@ -22,6 +50,8 @@ void NoteRequestSent(HeartbeatClock& clock, const std::string& session, std::uin
 
 std::uint64_t MsUntilHeartbeat(const HeartbeatClock& clock, std::uint64_t now)
 {
+    if (HeartbeatHurried(clock))
+        return 0;
     if (clock.session.empty())
         return kNoHeartbeatDue;
     const std::uint64_t due = clock.lastSentAt + kHeartbeatAfterMs;

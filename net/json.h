@@ -1,6 +1,6 @@
 // The JSON the program speaks with the exam server, without a JSON library.
 // These exact rules are a contract with the server: request bodies are built,
-// and replies are read, only through these three functions.
+// and replies are read, only through these functions.
 #pragma once
 
 #include <string>
@@ -14,6 +14,15 @@ std::string EscapeJson(const std::string& text);
 // (no blank around the colon). An escape gives back its following byte
 // unchanged (\n gives n). Missing member or no opening quote: empty.
 std::string ExtractJsonString(const std::string& json, const std::string& key);
+
+// The same member, found the same way, with its escapes undone as JSON means
+// them: \n a line feed, \uXXXX (a surrogate pair too) the character in UTF-8;
+// a lone surrogate or a broken escape gives U+FFFD. For text shown to the
+// student, where a line break must stay one.
+std::string ExtractJsonText(const std::string& json, const std::string& key);
+
+// Appends one Unicode code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
 
 // True when the text holds "key":true anywhere.
 bool ExtractJsonBool(const std::string& json, const std::string& key);

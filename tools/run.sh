@@ -104,9 +104,9 @@ fi
 # The pictures this run promises; any it could not make is named in its last
 # lines and fails it, however it ends. Last run's are removed first.
 promised=(1-start-screen.png start-screen.png 2-form-filled.png 3-exam-form.png 4-pin-prompt.png 5-violation.png
-          6-finish-confirm.png 7-exam-finished.png)
+          9-proctor-message.png 10-screen-locked.png 6-finish-confirm.png 7-exam-finished.png)
 if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
-  promised+=(8-proctor-page.png)
+  promised+=(11-proctor-page-commands.png 8-proctor-page.png)
 fi
 for picture in "${promised[@]}"; do rm -f "$OUT/$picture"; done
 check_pictures() {
@@ -186,6 +186,57 @@ done
 raise_bar_in_x
 shot 5-violation.png
 xdotool windowclose "$other" 2>/dev/null || true
+
+# The proctor's hand from the page, as its buttons post it: a message, then
+# the screen locked (the page pictured meanwhile, "Dikunci" on the row), then
+# unlocked. Each reaches the PC with its next heartbeat, within 15 s.
+proctor_command() {
+  python3 - "$BENCH_RUN/certs/ca.crt" "$1" <<'PY'
+import http.client, json, os, ssl, sys, urllib.parse
+ctx = ssl.create_default_context(cafile=sys.argv[1])
+def post(path, body, headers):
+    conn = http.client.HTTPSConnection("localhost", 443, context=ctx, timeout=20)
+    conn.request("POST", path, body, headers)
+    r = conn.getresponse()
+    return r.status, r.getheader("Set-Cookie", "").split(";")[0], r.read()
+_, cookie, _ = post("/pengawas/login", urllib.parse.urlencode({"password": os.environ["ORVEL_PROCTOR_PASSWORD"]}),
+                    {"Content-Type": "application/x-www-form-urlencoded"})
+status, _, answer = post("/api/proctor/command", sys.argv[2], {"Cookie": cookie, "Content-Type": "application/json"})
+sys.exit(0 if status == 200 else f"the command was refused: {status} {answer!r}")
+PY
+}
+wait_gone() {
+  for _ in $(seq 1 200); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0; sleep 0.1; done
+  return 1
+}
+# A click on the bar between its buttons gives it the foreground: with a
+# real Chromium outside Wine the program sees the desktop in front and
+# reports it every 5 s, and a heartbeat (which the command rides) goes only
+# after 15 s without a report.
+front_to_bar() { xdotool mousemove --window "$bar" 136 21 click 1; }
+front_to_bar
+proctor_command '{"className":"5A","studentName":"Budi Santoso","kind":"message","text":"Sepuluh menit lagi.\nPeriksa lagi jawabanmu sebelum menekan KIRIM."}' ||
+  { shot error.png; exit 1; }
+message=$(wait_window '^Pesan Pengawas$') || { bench_log "the proctor's message did not arrive"; shot error.png; exit 1; }
+xdotool windowraise "$message" 2>/dev/null  # above a real Chromium, which Wine's order does not reach
+shot 9-proctor-message.png
+xdotool windowfocus "$message"; xdotool key space  # "OK", which has the focus
+wait_gone '^Pesan Pengawas$' || { bench_log "the message did not close"; shot error.png; exit 1; }
+front_to_bar
+proctor_command '{"className":"5A","studentName":"Budi Santoso","kind":"lock"}' || { shot error.png; exit 1; }
+cover=$(wait_window '^Layar dikunci oleh pengawas') || { bench_log "the screen was not locked"; shot error.png; exit 1; }
+sleep 1.5  # the watch's tick puts the bar back above the cover
+xdotool windowraise "$cover" 2>/dev/null
+raise_bar_in_x
+shot 10-screen-locked.png
+if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
+  if /usr/bin/python3 "$ORVEL_ROOT/server/tools/screenshot_page.py" https://localhost "$OUT/11-proctor-page-commands.png"; then
+    bench_log "screenshot: out/11-proctor-page-commands.png"
+  fi
+fi
+proctor_command '{"className":"5A","studentName":"Budi Santoso","kind":"unlock"}' || { shot error.png; exit 1; }
+wait_gone '^Layar dikunci oleh pengawas' || { bench_log "the screen was not unlocked"; shot error.png; exit 1; }
+front_to_bar
 
 xdotool mousemove --window "$bar" 70 20 click 1  # "Selesai Ujian"
 confirm=$(wait_window '^Konfirmasi Selesai Ujian$') || { bench_log "no confirmation"; shot error.png; exit 1; }

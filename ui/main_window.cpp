@@ -7,6 +7,7 @@
 #include "kiosk/foreground_watch.h"
 #include "kiosk/pc_watch.h"
 #include "kiosk/pin_prompt.h"
+#include "kiosk/proctor_commands.h"
 #include "kiosk/session.h"
 #include "net/exam_protocol.h"
 #include "net/text.h"
@@ -192,6 +193,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DESTROY:    OnDestroy(window); break;
     case WM_VERIFY_RESULT: OnVerifyResult(window, wParam, lParam); break;
     case WM_PROCTOR_EXIT: OnProctorExit(); break;
+    case WM_PROCTOR_COMMAND: OnProctorCommand(lParam); break;
     case WM_TIMER:      if (wParam == kWatchTimerId) OnWatchTick(); break;
     case WM_DISPLAYCHANGE: OnDisplayChange(); break;
     case WM_WTSSESSION_CHANGE: OnSessionChange(wParam); break;

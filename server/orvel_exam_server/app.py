@@ -11,6 +11,8 @@ import csv
 import datetime as dt
 import hashlib
 import io
+import json
+import re
 import secrets
 import select
 import shutil
@@ -22,13 +24,13 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler
 
-from . import decisions, front, guards, page, startup
+from . import commands, decisions, front, guards, page, startup
 from .answers import Answers
 from .config import Config
 from .database import Store, WriteFailed, body_hash
 from .logins import Logins
 from .notifier import Notifier
-from .presence import Presence, new_session_id
+from .presence import Presence, iso, new_session_id
 from .whatsapp import Forwarder, Redactor
 
 MAX_HEAD = front.MAX_HEAD
@@ -45,6 +47,7 @@ VERIFIES_PER_STUDENT = 5    # a minute: a launcher started again a few times, no
 LOW_DISK = 1 << 30
 NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
 NOT_VERIFIED = "Verifikasi belum bisa disimpan. Coba lagi."
+COMMAND_ID = re.compile(r"[0-9A-Za-z_-]{1,32}")
 
 
 def now_iso() -> str:
@@ -76,6 +79,9 @@ class App:
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
+        self.commands = commands.Commands(
+            [commands.Command(*row) for row in self.store.commands()], self.store.add_commands,
+            self.store.update_command, lambda: self.notifier.stored(0))
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
                                  self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
@@ -255,7 +261,8 @@ class Handler(BaseHTTPRequestHandler):
     def do_post(self, body: bytes) -> None:
         self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
                        "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
-                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message}, body)
+                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message,
+                       "/api/proctor/command": self.proctor_command}, body)
 
     def do_get(self) -> None:
         if self.route == "/":
@@ -349,16 +356,46 @@ class Handler(BaseHTTPRequestHandler):
     def heartbeat(self, body: bytes) -> None:
         """The launcher says it is still there: only the last contact changes."""
         session = decisions.session_header(self.headers.get_all("Exam-Session"))
+        done = None
         if body.strip():  # without a body the header alone names the session
-            named = decisions.members(body, ("session",))
-            session = None if named is None or session not in ("", named["session"]) else named["session"]
+            named = decisions.members(body, ("session",)) or decisions.members(body, ("session", "done"))
+            if named is not None and "done" in named:
+                done = named["done"] if COMMAND_ID.fullmatch(named["done"]) else ""
+            session = (None if named is None or done == "" or session not in ("", named["session"])
+                       else named["session"])
         if not session:
             self.json(400, {"ok": False, "error": decisions.INCOMPLETE})
             return
-        if self.app.presence.heard(session, time.time()):
-            self.json(200, {"ok": True})
+        now = time.time()
+        if self.app.presence.heard(session, now):
+            # The proctor's next command for this PC rides on the answer.
+            self.json(200, self.app.commands.heartbeat(session, done, self.app.presence.ended(session), now))
         else:
             self.json(404, {"ok": False, "error": "Sesi ujian tidak dikenal."})
+
+    def proctor_command(self, body: bytes) -> None:
+        """The proctor's command for one student's working exam, or with no
+        student for every working exam of the class."""
+        request = commands.read_request(body)
+        if isinstance(request, str):
+            self.json(400, {"ok": False, "error": request})
+            return
+        name = decisions.one_line(request["studentName"]).casefold()
+        found = [s for s in self.app.presence.working() if decisions.same_class(s.className, request["className"])
+                 and (not name or decisions.one_line(s.studentName).casefold() == name)]
+        if name:
+            found = sorted(found, key=lambda s: s.started)[-1:]  # the student's latest exam
+        if not found:
+            self.json(404, {"ok": False, "error": "Tidak ada ujian yang sedang berjalan untuk " +
+                            ("siswa ini." if name else "kelas ini.")})
+            return
+        try:
+            made = self.app.commands.queue([(s.id, s.className, s.studentName, s.token) for s in found],
+                                           request["kind"], request["text"], time.time())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": NOT_STORED}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True, "sent": len(made)})
 
     def login(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
@@ -394,7 +431,14 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, "text/html; charset=UTF-8", page.login("").encode())
 
     def roster(self) -> None:
-        self.json(200, self.app.answers.roster(self.app.presence.view(time.time())))
+        app = self.app
+        entries = app.answers.roster(app.presence.view(time.time()))
+        # "Dikunci": the student's working exam has a lock done and not undone.
+        locked = {decisions.student_ref(s.student) for s in app.presence.working()
+                  if commands.locked(app.commands.of_session(s.id))}
+        for e in entries:
+            e["locked"] = e["key"] in locked
+        self.json(200, entries)
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""
@@ -405,9 +449,25 @@ class Handler(BaseHTTPRequestHandler):
         reports sent without an exam session; with unknown=1, the reports
         whose token belongs to no exam of their class."""
         q = self.query
+        nosession, unknown = bool(q.get("nosession")), bool(q.get("unknown"))
+        if nosession or unknown:
+            self.json(200, self.app.answers.timeline(nosession, unknown))
+            return
         student = decisions.student_key(q.get("className", [""])[0], q.get("studentName", [""])[0],
                                         q.get("token", [""])[0])
-        self.json(200, self.app.answers.timeline(bool(q.get("nosession")), bool(q.get("unknown")), student))
+        shown = self.app.answers.timeline(student=student)
+        commands_now = self.command_entries(student)
+        if commands_now:  # the cached text holds the stored rows; the commands' states change with time
+            shown = decisions.compact(sorted(json.loads(shown) + commands_now, key=lambda e: e["receivedAt"]))
+        self.json(200, shown)
+
+    def command_entries(self, student: tuple[str, str, str]) -> list[dict]:
+        """The student's commands as timeline entries, each with its state now."""
+        app, now = self.app, time.time()
+        return [{"kind": "command", "receivedAt": iso(c.created), "command": c.kind, "text": c.text,
+                 "state": commands.state(c, now, app.presence.ended(c.session))}
+                for c in app.commands.all()
+                if decisions.student_key(c.className, c.studentName, c.token) == student]
 
     def status(self) -> None:
         w = self.app.config.whatsapp

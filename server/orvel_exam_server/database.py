@@ -467,3 +467,25 @@ class Store:
         return self.read(lambda c: [
             {"id": r[0], "recipient": r[1], "text": r[2], "state": r[3], "attempts": r[4], "lastError": r[5]}
             for r in c.execute("SELECT id, recipient, text, state, attempts, last_error FROM messages ORDER BY id")])
+
+    # The proctor's commands (commands.py): queued in one step, each change
+    # of state written as it happens.
+    COMMAND_COLUMNS = ("id, seq, session, class_name, student_name, token, kind, text, created_at, sent_at,"
+                       " done_at")
+
+    def add_commands(self, commands: list) -> None:
+        self.write(lambda c: c.executemany(
+            f"INSERT INTO proctor_commands ({self.COMMAND_COLUMNS}) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            [(x.id, x.seq, x.session, x.className, x.studentName, x.token, x.kind, x.text, x.created, x.sent, x.done)
+             for x in commands]))
+
+    def update_command(self, command) -> None:
+        """Its sent and done times; held in memory when the database cannot be written."""
+        sent, done, cid = command.sent, command.done, command.id
+        self.write_or_hold(lambda c: c.execute("UPDATE proctor_commands SET sent_at = ?, done_at = ? WHERE id = ?",
+                                               (sent, done, cid)))
+
+    def commands(self) -> list[tuple]:
+        """Every command as a row of COMMAND_COLUMNS, in the order queued."""
+        return self.read(lambda c: c.execute(
+            f"SELECT {self.COMMAND_COLUMNS} FROM proctor_commands ORDER BY seq").fetchall())

@@ -36,6 +36,11 @@ form.masuk { max-width: 340px; margin: 80px auto; background: #fff; padding: 24p
 form.masuk input { width: 100%; font-size: 16px; padding: 8px; margin: 8px 0 14px; box-sizing: border-box; }
 form.masuk button { font-size: 16px; padding: 8px 20px; background: #1f5fa8; color: #fff; border: 0; border-radius: 6px; }
 .salah { color: #c62828; }
+.dikunci { background: #4a148c; color: #fff; border-radius: 12px; padding: 2px 10px; font-weight: bold; font-size: 13px; margin-left: 6px; white-space: nowrap; }
+td.aksi { white-space: nowrap; }
+td.aksi button { font-size: 13px; margin: 0 4px 2px 0; padding: 3px 8px; border: 1px solid #9fb3c8; border-radius: 5px; background: #fff; cursor: pointer; }
+td.aksi button.akhiri { border-color: #c62828; color: #c62828; }
+#kelas-pesan textarea { width: 100%; max-width: 520px; font: inherit; }
 """
 
 
@@ -107,9 +112,15 @@ async function muatDaftar() {
     span.className = "status s-" + s.state;
     span.textContent = s.state;
     st.append(span);
+    if (s.locked) {
+      const k = document.createElement("span");
+      k.className = "dikunci";
+      k.textContent = "Dikunci";
+      st.append(k);
+    }
     tr.append(st, sel("-", "terdengar"),
               sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
-              sel(jam(s.lastEventAt)), sel(s.lastDetail));
+              sel(jam(s.lastEventAt)), sel(s.lastDetail), aksi(s));
     if (s.heardAgo !== null) {
       tr.dataset.heard = s.heardAgo;
       tr.dataset.at = Date.now();
@@ -127,16 +138,61 @@ async function muatDaftar() {
   $("langgar").textContent = langgar;
   $("kosong").style.display = daftar.length ? "none" : "block";
 }
+// The proctor's hand on a working student's PC: it arrives with the PC's
+// next heartbeat, within about 15 seconds.
+function tombol(teks, kelas, aksinya) {
+  const b = document.createElement("button");
+  b.type = "button";
+  b.textContent = teks;
+  if (kelas) b.className = kelas;
+  b.onclick = (ev) => { ev.stopPropagation(); aksinya(); };
+  return b;
+}
+function aksi(s) {
+  const td = document.createElement("td");
+  td.className = "aksi";
+  if (s.state !== "Mengerjakan" && s.state !== "Hilang") return td;
+  td.append(
+    tombol("Kirim pesan", "", () => {
+      const teks = prompt("Pesan untuk " + s.studentName + " (paling banyak 300 karakter):");
+      if (teks && teks.trim()) perintah({className: s.className, studentName: s.studentName, kind: "message", text: teks});
+    }),
+    s.locked ? tombol("Buka kunci", "", () => perintah({className: s.className, studentName: s.studentName, kind: "unlock"}))
+             : tombol("Kunci layar", "", () => perintah({className: s.className, studentName: s.studentName, kind: "lock"})),
+    tombol("Akhiri ujian", "akhiri", () => {
+      if (confirm("Akhiri ujian " + s.studentName + " (kelas " + s.className + ") sekarang?"))
+        perintah({className: s.className, studentName: s.studentName, kind: "end"});
+    }));
+  return td;
+}
+async function perintah(isi) {
+  const r = await ambil("/api/proctor/command", {method: "POST", headers: {"Content-Type": "application/json"},
+                                                 body: JSON.stringify(isi)});
+  $("perintah-hasil").textContent = r.ok ? "Perintah dikirim ke " + r.sent + " PC; sampai dalam 15 detik." : r.error;
+  muatNanti();
+  return r;
+}
+async function pesanKelas() {
+  const r = await perintah({className: $("kelas-nama").value, kind: "message", text: $("kelas-teks").value});
+  if (r.ok) $("kelas-teks").value = "";
+}
+const namaPerintah = {message: "Pesan", end: "Akhiri ujian", lock: "Kunci layar", unlock: "Buka kunci"};
+function barisRiwayat(e) {
+  if (e.kind === "verify") return "Token diverifikasi";
+  if (e.kind === "command")
+    return "Pengawas: " + namaPerintah[e.command] + (e.text ? " \u201c" + e.text + "\u201d" : "") + " (" + e.state + ")";
+  return e.event + ": " + e.detail;
+}
 async function riwayat(s) {
   const q = new URLSearchParams({className: s.className, studentName: s.studentName, token: s.token});
   const isi = await ambil("/api/proctor/timeline?" + q);
   const tr = document.createElement("tr"), td = document.createElement("td");
   tr.className = "detail";
-  td.colSpan = 7;
+  td.colSpan = 8;
   const ul = document.createElement("ul");
   for (const e of isi) {
     const li = document.createElement("li");
-    li.textContent = jam(e.receivedAt) + "  " + (e.kind === "verify" ? "Token diverifikasi" : e.event + ": " + e.detail);
+    li.textContent = jam(e.receivedAt) + "  " + barisRiwayat(e);
     ul.append(li);
   }
   td.append(ul);
@@ -207,6 +263,7 @@ function sambung() {
   };
 }
 $("uji").onclick = kirimUji;
+$("kelas-kirim").onclick = pesanKelas;
 muatDaftar(); muatAsing(); muatWhatsApp();
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
@@ -231,12 +288,17 @@ PAGE = f"""<!DOCTYPE html>
 <div class="kotak">Hilang <b id="hilang">0</b></div>
 <div class="kotak">Dengan pelanggaran <b id="langgar">0</b></div>
 </div>
-<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th></tr></thead>
+<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th><th>Pengawas</th></tr></thead>
 <tbody id="daftar"></tbody></table>
 <p id="kosong">Belum ada siswa yang memasukkan token.</p>
 <p><small>Siswa yang Hilang ada paling atas, lalu yang pelanggarannya terbanyak. Hilang: aplikasi ujian di PC
 siswa tidak terdengar lagi (ditutup paksa, PC mati, atau jaringan putus): datangi PC itu. Klik nama siswa untuk
-melihat riwayatnya.</small></p>
+melihat riwayatnya. Pesan, kunci layar dan akhir ujian sampai di PC siswa dalam 15 detik.</small></p>
+<p id="perintah-hasil"></p>
+<section id="kelas-pesan"><h3>Pesan ke kelas</h3>
+<label for="kelas-nama">Kelas</label> <input id="kelas-nama" size="6"><br>
+<textarea id="kelas-teks" rows="3" maxlength="300" placeholder="Pesan untuk setiap siswa yang sedang mengerjakan"></textarea><br>
+<button id="kelas-kirim" type="button">Kirim ke kelas</button></section>
 <section><h3>WhatsApp pengawas</h3><p id="wa">...</p>
 <button id="uji" type="button">Kirim pesan uji</button> <span id="wa-hasil"></span></section>
 <section id="tanpa-sesi" style="display:none"><h3>Laporan tanpa sesi (<span id="tanpa-sesi-jumlah">0</span>)</h3>

@@ -10,6 +10,7 @@ has started (the program was started again on that PC or another).
 """
 from __future__ import annotations
 
+import dataclasses
 import datetime as dt
 import secrets
 import threading
@@ -170,6 +171,19 @@ class Presence:
                     out[key] = {"key": decisions.student_ref(key), "missing": s.missing_since is not None,
                                 "lastContactAt": iso(s.last_contact), "heardAgo": max(0, int(now - s.last_contact))}
         return out
+
+    def working(self) -> list[ExamSession]:
+        """Each student's latest started exam that has not finished (a copy)."""
+        with self.lock:
+            return [dataclasses.replace(s) for s in (self.sessions[sid] for sid in self.current.values())
+                    if s.started and not s.finished]
+
+    def ended(self, session_id: str) -> bool:
+        """The session's exam has finished, or a newer exam of its student
+        started: the proctor's commands for it are over."""
+        with self.lock:
+            s = self.sessions.get(session_id)
+            return s is None or s.finished or (bool(s.started) and self.current.get(s.student) != s.id)
 
     def changes_after(self, seq: int) -> tuple[int, list[dict] | None]:
         """The changes after `seq` and the newest number; None when some were

@@ -75,6 +75,8 @@ std::string AnswerJson(const Answer& a)
         json += ",\"hold_until\":\"" + a.holdUntil + "\"";
     if (a.cutAfter >= 0)
         json += ",\"cut_after\":" + std::to_string(a.cutAfter) + ",\"stall_ms\":" + std::to_string(a.stallMs);
+    if (!a.commands.empty())
+        json += ",\"commands\":" + a.commands;
     json += a.close ? ",\"close\":true}" : "}";
     return json;
 }
@@ -214,6 +216,15 @@ void Reset()
     }
     SetTls("good");
     ClearRequests();
+    WIN32_FIND_DATAW done;
+    HANDLE d = FindFirstFileW((Dir() + L"\\done\\*").c_str(), &done);
+    if (d != INVALID_HANDLE_VALUE) {
+        do
+            if (!(done.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((Dir() + L"\\done\\" + done.cFileName).c_str());
+        while (FindNextFileW(d, &done));
+        FindClose(d);
+    }
 }
 
 }  // namespace server

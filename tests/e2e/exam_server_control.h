@@ -22,6 +22,9 @@ struct Answer {
     std::string holdUntil;            // answer only once Release(holdUntil) was called
     int cutAfter = -1;                // send only this many bytes of the answer, then close
     int stallMs = 0;                  // with cutAfter: wait this long before closing
+    // For the heartbeat: a JSON list of the proctor's commands, each answered
+    // until a heartbeat names it done (then the body is ignored).
+    std::string commands;
 };
 // Lets the answers held until `name` go.
 void Release(const std::string& name);
@@ -55,7 +58,7 @@ std::vector<Request> RequestsTo(const std::string& path);
 // Waits until at least n requests to path were recorded.
 std::vector<Request> WaitForRequests(const std::string& path, std::size_t n, DWORD timeoutMs);
 
-// Clears answers, recordings and the certificate choice.
+// Clears answers, recordings, the commands named done and the certificate choice.
 void Reset();
 
 }  // namespace server

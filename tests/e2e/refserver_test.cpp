@@ -1,6 +1,7 @@
 // The real program against the school's exam server (server/, not the test
 // stand-in): a refused token, then a whole exam through START, a violation and
-// FINISH, each seen on the proctor's roster as it arrives. The bench starts
+// FINISH, each seen on the proctor's roster as it arrives, and the proctor's
+// message from the page shown on the PC. The bench starts
 // the server on localhost:443 with the token REF123 for class 5A, a working
 // exam "Hilang" after 5 s without contact, and puts the proctor's password in
 // ORVEL_REFSERVER_PASSWORD.
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -128,6 +130,31 @@ TEST_F(RefServer, AWholeExamReachesTheProctorsRosterWithItsSessionAndHeartbeats)
         EXPECT_TRUE(RosterHas(student + R"("state":"Mengerjakan","violations":1,)")) << Roster();
     }
     ASSERT_TRUE(driver::BringToFront(browserWindow));
+
+    // The proctor's message from the page reaches the PC with its next
+    // heartbeat, is shown in "Pesan Pengawas" and is told done.
+    const ULONGLONG sentAt = GetTickCount64();
+    const Reply sent = Https(L"POST", L"/api/proctor/command",
+                             R"({"className":"5A","studentName":"Budi \"Ñoño\" \\ Santoso","kind":"message",)"
+                             R"("text":"Sepuluh menit lagi.\nPeriksa jawabanmu."})",
+                             cookie_ + L"Content-Type: application/json\r\nOrigin: https://localhost\r\n");
+    EXPECT_EQ(sent.status, 200u) << sent.body;
+    EXPECT_EQ(sent.body, R"({"ok":true,"sent":1})");
+    HWND message = driver::WaitForTopWindow(pid, L"ORVELProctorMessage", L"Pesan Pengawas", 20000);
+    ASSERT_NE(message, nullptr) << "the message arrives within a heartbeat's 15 s";
+    std::printf("the proctor's message shown %.1f s after the page sent it\n",
+                static_cast<double>(GetTickCount64() - sentAt) / 1000);
+    EXPECT_EQ(driver::Text(GetDlgItem(message, 1001)), L"Sepuluh menit lagi.\r\nPeriksa jawabanmu.");
+    const std::string timeline =
+        "/api/proctor/timeline?className=5A&studentName=Budi%20%22%C3%91o%C3%B1o%22%20%5C%20Santoso&token=REF123";
+    const std::wstring timelinePath(timeline.begin(), timeline.end());
+    EXPECT_TRUE(driver::WaitFor([&] {
+        return Https(L"GET", timelinePath.c_str(), "", cookie_).body.find(R"("state":"dilakukan")") != std::string::npos;
+    }, 10000)) << Https(L"GET", timelinePath.c_str(), "", cookie_).body;
+    driver::ClickWindow(GetDlgItem(message, IDOK));
+    EXPECT_TRUE(driver::WaitUntilGone(message, 5000));
+    EXPECT_TRUE(driver::WaitFor([&] { return GetForegroundWindow() == browserWindow; }, 5000));
+    EXPECT_NE(Roster().find(R"("violations":1,)"), std::string::npos) << "no violation for the message: " << Roster();
 
     driver::ClickWindow(GetDlgItem(bar, 201));  // "Selesai Ujian"
     HWND confirm = driver::WaitForMessageBox(pid, L"Konfirmasi Selesai Ujian");

@@ -1,5 +1,7 @@
-// libFuzzer target for the reply scanner and the body escaper.
+// libFuzzer target for the reply scanner, the body escaper and the reading
+// of the proctor's command.
 #include "net/json.h"
+#include "net/proctor_command_rules.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,5 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             printable = false;
     if (printable && ExtractJsonString("{\"k\":\"" + escaped + "\"}", "k") != input)
         __builtin_trap();
+    if (printable && ExtractJsonText("{\"k\":\"" + escaped + "\"}", "k") != input)
+        __builtin_trap();
+
+    // A message shown to the student: no control byte but the line feed, and
+    // at most 300 characters of at most 4 bytes.
+    const ProctorCommand command = ReadProctorCommand(json);
+    if (command.text.size() > 4 * kMessageMaxChars || (command.kind == CommandKind::None && !command.id.empty()))
+        __builtin_trap();
+    for (const char c : command.text)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F)
+            __builtin_trap();
     return 0;
 }

@@ -28,6 +28,13 @@ CTRL/answers.json  read afresh at every request (write it atomically):
     bytes of the answer, then close), "stall_ms" (with cut_after: wait this
     long before closing) and "content_type". A broken file or
     answer gives a 500 that names the fault.
+    For /api/exam/heartbeat an ANSWER may hold "commands", a list of the
+    proctor's commands ({"command":"message","commandId":"m1","text":"..."}):
+    it is answered {"ok":true,...} with the first one not yet named done, as
+    the school's server repeats a command until a heartbeat's "done" names
+    it, and {"ok":true} once all are; "status" and "delay_ms" still apply.
+CTRL/done/ID  written when a heartbeat body names the command ID done
+    ("done":"ID"), before its answer; a rewrite of answers.json keeps them.
 CTRL/tls  "good" (default), "untrusted" or "wronghost", read at every handshake.
 
 Paths with no answer set: /api/exam/verify refuses every token, /api/exam/event
@@ -166,7 +173,8 @@ class ExamServer(ThreadingHTTPServer):
         self.requests_dir = os.path.join(ctrl, "requests")
         self.answered_dir = os.path.join(ctrl, "answered")
         self.arrived_dir = os.path.join(ctrl, "arrived")
-        for folder in (self.requests_dir, self.answered_dir, self.arrived_dir):
+        self.done_dir = os.path.join(ctrl, "done")
+        for folder in (self.requests_dir, self.answered_dir, self.arrived_dir, self.done_dir):
             os.makedirs(folder, exist_ok=True)
         self.lock = threading.Lock()
         self.seq = 0
@@ -228,7 +236,23 @@ class ExamServer(ThreadingHTTPServer):
             answer = DEFAULTS.get(path, NOT_FOUND)
         if not isinstance(answer, dict):
             return self.broken(f"answers.json: the answer for {path} is not an object")
+        if path == HEARTBEAT and "commands" in answer:
+            return self.command_answer(answer, body)
         return answer
+
+    def command_answer(self, answer, body):
+        """The heartbeat's answer with the first command not yet named done."""
+        commands = answer["commands"]
+        if not isinstance(commands, list) or not all(isinstance(c, dict) for c in commands):
+            return self.broken("answers.json: commands is not a list of objects")
+        done = json_members(body).get("done")
+        # A name that is a command id can be a file name (no path in it).
+        if isinstance(done, str) and done and all(c.isalnum() or c in "_-" for c in done):
+            write_atomic(os.path.join(self.done_dir, done), b"")
+        waiting = [c for c in commands if not os.path.exists(os.path.join(self.done_dir, str(c.get("commandId", ""))))]
+        reply = {k: v for k, v in answer.items() if k not in ("commands", "body_hex", "chunks_hex")}
+        reply["body"] = compact({"ok": True, **waiting[0]} if waiting else {"ok": True})
+        return reply
 
     @staticmethod
     def broken(message):

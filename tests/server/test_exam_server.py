@@ -204,6 +204,25 @@ class AnswersTest(ServerTest):
         self.control("answers.json", turns)  # rewritten: the list starts again
         self.assertEqual(self.request("POST", "/api/exam/verify", b"{}")[2], b"satu")
 
+    def test_heartbeat_commands_repeat_until_named_done_and_dones_outlive_a_rewrite(self):
+        lock = {"command": "lock", "commandId": "l1"}
+        message = {"command": "message", "commandId": "m-2", "text": "Lima menit lagi.\nSelesaikan."}
+        self.control("answers.json", {"/api/exam/heartbeat": {"commands": [lock, message], "body_hex": "", "delay_ms": 10}})
+        beat = lambda body: json.loads(self.request("POST", "/api/exam/heartbeat", body)[2])
+        self.assertEqual(beat(b'{"session":"s"}'), {"ok": True, **lock})
+        self.assertEqual(beat(b'{"session":"s"}'), {"ok": True, **lock}, "repeated until done")
+        self.assertEqual(beat(b'{"session":"s","done":"zz"}'), {"ok": True, **lock}, "another id's done")
+        self.assertEqual(beat(b'{"session":"s","done":"l1"}'), {"ok": True, **message},
+                         "the done heartbeat's answer carries the next")
+        self.assertEqual(sorted(os.listdir(os.path.join(self.ctrl, "done"))), ["l1", "zz"])
+        self.control("answers.json", {"/api/exam/heartbeat": {"commands": [lock, message]}})
+        self.assertEqual(beat(b'{"session":"s"}'), {"ok": True, **message}, "a rewrite keeps what was done")
+        status, _, raw = self.request("POST", "/api/exam/heartbeat", b'{"session":"s","done":"m-2"}')
+        self.assertEqual((status, raw), (200, b'{"ok":true}'))
+        self.request("POST", "/api/exam/heartbeat", b'{"session":"s","done":"../x"}')
+        self.assertFalse(os.path.exists(os.path.join(self.ctrl, "x")), "no name with a path in it")
+        self.assertEqual(self.request("POST", "/api/exam/event", b"{}")[2], b'{"ok":true}', "other paths as before")
+
     def test_chunked_answer_arrives_in_its_pieces(self):
         pieces = ["7b226f6b223a", "00", "", "747275657d"]
         self.control("answers.json", {"/api/exam/verify": {"chunks_hex": pieces}})

@@ -80,6 +80,20 @@ CREATE TABLE IF NOT EXISTS sessions (
     token_hash TEXT PRIMARY KEY,
     expires REAL NOT NULL
 );
+-- The proctor's commands to one exam session each (commands.py).
+CREATE TABLE IF NOT EXISTS proctor_commands (
+    id TEXT PRIMARY KEY,          -- the commandId the launcher names done
+    seq INTEGER NOT NULL,         -- the order they were queued in
+    session TEXT NOT NULL,
+    class_name TEXT NOT NULL,
+    student_name TEXT NOT NULL,
+    token TEXT NOT NULL,
+    kind TEXT NOT NULL,           -- message | end | lock | unlock
+    text TEXT NOT NULL,
+    created_at REAL NOT NULL,     -- seconds since 1970
+    sent_at REAL,                 -- first answered in a heartbeat
+    done_at REAL                  -- named done by a heartbeat
+);
 """
 # After the columns a database of an earlier version gains.
 INDEXES = "CREATE INDEX IF NOT EXISTS reports_session ON reports(session) WHERE session IS NOT NULL;"
