@@ -17,7 +17,7 @@ HHOOK g_hMouseHook = nullptr;
 PROCESS_INFORMATION g_browserProc = {};
 HANDLE g_hBrowserJob = nullptr;
 std::atomic<bool> g_examActive{false};
-int g_violationCount = 0;
+std::atomic<int> g_violationCount{0};
 DWORD g_lastViolationTick = 0;
 
 std::string g_studentName;

@@ -45,7 +45,9 @@ extern PROCESS_INFORMATION g_browserProc;
 // system would not put it in a job.
 extern HANDLE g_hBrowserJob;
 extern std::atomic<bool> g_examActive;
-extern int g_violationCount;
+// Atomic: the sender thread numbers its report of a stopped window thread
+// on from it.
+extern std::atomic<int> g_violationCount;
 extern DWORD g_lastViolationTick;
 
 // UTF-8 session strings. Written and read on the GUI thread only; workers get

@@ -13,6 +13,7 @@
 #include "kiosk/pc_watch.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/session.h"
+#include "kiosk/violation_report.h"
 #include "net/events.h"
 #include "net/text.h"
 
@@ -100,8 +101,9 @@ void StartExamInKiosk()
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
-    StartFreezeWatch();
     BeginExamPresence(session);
+    WatchWindowThread(StallReportMaker());
+    StartFreezeWatch();
     SendExamEventAsync("START", kEventStartDetail);
     StartPcWatch();
 }

@@ -1,11 +1,13 @@
 #include "kiosk/foreground_watch.h"
 
 #include "app/globals.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/freeze_watch.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/mouse_hook.h"
 #include "kiosk/overlay_watch.h"
+#include "kiosk/pc_watch.h"
 #include "kiosk/session.h"
 #include "kiosk/violation_report.h"
 #include "kiosk/watch_rules.h"
@@ -21,7 +23,8 @@ bool BrowserHasExited()
         return false;
     DWORD code = STILL_ACTIVE;
     // A failed query counts as still running.
-    return GetExitCodeProcess(g_browserProc.hProcess, &code) && code != STILL_ACTIVE;
+    const bool firstExited = GetExitCodeProcess(g_browserProc.hProcess, &code) && code != STILL_ACTIVE;
+    return BrowserHasEnded(g_hBrowserJob != nullptr, ProcessesInJob(g_hBrowserJob), firstExited);
 }
 
 ForegroundFacts ReadForeground()
@@ -50,6 +53,8 @@ void OnWatchTick()
     if (!g_examActive.load())
         return;
     CheckForFreeze();
+    CheckSessionEnd();
+    CheckStartClipboard();
     if (BrowserHasExited()) {
         // Closed with the browser's own keys or crashed: the proctor hears of
         // it; the student sees the start screen come back, no message.

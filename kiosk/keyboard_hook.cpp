@@ -1,6 +1,8 @@
 #include "kiosk/keyboard_hook.h"
 
 #include "app/globals.h"
+#include "kiosk/clipboard_rules.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/hook_handle.h"
 #include "kiosk/key_rules.h"
 #include "kiosk/mouse_hook.h"
@@ -87,6 +89,8 @@ LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM record)
         case KeyAction::Swallow:
             return 1;
         case KeyAction::Pass:
+            if (IsCopyKey(key.vk, kind, key.ctrl, key.shift))
+                NoteCopyKey();
             break;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "kiosk/clipboard_watch.h"
+#include "kiosk/exam_processes.h"
 #include "kiosk/exam_profile.h"
 #include "kiosk/keyboard_hook.h"
 #include "kiosk/kiosk_texts.h"
@@ -20,10 +21,8 @@ void WaitUntilJobIsEmpty(HANDLE job)
 {
     const ULONGLONG end = GetTickCount64() + kBrowserGoneWaitMs;
     for (;;) {
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
-                                       nullptr) ||
-            accounting.ActiveProcesses == 0 || GetTickCount64() >= end)
+        const std::optional<std::uint32_t> left = ProcessesInJob(job);
+        if (!left || *left == 0 || GetTickCount64() >= end)
             return;
         Sleep(10);
     }

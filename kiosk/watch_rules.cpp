@@ -48,3 +48,10 @@ std::uint64_t FrozenSeconds(std::uint64_t previousTickMs, std::uint64_t nowMs)
         return 0;
     return (nowMs - previousTickMs) / 1000u;
 }
+
+bool BrowserHasEnded(bool hasJob, std::optional<std::uint32_t> processesInJob, bool firstProcessExited)
+{
+    if (hasJob && processesInJob)
+        return *processesInJob == 0;
+    return firstProcessExited;
+}

@@ -4,6 +4,7 @@
 #include "kiosk/owner_rules.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 inline constexpr char kBrowserWindowClass[] = "Chrome_WidgetWin_1";
@@ -40,3 +41,9 @@ bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick);
 // debugger holding it are seen only this way, once it runs again. 0: no
 // gap worth a report.
 std::uint64_t FrozenSeconds(std::uint64_t previousTickMs, std::uint64_t nowMs);
+
+// The exam's browser has ended. With a job whose count of processes can be
+// read: none of them is left (a browser that swaps in an update starts its
+// successor in the job and exits: the exam goes on). Without a job, or when
+// the count cannot be read: the first process has exited.
+bool BrowserHasEnded(bool hasJob, std::optional<std::uint32_t> processesInJob, bool firstProcessExited);
