@@ -100,8 +100,12 @@ void CheckStartClipboard()
     StartEmptying expected = StartEmptying::Pending;
     if (g_startEmptying.compare_exchange_strong(expected, StartEmptying::Trying))
         EmptyAtStartAside();
-    if (StaleClipboardToReport(g_sequenceAtStart, GetClipboardSequenceNumber(), CountClipboardFormats() > 0,
-                               GetTickCount64() - g_startedAt, g_staleReported)) {
+    const std::uint32_t sequence = GetClipboardSequenceNumber();
+    const std::uint64_t since = GetTickCount64() - g_startedAt;
+    // Whether something is there is asked last, only when all else says so:
+    // under Wine the question goes to the clipboard's owner and waits for it.
+    if (StaleClipboardToReport(g_sequenceAtStart, sequence, true, since, g_staleReported) &&
+        StaleClipboardToReport(g_sequenceAtStart, sequence, CountClipboardFormats() > 0, since, g_staleReported)) {
         g_staleReported = true;
         ReportViolation(ViolationKind::ClipboardFilled);
     }
