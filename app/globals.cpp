@@ -12,8 +12,6 @@ HFONT g_hFontNormal = nullptr;
 ULONG_PTR g_gdiplusToken = 0;
 Gdiplus::Image* g_bgImage = nullptr;
 
-HHOOK g_hKeyHook = nullptr;
-HHOOK g_hMouseHook = nullptr;
 PROCESS_INFORMATION g_browserProc = {};
 HANDLE g_hBrowserJob = nullptr;
 std::atomic<bool> g_examActive{false};

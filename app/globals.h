@@ -35,9 +35,7 @@ extern HFONT g_hFontNormal;
 extern ULONG_PTR g_gdiplusToken;
 extern Gdiplus::Image* g_bgImage;
 
-// Kiosk session.
-extern HHOOK g_hKeyHook;
-extern HHOOK g_hMouseHook;  // lives exactly as long as g_hKeyHook
+// Kiosk session (the hooks' handles are kiosk/input_hooks.h's).
 extern PROCESS_INFORMATION g_browserProc;
 // The job the browser runs in, ended with it; the system ends it (and the
 // browser with everything it started) when this program ends in any way,

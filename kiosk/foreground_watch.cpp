@@ -4,8 +4,7 @@
 #include "kiosk/clipboard_watch.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/freeze_watch.h"
-#include "kiosk/keyboard_hook.h"
-#include "kiosk/mouse_hook.h"
+#include "kiosk/input_hooks.h"
 #include "kiosk/overlay_watch.h"
 #include "kiosk/pc_watch.h"
 #include "kiosk/session.h"
@@ -62,8 +61,7 @@ void OnWatchTick()
         StopExamAndRestore();
         return;
     }
-    RefreshKioskHook();
-    RefreshMouseHook();
+    RefreshExamHooks();
     if (g_hBarWnd)
         SetWindowPos(g_hBarWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ReportWindowsOnTop();

@@ -4,9 +4,8 @@
 #include "kiosk/clipboard_watch.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/exam_profile.h"
-#include "kiosk/keyboard_hook.h"
+#include "kiosk/input_hooks.h"
 #include "kiosk/kiosk_texts.h"
-#include "kiosk/mouse_hook.h"
 #include "kiosk/violation_report.h"
 #include "net/events.h"
 
@@ -56,8 +55,7 @@ void StopExamAndRestore()
     const bool wasRunning = g_examActive.exchange(false);
     EndExamPresence();
     KillTimer(g_hMainWnd, kWatchTimerId);
-    RemoveKioskHook();
-    RemoveMouseHook();
+    RemoveExamHooks();
     TerminateBrowser();
     RemoveExamProfile();
     if (wasRunning)
