@@ -34,6 +34,7 @@ ForegroundFacts ReadForeground()
     if (!front)
         return facts;
     facts.isLauncherWindow = front == g_hBarWnd || front == g_hMainWnd;
+    facts.isSystemDesktop = front == GetDesktopWindow();
     facts.owner = OwnerOfWindow(front);
     wchar_t cls[128] = {};
     GetClassNameW(front, cls, 127);

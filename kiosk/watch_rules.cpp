@@ -18,7 +18,7 @@ bool NeedsOwnerLookup(const ForegroundFacts& f)
 
 bool IsForeignWindow(const ForegroundFacts& f)
 {
-    if (!f.exists || f.owner.browserPid == 0 || OfTheProgramOrItsBrowser(f))
+    if (!f.exists || f.isSystemDesktop || f.owner.browserPid == 0 || OfTheProgramOrItsBrowser(f))
         return false;
     if (f.className == kDialogClass) {
         // The program's own boxes and the PIN prompt are of this process; a

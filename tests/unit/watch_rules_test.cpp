@@ -48,6 +48,8 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
     own.isLauncherWindow = true;
     ForegroundFacts noBrowser = Window(kOtherPid, "CabinetWClass");
     noBrowser.owner.browserPid = 0;
+    ForegroundFacts desktop = Window(kOtherPid, "#32769");
+    desktop.isSystemDesktop = true;
 
     struct {
         const char* what;
@@ -57,6 +59,9 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
         {"no window in front", none, false},
         {"the bar or the start screen", own, false},
         {"no browser recorded", noBrowser, false},
+        {"the system's desktop window: nothing is active", desktop, false},
+        {"a window of that class that is not the desktop window", Window(kOtherPid, "#32769"), true},
+        {"the shell's desktop (Win+D)", Window(kOtherPid, "Progman"), true},
         {"a window of the launched browser, any class", Window(kBrowserPid, "CabinetWClass"), false},
         {"a file manager", Window(kOtherPid, "CabinetWClass"), true},
         {"class compared with case", Window(kOtherPid, "chrome_widgetwin_1", "C:\\x\\chat.exe"), true},
