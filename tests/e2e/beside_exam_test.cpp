@@ -99,6 +99,19 @@ protected:
         }, 5000);
     }
 
+    // EventsOnceThereAre, this thread answering its windows meanwhile: under
+    // Wine the program's look at the clipboard asks its owner (a window of
+    // the driver's) and waits up to 5 s for the answer; a helper's window
+    // answers, as this one then does.
+    static std::vector<Event> EventsOnceThereAreAnswering(std::size_t n)
+    {
+        std::vector<Event> events;
+        driver::WaitFor([&] {
+            driver::HandleOwnMessages();
+            return (events = Events()).size() >= n;
+        }, 10000);
+        return events;
+    }
     // True when `upper` comes before `lower` in the order of the top-level
     // windows (front first).
     static bool Above(HWND upper, HWND lower)
@@ -211,7 +224,8 @@ TEST_F(BesideTheExam, AnotherProgramsDialogOrClipboardCountsTheProgramsAndTheFor
     HWND script = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     windows_.push_back(script);
     ASSERT_TRUE(PutOnClipboard(L"jawaban nomor 3: 42", script));
-    EXPECT_EQ(EventsOnceThereAre(4), (std::vector<Event>{kStartEvent, WrongPin(1), Violation(2), Clipboard(3)}));
+    EXPECT_EQ(EventsOnceThereAreAnswering(4),
+              (std::vector<Event>{kStartEvent, WrongPin(1), Violation(2), Clipboard(3)}));
 
     // The end empties it: the program asks the driver's window, which does
     // not answer until the checks of the start screen are done. They pass:
@@ -276,13 +290,7 @@ TEST_F(BesideTheExam, AClipboardHeldOpenAcrossTheLaunchIsEmptiedOnceFreeAndRepor
     const Exam exam = StartExam();
     ASSERT_NE(exam.bar, nullptr);
     const ULONGLONG startedAt = GetTickCount64();
-    // Under Wine the program's look at the clipboard asks its owner (the
-    // script's window) and waits for the answer: this thread answers.
-    std::vector<Event> events;
-    driver::WaitFor([&] {
-        driver::HandleOwnMessages();
-        return (events = Events()).size() >= 2;
-    }, 10000);
+    const std::vector<Event> events = EventsOnceThereAreAnswering(2);
     std::printf("the notes kept from before the exam reported %.2f s after START arrived\n",
                 (GetTickCount64() - startedAt) / 1000.0);
     EXPECT_EQ(events, (std::vector<Event>{kStartEvent, Clipboard(1)}));
