@@ -145,8 +145,8 @@ std::vector<std::size_t> WindowsOverExam(const std::vector<TopWindowFacts>& fron
     return over;
 }
 
-OverlayTally TallyOverlays(const std::vector<std::uint64_t>& reported, const std::vector<std::uint64_t>& existing,
-                           const std::vector<std::uint64_t>& overlays)
+OverlayTally TallyOverlays(const std::vector<std::uint64_t>& reported, const std::vector<std::uint64_t>& seen,
+                           const std::vector<std::uint64_t>& existing, const std::vector<std::uint64_t>& overlays)
 {
     OverlayTally tally;
     // A window that is gone is forgotten: a new one (which may even get its
@@ -157,8 +157,12 @@ OverlayTally TallyOverlays(const std::vector<std::uint64_t>& reported, const std
     for (const std::uint64_t id : overlays) {
         if (Contains(tally.reported, id))
             continue;
-        tally.toReport.push_back(id);
-        tally.reported.push_back(id);
+        if (Contains(seen, id)) {
+            tally.toReport.push_back(id);
+            tally.reported.push_back(id);
+        } else if (!Contains(tally.seen, id)) {
+            tally.seen.push_back(id);
+        }
     }
     return tally;
 }

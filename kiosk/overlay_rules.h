@@ -76,12 +76,16 @@ std::vector<std::size_t> WindowsOverExam(const std::vector<TopWindowFacts>& fron
                                          const SystemPlaces& places);
 
 // One tick's bookkeeping, on window identities: each window over the exam is
-// reported once, for as long as it exists. `reported`: those reported
-// before; `existing`: every top-level window there is now; `overlays`: those
-// that count now.
+// reported once, for as long as it exists, once it has counted on two ticks
+// in a row (the order of windows passes through such states for a moment
+// while another window is activated or closes). `reported`: those reported
+// before; `seen`: those that counted on the tick before and are not
+// reported yet; `existing`: every top-level window there is now;
+// `overlays`: those that count now.
 struct OverlayTally {
     std::vector<std::uint64_t> toReport;  // now, in the order of `overlays`
     std::vector<std::uint64_t> reported;  // to remember: still existing, or new
+    std::vector<std::uint64_t> seen;      // counting now for the first tick
 };
-OverlayTally TallyOverlays(const std::vector<std::uint64_t>& reported, const std::vector<std::uint64_t>& existing,
-                           const std::vector<std::uint64_t>& overlays);
+OverlayTally TallyOverlays(const std::vector<std::uint64_t>& reported, const std::vector<std::uint64_t>& seen,
+                           const std::vector<std::uint64_t>& existing, const std::vector<std::uint64_t>& overlays);

@@ -15,8 +15,10 @@
 
 namespace {
 
-// The windows reported in this exam that still existed at the last tick.
+// The windows reported in this exam that still existed at the last tick, and
+// those that counted at the last tick for the first time.
 std::vector<std::uint64_t> g_reported;
+std::vector<std::uint64_t> g_seen;
 
 std::uint64_t IdOf(HWND window)
 {
@@ -99,6 +101,7 @@ TopWindowFacts ReadWindow(HWND window, HWND front)
 void StartOverlayWatch()
 {
     g_reported.clear();
+    g_seen.clear();
 }
 
 void ReportWindowsOnTop()
@@ -129,8 +132,9 @@ void ReportWindowsOnTop()
     std::vector<std::uint64_t> overlays;
     for (const std::size_t i : WindowsOverExam(facts, desktop, Places()))
         overlays.push_back(existing[i]);
-    OverlayTally tally = TallyOverlays(g_reported, existing, overlays);
+    OverlayTally tally = TallyOverlays(g_reported, g_seen, existing, overlays);
     g_reported = std::move(tally.reported);
+    g_seen = std::move(tally.seen);
     for (std::size_t i = 0; i < tally.toReport.size(); ++i)
         ReportViolation(ViolationKind::WindowOnTop);
 }

@@ -186,37 +186,49 @@ TEST(WindowsOverExam, AboveTheExamsWindowInTheOrderTopmostOrNot)
     EXPECT_EQ(ExamWindowIndex({plain, successor, browser}, kScreen), std::optional<std::size_t>(1));
 }
 
-TEST(TallyOverlays, EachWindowOnceForAsLongAsItExists)
+TEST(TallyOverlays, EachWindowOnceOnItsSecondTickForAsLongAsItExists)
 {
     struct Tick {
         std::vector<std::uint64_t> existing, overlays, reportedNow;
     };
-    // Windows 1 and 2 on top, 3 an ordinary window; 2 leaves the top and
-    // comes back (still the same window); 1 is closed, and a new window gets
-    // its number again.
+    // Windows 1 and 2 over the exam, 3 an ordinary window; 6 counts for one
+    // tick only (the order passing through a state for a moment); 2 leaves
+    // and comes back (still the same window, already reported); 1 is
+    // closed, and a new window gets its number again.
     const Tick ticks[] = {
         {{3}, {}, {}},
+        {{1, 3}, {1}, {}},
         {{1, 3}, {1}, {1}},
         {{1, 3}, {1}, {}},
+        {{1, 3, 6}, {6}, {}},
+        {{1, 3, 6}, {}, {}},
+        {{1, 3, 6}, {6}, {}},
+        {{1, 2, 3}, {2, 1}, {}},
         {{1, 2, 3}, {2, 1}, {2}},
         {{1, 2, 3}, {1}, {}},
         {{1, 2, 3}, {1, 2}, {}},
         {{2, 3}, {2}, {}},
-        {{1, 2, 3}, {1, 2}, {1}},
+        {{1, 2, 3}, {1, 2}, {}},
+        {{1, 2, 3, 4, 5}, {5, 4, 1, 2}, {1}},
         {{1, 2, 3, 4, 5}, {5, 4, 1, 2}, {5, 4}},
         {{}, {}, {}},
+        {{2}, {2}, {}},
         {{2}, {2}, {2}},
     };
-    std::vector<std::uint64_t> reported;
+    std::vector<std::uint64_t> reported, seen;
     int n = 0;
     for (const Tick& t : ticks) {
         SCOPED_TRACE(::testing::Message() << "tick " << n++);
-        const OverlayTally tally = TallyOverlays(reported, t.existing, t.overlays);
+        const OverlayTally tally = TallyOverlays(reported, seen, t.existing, t.overlays);
         EXPECT_EQ(tally.toReport, t.reportedNow);
         reported = tally.reported;
+        seen = tally.seen;
         for (const std::uint64_t id : reported)
             EXPECT_NE(std::find(t.existing.begin(), t.existing.end(), id), t.existing.end())
                 << "remembers only windows that exist: " << id;
+        for (const std::uint64_t id : seen)
+            EXPECT_NE(std::find(t.overlays.begin(), t.overlays.end(), id), t.overlays.end())
+                << "a first sight is only of a window counting now: " << id;
     }
 }
 
