@@ -12,12 +12,10 @@ HFONT g_hFontNormal = nullptr;
 ULONG_PTR g_gdiplusToken = 0;
 Gdiplus::Image* g_bgImage = nullptr;
 
-HHOOK g_hKeyHook = nullptr;
-HHOOK g_hMouseHook = nullptr;
 PROCESS_INFORMATION g_browserProc = {};
 HANDLE g_hBrowserJob = nullptr;
 std::atomic<bool> g_examActive{false};
-int g_violationCount = 0;
+std::atomic<int> g_violationCount{0};
 DWORD g_lastViolationTick = 0;
 
 std::string g_studentName;

@@ -36,9 +36,7 @@ extern HFONT g_hFontNormal;
 extern ULONG_PTR g_gdiplusToken;
 extern Gdiplus::Image* g_bgImage;
 
-// Kiosk session.
-extern HHOOK g_hKeyHook;
-extern HHOOK g_hMouseHook;  // lives exactly as long as g_hKeyHook
+// Kiosk session (the hooks' handles are kiosk/input_hooks.h's).
 extern PROCESS_INFORMATION g_browserProc;
 // The job the browser runs in, ended with it; the system ends it (and the
 // browser with everything it started) when this program ends in any way,
@@ -46,7 +44,9 @@ extern PROCESS_INFORMATION g_browserProc;
 // system would not put it in a job.
 extern HANDLE g_hBrowserJob;
 extern std::atomic<bool> g_examActive;
-extern int g_violationCount;
+// Atomic: the sender thread numbers its report of a stopped window thread
+// on from it.
+extern std::atomic<int> g_violationCount;
 extern DWORD g_lastViolationTick;
 
 // UTF-8 session strings. Written and read on the GUI thread only; workers get

@@ -47,9 +47,12 @@ int RunMessageLoop()
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     // First, before there is anything to stop: Task Manager or a script of
-    // the student's own may not end or freeze the program. Without it (an
-    // old Windows) the program runs as before.
+    // the student's own may not end or freeze the program or its window
+    // thread, nor load code into it. Without it (an old Windows) the program
+    // runs as before.
     ProtectOwnProcess();
+    ProtectOwnThread();
+    KeepForeignCodeOut();
     const Gdiplus::GdiplusStartupInput gdiplusInput;
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
     g_bgImage = LoadBgImageFromResource(instance);

@@ -44,25 +44,25 @@ std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type)
     return sid;
 }
 
-}  // namespace
-
-bool ProtectOwnProcess()
+// A protected list on one of the program's own objects: SYSTEM and
+// Administrators get `all`, the user (and the owner, whoever it is) `user`.
+bool ProtectObject(HANDLE object, DWORD all, DWORD user)
 {
     const std::vector<BYTE> system = WellKnownSid(WinLocalSystemSid);
     const std::vector<BYTE> admins = WellKnownSid(WinBuiltinAdministratorsSid);
     const std::vector<BYTE> ownerRights = WellKnownSid(WinCreatorOwnerRightsSid);
-    const std::vector<BYTE> user = CurrentUserSid();
-    if (system.empty() || admins.empty() || ownerRights.empty() || user.empty())
+    const std::vector<BYTE> me = CurrentUserSid();
+    if (system.empty() || admins.empty() || ownerRights.empty() || me.empty())
         return false;
 
     struct Entry {
         const std::vector<BYTE>& sid;
         DWORD rights;
     } const entries[] = {
-        {system, PROCESS_ALL_ACCESS},
-        {admins, PROCESS_ALL_ACCESS},
-        {ownerRights, kUserRights},
-        {user, kUserRights},
+        {system, all},
+        {admins, all},
+        {ownerRights, user},
+        {me, user},
     };
     DWORD size = sizeof(ACL);
     for (const Entry& e : entries)
@@ -75,7 +75,51 @@ bool ProtectOwnProcess()
         if (!AddAccessAllowedAce(acl, ACL_REVISION, e.rights, const_cast<BYTE*>(e.sid.data())))
             return false;
     // Protected: nothing inherited joins the list.
-    return SetSecurityInfo(GetCurrentProcess(), SE_KERNEL_OBJECT,
-                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, acl,
-                           nullptr) == ERROR_SUCCESS;
+    return SetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+}
+
+// What the user's own programs may do to a thread of the program: look at
+// it and wait for its end. Ending, suspending or changing its context (the
+// window thread holds the hooks, the bar and the watch) is not among it.
+constexpr DWORD kUserThreadRights = THREAD_QUERY_LIMITED_INFORMATION | THREAD_QUERY_INFORMATION | SYNCHRONIZE |
+                                    READ_CONTROL;
+
+// Windows 8 and later; on Windows 7 the program goes on without.
+using SetMitigationPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+using SetDllDirectories = BOOL(WINAPI*)(DWORD);
+
+template <typename Function>
+Function Kernel32Function(const char* name)
+{
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    // The usual cast of GetProcAddress's answer, by way of a plain pointer.
+    return kernel32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel32, name))) : nullptr;
+}
+
+}  // namespace
+
+bool ProtectOwnProcess()
+{
+    return ProtectObject(GetCurrentProcess(), PROCESS_ALL_ACCESS, kUserRights);
+}
+
+bool ProtectOwnThread()
+{
+    return ProtectObject(GetCurrentThread(), THREAD_ALL_ACCESS, kUserThreadRights);
+}
+
+void KeepForeignCodeOut()
+{
+    // The legacy hooks, AppInit DLLs and other extension points stay out of
+    // the process: a helper of the student's cannot load its code into it.
+    if (const auto setPolicy = Kernel32Function<SetMitigationPolicy>("SetProcessMitigationPolicy")) {
+        PROCESS_MITIGATION_EXTENSION_POINT_DISABLE_POLICY policy{};
+        policy.DisableExtensionPoints = 1;
+        setPolicy(ProcessExtensionPointDisablePolicy, &policy, sizeof(policy));
+    }
+    // DLLs the program loads by name come from the system folder only, never
+    // from the folder it was started from or the current one.
+    if (const auto setDirectories = Kernel32Function<SetDllDirectories>("SetDefaultDllDirectories"))
+        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

@@ -10,3 +10,13 @@
 // itself keeps every right. False when the list could not be set; the
 // program then runs as before.
 bool ProtectOwnProcess();
+
+// The same list on the calling thread, with the thread's rights: the user's
+// other programs may query it and wait for its end, not end, suspend or
+// change it. Every thread of the program calls it first.
+bool ProtectOwnThread();
+
+// Where Windows offers them (looked up at run time, skipped where missing):
+// no legacy hook or AppInit DLL is loaded into the process, and DLLs loaded
+// by name come from the system folder only.
+void KeepForeignCodeOut();

@@ -7,12 +7,12 @@
 #include "kiosk/control_bar.h"
 #include "kiosk/exam_profile.h"
 #include "kiosk/freeze_watch.h"
-#include "kiosk/keyboard_hook.h"
-#include "kiosk/mouse_hook.h"
+#include "kiosk/input_hooks.h"
 #include "kiosk/overlay_watch.h"
 #include "kiosk/pc_watch.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/session.h"
+#include "kiosk/violation_report.h"
 #include "net/events.h"
 #include "net/text.h"
 
@@ -88,8 +88,7 @@ void StartExamInKiosk()
     g_lastViolationTick = 0;
     BeginExamClipboard();
     StartOverlayWatch();
-    InstallKioskHook();  // a failed hook leaves the exam unlocked but running
-    InstallMouseHook();
+    InstallExamHooks();  // a failed hook leaves the exam unlocked but running
     ShowWindow(g_hMainWnd, SW_HIDE);
     g_hBarWnd = CreateControlBar();
     const bool watching = SetTimer(g_hMainWnd, kWatchTimerId, kWatchTimerMs, nullptr) != 0;
@@ -100,8 +99,9 @@ void StartExamInKiosk()
         MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
         return;
     }
-    StartFreezeWatch();
     BeginExamPresence(session);
+    WatchWindowThread(StallReportMaker());
+    StartFreezeWatch();
     SendExamEventAsync("START", kEventStartDetail);
     StartPcWatch();
 }

@@ -15,6 +15,15 @@ void StopClipboardWatch(HWND window);
 void BeginExamClipboard();
 void EndExamClipboard();
 
-// WM_CLIPBOARDUPDATE: during an exam, a change made by another program is
-// reported, at most once per 5 s (a spacing of its own).
+// The keyboard hook let a copy key through (see IsCopyKey): a change of the
+// clipboard in the next 2 s by the exam's own windows is the form's copy.
+void NoteCopyKey();
+
+// On each tick of the watch: the start's emptying, if another program held
+// the clipboard open, is tried again; what was there before the launch and
+// is still there 3 s after it is reported, once.
+void CheckStartClipboard();
+
+// WM_CLIPBOARDUPDATE: during an exam, a change not explained by a copy key
+// in the form is reported, at most once per 5 s (a spacing of its own).
 void OnClipboardUpdate();

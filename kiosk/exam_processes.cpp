@@ -48,3 +48,12 @@ std::string SystemFolder()
         return {};
     return ToUtf8(std::wstring(folder, length));
 }
+
+std::optional<std::uint32_t> ProcessesInJob(HANDLE job)
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!job || !QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                           nullptr))
+        return std::nullopt;
+    return static_cast<std::uint32_t>(accounting.ActiveProcesses);
+}

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // The facts that cost nothing: the window's process, whether it is this
@@ -19,3 +21,7 @@ void LookUpOwner(OwnerFacts& owner);
 
 // The system folder (C:\Windows\System32 as a rule), UTF-8.
 std::string SystemFolder();
+
+// How many processes the job holds now; nullopt without a job or when the
+// system will not say.
+std::optional<std::uint32_t> ProcessesInJob(HANDLE job);

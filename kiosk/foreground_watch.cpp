@@ -1,11 +1,12 @@
 #include "kiosk/foreground_watch.h"
 
 #include "app/globals.h"
+#include "kiosk/clipboard_watch.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/freeze_watch.h"
-#include "kiosk/keyboard_hook.h"
-#include "kiosk/mouse_hook.h"
+#include "kiosk/input_hooks.h"
 #include "kiosk/overlay_watch.h"
+#include "kiosk/pc_watch.h"
 #include "kiosk/proctor_commands.h"
 #include "kiosk/session.h"
 #include "kiosk/violation_report.h"
@@ -22,7 +23,8 @@ bool BrowserHasExited()
         return false;
     DWORD code = STILL_ACTIVE;
     // A failed query counts as still running.
-    return GetExitCodeProcess(g_browserProc.hProcess, &code) && code != STILL_ACTIVE;
+    const bool firstExited = GetExitCodeProcess(g_browserProc.hProcess, &code) && code != STILL_ACTIVE;
+    return BrowserHasEnded(g_hBrowserJob != nullptr, ProcessesInJob(g_hBrowserJob), firstExited);
 }
 
 ForegroundFacts ReadForeground()
@@ -33,6 +35,7 @@ ForegroundFacts ReadForeground()
     if (!front)
         return facts;
     facts.isLauncherWindow = front == g_hBarWnd || front == g_hMainWnd;
+    facts.isSystemDesktop = front == GetDesktopWindow();
     facts.owner = OwnerOfWindow(front);
     wchar_t cls[128] = {};
     GetClassNameW(front, cls, 127);
@@ -51,6 +54,8 @@ void OnWatchTick()
     if (!g_examActive.load())
         return;
     CheckForFreeze();
+    CheckSessionEnd();
+    CheckStartClipboard();
     if (BrowserHasExited()) {
         // Closed with the browser's own keys or crashed: the proctor hears of
         // it; the student sees the start screen come back, no message.
@@ -58,8 +63,7 @@ void OnWatchTick()
         StopExamAndRestore();
         return;
     }
-    RefreshKioskHook();
-    RefreshMouseHook();
+    RefreshExamHooks();
     if (g_hBarWnd)
         SetWindowPos(g_hBarWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     KeepProctorWindowsInPlace();

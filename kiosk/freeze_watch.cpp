@@ -2,6 +2,7 @@
 
 #include "kiosk/violation_report.h"
 #include "kiosk/watch_rules.h"
+#include "net/events.h"
 
 #include <windows.h>
 
@@ -17,6 +18,7 @@ std::uint64_t g_previousTickMs = 0;
 void StartFreezeWatch()
 {
     g_previousTickMs = GetTickCount64();
+    StampWatchTick(g_previousTickMs);
 }
 
 void CheckForFreeze()
@@ -24,6 +26,9 @@ void CheckForFreeze()
     const std::uint64_t now = GetTickCount64();
     const std::uint64_t seconds = FrozenSeconds(g_previousTickMs, now);
     g_previousTickMs = now;
-    if (seconds > 0)
+    // A gap the sender saw and reported while this thread stood still is
+    // one stall, reported once.
+    const bool reportedBySender = StampWatchTick(now);
+    if (seconds > 0 && !reportedBySender)
         ReportFrozen(seconds);
 }

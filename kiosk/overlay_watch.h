@@ -1,4 +1,4 @@
-// Windows of other programs kept above the exam (see overlay_rules.h),
+// Windows of other programs over the exam's window (see overlay_rules.h),
 // looked at on each tick of the watch.
 #pragma once
 

@@ -15,3 +15,11 @@ bool MoreScreensToReport(int lastCount, int count);
 // (WTS_CONSOLE_DISCONNECT, 2) or a remote session cut (WTS_REMOTE_DISCONNECT, 4).
 // Coming back (unlock, connect) is nothing to report.
 bool SessionChangeLeavesExam(std::uint32_t code);
+
+// How long the program waits, once Windows has said the session ends
+// (WM_ENDSESSION), for Windows to end it.
+inline constexpr std::uint64_t kSessionEndGraceMs = 10000;
+
+// The end of the session told at `endedAt` (GetTickCount64, ms; 0: none told)
+// was not Windows': the program still runs kSessionEndGraceMs later.
+bool SessionEndWasForged(std::uint64_t endedAt, std::uint64_t now);

@@ -1,8 +1,8 @@
 #include "kiosk/pc_watch.h"
 
 #include "app/globals.h"
+#include "kiosk/freeze_watch.h"
 #include "kiosk/pc_rules.h"
-#include "kiosk/session.h"
 #include "kiosk/violation_report.h"
 #include "net/events.h"
 
@@ -14,6 +14,8 @@ namespace {
 int g_lastScreenCount = 1;
 // The end of the session has been reported in this exam.
 bool g_sessionEndReported = false;
+// When WM_ENDSESSION said the session ends (GetTickCount64); 0: not told.
+std::uint64_t g_sessionEndedAt = 0;
 
 // Windows gives a program about 5 s once it has agreed to end.
 constexpr DWORD kReportsAtSessionEndWaitMs = 5000;
@@ -54,6 +56,7 @@ void StartPcWatch()
 {
     g_lastScreenCount = 1;
     g_sessionEndReported = false;
+    g_sessionEndedAt = 0;
     CountScreens();
 }
 
@@ -81,9 +84,23 @@ void OnEndSession(HWND window, bool ending)
     if (ending && g_examActive.load()) {
         ReportSessionEnding(window);  // should a query not have come first
         WaitForQueuedReports(kReportsAtSessionEndWaitMs);
-        // The exam is over before the window goes: its end is the session's,
-        // already reported, not the program's being closed.
-        StopExamAndRestore();
+        // Held here on purpose: no freeze to report.
+        StartFreezeWatch();
+        // The exam stays as it is: any program can send this message, and
+        // when the session really ends Windows ends this program itself (the
+        // browser goes with its job).
+        if (g_sessionEndedAt == 0)
+            g_sessionEndedAt = GetTickCount64();
     }
     ShutdownBlockReasonDestroy(window);
+}
+
+void CheckSessionEnd()
+{
+    if (!SessionEndWasForged(g_sessionEndedAt, GetTickCount64()))
+        return;
+    g_sessionEndedAt = 0;
+    // A real end of the session later is reported again.
+    g_sessionEndReported = false;
+    ReportViolation(ViolationKind::ForgedSessionEnd);
 }

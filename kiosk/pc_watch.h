@@ -18,6 +18,10 @@ void OnDisplayChange();
 void OnSessionChange(WPARAM code);
 // WM_QUERYENDSESSION: reported once; the program never holds Windows back.
 LRESULT OnQueryEndSession(HWND window);
-// WM_ENDSESSION: when Windows goes ahead, the reports get their chance and
-// the exam is taken down before the process is ended.
+// WM_ENDSESSION: when the session ends, the reports get their chance (5 s
+// at most); the exam itself goes on until Windows ends the program.
 void OnEndSession(HWND window, bool ending);
+// On each tick of the watch during an exam: an end of the session told 10 s
+// ago or more that did not end the program was not Windows': reported, and
+// a later one is reported again.
+void CheckSessionEnd();

@@ -2,10 +2,10 @@
 
 #include "app/globals.h"
 #include "kiosk/clipboard_watch.h"
+#include "kiosk/exam_processes.h"
 #include "kiosk/exam_profile.h"
-#include "kiosk/keyboard_hook.h"
+#include "kiosk/input_hooks.h"
 #include "kiosk/kiosk_texts.h"
-#include "kiosk/mouse_hook.h"
 #include "kiosk/proctor_commands.h"
 #include "kiosk/violation_report.h"
 #include "net/events.h"
@@ -21,10 +21,8 @@ void WaitUntilJobIsEmpty(HANDLE job)
 {
     const ULONGLONG end = GetTickCount64() + kBrowserGoneWaitMs;
     for (;;) {
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
-                                       nullptr) ||
-            accounting.ActiveProcesses == 0 || GetTickCount64() >= end)
+        const std::optional<std::uint32_t> left = ProcessesInJob(job);
+        if (!left || *left == 0 || GetTickCount64() >= end)
             return;
         Sleep(10);
     }
@@ -58,8 +56,7 @@ void StopExamAndRestore()
     const bool wasRunning = g_examActive.exchange(false);
     EndExamPresence();
     KillTimer(g_hMainWnd, kWatchTimerId);
-    RemoveKioskHook();
-    RemoveMouseHook();
+    RemoveExamHooks();
     TerminateBrowser();
     RemoveExamProfile();
     if (wasRunning)

@@ -3,11 +3,12 @@
 #include "app/globals.h"
 #include "kiosk/watch_rules.h"
 #include "net/events.h"
+#include "net/exam_protocol.h"
 
 void ReportViolation(ViolationKind kind)
 {
-    ++g_violationCount;
-    SendExamEventAsync("VIOLATION", ViolationDetail(kind, g_violationCount));
+    const int count = ++g_violationCount;
+    SendExamEventAsync("VIOLATION", ViolationDetail(kind, count));
 }
 
 void ReportViolationSpaced(ViolationKind kind, DWORD& lastTick)
@@ -21,6 +22,14 @@ void ReportViolationSpaced(ViolationKind kind, DWORD& lastTick)
 
 void ReportFrozen(std::uint64_t seconds)
 {
-    ++g_violationCount;
-    SendExamEventAsync("VIOLATION", FrozenDetail(seconds, g_violationCount));
+    const int count = ++g_violationCount;
+    SendExamEventAsync("VIOLATION", FrozenDetail(seconds, count));
+}
+
+std::function<std::string()> StallReportMaker()
+{
+    // Copied now, on the window thread: the sender makes the report alone.
+    return [name = g_studentName, className = g_className, token = g_token] {
+        return BuildEventBody(name, className, token, "VIOLATION", ViolationDetail(ViolationKind::Stalled, ++g_violationCount));
+    };
 }

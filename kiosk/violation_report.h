@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <string>
+
 // Adds one to g_violationCount and queues its "VIOLATION" report. Leaves the
 // watch's spacing alone: the watch keeps that for the windows it sees. GUI
 // thread only.
@@ -18,3 +21,8 @@ void ReportViolationSpaced(ViolationKind kind, DWORD& lastTick);
 // The same as ReportViolation for time the program was not running during
 // the exam.
 void ReportFrozen(std::uint64_t seconds);
+
+// The body of the report of a stopped window thread, for the sender
+// (WatchWindowThread): the student's identity as it is now, the number the
+// next of the exam's count when the sender makes it.
+std::function<std::string()> StallReportMaker();

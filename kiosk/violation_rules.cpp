@@ -13,6 +13,10 @@ std::string ViolationDetail(ViolationKind kind, int count)
     case ViolationKind::SessionEnding: what = "PC dimatikan atau pengguna keluar dari Windows selama ujian"; break;
     case ViolationKind::WindowOnTop: what = "Jendela program lain tampil di atas jendela ujian"; break;
     case ViolationKind::ClipboardFilled: what = "Papan klip diisi program lain selama ujian"; break;
+    case ViolationKind::Stalled: what = "Aplikasi ujian berhenti bekerja selama ujian"; break;
+    case ViolationKind::ForgedSessionEnd:
+        what = "Pesan palsu ke aplikasi ujian: Windows tidak sedang dimatikan";
+        break;
     }
     return std::string(what) + " (Pelanggaran ke-" + std::to_string(count) + ")";
 }

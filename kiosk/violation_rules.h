@@ -14,6 +14,8 @@ enum class ViolationKind {
     SessionEnding,  // Windows signs out or shuts down
     WindowOnTop,    // another program's window stays above the exam
     ClipboardFilled,  // another program put something on the clipboard
+    Stalled,        // the window thread stopped (seen by the sender thread)
+    ForgedSessionEnd,  // an end of the Windows session that Windows did not follow
 };
 
 // The detail of the violation report, numbered with the new count, e.g.

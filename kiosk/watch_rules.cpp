@@ -18,7 +18,7 @@ bool NeedsOwnerLookup(const ForegroundFacts& f)
 
 bool IsForeignWindow(const ForegroundFacts& f)
 {
-    if (!f.exists || f.owner.browserPid == 0 || OfTheProgramOrItsBrowser(f))
+    if (!f.exists || f.isSystemDesktop || f.owner.browserPid == 0 || OfTheProgramOrItsBrowser(f))
         return false;
     if (f.className == kDialogClass) {
         // The program's own boxes and the PIN prompt are of this process; a
@@ -47,4 +47,11 @@ std::uint64_t FrozenSeconds(std::uint64_t previousTickMs, std::uint64_t nowMs)
     if (nowMs <= previousTickMs || nowMs - previousTickMs <= 5000u)
         return 0;
     return (nowMs - previousTickMs) / 1000u;
+}
+
+bool BrowserHasEnded(bool hasJob, std::optional<std::uint32_t> processesInJob, bool firstProcessExited)
+{
+    if (hasJob && processesInJob)
+        return *processesInJob == 0;
+    return firstProcessExited;
 }

@@ -4,6 +4,7 @@
 #include "kiosk/owner_rules.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 inline constexpr char kBrowserWindowClass[] = "Chrome_WidgetWin_1";
@@ -13,6 +14,11 @@ inline constexpr char kDialogClass[] = "#32770";
 struct ForegroundFacts {
     bool exists = false;            // there is a foreground window at all
     bool isLauncherWindow = false;  // the control bar or the start screen
+    // The system's own desktop window (GetDesktopWindow), in front when no
+    // window is active: under Wine also while a Linux program (the demo's
+    // Chromium) has the X focus. The shell's desktop (Win+D) is another
+    // window, and counts.
+    bool isSystemDesktop = false;
     std::string className;          // UTF-8
     OwnerFacts owner;
     std::string systemFolder;       // where the accessibility prompt lives
@@ -24,7 +30,7 @@ struct ForegroundFacts {
 bool NeedsOwnerLookup(const ForegroundFacts& facts);
 
 // True when the window in front means the student has left the exam. Never:
-// no window, no browser recorded, any window of this program or of the
+// no window (or only the system's desktop window), no browser recorded, any window of this program or of the
 // launched browser. A dialog box counts unless its process is the exam's (see
 // BelongsToExam) or the system's accessibility prompt; a browser-class window
 // counts unless its process is the exam's; any other window counts.
@@ -40,3 +46,9 @@ bool ViolationSpacingElapsed(std::uint32_t nowTick, std::uint32_t lastTick);
 // debugger holding it are seen only this way, once it runs again. 0: no
 // gap worth a report.
 std::uint64_t FrozenSeconds(std::uint64_t previousTickMs, std::uint64_t nowMs);
+
+// The exam's browser has ended. With a job whose count of processes can be
+// read: none of them is left (a browser that swaps in an update starts its
+// successor in the job and exits: the exam goes on). Without a job, or when
+// the count cannot be read: the first process has exited.
+bool BrowserHasEnded(bool hasJob, std::optional<std::uint32_t> processesInJob, bool firstProcessExited);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace {
@@ -22,6 +23,13 @@ struct Reporting {
     std::condition_variable added;  // a report was queued
     ReportQueue queue;
     HeartbeatClock heartbeat;
+    // The window thread's stamp and the sender's watch on it, during an exam
+    // only. Under the lock rather than a lone atomic: a tick that comes back
+    // and a stall report of the sender must agree on who reports the gap.
+    bool watchingStamp = false;
+    std::uint64_t tickStamp = 0;
+    StampWatch stamp;
+    std::function<std::string()> stallBody;
     bool senderStarted = false;
     HANDLE settled = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // ReportProgressEvent
 };
@@ -79,7 +87,19 @@ void SendReports()
             SetEvent(state.settled);
             continue;
         }
-        const std::uint64_t untilHeartbeat = MsUntilHeartbeat(state.heartbeat, now);
+        // A window thread that stopped: no more heartbeats (the page shows
+        // the PC missing), and once its stamp is old enough, one report,
+        // numbered on from the exam's count, made here since nothing else runs.
+        bool fresh = true;
+        if (state.watchingStamp) {
+            const std::uint64_t age = LookAtStamp(state.stamp, state.tickStamp, now);
+            fresh = StampFresh(age);
+            if (StallToReport(state.stamp, state.tickStamp, age) && state.stallBody) {
+                AddReport(state.queue, state.stallBody(), NewIdempotencyKey(), state.heartbeat.session);
+                continue;
+            }
+        }
+        const std::uint64_t untilHeartbeat = fresh ? MsUntilHeartbeat(state.heartbeat, now) : kNoHeartbeatDue;
         if (untilHeartbeat == 0) {
             const std::string session = HeartbeatSession(state.heartbeat);
             NoteHeartbeatSent(state.heartbeat, now);
@@ -95,7 +115,9 @@ void SendReports()
             held.lock();
             continue;
         }
-        const std::uint64_t wait = std::min(MsUntilDue(state.queue, now), untilHeartbeat);
+        std::uint64_t wait = std::min(MsUntilDue(state.queue, now), untilHeartbeat);
+        if (state.watchingStamp)
+            wait = std::min(wait, kStampLookEveryMs);
         if (wait == kNoReportDue)
             state.added.wait(held);
         else
@@ -156,6 +178,8 @@ void EndExamPresence()
     {
         std::lock_guard<std::mutex> held(state.lock);
         StopHeartbeats(state.heartbeat);
+        state.watchingStamp = false;
+        state.stallBody = nullptr;
     }
     CloseProctorChannel();
     state.added.notify_all();
@@ -169,6 +193,30 @@ void HurryHeartbeatForDone()
         HurryHeartbeat(state.heartbeat);
     }
     state.added.notify_all();
+}
+
+void WatchWindowThread(std::function<std::string()> stallBody)
+{
+    Reporting& state = State();
+    {
+        std::lock_guard<std::mutex> held(state.lock);
+        const std::uint64_t now = NowMs();
+        state.watchingStamp = true;
+        state.tickStamp = now;
+        StartStampWatch(state.stamp, now);
+        state.stallBody = std::move(stallBody);
+    }
+    state.added.notify_all();
+    EnsureSender();
+}
+
+bool StampWatchTick(std::uint64_t now)
+{
+    Reporting& state = State();
+    std::lock_guard<std::mutex> held(state.lock);
+    const bool reported = StallAlreadyReported(state.stamp, state.tickStamp);
+    state.tickStamp = now;
+    return reported;
 }
 
 ReportFate FateOfReport(ReportId id)

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 // Copies the student's name, class and token now, on the GUI thread, and puts
@@ -30,6 +32,17 @@ void EndExamPresence();
 // ahead of any report, and tells it (net/proctor_command.h); one hurried
 // just before the exam's end still goes, as that exam's last.
 void HurryHeartbeatForDone();
+
+// At the launch, once the watch runs: the sender watches the window
+// thread's stamp (StampWatchTick). While the stamp is more than 5 s old no
+// heartbeat goes out; once it is more than 10 s old the sender queues one
+// report of its own, whose body `stallBody` makes (on the sender thread,
+// once per stall). A stall of the whole program (the sender stood still
+// too) counts only from the sender's return. Until EndExamPresence.
+void WatchWindowThread(std::function<std::string()> stallBody);
+// Each tick of the watch, on the window thread: the stamp is now. True when
+// the sender has already reported the gap that this tick ends.
+bool StampWatchTick(std::uint64_t now);
 
 // What became of a report so far.
 ReportFate FateOfReport(ReportId id);

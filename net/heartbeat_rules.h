@@ -37,3 +37,36 @@ void NoteRequestSent(HeartbeatClock& clock, const std::string& session, std::uin
 // Milliseconds until the next heartbeat is due: 0 when due now,
 // kNoHeartbeatDue when none will be.
 std::uint64_t MsUntilHeartbeat(const HeartbeatClock& clock, std::uint64_t now);
+
+// The window thread's stamp (the time of the watch's last tick), as the
+// sender judges it. The window thread holds the hooks, the bar and the
+// watch: when it stops (ended or frozen from outside, or hung), the PC must
+// not look like a working one.
+inline constexpr std::uint64_t kTickFreshMs = 5000;     // heartbeats only while the stamp is no older
+inline constexpr std::uint64_t kStallReportMs = 10000;  // older than this during an exam: reported, once
+// During an exam the sender looks at the stamp at least this often.
+inline constexpr std::uint64_t kStampLookEveryMs = 1000;
+// A look this long after the one before: the sender stood still too (the
+// whole program was frozen, or the PC asleep). The window thread then gets
+// its own chance to come back and report the gap before the sender counts.
+inline constexpr std::uint64_t kSenderStoodStillMs = 3000;
+
+struct StampWatch {
+    std::uint64_t lastLookAt = 0;  // the sender's previous look
+    std::uint64_t countsFrom = 0;  // a stamp's age counts from here at the earliest
+    bool stallReported = false;    // the stall of `reportedStamp` was reported
+    std::uint64_t reportedStamp = 0;
+};
+
+// At the launch: the stamp's age counts from now, nothing reported.
+void StartStampWatch(StampWatch& watch, std::uint64_t now);
+// One look of the sender at `stamp`: how old it counts as now.
+std::uint64_t LookAtStamp(StampWatch& watch, std::uint64_t stamp, std::uint64_t now);
+// A heartbeat may go out: the stamp is no older than kTickFreshMs.
+bool StampFresh(std::uint64_t age);
+// The stall is to be reported now: older than kStallReportMs, and this
+// stamp's stall not reported yet. Marks it reported.
+bool StallToReport(StampWatch& watch, std::uint64_t stamp, std::uint64_t age);
+// The tick that comes back after `previousStamp`: true when the sender has
+// reported that very gap already, so it is not reported a second time.
+bool StallAlreadyReported(const StampWatch& watch, std::uint64_t previousStamp);

@@ -31,6 +31,19 @@ bool ReadBody(HINTERNET request, std::string& reply)
     return true;  // chunked or unannounced: the end of the data is the end
 }
 
+// Windows 7's WinHTTP offers only TLS 1.0 unless the program asks for
+// more, and the school's server takes TLS 1.2 or later. A WinHTTP that does
+// not know TLS 1.3 refuses the whole option: asked again for 1.2 alone. One
+// that refuses both keeps Windows' default (a registry value can make that
+// TLS 1.2, see the IT guide).
+void AskForCurrentTls(HINTERNET session)
+{
+    for (DWORD protocols : {DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3},
+                            DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2}})
+        if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)))
+            return;
+}
+
 }  // namespace
 
 bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& body, std::string& reply,
@@ -44,6 +57,7 @@ bool HttpPostJson(const wchar_t* host, const wchar_t* path, const std::string& b
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         return false;
+    AskForCurrentTls(session);
     HINTERNET connection = WinHttpConnect(session, host, INTERNET_DEFAULT_HTTPS_PORT, 0);
     if (!connection) {
         WinHttpCloseHandle(session);

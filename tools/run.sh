@@ -268,3 +268,12 @@ if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; 
 fi
 stop_following
 bench_stop_exam_server || bench_log "the exam server did not end cleanly: $(tail -n 3 "$EXAM_CONFIG.log")"
+
+# The demo made one violation (Notepad in front): the run reports exactly
+# the ones it caused, or fails.
+violations=$(grep -c '^event VIOLATION' "$BENCH_RUN/events.log")
+if [ "$violations" -ne 1 ]; then
+  bench_log "the exam server stored $violations violations; the demo made 1"
+  exit 1
+fi
+bench_log "the exam server stored 1 violation, the one the demo made"

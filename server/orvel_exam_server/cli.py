@@ -1,4 +1,4 @@
-"""python3 -m orvel_exam_server run|init|check --config FILE"""
+"""python3 -m orvel_exam_server run|init|check [--policies] --config FILE"""
 from __future__ import annotations
 
 import argparse
@@ -115,6 +115,8 @@ def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="orvel_exam_server", description="The school's exam server.")
     parser.add_argument("command", choices=("run", "init", "check"))
     parser.add_argument("--config", required=True, metavar="FILE")
+    parser.add_argument("--policies", action="store_true",
+                        help="with check: print the browsers' URLAllowlist for the configured exams' forms")
     args = parser.parse_args(argv)
     if hasattr(sys.stdout, "reconfigure"):
         sys.stdout.reconfigure(encoding="utf-8", errors="replace")
@@ -124,6 +126,10 @@ def main(argv: list[str] | None = None) -> int:
     except ConfigError as e:
         print(f"error in the configuration: {e}", file=sys.stderr)
         return 1
+    if args.command == "check" and args.policies:
+        from .policies import allowlist_reg
+        print(allowlist_reg(cfg.exams), end="")
+        return 0
     if args.command == "check":
         return check(cfg)
     if args.command == "init":

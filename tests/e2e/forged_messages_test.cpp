@@ -1,8 +1,11 @@
-// Another program can post the program's own message numbers to its windows:
-// WM_VERIFY_RESULT (1025) and WM_PROCTOR_EXIT (1026).
+// Another program can post the program's own message numbers to its windows
+// (WM_VERIFY_RESULT 1025, WM_PROCTOR_EXIT 1026), and send it the system's
+// end of the session.
 #include "kiosk_fixture.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace e2e;
 
@@ -64,6 +67,38 @@ TEST_F(ForgedMessages, AreIgnoredWhenNothingAwaitsThemAndDuringAVerification)
     // ended (which waits for its reports), when no worker of it can send more.
     EXPECT_EQ(EventsOnceEnded(), (std::vector<Event>{kStartEvent, AppClosed(1)})) << "one START, then the close";
     EXPECT_EQ(server::RequestsTo("/api/exam/verify").size(), 1u) << "no second verification";
+}
+
+// WM_QUERYENDSESSION and WM_ENDSESSION(TRUE) sent by another program arrive
+// as Windows' own do: reported as the end of the session, but the exam stays
+// (Windows ends the program itself when the session really ends), and 10 s
+// later the program, still running, reports the message as forged.
+TEST_F(ForgedMessages, AForgedEndOfTheSessionIsReportedAsSuchAndTheExamGoesOn)
+{
+    const Exam exam = StartExam();
+    ASSERT_NE(exam.bar, nullptr);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(app.main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the program never holds Windows back";
+    ASSERT_TRUE(SendMessageTimeoutW(app.main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, &answer));
+    const ULONGLONG endedAt = GetTickCount64();
+    const Event ending = Violation(1, "PC dimatikan atau pengguna keluar dari Windows selama ujian");
+    const Event forged = Violation(2, "Pesan palsu ke aplikasi ujian: Windows tidak sedang dimatikan");
+    EXPECT_EQ(EventsOnceThereAre(2), (std::vector<Event>{kStartEvent, ending})) << "delivered before the answer";
+    EXPECT_TRUE(IsWindow(exam.bar)) << "the exam stays";
+    EXPECT_TRUE(browser::IsRunning(exam.browserPid));
+    std::vector<Event> events;
+    ASSERT_TRUE(driver::WaitFor([&] { return (events = Events()).size() >= 3; }, 20000));
+    std::printf("the forged end reported %.2f s after WM_ENDSESSION was answered\n",
+                (GetTickCount64() - endedAt) / 1000.0);
+    EXPECT_EQ(events, (std::vector<Event>{kStartEvent, ending, forged}));
+
+    // The lockdown still holds: another program in front is a switch.
+    probe::KeyProbe other;
+    ASSERT_TRUE(driver::BringToFront(other.Window()));
+    EXPECT_EQ(EventsOnceThereAre(4), (std::vector<Event>{kStartEvent, ending, forged, Violation(3)}));
+    ASSERT_TRUE(driver::BringToFront(exam.browser));
+    EXPECT_EQ(EventsOnceEnded(), (std::vector<Event>{kStartEvent, ending, forged, Violation(3), AppClosed(4)}));
 }
 
 }  // namespace

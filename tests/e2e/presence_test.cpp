@@ -8,12 +8,14 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <map>
 #include <regex>
+#include <vector>
 
 extern "C" LONG NTAPI NtSuspendProcess(HANDLE process);
 extern "C" LONG NTAPI NtResumeProcess(HANDLE process);
@@ -159,34 +161,70 @@ TEST_F(Presence, TheSessionOnEveryTryHeartbeatsOnlyWhileItRunsAndAFreezeAndAQuit
     EXPECT_GE(quiet, 16000) << "long enough for a heartbeat that should not come";
 }
 
-TEST_F(Presence, TheUsersOtherProgramsMayOnlyQueryAndWaitOnTheProgram)
+// An object's access list as rights by SID, read back; `entries` counts all
+// of its entries, `others` those that do not allow.
+struct AccessList {
+    bool read = false;
+    std::map<std::wstring, DWORD> allowed;
+    DWORD entries = 0;
+    int others = 0;
+};
+AccessList ReadAccessList(HANDLE object)
 {
-    HANDLE process = OpenProcess(READ_CONTROL, FALSE, pid);
-    ASSERT_NE(process, nullptr);
+    AccessList list;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(GetSecurityInfo(process, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                              &descriptor),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    CloseHandle(process);
-    ASSERT_NE(dacl, nullptr) << "a list, not the null list that lets everyone in";
-    std::map<std::wstring, DWORD> allowed;
-    int otherEntries = 0;
-    const DWORD entries = dacl->AceCount;
-    for (DWORD i = 0; i < entries; ++i) {
+    if (!object || GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                   nullptr, &descriptor) != ERROR_SUCCESS)
+        return list;
+    // A null list lets everyone in: not read as a list.
+    list.read = dacl != nullptr;
+    list.entries = dacl ? dacl->AceCount : 0;
+    for (DWORD i = 0; i < list.entries; ++i) {
         void* entry = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, &entry));
-        if (static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-            ++otherEntries;
+        if (!GetAce(dacl, i, &entry) || static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            ++list.others;
             continue;
         }
         auto* allow = static_cast<ACCESS_ALLOWED_ACE*>(entry);
         wchar_t* sid = nullptr;
-        ASSERT_TRUE(ConvertSidToStringSidW(&allow->SidStart, &sid));
-        allowed[sid] |= allow->Mask;
-        LocalFree(sid);
+        if (ConvertSidToStringSidW(&allow->SidStart, &sid)) {
+            list.allowed[sid] |= allow->Mask;
+            LocalFree(sid);
+        } else {
+            ++list.others;
+        }
     }
     LocalFree(descriptor);
+    return list;
+}
+
+// The ids of a process's threads.
+std::vector<DWORD> ThreadsOf(DWORD process)
+{
+    std::vector<DWORD> threads;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return threads;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == process)
+            threads.push_back(entry.th32ThreadID);
+    CloseHandle(snapshot);
+    return threads;
+}
+
+TEST_F(Presence, TheUsersOtherProgramsMayOnlyQueryAndWaitOnTheProgramAndItsThreads)
+{
+    HANDLE process = OpenProcess(READ_CONTROL, FALSE, pid);
+    ASSERT_NE(process, nullptr);
+    const AccessList list = ReadAccessList(process);
+    CloseHandle(process);
+    ASSERT_TRUE(list.read) << "a list, not the null list that lets everyone in";
+    const std::map<std::wstring, DWORD>& allowed = list.allowed;
+    const DWORD entries = list.entries;
+    const int otherEntries = list.others;
 
     // The user the tests run as is the user the program runs as.
     HANDLE token = nullptr;
@@ -212,6 +250,75 @@ TEST_F(Presence, TheUsersOtherProgramsMayOnlyQueryAndWaitOnTheProgram)
     EXPECT_EQ(allowed, expected);
     EXPECT_EQ(entries, 4u) << "one entry each";
     EXPECT_EQ(otherEntries, 0);
+
+    // The window thread (hooks, bar, watch) and the sender, once an exam
+    // runs: the same list with a thread's rights.
+    const Exam exam = StartExam({}, Acceptance(kSession));
+    ASSERT_NE(exam.bar, nullptr);
+    constexpr DWORD kThreadEverything = 0x1FFFFF;  // THREAD_ALL_ACCESS of Windows Vista and later
+    constexpr DWORD kThreadQueryAndWait =
+        THREAD_QUERY_INFORMATION | THREAD_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | READ_CONTROL;
+    const std::map<std::wstring, DWORD> threadExpected{
+        {L"S-1-5-18", kThreadEverything},
+        {L"S-1-5-32-544", kThreadEverything},
+        {L"S-1-3-4", kThreadQueryAndWait},
+        {me, kThreadQueryAndWait},
+    };
+    const DWORD windowThread = GetWindowThreadProcessId(exam.bar, nullptr);
+    HANDLE thread = OpenThread(READ_CONTROL, FALSE, windowThread);
+    ASSERT_NE(thread, nullptr);
+    const AccessList threadList = ReadAccessList(thread);
+    CloseHandle(thread);
+    ASSERT_TRUE(threadList.read);
+    EXPECT_EQ(threadList.allowed, threadExpected) << "the window thread";
+    EXPECT_EQ(threadList.entries, 4u);
+    int shielded = 0, all = 0;
+    for (const DWORD id : ThreadsOf(pid)) {
+        HANDLE t = OpenThread(READ_CONTROL, FALSE, id);
+        ++all;
+        if (t && ReadAccessList(t).allowed == threadExpected)
+            ++shielded;
+        if (t)
+            CloseHandle(t);
+    }
+    std::printf("%d of the program's %d threads carry the list\n", shielded, all);
+    EXPECT_GE(shielded, 2) << "the window thread and the sender at least";
+}
+
+// A helper ends the window thread from outside (OpenThread + TerminateThread):
+// the bar, the hooks and the watch go with it, the sender runs on. It sends
+// no more heartbeats, so the page shows the PC missing, and reports the stop
+// once.
+TEST_F(Presence, AnEndedWindowThreadStopsTheHeartbeatsAndIsReportedOnce)
+{
+    const Exam exam = StartExam({}, Acceptance(kSession));
+    ASSERT_NE(exam.bar, nullptr);
+    HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, GetWindowThreadProcessId(exam.bar, nullptr));
+    ASSERT_NE(thread, nullptr) << "Wine does not enforce the thread's list";
+    ASSERT_TRUE(TerminateThread(thread, 0));
+    CloseHandle(thread);
+    const ULONGLONG endedAt = GetTickCount64();
+    const Event stalled = Violation(1, "Aplikasi ujian berhenti bekerja selama ujian");
+    std::vector<Event> events;
+    ASSERT_TRUE(driver::WaitFor([&] { return (events = Events()).size() >= 2; }, 30000)) << Traffic();
+    const ULONGLONG reportedAfter = GetTickCount64() - endedAt;
+    EXPECT_EQ(events, (std::vector<Event>{kStartEvent, stalled}));
+    EXPECT_EQ(driver::WaitForExit(app, 0), -1) << "the process itself runs on";
+    // Longer than a heartbeat's 15 s after the report: none comes.
+    const double reportArrived = server::RequestsTo(kEventPath).back().arrivedMs;
+    Sleep(16500);
+    for (const auto& r : server::RequestsTo(kHeartbeatPath))
+        EXPECT_LT(r.arrivedMs, reportArrived) << "a heartbeat after the stop was reported" << Traffic();
+    EXPECT_EQ(Events(), (std::vector<Event>{kStartEvent, stalled})) << "reported once" << Traffic();
+    std::printf("window thread ended: reported %.2f s later; no heartbeat for 16.5 s after\n", reportedAfter / 1000.0);
+
+    // Ended as IT would end it; the browser goes with its job.
+    ASSERT_TRUE(TerminateProcess(app.pi.hProcess, 1));
+    EXPECT_EQ(driver::WaitForExit(app, 5000), 1);
+    CloseHandle(app.pi.hProcess);
+    CloseHandle(app.pi.hThread);
+    app.pi = {};
+    EXPECT_NE(ExitCode(exam), -1) << "the browser has ended";
 }
 
 }  // namespace

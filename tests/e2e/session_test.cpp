@@ -7,7 +7,7 @@
 #include "exam_server_control.h"
 #include "process_census.h"
 #include "kiosk/browser.h"
-#include "kiosk/keyboard_hook.h"
+#include "kiosk/input_hooks.h"
 #include "kiosk/pin_prompt.h"
 #include "kiosk/session.h"
 #include "net/events.h"
@@ -226,10 +226,10 @@ TEST_F(Session, OneHookAtATimeAndStoppingIsSafeWhenNothingRuns)
     StopExamAndRestore();
     ExpectIdle();
 
-    InstallKioskHook();
+    InstallExamHooks();
     HHOOK first = g_hKeyHook;
     ASSERT_NE(first, nullptr);
-    InstallKioskHook();
+    InstallExamHooks();
     EXPECT_EQ(g_hKeyHook, first);
     StartExam();
     EXPECT_EQ(hookAtLaunch_, first) << "the launch keeps the recorded hook";

@@ -131,6 +131,10 @@ TEST_F(Soak, FortyExamsInOneRunLeaveNothingBehind)
         ASSERT_TRUE(driver::BringToFront(other.Window()));
         ASSERT_TRUE(driver::WaitFor([&] { return Count(Violation(1)) == violations + 1; }, 5000)) << "one violation";
         ++violations;
+        // Back to the exam: left above the browser while the bar or the
+        // prompt has the front, the driver's window would be a window over
+        // the exam, and reported as such.
+        ASSERT_TRUE(driver::BringToFront(exam.browser));
         const int road = (i - 1) % 4;
         EndBy(road, exam);
         if (HasFatalFailure())
@@ -162,7 +166,12 @@ TEST_F(Soak, FortyExamsInOneRunLeaveNothingBehind)
     EXPECT_EQ(count(kFinishEvent), finishes);
     EXPECT_EQ(count(kProctorFinishEvent), proctorEnds);
     EXPECT_EQ(count(BrowserClosed(2)), closed);
-    EXPECT_EQ(events.size(), starts + violations + finishes + proctorEnds + closed);
+    std::string others;
+    for (const Event& e : events)
+        if (!(e == kStartEvent || e == Violation(1) || e == kFinishEvent || e == kProctorFinishEvent ||
+              e == BrowserClosed(2)))
+            others += "\n  " + e.event + " " + e.detail;
+    EXPECT_EQ(events.size(), starts + violations + finishes + proctorEnds + closed) << "besides those:" << others;
     EXPECT_TRUE(driver::WaitFor([] { return census::ProcessesNamed(L"msedge.exe") == 0; }, 5000))
         << "no browser left behind";
 }

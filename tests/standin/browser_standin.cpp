@@ -28,7 +28,11 @@
 //                               browser's own processes are); answers its process id, 0
 //                               if it could not
 //   WM_APP + 10                 puts text on the clipboard, this window its owner (a copy
-//                               in the form)
+//                               in the form); Ctrl+C in its window does the same
+//   WM_APP + 14                 swaps in a staged update: starts a copy of itself with the
+//                               same command line and --relaunched (in the same job; no
+//                               record of a launch), answers its process id (0 if it could
+//                               not), then ends with 0
 //   WM_APP + 11                 keeps this window above every other, without activating it
 //   WM_APP + 12, lParam = HWND  from now on posts each key and mouse button message this
 //                               window receives to that window, as WM_APP + 30 with the
@@ -53,6 +57,7 @@ constexpr UINT kMsgCopy = WM_APP + 10;
 constexpr UINT kMsgOnTop = WM_APP + 11;
 constexpr UINT kMsgRelayTo = WM_APP + 12;
 constexpr UINT kMsgPointerTo = WM_APP + 13;
+constexpr UINT kMsgRelaunch = WM_APP + 14;
 constexpr UINT kMsgRelayed = WM_APP + 30;
 
 std::wstring g_address;
@@ -176,6 +181,20 @@ DWORD StartChild()
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring cmd = L"\"" + std::wstring(self) + L"\" --child";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
+// The successor a browser's update starts before the old process exits.
+DWORD Relaunch()
+{
+    std::wstring cmd = std::wstring(GetCommandLineW()) + L" --relaunched";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -421,6 +440,16 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     case kMsgCopy:
         CopyToClipboard(window);
         return 0;
+    case WM_KEYDOWN:
+        if (wParam == 'C' && GetKeyState(VK_CONTROL) < 0)
+            CopyToClipboard(window);
+        break;
+    case kMsgRelaunch: {
+        const DWORD successor = Relaunch();
+        if (successor)
+            PostMessageW(window, kMsgExit, 0, 0);
+        return static_cast<LRESULT>(successor);
+    }
     case kMsgOnTop:
         SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         return 0;
@@ -492,7 +521,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     const wchar_t* commandLine = GetCommandLineW();
     const bool child = HasArgument(commandLine, L"--child");
-    if (!child)
+    if (!child && !HasArgument(commandLine, L"--relaunched"))
         RecordLaunch(commandLine);
     g_address = FormAddress(commandLine);
     const std::wstring chromium = Env(L"ORVEL_STANDIN_CHROMIUM");

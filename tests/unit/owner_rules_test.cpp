@@ -1,4 +1,3 @@
-#include "kiosk/clipboard_rules.h"
 #include "kiosk/owner_rules.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +21,7 @@ OwnerFacts Owner(std::uint32_t pid, bool job, std::optional<bool> inJob, std::op
     return o;
 }
 
-// The rule every other verdict shares, and the clipboard's verdict on it.
+// The rule every other verdict shares.
 TEST(BelongsToExam, TheProgramItsBrowserAndItsJobOnlyTheInstallPathsWithoutAJob)
 {
     OwnerFacts own = Owner(kOtherProgram, true, std::nullopt, std::nullopt);
@@ -47,8 +46,6 @@ TEST(BelongsToExam, TheProgramItsBrowserAndItsJobOnlyTheInstallPathsWithoutAJob)
     for (const auto& r : rows) {
         EXPECT_EQ(BelongsToExam(r.owner), r.exams) << r.what;
         EXPECT_EQ(OwnerLookupNeeded(r.owner), r.lookup) << r.what;
-        EXPECT_EQ(ClipboardChangeToReport(r.owner, true), !r.exams) << "clipboard: " << r.what;
-        EXPECT_FALSE(ClipboardChangeToReport(r.owner, false)) << "an emptied clipboard: " << r.what;
     }
 }
 

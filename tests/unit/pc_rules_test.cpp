@@ -39,4 +39,18 @@ TEST(SessionChangeLeavesExam, LockSwitchAndDisconnectDoComingBackDoesNot)
         EXPECT_EQ(SessionChangeLeavesExam(code), leaves[code]) << code;
 }
 
+TEST(SessionEndWasForged, TheProgramStillRunsTenSecondsAfterTheEndWasTold)
+{
+    struct {
+        std::uint64_t endedAt, now;
+        bool forged;
+    } const rows[] = {
+        {0, 50000, false},        // never told
+        {1000, 1000, false},      {1000, 10999, false}, {1000, 11000, true},
+        {1000, 500000, true},     {1000, 999, false},  // a clock behind the note
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(SessionEndWasForged(r.endedAt, r.now), r.forged) << r.now << " after " << r.endedAt;
+}
+
 }  // namespace

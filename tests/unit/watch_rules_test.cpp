@@ -48,6 +48,8 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
     own.isLauncherWindow = true;
     ForegroundFacts noBrowser = Window(kOtherPid, "CabinetWClass");
     noBrowser.owner.browserPid = 0;
+    ForegroundFacts desktop = Window(kOtherPid, "#32769");
+    desktop.isSystemDesktop = true;
 
     struct {
         const char* what;
@@ -57,6 +59,9 @@ TEST(IsForeignWindow, OnlyWindowsOutsideTheExamCount)
         {"no window in front", none, false},
         {"the bar or the start screen", own, false},
         {"no browser recorded", noBrowser, false},
+        {"the system's desktop window: nothing is active", desktop, false},
+        {"a window of that class that is not the desktop window", Window(kOtherPid, "#32769"), true},
+        {"the shell's desktop (Win+D)", Window(kOtherPid, "Progman"), true},
         {"a window of the launched browser, any class", Window(kBrowserPid, "CabinetWClass"), false},
         {"a file manager", Window(kOtherPid, "CabinetWClass"), true},
         {"class compared with case", Window(kOtherPid, "chrome_widgetwin_1", "C:\\x\\chat.exe"), true},
@@ -188,6 +193,33 @@ TEST(ViolationDetail, SaysWhatHappenedAndNumbersItInPlainDecimal)
               "Jendela program lain tampil di atas jendela ujian (Pelanggaran ke-4)");
     EXPECT_EQ(ViolationDetail(ViolationKind::ClipboardFilled, 1),
               "Papan klip diisi program lain selama ujian (Pelanggaran ke-1)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::Stalled, 5),
+              "Aplikasi ujian berhenti bekerja selama ujian (Pelanggaran ke-5)");
+    EXPECT_EQ(ViolationDetail(ViolationKind::ForgedSessionEnd, 2),
+              "Pesan palsu ke aplikasi ujian: Windows tidak sedang dimatikan (Pelanggaran ke-2)");
+}
+
+TEST(BrowserHasEnded, WithAJobWhenItIsEmptyOtherwiseWhenTheFirstProcessExits)
+{
+    const std::optional<std::uint32_t> unknown;
+    struct {
+        const char* what;
+        bool job;
+        std::optional<std::uint32_t> inJob;
+        bool firstExited, ended;
+    } const rows[] = {
+        {"running", true, 3u, false, false},
+        {"an update swapped in: the first gone, its successor in the job", true, 1u, true, false},
+        {"everything gone", true, 0u, true, true},
+        {"the count says none while the first is still seen running", true, 0u, false, true},
+        {"the job's count cannot be read: the first process decides", true, unknown, true, true},
+        {"the job's count cannot be read, the first runs", true, unknown, false, false},
+        {"no job: the first process exited", false, unknown, true, true},
+        {"no job: running", false, unknown, false, false},
+        {"no job, a count anyway (ignored)", false, 2u, true, true},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(BrowserHasEnded(r.job, r.inJob, r.firstExited), r.ended) << r.what;
 }
 
 }  // namespace
