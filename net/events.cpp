@@ -74,7 +74,6 @@ void SendReports()
         const QueuedReport* due = HeartbeatHurried(state.heartbeat) ? nullptr : DueReport(state.queue, now);
         if (due) {
             const QueuedReport report = *due;
-            NoteRequestSent(state.heartbeat, report.session, now);
             held.unlock();
             const std::wstring headers = ToWide(EventHeaders(report.idempotencyKey, report.session));
             std::string reply;

@@ -39,12 +39,7 @@ void NoteHeartbeatSent(HeartbeatClock& clock, std::uint64_t now)
 {
     clock.hurried = false;
     clock.lastOf.clear();
-    NoteRequestSent(clock, clock.session, now);
-}
-
-void NoteRequestSent(HeartbeatClock& clock, const std::string& session, std::uint64_t now)
-{
-    if (!clock.session.empty() && session == clock.session && now > clock.lastSentAt)
+    if (!clock.session.empty() && now > clock.lastSentAt)
         clock.lastSentAt = now;
 }
 

@@ -72,7 +72,7 @@ TEST_F(ProctorCommands, AMessageShowsOverTheExamIsToldDoneAtOnceAndASecondReplac
         R"([{"command":"message","commandId":"m1","text":"Sepuluh menit lagi.\nPeriksa jawabanmu \u00e9\u202e!"}])");
     ASSERT_NE(exam.bar, nullptr);
 
-    // The first heartbeat, 15 s after START, brings it.
+    // The first heartbeat, 15 s after the launch, brings it.
     HWND message = WaitForMessageWindow();
     ASSERT_NE(message, nullptr) << "\"Pesan Pengawas\" shows";
     const ULONGLONG shownAt = GetTickCount64();

@@ -118,7 +118,7 @@ TEST_F(RefServer, AWholeExamReachesTheProctorsRosterWithItsSessionAndHeartbeats)
     // Only a report with the exam's session moves a student on the roster.
     EXPECT_TRUE(RosterHas(student + R"("state":"Mengerjakan","violations":0,)")) << Roster();
     // Silent for more than the server's 5 s the exam is "Hilang"; the
-    // program's heartbeat, 15 s after START, brings it back with no report.
+    // program's heartbeat, 15 s after the launch, brings it back with no report.
     EXPECT_TRUE(RosterHas(student + R"("state":"Hilang","violations":0,)", 10000)) << Roster();
     EXPECT_TRUE(RosterHas(student + R"("state":"Mengerjakan","violations":0,)", 15000)) << Roster();
     EXPECT_NE(Roster().find(R"("lastDetail":"Siswa memulai ujian di aplikasi PC.")"), std::string::npos)
