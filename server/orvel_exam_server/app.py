@@ -90,6 +90,7 @@ class App:
                      "laporan tidak bisa disimpan")
 
     def start(self) -> None:
+        self.store.start_listening()
         if self.forwarder:
             self.forwarder.start()
         self.presence.start()

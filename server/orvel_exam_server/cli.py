@@ -8,6 +8,7 @@ import sys
 import threading
 
 from . import __version__, startup
+from .backends import shown
 from .config import Config, ConfigError, load
 from .database import StoreError
 
@@ -17,7 +18,7 @@ HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an 
 def describe(cfg: Config, now: dt.datetime | None = None) -> str:
     now = now or dt.datetime.now().astimezone()
     lines = [f"host {cfg.host}, listening on {cfg.listen_host}:{cfg.listen_port}",
-             f"database {cfg.database}"]
+             f"database {shown(cfg.database)}" + (f", {cfg.processes} processes" if cfg.processes > 1 else "")]
     for name, path in (("certificate", cfg.cert_file), ("key", cfg.key_file)):
         lines.append(f"{name} {path}" + ("" if path.exists() else "  (missing: run init)"))
     lines.append(f"a working PC not heard from for {cfg.missing_after_seconds} s shows \"Hilang\"")
@@ -84,7 +85,7 @@ def run(cfg: Config) -> int:
         app = App(cfg)
     except StoreError as e:
         sock.close()
-        print(f"error: cannot open the database {cfg.database}: {e}", file=sys.stderr)
+        print(f"error: cannot open the database {shown(cfg.database)}: {e}", file=sys.stderr)
         return 1
     server = serve(app, sock, context)
     # shutdown() waits for serve_forever(), so it is called from another thread.

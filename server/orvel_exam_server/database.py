@@ -33,6 +33,9 @@ WRITE_WAIT = 10.0     # seconds a caller waits for its commit at most
 BATCH = 500           # pieces at most in one transaction
 HELD_RETRY = 5.0      # seconds between tries of the writes held in memory
 FAULT_LOG_EVERY = 60.0
+# What one process tells the others that share the database (with PostgreSQL).
+REPORT_STORED = "orvel_report"          # the new report's id
+SESSION_OPENED = "orvel_session"        # the new exam session's id
 
 REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
 
@@ -57,11 +60,19 @@ WAKE = "wake"  # a queue item that only wakes the writer
 class Store:
     def __init__(self, database: Path | str, log: Callable[[str], None] | None = None,
                  notifier: Notifier | None = None) -> None:
-        self.backend = backend_for(database)
+        try:
+            self.backend = backend_for(database)
+        except ImportError as e:
+            raise StoreError(str(e)) from None
         self.log = log or (lambda line: print(line, file=sys.stderr, flush=True))
         self.notifier = notifier or Notifier()
         self._queue: queue.Queue[tuple[Work, Future] | str | None] = queue.Queue()
         self._local = threading.local()
+        self._readers: queue.LifoQueue | None = None
+        if self.backend.readers:
+            self._readers = queue.LifoQueue()
+            for _ in range(self.backend.readers):
+                self._readers.put(None)  # opened when first needed
         # Writes that failed and must not be lost, oldest first, each with what follows its commit.
         self._held: list[tuple[Work, Callable[[], None]]] = []
         self._held_tried = 0.0
@@ -78,6 +89,37 @@ class Store:
             raise StoreError(self.backend.open_fault(e)) from e
         last = self.read(lambda c: c.execute("SELECT coalesce(max(id), 0) FROM reports").fetchone()[0])
         self.notifier.last_id = max(self.notifier.last_id, last)
+        # What the other processes stored, heard from the database.
+        self.shared = self.backend.shared
+        self._heard: dict[str, list[Callable[[str], None]]] = {
+            REPORT_STORED: [lambda p: self.notifier.stored(int(p))], SESSION_OPENED: [lambda p: self.notifier.stored(0)]}
+        self._again: list[Callable[[], None]] = [lambda: self.notifier.stored(0)]
+        self._stopping = threading.Event()
+
+    def start_listening(self) -> None:
+        """With a shared database: hears what every process stores, for the
+        channels asked for until now."""
+        if self.shared:
+            self.backend.listen(list(self._heard), self._deliver, lambda: [f() for f in self._again], self.log,
+                                self._stopping)
+
+    def on_notice(self, channel: str, handler: Callable[[str], None], again: Callable[[], None] | None = None) -> None:
+        """handler(payload) for each notification of `channel` from any
+        process (this one too); again() after some may have been missed."""
+        self._heard.setdefault(channel, []).append(handler)
+        if again:
+            self._again.append(again)
+
+    def tell(self, conn: Any, channel: str, payload: str) -> None:
+        """Inside a piece: every process hears it once the piece is committed."""
+        self.backend.tell(conn, channel, payload)
+
+    def _deliver(self, channel: str, payload: str) -> None:
+        for handler in self._heard.get(channel, []):
+            try:
+                handler(payload)
+            except Exception as e:  # one bad notification must not end the listening
+                self.log(f"error: notification {channel}: {type(e).__name__}: {e}")
 
     # The writer thread and its connection.
     def _write_loop(self, ready: Future) -> None:
@@ -178,7 +220,8 @@ class Store:
         try:
             if self.backend.in_transaction(conn):
                 conn.execute("ROLLBACK")
-            return conn
+            if not self.backend.broken(conn):
+                return conn
         except Exception as e:
             self.log(f"error: rollback failed ({type(e).__name__}: {e}); the database is opened again")
         try:
@@ -248,15 +291,45 @@ class Store:
             return len(self._held)
 
     def read(self, work: Callable[[Any], Any]) -> Any:
+        """`work` on a reading connection. StoreError when the database
+        cannot be read (the message names the likely cause)."""
+        if self._readers is not None:
+            return self._read_pooled(work)
         conn = getattr(self._local, "conn", None)
         if conn is None:
             conn = self.backend.open_reader()
             self._local.conn = conn
         return work(conn)
 
+    def _read_pooled(self, work: Callable[[Any], Any]) -> Any:
+        assert self._readers is not None
+        conn = self._readers.get()
+        try:
+            if conn is None:
+                conn = self.backend.open_reader()
+            return work(conn)
+        except Exception as e:
+            if conn is not None and self.backend.broken(conn):
+                self.backend.close(conn)
+                conn = None  # opened again by the next read
+            cause = self.write_fault(e)
+            if cause is None:
+                raise
+            raise StoreError(cause.replace("tidak bisa ditulis", "tidak bisa dibaca")) from e
+        finally:
+            self._readers.put(conn)
+
     def close(self) -> None:
+        self._stopping.set()
         self._queue.put(None)
         self._writer.join()
+        while self._readers is not None and not self._readers.empty():
+            conn = self._readers.get_nowait()
+            if conn is not None:
+                try:
+                    self.backend.close(conn)
+                except Exception:
+                    pass
 
     # Reports.
     def add_report(self, received_at: str, address: str, key: str | None, body: str,
@@ -287,9 +360,10 @@ class Store:
                 c.execute("INSERT INTO reused_keys VALUES (?, ?, ?)", (key, digest, rowid))
             if forward:
                 c.execute("INSERT INTO outbox (report_id) VALUES (?)", (rowid,))
+            self.tell(c, REPORT_STORED, str(rowid))
             return rowid, False, reused
         rowid, repeat, reused = self.write(work)
-        if not repeat:
+        if not repeat and not self.shared:  # shared: the notification comes to every process alike
             self.notifier.stored(rowid)
         return rowid, repeat, reused
 
@@ -305,7 +379,8 @@ class Store:
                 c.execute("INSERT INTO verifications (received_at, address, student_name, class_name, token, session)"
                           " VALUES (?, ?, ?, ?, ?, ?)",
                           (received_at, address, m["studentName"], m["className"], m["token"], session))
-        return self.write_or_hold(work, lambda: self.notifier.stored(0))
+                self.tell(c, SESSION_OPENED, session)
+        return self.write_or_hold(work, lambda: None if self.shared else self.notifier.stored(0))
 
     # Exam sessions.
     def exam_sessions(self) -> list[dict[str, Any]]:
