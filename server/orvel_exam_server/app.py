@@ -23,7 +23,7 @@ from http.server import BaseHTTPRequestHandler
 
 from . import decisions, front, guards, page, startup
 from .config import Config
-from .database import Store, WriteFailed
+from .database import REPORT_STORED, Store, WriteFailed
 from .logins import Logins
 from .notifier import Notifier
 from .presence import Presence, new_session_id
@@ -51,8 +51,9 @@ def now_iso() -> str:
 class App:
     """What the routes share: the configuration, the store, the limiters."""
 
-    def __init__(self, config: Config, log=None) -> None:
+    def __init__(self, config: Config, log=None, label: str = "") -> None:
         self.config = config
+        self.label = f"[{label}] " if label else ""  # which serving process, with processes = N
         self.redact = Redactor(config.secrets())
         self._log = log or (lambda line: print(line, file=sys.stderr, flush=True))
         self.notifier = Notifier()
@@ -68,11 +69,13 @@ class App:
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
+        if self.forwarder:  # a report stored by another process is grouped at once, too
+            self.store.on_notice(REPORT_STORED, lambda _: self.forwarder.wake.set())
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
                                  self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
     def log(self, line: str) -> None:
-        self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
+        self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.label}{self.redact(line)}")
 
     def log_free_space(self) -> None:
         folder = self.store.backend.folder

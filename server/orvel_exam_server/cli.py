@@ -7,7 +7,7 @@ import signal
 import sys
 import threading
 
-from . import __version__, startup
+from . import __version__, processes, startup
 from .backends import shown
 from .config import Config, ConfigError, load
 from .database import StoreError
@@ -75,14 +75,22 @@ def check(cfg: Config) -> int:
 
 def run(cfg: Config) -> int:
     from .app import App, serve
+    label = processes.label()
+    if cfg.processes > 1 and not label:
+        try:
+            startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)  # faults said once, not by each process
+        except startup.StartupError as e:
+            print(f"error: {e}", file=sys.stderr)
+            return 1
+        return processes.supervise(str(cfg.path), cfg.processes)
     try:
         context = startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
-        sock = startup.listening_socket(cfg.listen_host, cfg.listen_port)
+        sock = startup.listening_socket(cfg.listen_host, cfg.listen_port, shared=bool(label))
     except startup.StartupError as e:
         print(f"error: {e}", file=sys.stderr)
         return 1
     try:
-        app = App(cfg)
+        app = App(cfg, label=label)
     except StoreError as e:
         sock.close()
         print(f"error: cannot open the database {shown(cfg.database)}: {e}", file=sys.stderr)

@@ -320,6 +320,7 @@ class Store:
             self._readers.put(conn)
 
     def close(self) -> None:
+        self.backend.release()
         self._stopping.set()
         self._queue.put(None)
         self._writer.join()
@@ -396,8 +397,42 @@ class Store:
                 f" FROM exam_sessions s ORDER BY {self.backend.session_order}")])
 
     def save_contacts(self, contacts: list[tuple[float, str]]) -> None:
-        """(last contact, session) pairs, all in one step."""
-        self.write(lambda c: c.executemany("UPDATE exam_sessions SET last_contact = ? WHERE id = ?", contacts))
+        """(last contact, session) pairs, all in one step. A contact never
+        goes back: another process may have heard the PC later."""
+        self.write(lambda c: c.executemany("UPDATE exam_sessions SET last_contact = ? WHERE id = ? AND last_contact < ?",
+                                           [(t, sid, t) for t, sid in contacts]))
+
+    # What the processes sharing the database learn from each other.
+    def exam_session(self, session_id: str) -> dict[str, Any] | None:
+        """One exam session as exam_sessions() gives it; None: not stored."""
+        row = self.read(lambda c: c.execute(
+            "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
+            " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
+            " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
+            " FROM exam_sessions s WHERE s.id = ?", (session_id,)).fetchone())
+        if row is None:
+            return None
+        return {"id": row[0], "studentName": row[1], "className": row[2], "token": row[3], "lastContact": row[4],
+                "missingSince": row[5], "started": row[6] or 0, "finished": bool(row[7])}
+
+    def contacts_since(self, since: float) -> list[tuple[str, float, float | None]]:
+        """(session, last contact, missing since) of the sessions heard after
+        `since` or marked missing."""
+        return self.read(lambda c: c.execute(
+            "SELECT id, last_contact, missing_since FROM exam_sessions WHERE last_contact > ? OR missing_since IS NOT NULL",
+            (since,)).fetchall())
+
+    def session_events_after(self, after: int) -> list[tuple[int, str, str]]:
+        """(report id, session, START or FINISH) stored after report `after`."""
+        return self.read(lambda c: c.execute(
+            "SELECT id, session, event FROM reports WHERE id > ? AND session IS NOT NULL"
+            " AND event IN ('START', 'FINISH') ORDER BY id", (after,)).fetchall())
+
+    def lead(self, duty: str) -> bool:
+        """Whether this process does `duty` (the missing watch and the
+        grouping of WhatsApp messages): always alone; with a shared database,
+        one process at a time, another when it ends."""
+        return self.backend.lead(duty)
 
     def add_notice(self, n: dict[str, Any], forward: bool) -> None:
         """An exam gone silent or heard again: remembered with its session (a
@@ -471,6 +506,20 @@ class Store:
             for r in c.execute(
                 "SELECT id, recipient, text, created_at, attempts, next_try FROM messages WHERE id IN"
                 " (SELECT min(id) FROM messages WHERE state = 'pending' GROUP BY recipient) ORDER BY id")])
+
+    def claim_message(self, now: float, lease: float) -> dict[str, Any] | None:
+        """The oldest pending message of a recipient, due now, taken for
+        `lease` seconds: meanwhile no other process takes it, nor the
+        recipient's next one, which stays behind it (so they go in order).
+        None: nothing is due."""
+        row = self.write(lambda c: c.execute(
+            "UPDATE messages SET next_try = ? WHERE id = (SELECT id FROM messages WHERE id IN"
+            " (SELECT min(id) FROM messages WHERE state = 'pending' GROUP BY recipient) AND next_try <= ?"
+            f" ORDER BY id LIMIT 1{self.backend.skip_locked}) RETURNING id, recipient, text, created_at, attempts",
+            (now + lease, now)).fetchone())
+        if row is None:
+            return None
+        return {"id": row[0], "recipient": row[1], "text": row[2], "created_at": row[3], "attempts": row[4]}
 
     def message_done(self, mid: int, state: str, now: float, error: str = "") -> None:
         self.write(lambda c: c.execute(

@@ -83,9 +83,9 @@ def listen_fault(e: OSError, host: str, port: int) -> str:
     return f"cannot listen on {host}:{port}: {e.strerror or e}"
 
 
-def listening_socket(host: str, port: int) -> socket.socket:
+def listening_socket(host: str, port: int, shared: bool = False) -> socket.socket:
     try:
-        return front.listen(host, port)
+        return front.listen(host, port, shared)
     except OSError as e:
         raise StartupError(listen_fault(e, host, port)) from None
 

@@ -25,6 +25,7 @@ SCHEMA_LOCK = 0x4f52564c00000001   # held while the tables are made, so processe
 # after the last id it sent never misses one committed late. The store
 # commits many pieces at once, so this costs one wait per batch.
 WRITE_LOCK = 0x4f52564c00000002
+DUTY_LOCKS = {"watch": 0x4f52564c00000003}   # a duty's lock, held by the process doing it
 LISTEN_POLL = 1.0                  # seconds between looks whether the listening connection still lives
 
 SCHEMA = """
@@ -151,6 +152,7 @@ class Postgres:
 
     shared = True                   # several serving processes may use it at once
     session_order = "s.seq"
+    skip_locked = " FOR UPDATE SKIP LOCKED"   # a row another process is taking is left to it
     readers = 8                     # connections for reading, per process, shared by its threads
 
     def __init__(self, url: str) -> None:
@@ -164,6 +166,8 @@ class Postgres:
         self.folder = None          # the disk is the database server's
         self.user = urllib.parse.urlsplit(url).username or ""
         self.Error = (psycopg.Error, OSError)
+        self._leading: dict[str, Any] = {}   # a duty's connection, holding its lock
+        self._lead_lock = threading.Lock()
 
     def connect(self) -> Any:
         return self.psycopg.connect(self.url, autocommit=True, connect_timeout=CONNECT_SECONDS,
@@ -238,6 +242,40 @@ class Postgres:
         thread = threading.Thread(target=run, name="db-listen", daemon=True)
         thread.start()
         return thread
+
+    def lead(self, duty: str) -> bool:
+        """Holds the duty's advisory lock on a connection of its own; it
+        goes with the connection, so when this process ends (or loses the
+        database) another process's next try takes it."""
+        with self._lead_lock:
+            conn, held = self._leading.get(duty, (None, False))
+            try:
+                if conn is None or conn.closed or conn.broken:
+                    conn, held = self.connect(), False
+                if held:
+                    conn.execute("SELECT 1")  # still ours while the connection lives
+                else:
+                    held = bool(conn.execute("SELECT pg_try_advisory_lock(%s)", (DUTY_LOCKS[duty],)).fetchone()[0])
+                self._leading[duty] = (conn, held)
+                return held
+            except Exception:
+                self._leading.pop(duty, None)
+                if conn is not None:
+                    try:
+                        conn.close()
+                    except Exception:
+                        pass
+                return False
+
+    def release(self) -> None:
+        """Gives up every duty at once, for another process to take."""
+        with self._lead_lock:
+            for conn, _ in self._leading.values():
+                try:
+                    conn.close()
+                except Exception:
+                    pass
+            self._leading.clear()
 
     def open_fault(self, e: BaseException) -> str:
         return self._cause(e) or _first_line(e)
