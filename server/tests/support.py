@@ -100,16 +100,20 @@ class RunningServer:
 
     def __init__(self, exams: str = "", whatsapp: str = "", extra_env: dict[str, str] | None = None,
                  folder: Path | None = None, password: str = "rahasia-pengawas",
-                 server: str = 'database = "exam.db"\n', wrap: list[str] | None = None) -> None:
+                 server: str = 'database = "exam.db"\n', wrap: list[str] | None = None,
+                 database: str | None = None, processes: int = 1) -> None:
         """`server`: the [server] keys besides address, certificates and
         password; `wrap`: a command that runs the server, its last argument a
         shell line in which {command} stands for the server's command."""
         self.folder = folder or Path(tempfile.mkdtemp(prefix="orvel-server."))
         # The tests name the file; on PostgreSQL each server gets a database of its own.
         self.database: Path | str = self.folder / "exam.db"
-        if ON_POSTGRES and 'database = "exam.db"' in server:
-            self.database = postgres_database()
+        if (ON_POSTGRES or database) and 'database = "exam.db"' in server:
+            self.database = database or postgres_database()
             server = server.replace('database = "exam.db"', f'database = "{self.database}"')
+        self.processes = processes  # serving processes: each says it is ready
+        if processes > 1:
+            server += f"processes = {processes}\n"
         self.port = free_port()
         cert_dir = certs().as_posix()
         self.config = self.folder / "server.toml"
@@ -135,15 +139,28 @@ class RunningServer:
         def read(proc: subprocess.Popen) -> None:
             for line in proc.stderr:
                 self.log.append(line)
-                if " ready on " in line:
+                if sum(" ready on " in l for l in self.log) >= self.processes:
                     ready.set()
             ready.set()
         self.reader = threading.Thread(target=read, args=(self.proc,), daemon=True)
         self.reader.start()
         ready.wait(30)
-        if self.proc.poll() is not None or not any(" ready on " in l for l in self.log):
+        if self.proc.poll() is not None or sum(" ready on " in l for l in self.log) < self.processes:
             raise RuntimeError("the server did not start: " + "".join(self.log))
         return self
+
+    def children(self) -> list[int]:
+        """The serving processes started by this one (with processes = N)."""
+        assert self.proc is not None
+        found = []
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            try:
+                fields = stat.read_text().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == self.proc.pid:
+                found.append(int(stat.parent.name))
+        return sorted(found)
 
     def stop(self, sig: int = signal.SIGTERM) -> int:
         assert self.proc is not None
