@@ -252,6 +252,11 @@ class Postgres:
             try:
                 if conn is None or conn.closed or conn.broken:
                     conn, held = self.connect(), False
+                    # A box that loses power cannot close its connection: the
+                    # database finds it dead within about 15 s and frees the lock.
+                    conn.execute("SET tcp_keepalives_idle = 5")
+                    conn.execute("SET tcp_keepalives_interval = 2")
+                    conn.execute("SET tcp_keepalives_count = 3")
                 if held:
                     conn.execute("SELECT 1")  # still ours while the connection lives
                 else:
