@@ -33,7 +33,8 @@ def describe(cfg: Config, now: dt.datetime | None = None) -> str:
             window += f" to {when(e.closes)}" if e.closes else " onwards"
             window += f" (server time now {now:%Y-%m-%d %H:%M} {offset(now)})"
         pin = ", with proctor PIN" if e.proctor_pin else ", no proctor PIN"
-        lines.append(f"  class {e.class_name}: token {e.token}{pin}{window}")
+        school = f", {e.school}" if e.school else ""
+        lines.append(f"  class {e.class_name}: token {e.token}{pin}{window}{school}")
     if cfg.whatsapp:
         w = cfg.whatsapp
         lines.append(f"WhatsApp through {w.preset} to {len(w.to)} number(s); violations merged per "

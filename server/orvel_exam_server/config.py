@@ -24,7 +24,7 @@ KNOWN = {
     "": ("server", "exam", "whatsapp"),
     "server": ("host", "listen", "cert_file", "key_file", "database", "proctor_password", "missing_after_seconds",
                "processes"),
-    "exam": ("class", "token", "form_url", "proctor_pin", "opens", "closes"),
+    "exam": ("class", "token", "form_url", "proctor_pin", "opens", "closes", "school"),
     "whatsapp": ("preset", "url", "to", "headers", "violation_merge_seconds", "summary_seconds", "session"),
 }
 
@@ -41,6 +41,7 @@ class Exam:
     proctor_pin: str = ""
     opens: dt.datetime | None = None
     closes: dt.datetime | None = None
+    school: str = ""   # "5A" of two schools are two classes, told apart by their tokens
 
 
 @dataclass(frozen=True)
@@ -207,6 +208,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
             proctor_pin=_string(e, "proctor_pin", where, environ, ""),
             opens=_time(e, "opens", where),
             closes=_time(e, "closes", where),
+            school=" ".join(_string(e, "school", where, environ, "").split()),
         )
         if not exam.class_name or not exam.token:
             raise ConfigError(f"{where}: class and token must not be empty")
