@@ -23,7 +23,7 @@ from http.server import BaseHTTPRequestHandler
 
 from . import decisions, front, guards, page, startup
 from .config import Config
-from .database import REPORT_STORED, Store, WriteFailed
+from .database import REPORT_STORED, Store, StoreError, WriteFailed
 from .logins import Logins
 from .notifier import Notifier
 from .presence import Presence, new_session_id
@@ -178,6 +178,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.do_get()
             else:
                 self.reply(405, "text/plain; charset=UTF-8", b"Method not allowed.\n", {"Allow": "GET, POST"})
+        except StoreError:
+            # The database is away (the store logs why, once a minute): the page tries again.
+            self.reply(503, "text/plain; charset=UTF-8", b"Basis data belum bisa dibaca. Coba lagi.\n",
+                       {"Retry-After": "10"})
         except (OSError, ssl.SSLError):
             pass
 
@@ -420,7 +424,10 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.connection.settimeout(30)
             self.wfile.write(b"retry: 2000\n\n")
-            self.stream_reports(after)
+            try:
+                self.stream_reports(after)
+            except StoreError:
+                pass  # the database went away: the page connects again in 2 s, from its last id
         finally:
             app.streams.release()
 

@@ -315,6 +315,7 @@ class Store:
             cause = self.write_fault(e)
             if cause is None:
                 raise
+            self._fault(e)  # the same line once a minute as for the writes
             raise StoreError(cause.replace("tidak bisa ditulis", "tidak bisa dibaca")) from e
         finally:
             self._readers.put(conn)

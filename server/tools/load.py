@@ -164,6 +164,18 @@ def cpu_seconds(pid: int) -> float:
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def postgres_cpu() -> float:
+    """The processor time of every PostgreSQL process on this machine so far."""
+    total = 0.0
+    for comm in Path("/proc").glob("[0-9]*/comm"):
+        try:
+            if comm.read_text().strip() in ("postgres", "postmaster"):
+                total += cpu_seconds(int(comm.parent.name))
+        except (OSError, ValueError):
+            continue
+    return total
+
+
 def rss_mb(pid: int) -> float:
     try:
         for line in Path(f"/proc/{pid}/status").read_text().splitlines():
@@ -361,6 +373,7 @@ def measure(target: Target, args, rng: random.Random) -> int:
     procs = args.procs or max(1, -(-args.pcs // PCS_A_PROCESS))
     serving = target.serving()
     cpu_before = {pid: cpu_seconds(pid) for pid in serving}
+    database_before = postgres_cpu() if args.postgres else 0.0
     began = time.monotonic()
     stop_at = began + args.seconds
     plain = {k: v for k, v in vars(args).items()}
@@ -380,6 +393,7 @@ def measure(target: Target, args, rng: random.Random) -> int:
             stats.resumed += part["resumed"]
     took = time.monotonic() - began
     per_process = [(pid, cpu_seconds(pid) - cpu_before.get(pid, 0.0), rss_mb(pid)) for pid in serving]
+    database_cpu = postgres_cpu() - database_before if args.postgres else 0.0
     # Every answered report must reach every stream; give the last ones a moment.
     end = time.monotonic() + args.max_delay + 1
     while time.monotonic() < end and not all(set(stats.answered) <= set(s.arrived) for s in streams):
@@ -418,6 +432,8 @@ def measure(target: Target, args, rng: random.Random) -> int:
     for i, (pid, cpu, rss) in enumerate(per_process, 1):
         print(f"serving process {i}/{len(per_process)}: {cpu:.0f} s of processor ({cpu / took:.0%} of a core), "
               f"{rss:.0f} MB")
+    if args.postgres:
+        print(f"PostgreSQL: {database_cpu:.0f} s of processor ({database_cpu / took:.0%} of a core)")
     print(f"stream delay: max {max_delay * 1000:.0f} ms, median {statistics.median(delays) * 1000 if delays else 0:.0f} ms,"
           f" missing {missing}")
     print(f"stored: {len(rows)} reports for {len(stats.answered)} answered; counts exact: {'yes' if counts_exact else 'NO'}")
