@@ -171,8 +171,10 @@ class District(unittest.TestCase):
         self.assertTrue(wait_for(lambda: query(db, f"SELECT missing_since IS NULL FROM exam_sessions WHERE id = '{siti}'")
                                  == [(True,)], 10), "the process that heard it wrote it")
         # The watching process dies: the other takes the watch within a few seconds.
+        killed = time.monotonic()
         a.stop(signal.SIGKILL)
         self.assertTrue(wait_for(lambda: any("now watches for silent exams" in l for l in b.log), 15), b.log)
+        print(f"\n  the watch moved {time.monotonic() - killed:.1f} s after the kill", file=sys.stderr)
         rudi = b.verify("Rudi")
         self.assertEqual(b.report(rudi, "Rudi", "START", "mulai")[0], 200)
         self.assertTrue(wait_for(lambda: any(e == "presence" and d["studentName"] == "Rudi" and d["state"] == "Hilang"
