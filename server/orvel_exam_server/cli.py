@@ -10,7 +10,7 @@ import threading
 from . import __version__, processes, startup
 from .backends import shown
 from .config import Config, ConfigError, load
-from .database import StoreError
+from .database import Store, StoreError
 
 HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an exam
 
@@ -78,10 +78,17 @@ def run(cfg: Config) -> int:
     from .app import App, serve
     label = processes.label()
     if cfg.processes > 1 and not label:
+        # The faults the processes would all meet are said once, here; the
+        # tables are made here too, before the processes start together.
         try:
-            startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)  # faults said once, not by each process
+            startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
         except startup.StartupError as e:
             print(f"error: {e}", file=sys.stderr)
+            return 1
+        try:
+            Store(cfg.database, lambda line: None).close()
+        except StoreError as e:
+            print(f"error: cannot open the database {shown(cfg.database)}: {e}", file=sys.stderr)
             return 1
         return processes.supervise(str(cfg.path), cfg.processes)
     try:
