@@ -68,6 +68,7 @@ def read_request(body: bytes) -> dict[str, str] | str:
     return {"kind": kind, "className": cls, "studentName": name or "", "text": text}
 
 
+
 def expired(c: Command, now: float) -> bool:
     return c.done is None and now - c.created >= EXPIRE_AFTER
 
@@ -155,6 +156,21 @@ class Commands:
         if changed:
             self._changed()
         return answer(nxt)
+
+    def merge(self, c: Command) -> None:
+        """A command as another process sharing the database stored it: new
+        here, or its first sent and done times (this process's own come back
+        the same way and change nothing)."""
+        with self.lock:
+            mine = self.by_id.get(c.id)
+            if mine is None:
+                self._keep(c)
+            elif (mine.sent is None and c.sent is not None) or (mine.done is None and c.done is not None):
+                mine.sent = mine.sent if mine.sent is not None else c.sent
+                mine.done = mine.done if mine.done is not None else c.done
+            else:
+                return
+        self._changed()
 
     def of_session(self, session: str) -> list[Command]:
         with self.lock:

@@ -135,6 +135,25 @@ class Queue(unittest.TestCase):
             with self.subTest(given=[(c.kind, c.done) for c in given]):
                 self.assertEqual(commands.locked(given), expected)
 
+    def test_a_command_of_another_process_is_merged_once_and_keeps_the_first_times(self):
+        changed = []
+        q = Commands([], lambda made: None, lambda c: None, lambda: changed.append(1))
+        mine = q.queue([(S1, "5A", "Budi", "ABC123")], "lock", "", 10.0)[0]
+        changed.clear()
+        theirs = Command("X" * 16, mine.seq + 1, S1, "5A", "Budi", "ABC123", "message", "Halo", 11.0)
+        steps = [
+            (theirs, 1, None),                                   # new here: kept, the page told
+            (Command(**{**vars(theirs)}), 1, None),              # heard again as it was: nothing
+            (Command(**{**vars(theirs), "sent": 12.0}), 2, 12.0),
+            (Command(**{**vars(theirs), "sent": 15.0, "done": 16.0}), 3, 12.0),  # the first sent stays
+            (Command(**{**vars(mine)}), 3, 12.0),                # this process's own, back from the database
+        ]
+        for given, pokes, sent in steps:
+            q.merge(given)
+            self.assertEqual((len(changed), q.by_id[theirs.id].sent), (pokes, sent))
+        self.assertEqual([c.id for c in q.of_session(S1)], [mine.id, theirs.id])
+        self.assertEqual(q.heartbeat(S1, mine.id, False, 17.0), {"ok": True}, "the other's was done elsewhere")
+
     def test_ids_are_what_the_launcher_takes(self):
         ids = {commands.new_command_id() for _ in range(200)}
         self.assertEqual(len(ids), 200)
