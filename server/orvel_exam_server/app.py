@@ -391,11 +391,8 @@ class Handler(BaseHTTPRequestHandler):
         if isinstance(request, str):
             self.json(400, {"ok": False, "error": request})
             return
-        name = decisions.one_line(request["studentName"]).casefold()
-        found = [s for s in self.app.presence.working() if decisions.same_class(s.className, request["className"])
-                 and (not name or decisions.one_line(s.studentName).casefold() == name)]
-        if name:
-            found = sorted(found, key=lambda s: s.started)[-1:]  # the student's latest exam
+        name = request["studentName"]
+        found = commands.chosen(self.app.presence.working(), request, self.app.config.exams)
         if not found:
             self.json(404, {"ok": False, "error": "Tidak ada ujian yang sedang berjalan untuk " +
                             ("siswa ini." if name else "kelas ini.")})

@@ -158,13 +158,13 @@ function aksi(s) {
   td.append(
     tombol("Kirim pesan", "", () => {
       const teks = prompt("Pesan untuk " + s.studentName + " (paling banyak 300 karakter):");
-      if (teks && teks.trim()) perintah({className: s.className, studentName: s.studentName, kind: "message", text: teks});
+      if (teks && teks.trim()) perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "message", text: teks});
     }),
-    s.locked ? tombol("Buka kunci", "", () => perintah({className: s.className, studentName: s.studentName, kind: "unlock"}))
-             : tombol("Kunci layar", "", () => perintah({className: s.className, studentName: s.studentName, kind: "lock"})),
+    s.locked ? tombol("Buka kunci", "", () => perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "unlock"}))
+             : tombol("Kunci layar", "", () => perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "lock"})),
     tombol("Akhiri ujian", "akhiri", () => {
       if (confirm("Akhiri ujian " + s.studentName + " (kelas " + s.className + ") sekarang?"))
-        perintah({className: s.className, studentName: s.studentName, kind: "end"});
+        perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "end"});
     }));
   return td;
 }
@@ -176,7 +176,8 @@ async function perintah(isi) {
   return r;
 }
 async function pesanKelas() {
-  const r = await perintah({className: $("kelas-nama").value, kind: "message", text: $("kelas-teks").value});
+  const r = await perintah({className: $("kelas-nama").value, school: $("sekolah").value, kind: "message",
+                           text: $("kelas-teks").value});
   if (r.ok) $("kelas-teks").value = "";
 }
 const namaPerintah = {message: "Pesan", end: "Akhiri ujian", lock: "Kunci layar", unlock: "Buka kunci"};
