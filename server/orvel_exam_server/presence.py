@@ -165,10 +165,11 @@ class Presence:
     def heard(self, session_id: str, now: float, event: str = "", report_id: int = 0) -> bool:
         """A heartbeat, or a stored report of the session; False for an
         unknown session."""
-        if self._find(session_id) is None:
+        found = self._find(session_id)
+        if found is None:
             return False
         with self.lock:
-            s = self.sessions[session_id]
+            s = self.sessions.setdefault(session_id, found)  # swept meanwhile: heard now, kept
             if event == "START" and report_id > s.started:
                 s.started = report_id
                 self._make_current(s)
