@@ -29,6 +29,10 @@ bench_install_packages() {
   # certificates made with python3-cryptography as well as with openssl.
   /usr/bin/python3 -c 'import selenium' 2>/dev/null || need+=(python3-selenium)
   /usr/bin/python3 -c 'import cryptography' 2>/dev/null || need+=(python3-cryptography)
+  # The exam server on PostgreSQL: a throw-away cluster (tools/pg-cluster.sh)
+  # and Debian's psycopg 3, which belongs to /usr/bin/python3.
+  ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
+  /usr/bin/python3 -c 'import psycopg' 2>/dev/null || need+=(python3-psycopg)
   command -v chromium >/dev/null || need+=(chromium)
   command -v chromedriver >/dev/null || need+=(chromium-driver)
   if [ ${#need[@]} -gt 0 ]; then

@@ -188,21 +188,33 @@ native_stage() {
 
 # The Python suites: the test exam server's own tests (it starts its own
 # servers on free ports), those of the test command's count of a ctest run,
-# the school's exam server's tests, and its proctor page in headless Chromium
-# (run by Debian's python3, the one that has python3-selenium).
+# the school's exam server's tests on SQLite and again on PostgreSQL (a
+# throw-away cluster of its own, stopped however the stage ends), and its
+# proctor page in headless Chromium (run by Debian's python3, the one that
+# has python3-selenium and python3-psycopg).
 python_tests() {
-  local log="$LOGS/python.log" suite runs=0 ran=0 skip=0 bad
+  local log="$LOGS/python.log" suite runs=0 ran=0 skip=0 bad cluster
   : > "$log"
   for suite in tests/server tests/tools server/tests; do
     (cd "$ORVEL_ROOT" && python3 -m unittest discover -s "$suite" -v) >> "$log" 2>&1
   done
+  if cluster=$(bash "$ORVEL_ROOT/tools/pg-cluster.sh" start 2>> "$log"); then
+    trap 'bash "$ORVEL_ROOT/tools/pg-cluster.sh" stop "${cluster%% *}"' EXIT
+    trap 'exit 1' INT TERM HUP
+    (cd "$ORVEL_ROOT" && ORVEL_TEST_ENGINE=postgres ORVEL_TEST_PGDIR="${cluster%% *}" \
+      ORVEL_TEST_POSTGRES="${cluster#* }" /usr/bin/python3 -m unittest discover -s server/tests -v) >> "$log" 2>&1
+    bash "$ORVEL_ROOT/tools/pg-cluster.sh" stop "${cluster%% *}"
+    trap - EXIT INT TERM HUP
+  else
+    echo "the PostgreSQL test cluster did not start" >> "$log"
+  fi
   (cd "$ORVEL_ROOT" && /usr/bin/python3 -m unittest discover -s server/tests -p 'browser_*.py' -v) >> "$log" 2>&1
   cat "$log"
   runs=$(grep -cE '^Ran [0-9]+ tests?' "$log")
   ran=$(sed -n -E 's/^Ran ([0-9]+) tests?.*/\1/p' "$log" | awk '{n += $1} END {print n + 0}')
   skip=$(grep -oE 'skipped=[0-9]+' "$log" | tr -dc '0-9\n' | awk '{n += $1} END {print n + 0}')
   bad=$(grep -E '^(FAIL|ERROR):' "$log" | sed -E 's/^(FAIL|ERROR): //')
-  if [ "$runs" -ne 4 ]; then
+  if [ "$runs" -ne 5 ]; then
     bench_failed "a Python test suite did not run"
     return
   fi

@@ -27,7 +27,7 @@ from http.server import BaseHTTPRequestHandler
 from . import commands, decisions, front, guards, page, startup
 from .answers import Answers
 from .config import Config
-from .database import Store, WriteFailed, body_hash
+from .database import COMMAND_CHANGED, REPORT_STORED, Store, StoreError, WriteFailed, body_hash
 from .logins import Logins
 from .notifier import Notifier
 from .presence import Presence, iso, new_session_id
@@ -58,8 +58,9 @@ def now_iso() -> str:
 class App:
     """What the routes share: the configuration, the store, the limiters."""
 
-    def __init__(self, config: Config, log=None) -> None:
+    def __init__(self, config: Config, log=None, label: str = "") -> None:
         self.config = config
+        self.label = f"[{label}] " if label else ""  # which serving process, with processes = N
         self.redact = Redactor(config.secrets())
         self._log = log or write_line
         self.notifier = Notifier()
@@ -79,14 +80,19 @@ class App:
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
+        if self.forwarder:  # a report stored by another process is grouped at once, too
+            self.store.on_notice(REPORT_STORED, lambda _: self.forwarder.wake.set())
         self.commands = commands.Commands(
             [commands.Command(*row) for row in self.store.commands()], self.store.add_commands,
             self.store.update_command, lambda: self.notifier.stored(0))
+        # A command queued or answered by another process sharing the database.
+        self.store.on_notice(COMMAND_CHANGED, lambda payload: self.commands.merge(commands.Command(*json.loads(payload))),
+                             lambda: [self.commands.merge(commands.Command(*row)) for row in self.store.commands()])
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
                                  self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
 
     def log(self, line: str) -> None:
-        self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
+        self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.label}{self.redact(line)}")
 
     def log_free_space(self) -> None:
         folder = self.store.backend.folder
@@ -104,6 +110,7 @@ class App:
                      "laporan tidak bisa disimpan")
 
     def start(self) -> None:
+        self.store.start_listening()
         threading.Thread(target=self.warm, name="answers", daemon=True).start()
         if self.forwarder:
             self.forwarder.start()
@@ -207,6 +214,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.do_get()
             else:
                 self.reply(405, "text/plain; charset=UTF-8", b"Method not allowed.\n", {"Allow": "GET, POST"})
+        except StoreError:
+            # The database is away (the store logs why, once a minute): the page tries again.
+            self.reply(503, "text/plain; charset=UTF-8", b"Basis data belum bisa dibaca. Coba lagi.\n",
+                       {"Retry-After": "10"})
         except (OSError, ssl.SSLError):
             pass
 
@@ -380,11 +391,8 @@ class Handler(BaseHTTPRequestHandler):
         if isinstance(request, str):
             self.json(400, {"ok": False, "error": request})
             return
-        name = decisions.one_line(request["studentName"]).casefold()
-        found = [s for s in self.app.presence.working() if decisions.same_class(s.className, request["className"])
-                 and (not name or decisions.one_line(s.studentName).casefold() == name)]
-        if name:
-            found = sorted(found, key=lambda s: s.started)[-1:]  # the student's latest exam
+        name = request["studentName"]
+        found = commands.chosen(self.app.presence.working(), request, self.app.config.exams)
         if not found:
             self.json(404, {"ok": False, "error": "Tidak ada ujian yang sedang berjalan untuk " +
                             ("siswa ini." if name else "kelas ini.")})
@@ -527,7 +535,10 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.connection.settimeout(30)
             self.wfile.write(b"retry: 2000\n\n")
-            self.stream_reports(after, ended)
+            try:
+                self.stream_reports(after, ended)
+            except StoreError:
+                pass  # the database went away: the page connects again in 2 s, from its last id
         finally:
             app.streams.release()
             self.forget_stream(login, ended)

@@ -7,9 +7,10 @@ import signal
 import sys
 import threading
 
-from . import __version__, startup
+from . import __version__, processes, startup
+from .backends import shown
 from .config import Config, ConfigError, load
-from .database import StoreError
+from .database import Store, StoreError
 
 HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an exam
 
@@ -17,7 +18,7 @@ HEARTBEAT_SECONDS = 15  # how often a launcher says it is still there during an 
 def describe(cfg: Config, now: dt.datetime | None = None) -> str:
     now = now or dt.datetime.now().astimezone()
     lines = [f"host {cfg.host}, listening on {cfg.listen_host}:{cfg.listen_port}",
-             f"database {cfg.database}"]
+             f"database {shown(cfg.database)}" + (f", {cfg.processes} processes" if cfg.processes > 1 else "")]
     for name, path in (("certificate", cfg.cert_file), ("key", cfg.key_file)):
         lines.append(f"{name} {path}" + ("" if path.exists() else "  (missing: run init)"))
     lines.append(f"a working PC not heard from for {cfg.missing_after_seconds} s shows \"Hilang\"")
@@ -32,7 +33,8 @@ def describe(cfg: Config, now: dt.datetime | None = None) -> str:
             window += f" to {when(e.closes)}" if e.closes else " onwards"
             window += f" (server time now {now:%Y-%m-%d %H:%M} {offset(now)})"
         pin = ", with proctor PIN" if e.proctor_pin else ", no proctor PIN"
-        lines.append(f"  class {e.class_name}: token {e.token}{pin}{window}")
+        school = f", {e.school}" if e.school else ""
+        lines.append(f"  class {e.class_name}: token {e.token}{pin}{window}{school}")
     if cfg.whatsapp:
         w = cfg.whatsapp
         lines.append(f"WhatsApp through {w.preset} to {len(w.to)} number(s); violations merged per "
@@ -74,17 +76,32 @@ def check(cfg: Config) -> int:
 
 def run(cfg: Config) -> int:
     from .app import App, serve
+    label = processes.label()
+    if cfg.processes > 1 and not label:
+        # The faults the processes would all meet are said once, here; the
+        # tables are made here too, before the processes start together.
+        try:
+            startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
+        except startup.StartupError as e:
+            print(f"error: {e}", file=sys.stderr)
+            return 1
+        try:
+            Store(cfg.database, lambda line: None).close()
+        except StoreError as e:
+            print(f"error: cannot open the database {shown(cfg.database)}: {e}", file=sys.stderr)
+            return 1
+        return processes.supervise(str(cfg.path), cfg.processes)
     try:
         context = startup.tls_context(cfg.cert_file, cfg.key_file, cfg.path)
-        sock = startup.listening_socket(cfg.listen_host, cfg.listen_port)
+        sock = startup.listening_socket(cfg.listen_host, cfg.listen_port, shared=bool(label))
     except startup.StartupError as e:
         print(f"error: {e}", file=sys.stderr)
         return 1
     try:
-        app = App(cfg)
+        app = App(cfg, label=label)
     except StoreError as e:
         sock.close()
-        print(f"error: cannot open the database {cfg.database}: {e}", file=sys.stderr)
+        print(f"error: cannot open the database {shown(cfg.database)}: {e}", file=sys.stderr)
         return 1
     files = startup.raise_file_limit()
     server = serve(app, sock, context)

@@ -15,6 +15,8 @@ import threading
 from dataclasses import dataclass
 from typing import Any, Callable
 
+from . import decisions
+
 KINDS = ("message", "end", "lock", "unlock")
 MAX_TEXT = 300           # characters of a message
 EXPIRE_AFTER = 600.0     # seconds a command may wait for its done
@@ -55,6 +57,11 @@ def read_request(body: bytes) -> dict[str, str] | str:
     kind, cls, name, text = (obj.get(k) for k in ("kind", "className", "studentName", "text"))
     if kind not in KINDS:
         return BAD_KIND
+    # "5A" of two schools are two classes: a row's button names its exam's
+    # token, the class box the school the page is filtered by.
+    pinned = {k: obj[k] for k in ("token", "school") if obj.get(k) not in (None, "")}
+    if any(not isinstance(v, str) for v in pinned.values()):
+        return BAD_KIND
     if not isinstance(cls, str) or not cls.strip():
         return NO_CLASS
     if name is not None and not isinstance(name, str):
@@ -65,7 +72,28 @@ def read_request(body: bytes) -> dict[str, str] | str:
         text = text.replace("\r\n", "\n")
     else:
         text = ""
-    return {"kind": kind, "className": cls, "studentName": name or "", "text": text}
+    return {"kind": kind, "className": cls, "studentName": name or "", "text": text, **pinned}
+
+
+def chosen(working: list[Any], request: dict[str, str], exams: tuple[Any, ...]) -> list[Any]:
+    """The working exams (each with className, studentName, token, started)
+    a request is for: those of its class, of its exam's token or school when
+    it names one; with a student, that student's latest exam."""
+    name = decisions.one_line(request["studentName"]).casefold()
+    found = []
+    for s in working:
+        if not decisions.same_class(s.className, request["className"]):
+            continue
+        if name and decisions.one_line(s.studentName).casefold() != name:
+            continue
+        if "token" in request and not decisions.same_token(s.token, request["token"]):
+            continue
+        if "school" in request:
+            exam = decisions.exam_of({"className": s.className, "token": s.token}, exams)
+            if exam is None or exam.school != request["school"]:
+                continue
+        found.append(s)
+    return sorted(found, key=lambda s: s.started)[-1:] if name else found
 
 
 def expired(c: Command, now: float) -> bool:
@@ -155,6 +183,21 @@ class Commands:
         if changed:
             self._changed()
         return answer(nxt)
+
+    def merge(self, c: Command) -> None:
+        """A command as another process sharing the database stored it: new
+        here, or its first sent and done times (this process's own come back
+        the same way and change nothing)."""
+        with self.lock:
+            mine = self.by_id.get(c.id)
+            if mine is None:
+                self._keep(c)
+            elif (mine.sent is None and c.sent is not None) or (mine.done is None and c.done is not None):
+                mine.sent = mine.sent if mine.sent is not None else c.sent
+                mine.done = mine.done if mine.done is not None else c.done
+            else:
+                return
+        self._changed()
 
     def of_session(self, session: str) -> list[Command]:
         with self.lock:

@@ -11,6 +11,7 @@ import datetime as dt
 import difflib
 import os
 import tomllib
+import urllib.parse
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -21,8 +22,9 @@ MIN_PASSWORD = 10
 # otherwise be ignored in silence: no PIN, an exam that never closes.
 KNOWN = {
     "": ("server", "exam", "whatsapp"),
-    "server": ("host", "listen", "cert_file", "key_file", "database", "proctor_password", "missing_after_seconds"),
-    "exam": ("class", "token", "form_url", "proctor_pin", "opens", "closes"),
+    "server": ("host", "listen", "cert_file", "key_file", "database", "proctor_password", "missing_after_seconds",
+               "processes"),
+    "exam": ("class", "token", "form_url", "proctor_pin", "opens", "closes", "school"),
     "whatsapp": ("preset", "url", "to", "headers", "violation_merge_seconds", "summary_seconds", "session"),
 }
 
@@ -39,6 +41,7 @@ class Exam:
     proctor_pin: str = ""
     opens: dt.datetime | None = None
     closes: dt.datetime | None = None
+    school: str = ""   # "5A" of two schools are two classes, told apart by their tokens
 
 
 @dataclass(frozen=True)
@@ -60,17 +63,20 @@ class Config:
     listen_port: int
     cert_file: Path
     key_file: Path
-    database: Path
+    database: Path | str     # a file (SQLite) or a postgresql:// address
     proctor_password: str
     exams: tuple[Exam, ...]
     whatsapp: WhatsApp | None = None
     missing_after_seconds: int = 45  # a working exam not heard for longer is "Hilang"
+    processes: int = 1               # serving processes on this box, sharing the port
 
     def secrets(self) -> list[str]:
         """Values that must never appear in a log line or a page."""
         found = [self.proctor_password]
         if self.whatsapp:
             found += list(self.whatsapp.headers.values())
+        if isinstance(self.database, str):
+            found.append(urllib.parse.urlsplit(self.database).password or "")
         return [s for s in found if s]
 
 
@@ -163,6 +169,21 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
     missing_after = server.get("missing_after_seconds", 45)
     if isinstance(missing_after, bool) or not isinstance(missing_after, int) or missing_after < 1:
         raise ConfigError("server.missing_after_seconds: a whole number of seconds (1 or more) is expected")
+    database: Path | str = _string(server, "database", "server", environ, "orvel-exam.db")
+    if database.startswith(("postgresql://", "postgres://")):
+        if not urllib.parse.urlsplit(database).hostname and "host=" not in database:
+            raise ConfigError("server.database: a PostgreSQL address names its server, like "
+                              "\"postgresql://orvel@db.school.sch.id/orvel\"")
+    else:
+        database = base / database
+    processes = server.get("processes", 1)
+    if isinstance(processes, bool) or not isinstance(processes, int) or not 1 <= processes <= 64:
+        raise ConfigError("server.processes: a whole number from 1 to 64 is expected")
+    if processes > 1 and isinstance(database, Path):
+        raise ConfigError(f"server.processes = {processes}: SQLite is written by one process; keep processes = 1, "
+                          "or put the database on PostgreSQL (database = \"postgresql://USER@HOST/DB\")")
+    if processes > 1 and os.name == "nt":
+        raise ConfigError("server.processes: Windows serves a port from one process; keep processes = 1")
     password = _string(server, "proctor_password", "server", environ)
     if password == SAMPLE_PASSWORD:
         raise ConfigError(f"server.proctor_password: \"{SAMPLE_PASSWORD}\" is the sample everyone can read; "
@@ -187,6 +208,7 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
             proctor_pin=_string(e, "proctor_pin", where, environ, ""),
             opens=_time(e, "opens", where),
             closes=_time(e, "closes", where),
+            school=" ".join(_string(e, "school", where, environ, "").split()),
         )
         if not exam.class_name or not exam.token:
             raise ConfigError(f"{where}: class and token must not be empty")
@@ -241,11 +263,12 @@ def parse(text: str, path: Path, environ: dict[str, str] | None = None) -> Confi
         listen_port=int(port),
         cert_file=base / _string(server, "cert_file", "server", environ, "certs/server.crt"),
         key_file=base / _string(server, "key_file", "server", environ, "certs/server.key"),
-        database=base / _string(server, "database", "server", environ, "orvel-exam.db"),
+        database=database,
         proctor_password=password,
         exams=tuple(exams),
         whatsapp=whatsapp,
         missing_after_seconds=missing_after,
+        processes=processes,
     )
 
 

@@ -17,6 +17,7 @@ the database takes it.
 from __future__ import annotations
 
 import hashlib
+import json
 import queue
 import sys
 import threading
@@ -35,6 +36,10 @@ HELD_RETRY = 5.0      # seconds between tries of the writes held in memory
 HELD_MAX = 10_000     # writes held in memory at most; beyond, a write that would be held fails
 HELD_BATCH = BATCH    # held writes tried in one transaction: a long outage is not retried as one
 FAULT_LOG_EVERY = 60.0
+# What one process tells the others that share the database (with PostgreSQL).
+REPORT_STORED = "orvel_report"          # the new report's id
+SESSION_OPENED = "orvel_session"        # the new exam session's id
+COMMAND_CHANGED = "orvel_command"       # a proctor's command queued or answered: its row, as JSON
 
 REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
 
@@ -63,11 +68,19 @@ WAKE = "wake"  # a queue item that only wakes the writer
 class Store:
     def __init__(self, database: Path | str, log: Callable[[str], None] | None = None,
                  notifier: Notifier | None = None) -> None:
-        self.backend = backend_for(database)
+        try:
+            self.backend = backend_for(database)
+        except ImportError as e:
+            raise StoreError(str(e)) from None
         self.log = log or (lambda line: print(line, file=sys.stderr, flush=True))
         self.notifier = notifier or Notifier()
         self._queue: queue.Queue[tuple[Work, Future] | str | None] = queue.Queue()
         self._local = threading.local()
+        self._readers: queue.LifoQueue | None = None
+        if self.backend.readers:
+            self._readers = queue.LifoQueue()
+            for _ in range(self.backend.readers):
+                self._readers.put(None)  # opened when first needed
         # Writes that failed and must not be lost, oldest first, each with what follows its commit.
         self._held: list[tuple[Work, Callable[[], None]]] = []
         self._held_tried = 0.0
@@ -84,6 +97,47 @@ class Store:
             raise StoreError(self.backend.open_fault(e)) from e
         last = self.read(lambda c: c.execute("SELECT coalesce(max(id), 0) FROM reports").fetchone()[0])
         self.notifier.last_id = max(self.notifier.last_id, last)
+        # What the other processes stored, heard from the database.
+        self.shared = self.backend.shared
+        self._heard: dict[str, list[Callable[[str], None]]] = {
+            REPORT_STORED: [lambda p: self.notifier.stored(int(p))], SESSION_OPENED: [self._session_heard]}
+        # Sessions this process stored: its own commit told its notifier already.
+        self._told: set[str] = set()
+        self._told_lock = threading.Lock()
+        self._again: list[Callable[[], None]] = [lambda: self.notifier.stored(0)]
+        self._stopping = threading.Event()
+
+    def start_listening(self) -> None:
+        """With a shared database: hears what every process stores, for the
+        channels asked for until now."""
+        if self.shared:
+            self.backend.listen(list(self._heard), self._deliver, lambda: [f() for f in self._again], self.log,
+                                self._stopping)
+
+    def on_notice(self, channel: str, handler: Callable[[str], None], again: Callable[[], None] | None = None) -> None:
+        """handler(payload) for each notification of `channel` from any
+        process (this one too); again() after some may have been missed."""
+        self._heard.setdefault(channel, []).append(handler)
+        if again:
+            self._again.append(again)
+
+    def tell(self, conn: Any, channel: str, payload: str) -> None:
+        """Inside a piece: every process hears it once the piece is committed."""
+        self.backend.tell(conn, channel, payload)
+
+    def _session_heard(self, session: str) -> None:
+        with self._told_lock:
+            if session in self._told:
+                self._told.discard(session)
+                return
+        self.notifier.stored(0)
+
+    def _deliver(self, channel: str, payload: str) -> None:
+        for handler in self._heard.get(channel, []):
+            try:
+                handler(payload)
+            except Exception as e:  # one bad notification must not end the listening
+                self.log(f"error: notification {channel}: {type(e).__name__}: {e}")
 
     # The writer thread and its connection.
     def _write_loop(self, ready: Future) -> None:
@@ -190,7 +244,8 @@ class Store:
         try:
             if self.backend.in_transaction(conn):
                 conn.execute("ROLLBACK")
-            return conn
+            if not self.backend.broken(conn):
+                return conn
         except Exception as e:
             self.log(f"error: rollback failed ({type(e).__name__}: {e}); the database is opened again")
         try:
@@ -265,19 +320,69 @@ class Store:
 
     def open_reader(self) -> None:
         """Opens this thread's reader now rather than at its first read (a
-        worker's start, while files are still to be had)."""
-        self.read(lambda c: None)
+        worker's start, while files are still to be had); with a pool of
+        readers shared by the threads, every one of them not yet open."""
+        if self._readers is None:
+            self.read(lambda c: None)
+            return
+        taken = []
+        try:
+            while True:
+                taken.append(self._readers.get_nowait())
+        except queue.Empty:
+            pass  # the others are in use, hence open
+        try:
+            for i, conn in enumerate(taken):
+                if conn is None:
+                    taken[i] = self.backend.open_reader()
+        except self.backend.Error as e:
+            raise StoreError(self.backend.open_fault(e)) from e
+        finally:
+            for conn in taken:
+                self._readers.put(conn)
 
     def read(self, work: Callable[[Any], Any]) -> Any:
+        """`work` on a reading connection. StoreError when the database
+        cannot be read (the message names the likely cause)."""
+        if self._readers is not None:
+            return self._read_pooled(work)
         conn = getattr(self._local, "conn", None)
         if conn is None:
             conn = self.backend.open_reader()
             self._local.conn = conn
         return work(conn)
 
+    def _read_pooled(self, work: Callable[[Any], Any]) -> Any:
+        assert self._readers is not None
+        conn = self._readers.get()
+        try:
+            if conn is None:
+                conn = self.backend.open_reader()
+            return work(conn)
+        except Exception as e:
+            if conn is not None and self.backend.broken(conn):
+                self.backend.close(conn)
+                conn = None  # opened again by the next read
+            cause = self.write_fault(e)
+            if cause is None:
+                raise
+            self._fault(e)  # the same line once a minute as for the writes
+            raise StoreError(cause.replace("tidak bisa ditulis", "tidak bisa dibaca")) from e
+        finally:
+            self._readers.put(conn)
+
     def close(self) -> None:
+        self.backend.release()
+        self._stopping.set()
         self._queue.put(None)
         self._writer.join()
+        while self._readers is not None and not self._readers.empty():
+            conn = self._readers.get_nowait()
+            if conn is not None:
+                try:
+                    self.backend.close(conn)
+                except Exception:
+                    pass
 
     # Reports.
     def add_report(self, received_at: str, address: str, key: str | None, body: str,
@@ -313,9 +418,12 @@ class Store:
                 c.execute("INSERT INTO reused_keys VALUES (?, ?, ?)", (key, digest, rowid))
             if forward:
                 c.execute("INSERT INTO outbox (report_id) VALUES (?)", (rowid,))
+            self.tell(c, REPORT_STORED, str(rowid))
             return rowid, False, reused
         rowid, repeat, reused = self.write(work)
         if not repeat:
+            # At once, for this process's next roster; shared, the notification
+            # of the same id that follows changes nothing (Notifier.stored).
             self.notifier.stored(rowid)
         return rowid, repeat, reused
 
@@ -331,6 +439,10 @@ class Store:
                 c.execute("INSERT INTO verifications (received_at, address, student_name, class_name, token, session)"
                           " VALUES (?, ?, ?, ?, ?, ?)",
                           (received_at, address, m["studentName"], m["className"], m["token"], session))
+                if self.shared:
+                    with self._told_lock:
+                        self._told.add(session)
+                self.tell(c, SESSION_OPENED, session)
         return self.write_or_hold(work, lambda: self.notifier.stored(0))
 
     # Exam sessions.
@@ -347,8 +459,42 @@ class Store:
                 f" FROM exam_sessions s ORDER BY {self.backend.session_order}")])
 
     def save_contacts(self, contacts: list[tuple[float, str]]) -> None:
-        """(last contact, session) pairs, all in one step."""
-        self.write(lambda c: c.executemany("UPDATE exam_sessions SET last_contact = ? WHERE id = ?", contacts))
+        """(last contact, session) pairs, all in one step. A contact never
+        goes back: another process may have heard the PC later."""
+        self.write(lambda c: c.executemany("UPDATE exam_sessions SET last_contact = ? WHERE id = ? AND last_contact < ?",
+                                           [(t, sid, t) for t, sid in contacts]))
+
+    # What the processes sharing the database learn from each other.
+    def exam_session(self, session_id: str) -> dict[str, Any] | None:
+        """One exam session as exam_sessions() gives it; None: not stored."""
+        row = self.read(lambda c: c.execute(
+            "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
+            " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
+            " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
+            " FROM exam_sessions s WHERE s.id = ?", (session_id,)).fetchone())
+        if row is None:
+            return None
+        return {"id": row[0], "studentName": row[1], "className": row[2], "token": row[3], "lastContact": row[4],
+                "missingSince": row[5], "started": row[6] or 0, "finished": bool(row[7])}
+
+    def contacts_since(self, since: float) -> list[tuple[str, float, float | None]]:
+        """(session, last contact, missing since) of the sessions heard after
+        `since` or marked missing."""
+        return self.read(lambda c: c.execute(
+            "SELECT id, last_contact, missing_since FROM exam_sessions WHERE last_contact > ? OR missing_since IS NOT NULL",
+            (since,)).fetchall())
+
+    def session_events_after(self, after: int) -> list[tuple[int, str, str]]:
+        """(report id, session, START or FINISH) stored after report `after`."""
+        return self.read(lambda c: c.execute(
+            "SELECT id, session, event FROM reports WHERE id > ? AND session IS NOT NULL"
+            " AND event IN ('START', 'FINISH') ORDER BY id", (after,)).fetchall())
+
+    def lead(self, duty: str) -> bool:
+        """Whether this process does `duty` (the missing watch and the
+        grouping of WhatsApp messages): always alone; with a shared database,
+        one process at a time, another when it ends."""
+        return self.backend.lead(duty)
 
     def add_notice(self, n: dict[str, Any], forward: bool) -> None:
         """An exam gone silent or heard again: remembered with its session (a
@@ -441,6 +587,20 @@ class Store:
                 "SELECT id, recipient, text, created_at, attempts, next_try FROM messages WHERE id IN"
                 " (SELECT min(id) FROM messages WHERE state = 'pending' GROUP BY recipient) ORDER BY id")])
 
+    def claim_message(self, now: float, lease: float) -> dict[str, Any] | None:
+        """The oldest pending message of a recipient, due now, taken for
+        `lease` seconds: meanwhile no other process takes it, nor the
+        recipient's next one, which stays behind it (so they go in order).
+        None: nothing is due."""
+        row = self.write(lambda c: c.execute(
+            "UPDATE messages SET next_try = ? WHERE id = (SELECT id FROM messages WHERE id IN"
+            " (SELECT min(id) FROM messages WHERE state = 'pending' GROUP BY recipient) AND next_try <= ?"
+            f" ORDER BY id LIMIT 1{self.backend.skip_locked}) RETURNING id, recipient, text, created_at, attempts",
+            (now + lease, now)).fetchone())
+        if row is None:
+            return None
+        return {"id": row[0], "recipient": row[1], "text": row[2], "created_at": row[3], "attempts": row[4]}
+
     def message_done(self, mid: int, state: str, now: float, error: str = "") -> None:
         self.write(lambda c: c.execute(
             # A success keeps the error of the tries before it: the proctor sees what went wrong.
@@ -469,21 +629,42 @@ class Store:
             for r in c.execute("SELECT id, recipient, text, state, attempts, last_error FROM messages ORDER BY id")])
 
     # The proctor's commands (commands.py): queued in one step, each change
-    # of state written as it happens.
+    # of state written as it happens, and told to the other processes with
+    # the whole row, so that a heartbeat on any of them answers it.
     COMMAND_COLUMNS = ("id, seq, session, class_name, student_name, token, kind, text, created_at, sent_at,"
                        " done_at")
 
+    @staticmethod
+    def command_row(x: Any) -> tuple:
+        return (x.id, x.seq, x.session, x.className, x.studentName, x.token, x.kind, x.text, x.created, x.sent,
+                x.done)
+
     def add_commands(self, commands: list) -> None:
-        self.write(lambda c: c.executemany(
-            f"INSERT INTO proctor_commands ({self.COMMAND_COLUMNS}) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            [(x.id, x.seq, x.session, x.className, x.studentName, x.token, x.kind, x.text, x.created, x.sent, x.done)
-             for x in commands]))
+        """Stores them; a command numbered at or below one stored already (by
+        another process) is numbered after it, so every process answers a
+        session's commands in the same order."""
+        def work(c: Any) -> None:
+            last = c.execute("SELECT coalesce(max(seq), 0) FROM proctor_commands").fetchone()[0]
+            for x in commands:
+                if x.seq <= last:
+                    x.seq = last + 1
+                last = x.seq
+            c.executemany(f"INSERT INTO proctor_commands ({self.COMMAND_COLUMNS}) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                          [self.command_row(x) for x in commands])
+            for x in commands:
+                self.tell(c, COMMAND_CHANGED, json.dumps(self.command_row(x)))
+        self.write(work)
 
     def update_command(self, command) -> None:
         """Its sent and done times; held in memory when the database cannot be written."""
-        sent, done, cid = command.sent, command.done, command.id
-        self.write_or_hold(lambda c: c.execute("UPDATE proctor_commands SET sent_at = ?, done_at = ? WHERE id = ?",
-                                               (sent, done, cid)))
+        sent, done, cid, row = command.sent, command.done, command.id, json.dumps(self.command_row(command))
+
+        def work(c: Any) -> None:
+            # A time another process wrote first is kept: each is the first of its kind.
+            c.execute("UPDATE proctor_commands SET sent_at = coalesce(sent_at, ?), done_at = coalesce(done_at, ?)"
+                      " WHERE id = ?", (sent, done, cid))
+            self.tell(c, COMMAND_CHANGED, row)
+        self.write_or_hold(work)
 
     def commands(self) -> list[tuple]:
         """Every command as a row of COMMAND_COLUMNS, in the order queued."""

@@ -279,6 +279,7 @@ class Student:
     lastContactAt: str = ""      # a working student's last report or heartbeat
     heardAgo: int | None = None  # seconds before this answer
     key: str = ""                # the student's key, for the page to match the heard list
+    school: str = ""             # the exam's school, when it names one
     lastId: int = 0
 
 
@@ -311,7 +312,7 @@ def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exa
         s = students.get(key)
         if s is None:
             s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.token,
-                                        key=student_ref(key))
+                                        key=student_ref(key), school=exam.school)
         if e["kind"] == "verify":
             s.state, detail = VERIFIED, "Token diverifikasi."
         else:

@@ -212,9 +212,10 @@ class _Reading:
         self.receives = 0
 
 
-def listen(host: str, port: int) -> socket.socket:
+def listen(host: str, port: int, shared: bool = False) -> socket.socket:
     """The listening socket. Raises OSError (socket.gaierror for a name that
-    does not resolve) as bind() does."""
+    does not resolve) as bind() does. `shared`: the serving processes of one
+    box each listen on the port and the system spreads the connections."""
     family = socket.AF_INET6 if ":" in host else socket.AF_INET
     sock = socket.socket(family, socket.SOCK_STREAM)
     try:
@@ -224,6 +225,8 @@ def listen(host: str, port: int) -> socket.socket:
         else:
             # Here it only lets a restart bind while old connections linger; a second bind still fails.
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            if shared:
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
         if INHERITED:
             _tune(sock)  # taken over by every connection accepted
         sock.bind((host, port))

@@ -94,7 +94,10 @@ function tulisTerdengar(tr) {
 }
 
 async function muatDaftar() {
-  const daftar = await ambil("/api/proctor/roster");
+  const semua = await ambil("/api/proctor/roster");
+  pilihanSekolah(semua);
+  const sekolah = $("sekolah").value;
+  const daftar = semua.filter(s => !sekolah || s.school === sekolah);
   const baris = [];  // built whole, then put in at once: the table never shows half
   let kerja = 0, selesai = 0, langgar = 0, hilang = 0;
   for (const s of daftar) {
@@ -107,7 +110,7 @@ async function muatDaftar() {
     tr.dataset.nama = s.studentName;
     tr.dataset.state = s.state;
     tr.dataset.key = s.key;
-    tr.append(sel(s.studentName), sel(s.className));
+    tr.append(sel(s.studentName), sel(s.school ? s.className + " \u00b7 " + s.school : s.className));
     const st = sel(""), span = document.createElement("span");
     span.className = "status s-" + s.state;
     span.textContent = s.state;
@@ -155,13 +158,13 @@ function aksi(s) {
   td.append(
     tombol("Kirim pesan", "", () => {
       const teks = prompt("Pesan untuk " + s.studentName + " (paling banyak 300 karakter):");
-      if (teks && teks.trim()) perintah({className: s.className, studentName: s.studentName, kind: "message", text: teks});
+      if (teks && teks.trim()) perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "message", text: teks});
     }),
-    s.locked ? tombol("Buka kunci", "", () => perintah({className: s.className, studentName: s.studentName, kind: "unlock"}))
-             : tombol("Kunci layar", "", () => perintah({className: s.className, studentName: s.studentName, kind: "lock"})),
+    s.locked ? tombol("Buka kunci", "", () => perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "unlock"}))
+             : tombol("Kunci layar", "", () => perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "lock"})),
     tombol("Akhiri ujian", "akhiri", () => {
       if (confirm("Akhiri ujian " + s.studentName + " (kelas " + s.className + ") sekarang?"))
-        perintah({className: s.className, studentName: s.studentName, kind: "end"});
+        perintah({className: s.className, studentName: s.studentName, token: s.token, kind: "end"});
     }));
   return td;
 }
@@ -173,7 +176,8 @@ async function perintah(isi) {
   return r;
 }
 async function pesanKelas() {
-  const r = await perintah({className: $("kelas-nama").value, kind: "message", text: $("kelas-teks").value});
+  const r = await perintah({className: $("kelas-nama").value, school: $("sekolah").value, kind: "message",
+                           text: $("kelas-teks").value});
   if (r.ok) $("kelas-teks").value = "";
 }
 const namaPerintah = {message: "Pesan", end: "Akhiri ujian", lock: "Kunci layar", unlock: "Buka kunci"};
@@ -182,6 +186,15 @@ function barisRiwayat(e) {
   if (e.kind === "command")
     return "Pengawas: " + namaPerintah[e.command] + (e.text ? " \u201c" + e.text + "\u201d" : "") + " (" + e.state + ")";
   return e.event + ": " + e.detail;
+}
+// Exams that name their schools: the proctor may look at one school at a time.
+function pilihanSekolah(daftar) {
+  const semua = [...new Set(daftar.map(s => s.school).filter(Boolean))].sort();
+  const pilih = $("sekolah"), tadi = pilih.value;
+  $("saring").style.display = semua.length > 1 ? "" : "none";
+  if (pilih.options.length - 1 === semua.length) return;
+  pilih.replaceChildren(new Option("Semua sekolah", ""), ...semua.map(n => new Option(n, n)));
+  pilih.value = semua.includes(tadi) ? tadi : "";
 }
 async function riwayat(s) {
   const q = new URLSearchParams({className: s.className, studentName: s.studentName, token: s.token});
@@ -264,6 +277,7 @@ function sambung() {
 }
 $("uji").onclick = kirimUji;
 $("kelas-kirim").onclick = pesanKelas;
+$("sekolah").onchange = muatDaftar;
 muatDaftar(); muatAsing(); muatWhatsApp();
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
@@ -288,6 +302,7 @@ PAGE = f"""<!DOCTYPE html>
 <div class="kotak">Hilang <b id="hilang">0</b></div>
 <div class="kotak">Dengan pelanggaran <b id="langgar">0</b></div>
 </div>
+<p id="saring" style="display:none"><label>Sekolah <select id="sekolah"></select></label></p>
 <table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th><th>Pengawas</th></tr></thead>
 <tbody id="daftar"></tbody></table>
 <p id="kosong">Belum ada siswa yang memasukkan token.</p>

@@ -7,6 +7,12 @@ memory and are written to the database every CONTACT_SAVE seconds, in one
 step for all sessions heard since. A student's exam is the latest of their
 sessions that sent a START; an older one no longer counts once a newer one
 has started (the program was started again on that PC or another).
+
+With a database shared by several processes, a PC's requests may reach any
+of them: each process finds a session it did not hand out in the database,
+writes the contacts it heard, and every second reads the START and FINISH
+reports and the contacts the others stored. The watch itself runs in one
+process at a time (Store.lead); the others show what it found.
 """
 from __future__ import annotations
 
@@ -20,7 +26,7 @@ from dataclasses import dataclass
 from typing import Any, Callable
 
 from . import decisions
-from .database import Store, WriteFailed
+from .database import Store, StoreError, WriteFailed
 from .notifier import Notifier
 
 TICK = 1.0            # seconds between looks for silent exams
@@ -79,14 +85,14 @@ class Presence:
         self.changes: deque[tuple[int, dict]] = deque(maxlen=CHANGES_KEPT)
         self.change_seq = 0
         self.watching_since = clock()
+        self.shared = store.shared
+        self.watching = False
+        self.reports_seen = store.notifier.last_id  # START and FINISH after it are read by sync()
         now = clock()
         for row in store.exam_sessions():
             if decisions.forgotten(bool(row["started"]), row["finished"], row["lastContact"], now):
                 continue  # the database keeps it
-            s = ExamSession(row["id"], row["studentName"], row["className"], row["token"], row["lastContact"],
-                            row["started"], row["finished"], row["missingSince"])
-            self.sessions[s.id] = s
-            self._make_current(s)
+            self._add(row)
         self.stopping = threading.Event()
         self.wake = threading.Event()
         self.thread = threading.Thread(target=self._run, name="presence", daemon=True)
@@ -101,6 +107,27 @@ class Presence:
             self.thread.join(timeout=15)
         self.write_notices()
         self.save_contacts()
+
+    def _add(self, row: dict[str, Any]) -> ExamSession:
+        s = ExamSession(row["id"], row["studentName"], row["className"], row["token"], row["lastContact"],
+                        row["started"], row["finished"], row["missingSince"])
+        with self.lock:
+            s = self.sessions.setdefault(s.id, s)
+            self._make_current(s)
+        return s
+
+    def _find(self, session_id: str | None) -> ExamSession | None:
+        """The session, from memory or, when another process handed it out,
+        from the database."""
+        with self.lock:
+            s = self.sessions.get(session_id or "")
+        if s is not None or not self.shared or not session_id or len(session_id) > 64:
+            return s
+        try:
+            row = self.store.exam_session(session_id)
+        except StoreError:
+            return None  # the database is away: not known for now
+        return self._add(row) if row else None
 
     # What the routes call.
     def open(self, session_id: str, request: dict[str, str], now: float) -> ExamSession:
@@ -132,17 +159,17 @@ class Presence:
     def verified_as(self, session_id: str | None) -> tuple[str, str, str] | None:
         """The name, class and token a session was verified with; None for no
         session or one never handed out."""
-        with self.lock:
-            s = self.sessions.get(session_id or "")
-            return s.verified if s else None
+        s = self._find(session_id)
+        return s.verified if s else None
 
     def heard(self, session_id: str, now: float, event: str = "", report_id: int = 0) -> bool:
         """A heartbeat, or a stored report of the session; False for an
         unknown session."""
+        found = self._find(session_id)
+        if found is None:
+            return False
         with self.lock:
-            s = self.sessions.get(session_id)
-            if s is None:
-                return False
+            s = self.sessions.setdefault(session_id, found)  # swept meanwhile: heard now, kept
             if event == "START" and report_id > s.started:
                 s.started = report_id
                 self._make_current(s)
@@ -229,11 +256,52 @@ class Presence:
                     found += 1
         return found
 
+    def sync(self, now: float) -> None:
+        """What the other processes stored: START and FINISH reports, the
+        contacts they heard, the exams the watching process found silent
+        and the ones heard again elsewhere."""
+        for rid, sid, event in self.store.session_events_after(self.reports_seen):
+            self.reports_seen = rid
+            s = self._find(sid)
+            if s is None:
+                continue
+            with self.lock:
+                if event == "START" and rid > s.started:
+                    s.started = rid
+                    self._make_current(s)
+                elif event == "FINISH":
+                    s.finished = True
+        rows = self.store.contacts_since(now - self.limit - 60)
+        with self.lock:
+            pending = {n["session"] for n in self.notices}
+            for sid, contact, missing in rows:
+                s = self.sessions.get(sid)
+                if s is None or sid in pending:
+                    continue
+                s.last_contact = max(s.last_contact, contact)
+                current = self.current.get(s.student) == s.id
+                if missing is not None and s.missing_since is None:
+                    s.missing_since = missing  # found silent by the watching process
+                    if current:
+                        self._announce(s, decisions.MISSING)
+                elif missing is None and s.missing_since is not None:
+                    s.missing_since = None  # heard again by another process
+                    if current:
+                        self._announce(s, decisions.FINISHED if s.finished else decisions.WORKING)
+
     def _run(self) -> None:
         saved = swept = time.monotonic()
         while not self.stopping.is_set():
             try:
-                self.check(self.clock())
+                if self.shared:
+                    self.sync(self.clock())
+                watching = self.store.lead("watch")
+                if watching != self.watching and self.shared:
+                    self.log("this process now watches for silent exams" if watching else
+                             "another process watches for silent exams now")
+                self.watching = watching
+                if watching:
+                    self.check(self.clock())
                 if time.monotonic() - swept >= SWEEP:
                     swept = time.monotonic()
                     self.sweep(self.clock())

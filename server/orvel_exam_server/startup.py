@@ -99,9 +99,9 @@ def raise_file_limit() -> tuple[int, int] | None:
     return soft, hard
 
 
-def listening_socket(host: str, port: int) -> socket.socket:
+def listening_socket(host: str, port: int, shared: bool = False) -> socket.socket:
     try:
-        return front.listen(host, port)
+        return front.listen(host, port, shared)
     except OSError as e:
         raise StartupError(listen_fault(e, host, port)) from None
 

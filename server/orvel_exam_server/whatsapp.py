@@ -19,6 +19,7 @@ from .decisions import one_line, shown, student_key
 # After a failed send: 1, 2, 4 and 8 s, then every minute, for a day.
 BACKOFF = (1.0, 2.0, 4.0, 8.0)
 LATER = 60.0
+LEASE = 60.0  # seconds a process holds a message it is sending (beyond the gateway's time-out)
 GIVE_UP_AFTER = 24 * 3600.0
 MAX_TEXT = 1000  # characters: gateways refuse long texts (near 4,096), and a phone shows a screenful
 TEST_TEXT = "Pesan uji dari server ujian ORVEL Selvaro CBT. Pesan WhatsApp untuk pengawas sampai ke nomor ini."
@@ -303,25 +304,17 @@ class Forwarder:
             self.wake.clear()
 
     def _step(self, now: float) -> float:
-        items = self.store.outbox_reports() + self.store.outbox_notices()
-        for r in items:
-            if ref(r) not in self.fed:
-                self.fed.add(ref(r))
-                self.grouper.add(r, now)
-        due = self.grouper.take_due(now)
-        if due:
-            texts = [t for t, _ in due]
-            refs = [r for _, group in due for r in group]
-            self.store.queue_messages(texts, self.w.to, [r for r in refs if isinstance(r, int)], now,
-                                      [r[1] for r in refs if isinstance(r, tuple)])
-            self.fed.difference_update(refs)
+        # The grouping runs where the watch does: one process of those sharing the database.
+        if self.store.lead("watch"):
+            self._group(now)
+        elif self.fed:
+            self.grouper = Grouper(self.w.violation_merge_seconds, self.w.summary_seconds)
+            self.fed.clear()  # still in the outbox: the watching process groups them
         wait = 5.0
-        for m in self.store.next_messages():
-            if self.stopping.is_set():
+        while not self.stopping.is_set():
+            m = self.store.claim_message(time.time(), LEASE + self.timeout)
+            if m is None:
                 break
-            if m["next_try"] > now:
-                wait = min(wait, m["next_try"] - now)
-                continue
             ok, why, status = self._send(m["recipient"], m["text"])
             t = time.time()
             if ok:
@@ -339,11 +332,26 @@ class Forwarder:
                     self.store.message_done(m["id"], "failed", t, why)
                 else:
                     self.store.message_retry(m["id"], again, why)
-                    wait = min(wait, again - t)
+        for m in self.store.next_messages():
+            wait = min(wait, max(0.0, m["next_try"] - now))
         nd = self.grouper.next_due()
         if nd is not None:
             wait = min(wait, nd - now)
         return wait
+
+    def _group(self, now: float) -> None:
+        items = self.store.outbox_reports() + self.store.outbox_notices()
+        for r in items:
+            if ref(r) not in self.fed:
+                self.fed.add(ref(r))
+                self.grouper.add(r, now)
+        due = self.grouper.take_due(now)
+        if due:
+            texts = [t for t, _ in due]
+            refs = [r for _, group in due for r in group]
+            self.store.queue_messages(texts, self.w.to, [r for r in refs if isinstance(r, int)], now,
+                                      [r[1] for r in refs if isinstance(r, tuple)])
+            self.fed.difference_update(refs)
 
     def _send(self, to: str, text: str) -> tuple[bool, str, int | None]:
         """(delivered, what went wrong, the gateway's status or None without an answer)"""

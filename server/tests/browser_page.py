@@ -24,9 +24,11 @@ from support import RunningServer, event_body  # noqa: E402
 DRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
 
 
-class ProctorPage(unittest.TestCase):
+class PageCase(unittest.TestCase):
+    EXAMS = ""  # the support's one exam
+
     def setUp(self):
-        self.server = RunningServer(server='database = "exam.db"\nmissing_after_seconds = 3\n').start()
+        self.server = RunningServer(self.EXAMS, server='database = "exam.db"\nmissing_after_seconds = 3\n').start()
         self.addCleanup(self.server.remove)
         self.profile = tempfile.mkdtemp(prefix="orvel-chromium.")
         self.addCleanup(shutil.rmtree, self.profile, True)
@@ -51,9 +53,19 @@ class ProctorPage(unittest.TestCase):
         row = self.row(name)
         return row[0] if row else None
 
+    def log_in(self) -> None:
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
+
     def banner_shown(self) -> bool:
         return "tampil" in (self.browser.find_element(By.ID, "putus").get_attribute("class") or "")
 
+
+
+class ProctorPage(PageCase):
     def test_login_live_row_and_the_banner_while_the_server_is_away(self):
         b = self.browser
         b.get(self.base + "/pengawas")
@@ -109,6 +121,29 @@ class ProctorPage(unittest.TestCase):
         items = WebDriverWait(b, 5).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('tr.detail li')].map(li => li.textContent)"))
         self.assertEqual([i.split("  ", 1)[1] for i in items], ["Token diverifikasi", "START: mulai", "VIOLATION: (Pelanggaran ke-1)", "FINISH: selesai"])
+
+
+class Schools(PageCase):
+    EXAMS = "".join(f'[[exam]]\nclass = "5A"\ntoken = "{t}"\nform_url = "https://f.example/{t}"\nschool = "{n}"\n'
+                    for t, n in (("SDN1", "SD Negeri 1"), ("SDN2", "SD Negeri 2")))
+
+    def test_the_page_shows_one_school_at_a_time(self):
+        b = self.browser
+        self.server.verify("Ani", "5A", "SDN1")
+        self.server.verify("Ani", "5A", "SDN2")
+        self.server.verify("Bayu", "5A", "SDN2")
+        self.log_in()
+        rows = lambda: b.execute_script("return [...document.querySelectorAll('tr.siswa')].map(r => r.cells[1].textContent)")
+        WebDriverWait(b, 10).until(lambda d: len(rows()) == 3)
+        self.assertEqual(sorted(rows()), ["5A \u00b7 SD Negeri 1", "5A \u00b7 SD Negeri 2", "5A \u00b7 SD Negeri 2"],
+                         "the same class of two schools: two classes")
+        pick = b.find_element(By.ID, "sekolah")
+        self.assertTrue(pick.is_displayed())
+        b.execute_script("const p = document.getElementById('sekolah'); p.value = 'SD Negeri 2';"
+                         "p.dispatchEvent(new Event('change'));")
+        WebDriverWait(b, 5).until(lambda d: len(rows()) == 2)
+        self.assertEqual(set(rows()), {"5A \u00b7 SD Negeri 2"})
+        self.assertEqual(b.find_element(By.ID, "jumlah").text, "2", "the counts are the school's")
 
 
 if __name__ == "__main__":

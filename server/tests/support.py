@@ -1,6 +1,11 @@
 """What the server's tests share: certificates made once by the server's own
 `init`, a server started as its own process on a free port against a
-throw-away database, and an HTTPS client that trusts only that CA."""
+throw-away database, and an HTTPS client that trusts only that CA.
+
+The suites run once per engine: SQLite by default, PostgreSQL with
+ORVEL_TEST_ENGINE=postgres and ORVEL_TEST_POSTGRES naming a cluster that
+tests may make databases in (the test command starts one of its own with
+tools/pg-cluster.sh); then every server and store gets a fresh database."""
 from __future__ import annotations
 
 import http.client
@@ -21,6 +26,40 @@ from pathlib import Path
 
 SERVER_DIR = Path(__file__).resolve().parent.parent
 CERTS: Path | None = None
+ENGINE = os.environ.get("ORVEL_TEST_ENGINE", "sqlite")
+POSTGRES = os.environ.get("ORVEL_TEST_POSTGRES", "")
+PG_CLUSTER = os.environ.get("ORVEL_TEST_PGDIR", "")   # the cluster's folder, for stopping and starting it
+ON_POSTGRES = ENGINE == "postgres"
+SQLITE_ONLY = "a fault of SQLite's file; PostgreSQL's counterpart is in test_district"
+
+
+def postgres_database() -> str:
+    """The address of a new, empty database in the test cluster."""
+    import psycopg
+    if not POSTGRES:
+        raise RuntimeError("ORVEL_TEST_ENGINE=postgres needs ORVEL_TEST_POSTGRES (bash tools/pg-cluster.sh start)")
+    name = "orvel_t_" + secrets.token_hex(6)
+    with psycopg.connect(POSTGRES, autocommit=True) as c:
+        c.execute(f"CREATE DATABASE {name}")
+    return POSTGRES.replace("/postgres?", f"/{name}?", 1)
+
+
+def store_database(folder: Path) -> Path | str:
+    """What a store under test opens: a file in `folder`, or a new database."""
+    return postgres_database() if ON_POSTGRES else folder / "exam.db"
+
+
+def query(database: Path | str, sql: str) -> list[tuple]:
+    """Rows of one SELECT, read beside the server as an IT person would."""
+    if isinstance(database, str):
+        import psycopg
+        with psycopg.connect(database) as c:
+            return c.execute(sql).fetchall()
+    import sqlite3
+    with sqlite3.connect(f"file:{database}?mode=ro", uri=True) as db:
+        rows = db.execute(sql).fetchall()
+    db.close()
+    return rows
 
 
 def env() -> dict[str, str]:
@@ -61,11 +100,20 @@ class RunningServer:
 
     def __init__(self, exams: str = "", whatsapp: str = "", extra_env: dict[str, str] | None = None,
                  folder: Path | None = None, password: str = "rahasia-pengawas",
-                 server: str = 'database = "exam.db"\n', wrap: list[str] | None = None) -> None:
+                 server: str = 'database = "exam.db"\n', wrap: list[str] | None = None,
+                 database: str | None = None, processes: int = 1) -> None:
         """`server`: the [server] keys besides address, certificates and
         password; `wrap`: a command that runs the server, its last argument a
         shell line in which {command} stands for the server's command."""
         self.folder = folder or Path(tempfile.mkdtemp(prefix="orvel-server."))
+        # The tests name the file; on PostgreSQL each server gets a database of its own.
+        self.database: Path | str = self.folder / "exam.db"
+        if (ON_POSTGRES or database) and 'database = "exam.db"' in server:
+            self.database = database or postgres_database()
+            server = server.replace('database = "exam.db"', f'database = "{self.database}"')
+        self.processes = processes  # serving processes: each says it is ready
+        if processes > 1:
+            server += f"processes = {processes}\n"
         self.port = free_port()
         cert_dir = certs().as_posix()
         self.config = self.folder / "server.toml"
@@ -91,15 +139,28 @@ class RunningServer:
         def read(proc: subprocess.Popen) -> None:
             for line in proc.stderr:
                 self.log.append(line)
-                if " ready on " in line:
+                if sum(" ready on " in l for l in self.log) >= self.processes:
                     ready.set()
             ready.set()
         self.reader = threading.Thread(target=read, args=(self.proc,), daemon=True)
         self.reader.start()
         ready.wait(30)
-        if self.proc.poll() is not None or not any(" ready on " in l for l in self.log):
+        if self.proc.poll() is not None or sum(" ready on " in l for l in self.log) < self.processes:
             raise RuntimeError("the server did not start: " + "".join(self.log))
         return self
+
+    def children(self) -> list[int]:
+        """The serving processes started by this one (with processes = N)."""
+        assert self.proc is not None
+        found = []
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            try:
+                fields = stat.read_text().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == self.proc.pid:
+                found.append(int(stat.parent.name))
+        return sorted(found)
 
     def stop(self, sig: int = signal.SIGTERM) -> int:
         assert self.proc is not None

@@ -58,7 +58,7 @@ class Attacks(unittest.TestCase):
 
     def test_padding_is_refused_and_a_padded_report_stored_compact(self):
         s = self.serve()
-        found = attack.padding(s.port, s.context(), s.folder / "exam.db", 3.0)
+        found = attack.padding(s.port, s.context(), s.database, 3.0)
         print(f"\n  {found}", file=sys.stderr)
         self.assertEqual(found["big"], 413, "64 KiB of padding")
         self.assertGreater(found["stored"], 0)

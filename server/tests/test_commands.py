@@ -42,6 +42,11 @@ class ReadRequest(unittest.TestCase):
             (b"[]", commands.BAD_KIND),
             (b"{", commands.BAD_KIND),
             (b"\xff", commands.BAD_KIND),
+            (body(className="5A", studentName="Budi", token="ABC123", school="", kind="lock"),
+             {"kind": "lock", "className": "5A", "studentName": "Budi", "text": "", "token": "ABC123"}),
+            (body(className="5A", school="SD Negeri 2", kind="unlock"),
+             {"kind": "unlock", "className": "5A", "studentName": "", "text": "", "school": "SD Negeri 2"}),
+            (body(className="5A", token=5, kind="lock"), commands.BAD_KIND),
         ]
         for raw, expected in rows:
             with self.subTest(raw=raw[:60]):
@@ -134,6 +139,48 @@ class Queue(unittest.TestCase):
         for given, expected in rows:
             with self.subTest(given=[(c.kind, c.done) for c in given]):
                 self.assertEqual(commands.locked(given), expected)
+
+    def test_the_exams_a_request_is_for_told_apart_by_school_and_token(self):
+        from types import SimpleNamespace as Working
+        from orvel_exam_server.config import Exam
+        exams = (Exam("5A", "SATU11", "https://f/1", school="SD Satu"), Exam("5A", "DUA222", "https://f/2", school="SD Dua"),
+                 Exam("5B", "LIMA55", "https://f/3"))
+        budi1 = Working(className="5A", studentName="Budi", token="SATU11", started=3)
+        budi2 = Working(className="5a", studentName="budi ", token="dua222", started=9)
+        siti1 = Working(className="5A", studentName="Siti", token="SATU11", started=4)
+        andi = Working(className="5B", studentName="Andi", token="LIMA55", started=5)
+        working = [budi1, budi2, siti1, andi]
+        rows = [
+            ({"className": "5A", "studentName": ""}, [budi1, budi2, siti1]),      # both schools' 5A
+            ({"className": "5A", "studentName": "", "school": "SD Satu"}, [budi1, siti1]),
+            ({"className": "5A", "studentName": "", "school": "SD Tiga"}, []),
+            ({"className": "5A", "studentName": "Budi"}, [budi2]),                # the latest of the two
+            ({"className": "5A", "studentName": "Budi", "token": "satu11"}, [budi1]),  # the row's own exam
+            ({"className": "5B", "studentName": "", "school": "SD Satu"}, []),
+            ({"className": "5C", "studentName": ""}, []),
+        ]
+        for request, expected in rows:
+            with self.subTest(request=request):
+                self.assertEqual(commands.chosen(working, request, exams), expected)
+
+    def test_a_command_of_another_process_is_merged_once_and_keeps_the_first_times(self):
+        changed = []
+        q = Commands([], lambda made: None, lambda c: None, lambda: changed.append(1))
+        mine = q.queue([(S1, "5A", "Budi", "ABC123")], "lock", "", 10.0)[0]
+        changed.clear()
+        theirs = Command("X" * 16, mine.seq + 1, S1, "5A", "Budi", "ABC123", "message", "Halo", 11.0)
+        steps = [
+            (theirs, 1, None),                                   # new here: kept, the page told
+            (Command(**{**vars(theirs)}), 1, None),              # heard again as it was: nothing
+            (Command(**{**vars(theirs), "sent": 12.0}), 2, 12.0),
+            (Command(**{**vars(theirs), "sent": 15.0, "done": 16.0}), 3, 12.0),  # the first sent stays
+            (Command(**{**vars(mine)}), 3, 12.0),                # this process's own, back from the database
+        ]
+        for given, pokes, sent in steps:
+            q.merge(given)
+            self.assertEqual((len(changed), q.by_id[theirs.id].sent), (pokes, sent))
+        self.assertEqual([c.id for c in q.of_session(S1)], [mine.id, theirs.id])
+        self.assertEqual(q.heartbeat(S1, mine.id, False, 17.0), {"ok": True}, "the other's was done elsewhere")
 
     def test_ids_are_what_the_launcher_takes(self):
         ids = {commands.new_command_id() for _ in range(200)}

@@ -258,13 +258,14 @@ def tiny(port: int, ctx: ssl.SSLContext, senders: int, seconds: float, source: s
     return {"statuses": counts, "seconds": took}
 
 
-def padding(port: int, ctx: ssl.SSLContext, database: Path | None, seconds: float,
+def padding(port: int, ctx: ssl.SSLContext, database: Path | str | None, seconds: float,
             source: str = "127.0.0.3") -> dict:
     """64 KiB of padding once, then sessions of their own, each sending
     valid reports padded to 8 KiB until refused: statuses and the stored
     bytes a report."""
+    on_file = database is not None and not str(database).startswith("postgres")
     size = lambda: sum(Path(f"{database}{x}").stat().st_size for x in ("", "-wal")  # noqa: E731
-                       if Path(f"{database}{x}").exists()) if database else 0
+                       if Path(f"{database}{x}").exists()) if on_file else 0
     big, _ = post(port, ctx, "/api/exam/event", report_body("Bantalan", 65536), source=source)
     counts: dict[int, int] = {}
     before, stored, end, i = size(), 0, time.monotonic() + seconds, 0
@@ -302,11 +303,15 @@ def padding(port: int, ctx: ssl.SSLContext, database: Path | None, seconds: floa
                 continue
             stored += 1
     largest = total = 0
-    if database:
+    sizes = "SELECT coalesce(max(length(body)), 0), coalesce(sum(length(body)), 0) FROM reports"
+    if on_file:
         with sqlite3.connect(f"file:{database}?mode=ro", uri=True) as db:
-            largest, total = db.execute("SELECT coalesce(max(length(body)), 0), coalesce(sum(length(body)), 0)"
-                                        " FROM reports").fetchone()
+            largest, total = db.execute(sizes).fetchone()
         db.close()
+    elif database:  # a postgresql:// address
+        import psycopg
+        with psycopg.connect(str(database)) as pg:
+            largest, total = pg.execute(sizes).fetchone()
     return {"big": big, "statuses": counts, "sessions": verified, "stored": stored,
             "grown": size() - before, "largest body": largest, "body bytes": total}
 

@@ -7,11 +7,20 @@ it (`Exam-Session`) and each PC also sends a heartbeat every 15 s.
 
     python3 server/tools/load.py [--pcs 40] [--seconds 600] [--streams 3]
                                  [--replays 0.1] [--pyz build/orvel-exam-server.pyz]
+                                 [--postgres URL] [--processes N] [--resume]
+
+A district's morning, on PostgreSQL with two serving processes (run by
+/usr/bin/python3, which has psycopg; URL: a cluster the load may make a
+database of its own in):
+
+    /usr/bin/python3 server/tools/load.py --pcs 4000 --interval 120 --heartbeat 15 \
+        --ramp 30 --seconds 300 --streams 3 --postgres URL --processes 2 --resume
 
 Starts a throw-away server of its own (certificates from its `init`) and
 prints requests, failures, latency, the largest delay from a report's answer
 to its arrival on every stream, and whether the stored counts are exact.
-`uptime` is printed first: figures mean little on a busy machine.
+`uptime` is printed first and last (figures mean little on a busy
+machine), and each serving process's share of the processor.
 Exits 1 on any failed request, a wrong count, a report missing from a stream,
 or a stream delay over --max-delay seconds.
 """
@@ -62,7 +71,7 @@ class Client:
         self.ctx = ssl.create_default_context(cafile=ca)
 
     def request(self, method: str, path: str, body: bytes | None = None, headers: dict | None = None,
-                timeout: float = 30, source: str | None = None) -> tuple[int, dict, bytes]:
+                timeout: float = 30, source: str | None = None, resume: dict | None = None) -> tuple[int, dict, bytes]:
         """The request in one write and the answer read to its Content-Length:
         as little of the client's own time as it can be, so that the figures
         are the server's."""
@@ -71,7 +80,9 @@ class Client:
         lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
         raw = socket.create_connection(("127.0.0.1", self.port), timeout=timeout,
                                        source_address=(source, 0) if source else None)
-        with self.ctx.wrap_socket(raw, server_hostname="localhost") as tls:
+        # `resume`: the PC's TLS session, offered again as WinHTTP does between one program's requests.
+        with self.ctx.wrap_socket(raw, server_hostname="localhost",
+                                  session=resume.get("session") if resume else None) as tls:
             tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("utf-8") + body)
             data = b""
             while b"\r\n\r\n" not in data:
@@ -88,18 +99,26 @@ class Client:
                 if not chunk:
                     raise ConnectionError("answer cut short")
                 rest += chunk
+            if resume is not None:
+                resume["session"] = tls.session
+                resume["resumed"] = resume.get("resumed", 0) + tls.session_reused
         return int(fields[0].split(" ", 2)[1]), answer, rest[:length]
 
 
 class Target(Client):
-    def __init__(self, folder: Path, pyz: str | None, files: int | None = None, before=None) -> None:
-        """`files`: the server's limit on open files, soft and hard (None: this
-        process's); `before(database)`: run after init, before the server starts."""
+    def __init__(self, folder: Path, pyz: str | None, database: str = "load.db", processes: int = 1,
+                 files: int | None = None, before=None) -> None:
+        """`database`: a file in `folder` or a postgresql:// address; `files`: the
+        server's limit on open files, soft and hard (None: this process's);
+        `before(database)`: run after init, before the server starts."""
         self.password = secrets.token_urlsafe(12)
         self.port, self.ca = free_port(), str(folder / "certs" / "ca.crt")  # the context once init made the CA
-        self.config, self.database = folder / "server.toml", folder / "load.db"
+        self.config = folder / "server.toml"
+        self.database = database if database.startswith("postgres") else folder / database
+        self.processes = processes
         self.config.write_text(
-            f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{self.port}"\ndatabase = "load.db"\n'
+            f'[server]\nhost = "localhost"\nlisten = "127.0.0.1:{self.port}"\ndatabase = "{database}"\n'
+            f'processes = {processes}\n'
             f'proctor_password = "{self.password}"\n\n[[exam]]\nclass = "{CLASS}"\ntoken = "{TOKEN}"\n'
             'form_url = "https://forms.example/ujian?nama={studentName}"\nproctor_pin = "2468"\n', encoding="utf-8")
         env = dict(os.environ, PYTHONPATH=str(SERVER_DIR))
@@ -116,14 +135,28 @@ class Target(Client):
                                      stdout=subprocess.DEVNULL, stderr=self.log, preexec_fn=limit)
         self.ctx = ssl.create_default_context(cafile=self.ca)
         end = time.monotonic() + 30
-        while True:
+        while self.ready() < processes:
+            if time.monotonic() > end or self.proc.poll() is not None:
+                raise SystemExit("the server did not start: " + Path(self.log.name).read_text()[-400:])
+            time.sleep(0.05)
+
+    def ready(self) -> int:
+        return Path(self.log.name).read_text(encoding="utf-8").count(" ready on ")
+
+    def serving(self) -> list[int]:
+        """The serving processes' ids: the server itself, or its children."""
+        if self.processes == 1:
+            return [self.proc.pid]
+        found = []
+        for stat in Path("/proc").glob("[0-9]*/stat"):
             try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                break
+                fields = stat.read_text().rsplit(")", 1)[1].split()
             except OSError:
-                if time.monotonic() > end or self.proc.poll() is not None:
-                    raise SystemExit("the server did not start")
-                time.sleep(0.05)
+                continue
+            if int(fields[1]) == self.proc.pid:
+                found.append(int(stat.parent.name))
+        return sorted(found)
+
 
     def login(self) -> str:
         _, headers, _ = self.request("POST", "/pengawas/login", ("password=" + self.password).encode())
@@ -132,6 +165,37 @@ class Target(Client):
     def stop(self) -> int:
         self.proc.send_signal(signal.SIGTERM)
         return self.proc.wait(timeout=30)
+
+
+def cpu_seconds(pid: int) -> float:
+    """User and system time of a process so far."""
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def postgres_cpu() -> float:
+    """The processor time of every PostgreSQL process on this machine so far."""
+    total = 0.0
+    for comm in Path("/proc").glob("[0-9]*/comm"):
+        try:
+            if comm.read_text().strip() in ("postgres", "postmaster"):
+                total += cpu_seconds(int(comm.parent.name))
+        except (OSError, ValueError):
+            continue
+    return total
+
+
+def rss_mb(pid: int) -> float:
+    try:
+        for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
 
 
 class Stats:
@@ -144,6 +208,7 @@ class Stats:
         self.replays = 0
         self.heartbeats = 0
         self.sessions = 0
+        self.resumed = 0
 
 
 SESSION = re.compile(r'"session":"([0-9A-Za-z_-]{16,64})"')
@@ -156,13 +221,14 @@ def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.R
     address = f"127.0.{1 + n // 250}.{1 + n % 250}"
     headers = {"Content-Type": "application/json; charset=UTF-8", "User-Agent": "ORVELSelvaroCBT/1.0"}
     session = ""
+    resume: dict | None = {} if args.resume else None
 
     def post(path: str, body: dict, key: str | None, expect: bytes = b"") -> bytes | None:
         data = json.dumps(body, ensure_ascii=False, separators=(",", ":")).encode()
         h = dict(headers, **({"Idempotency-Key": key} if key else {}), **({"Exam-Session": session} if session else {}))
         began = time.monotonic()
         try:
-            status, _, answer = target.request("POST", path, data, h, source=address)
+            status, _, answer = target.request("POST", path, data, h, source=address, resume=resume)
         except OSError as e:
             status, answer = 0, str(e).encode()
         took = time.monotonic() - began
@@ -205,6 +271,10 @@ def pc(target: Client, n: int, args, stats: Stats, stop_at: float, rng: random.R
                     stats.replays += 1
         if event == "FINISH":
             ended.set()
+            if found and args.heartbeat > 0:
+                beat.join()
+            with stats.lock:
+                stats.resumed += (resume or {}).get("resumed", 0)
             return
         time.sleep(args.interval)
         if time.monotonic() >= stop_at:
@@ -263,11 +333,15 @@ def main() -> int:
     p.add_argument("--max-delay", type=float, default=2.0)
     p.add_argument("--pyz", help="run this zipapp instead of the package")
     p.add_argument("--procs", type=int, default=0, help=f"client processes (default: one per {PCS_A_PROCESS} PCs)")
+    p.add_argument("--postgres", metavar="URL", help="a PostgreSQL cluster to make the load's database in")
+    p.add_argument("--processes", type=int, default=1, help="the server's serving processes (more than 1: --postgres)")
+    p.add_argument("--resume", action="store_true", help="each PC offers its TLS session again, as WinHTTP does")
     args = p.parse_args()
     rng = random.Random(18)
     print("machine:", uptime())
+    database = fresh_database(args.postgres) if args.postgres else "load.db"
     with tempfile.TemporaryDirectory(prefix="orvel-load.") as tmp:
-        target = Target(Path(tmp), args.pyz)
+        target = Target(Path(tmp), args.pyz, database, args.processes)
         try:
             return measure(target, args, rng)
         finally:
@@ -276,6 +350,14 @@ def main() -> int:
             errors = [l for l in target.log if "error" in l.lower()]
             if code != 0 or errors:
                 print(f"server: exit code {code}; " + "".join(errors[:5]))
+
+
+def fresh_database(cluster: str) -> str:
+    import psycopg  # only for a load on PostgreSQL
+    name = "orvel_load_" + secrets.token_hex(4)
+    with psycopg.connect(cluster, autocommit=True) as c:
+        c.execute(f"CREATE DATABASE {name}")
+    return cluster.replace("/postgres?", f"/{name}?", 1) if "/postgres?" in cluster else cluster.rsplit("/", 1)[0] + "/" + name
 
 
 def shard(port: int, ca: str, first: int, count: int, args: dict, stop_at: float, seed: float) -> dict:
@@ -294,7 +376,7 @@ def shard(port: int, ca: str, first: int, count: int, args: dict, stop_at: float
         t.join()
     return {"latencies": stats.latencies, "failures": stats.failures, "answered": list(stats.answered.items()),
             "sent_violations": stats.sent_violations, "replays": stats.replays, "heartbeats": stats.heartbeats,
-            "sessions": stats.sessions}
+            "sessions": stats.sessions, "resumed": stats.resumed}
 
 
 def measure(target: Target, args, rng: random.Random) -> int:
@@ -304,6 +386,9 @@ def measure(target: Target, args, rng: random.Random) -> int:
         s.start()
         s.open.wait(10)
     procs = args.procs or max(1, -(-args.pcs // PCS_A_PROCESS))
+    serving = target.serving()
+    cpu_before = {pid: cpu_seconds(pid) for pid in serving}
+    database_before = postgres_cpu() if args.postgres else 0.0
     began = time.monotonic()
     stop_at = began + args.seconds
     plain = {k: v for k, v in vars(args).items()}
@@ -320,7 +405,10 @@ def measure(target: Target, args, rng: random.Random) -> int:
             stats.replays += part["replays"]
             stats.heartbeats += part["heartbeats"]
             stats.sessions += part["sessions"]
+            stats.resumed += part["resumed"]
     took = time.monotonic() - began
+    per_process = [(pid, cpu_seconds(pid) - cpu_before.get(pid, 0.0), rss_mb(pid)) for pid in serving]
+    database_cpu = postgres_cpu() - database_before if args.postgres else 0.0
     # Every answered report must reach every stream; give the last ones a moment.
     end = time.monotonic() + args.max_delay + 1
     while time.monotonic() < end and not all(set(stats.answered) <= set(s.arrived) for s in streams):
@@ -354,13 +442,20 @@ def measure(target: Target, args, rng: random.Random) -> int:
           f"{args.interval:g} s, {args.streams} streams, {args.replays:.0%} sent twice")
     print(f"requests: {len(lat)} ({len(lat) / took:.1f}/s), replays: {stats.replays}, "
           f"heartbeats: {stats.heartbeats} ({stats.sessions} sessions), failures: {len(stats.failures)}")
-    print(f"latency: p50 {p50:.1f} ms, p99 {p99:.1f} ms, max {lat[-1] * 1000 if lat else 0:.1f} ms")
+    print(f"latency: p50 {p50:.1f} ms, p99 {p99:.1f} ms, max {lat[-1] * 1000 if lat else 0:.1f} ms"
+          + (f"; TLS sessions resumed: {stats.resumed}" if args.resume else ""))
+    for i, (pid, cpu, rss) in enumerate(per_process, 1):
+        print(f"serving process {i}/{len(per_process)}: {cpu:.0f} s of processor ({cpu / took:.0%} of a core), "
+              f"{rss:.0f} MB")
+    if args.postgres:
+        print(f"PostgreSQL: {database_cpu:.0f} s of processor ({database_cpu / took:.0%} of a core)")
     print(f"stream delay: max {max_delay * 1000:.0f} ms, median {statistics.median(delays) * 1000 if delays else 0:.0f} ms,"
           f" missing {missing}")
     print(f"stored: {len(rows)} reports for {len(stats.answered)} answered; counts exact: {'yes' if counts_exact else 'NO'}")
     for f in stats.failures[:10]:
         print("failed:", f)
     ok = not stats.failures and counts_exact and missing == 0 and max_delay <= args.max_delay
+    print("machine afterwards:", uptime())
     print("load: " + ("ok" if ok else "FAILED"))
     return 0 if ok else 1
 

@@ -135,6 +135,8 @@ class SQLite:
     Error = (sqlite3.Error, OSError)    # what opening it may raise
     shared = False                      # one serving process at a time
     session_order = "s.rowid"           # the order exam sessions were stored in
+    readers = None                      # connections for reading: one per thread
+    skip_locked = ""                    # one writer: nothing to skip
 
     def __init__(self, path: Path) -> None:
         self.path = Path(path).absolute()
@@ -171,6 +173,18 @@ class SQLite:
 
     def in_transaction(self, conn: sqlite3.Connection) -> bool:
         return conn.in_transaction
+
+    def broken(self, conn: sqlite3.Connection) -> bool:
+        return False  # a file: a fault is the statement's, the next one tries again
+
+    def tell(self, conn: sqlite3.Connection, channel: str, payload: str) -> None:
+        pass  # one process: the store's notifier is all there is to tell
+
+    def lead(self, duty: str) -> bool:
+        return True
+
+    def release(self) -> None:
+        pass
 
     def open_fault(self, e: BaseException) -> str:
         return getattr(e, "strerror", None) or str(e)
