@@ -17,7 +17,8 @@ bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 [ -n "$bin" ] || { echo "PostgreSQL is not installed (apt install postgresql)" >&2; exit 1; }
 
 as_owner() {
-  if [ "$(id -u)" = 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+  # From / : the checkout may lie in a folder the postgres user may not enter.
+  if [ "$(id -u)" = 0 ]; then (cd / && runuser -u postgres -- "$@"); else "$@"; fi
 }
 
 case $cmd in
