@@ -78,7 +78,7 @@ class App:
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
-        self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
+        self.live_streams: dict[str, tuple[socket.socket, threading.Event, int]] = {}  # one per proctor login, its seq
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
         if self.forwarder:  # a report stored by another process is grouped at once, too
             self.store.on_notice(REPORT_STORED, lambda _: self.forwarder.wake.set())
@@ -505,9 +505,17 @@ class Handler(BaseHTTPRequestHandler):
         # One live stream per login: a new one ends the older, so a page that
         # never reads cannot hold slot after slot.
         login, ended = hash_token(cookie_value(self.headers.get("Cookie"), COOKIE), app.config.proctor_password), threading.Event()
+        seq: int = self.request.seq
         with app.limit_lock:
             older = app.live_streams.get(login)
-            app.live_streams[login] = (self.connection, ended)
+            # Workers may start two streams of a login in either order: the one
+            # that came later to the front is the newer, whichever runs first.
+            newer_first = older is not None and older[2] > seq
+            if not newer_first:
+                app.live_streams[login] = (self.connection, ended, seq)
+        if newer_first:
+            self.reply(409, "text/plain; charset=UTF-8", b"Halaman pengawas ini dibuka lagi di tempat lain.\n")
+            return
         if older is not None:
             older[1].set()
             try:
@@ -518,6 +526,10 @@ class Handler(BaseHTTPRequestHandler):
         if not app.streams.acquire(timeout=2.0 if older is not None else 0.0):
             self.reply(503, "text/plain; charset=UTF-8", b"Terlalu banyak halaman pengawas terbuka.\n",
                        {"Retry-After": "5"})
+            self.forget_stream(login, ended)
+            return
+        if ended.is_set():  # a newer stream of this login came while this one waited: the slot is its
+            app.streams.release()
             self.forget_stream(login, ended)
             return
         try:
@@ -545,7 +557,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def forget_stream(self, login: str, ended: threading.Event) -> None:
         with self.app.limit_lock:
-            if self.app.live_streams.get(login, (None, None))[1] is ended:
+            if self.app.live_streams.get(login, (None, None, 0))[1] is ended:
                 del self.app.live_streams[login]
 
     def stream_reports(self, after: int, ended: threading.Event) -> None:

@@ -79,6 +79,7 @@ class Incoming:
     address: tuple
     data: bytes              # the head and the body as received
     refused: int = 0         # answer this status without looking further: 431, 400 or 417
+    seq: int = 0             # handed over in this order (workers may start them in another)
 
 
 # What a request's head asks of the front.
@@ -285,6 +286,7 @@ class Front:
         self.ready: dict[int, _Reading] = {}  # stopped at a step's budget with more to read
         self.buckets: dict[str, tuple[float, float]] = {}
         self.buffered = 0
+        self.handed = 0
         self.selector = selectors.DefaultSelector()
         self.selector.register(sock, selectors.EVENT_READ, None)
         self._stop = threading.Event()
@@ -511,8 +513,9 @@ class Front:
 
     def _hand_over(self, c: _Reading, data: bytes, refused: int) -> None:
         self._forget(c)
+        self.handed += 1
         try:
-            self.jobs.put_nowait(Incoming(c.sock, c.address, data, refused))
+            self.jobs.put_nowait(Incoming(c.sock, c.address, data, refused, self.handed))
         except queue.Full:  # every worker busy and a long line behind them
             try:
                 c.sock.send(BUSY)
