@@ -17,7 +17,7 @@ from . import decisions
 from .config import Exam
 
 
-REPEATED = ("kind", "studentName", "className", "token", "event", "detail", "session")
+REPEATED = ("kind", "studentName", "className", "token", "event", "detail", "session", "address")
 
 
 def shown_entry(e: dict) -> dict:
@@ -30,13 +30,13 @@ def shown_entry(e: dict) -> dict:
 
 
 class Answers:
-    """`store`: its notifier's `version` and `timeline_after(report_id, verification_id)`."""
+    """`store`: its notifier's `version` and `timeline_after(report_id, verification_id, close_id)`."""
 
     def __init__(self, store: Any, exams: tuple[Exam, ...]) -> None:
         self.store, self.exams = store, exams
         self.lock = threading.Lock()
         self.version = -1
-        self.after = (0, 0)             # the last report and verification folded in
+        self.after = (0, 0, 0)          # the last report, verification and close folded in
         self.seq = 0                    # the entries' numbers, in the order they were stored
         self.students: dict[tuple[str, str, str], decisions.Student] = {}
         self.by_student: dict[tuple[str, str, str], list[dict]] = {}

@@ -255,7 +255,8 @@ class Handler(BaseHTTPRequestHandler):
     def do_post(self, body: bytes) -> None:
         self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
                        "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
-                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message}, body)
+                       "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message,
+                       "/api/proctor/close-session": self.close_session}, body)
 
     def do_get(self) -> None:
         if self.route == "/":
@@ -299,7 +300,7 @@ class Handler(BaseHTTPRequestHandler):
                 return
             # Known before it is stored, so the launcher's first report finds
             # it; held in memory while the database cannot be written.
-            app.presence.open(session, request, time.time())
+            app.presence.open(session, request, time.time(), self.address)
             try:
                 app.store.add_verification(now_iso(), self.address, request, session, time.time())
             except WriteFailed:  # the database refuses and as many as memory should hold wait already
@@ -419,6 +420,26 @@ class Handler(BaseHTTPRequestHandler):
             self.json(200, {"ok": False, "error": "WhatsApp belum diatur di konfigurasi server."})
             return
         self.app.forwarder.send_test()
+        self.json(200, {"ok": True})
+
+    def close_session(self, body: bytes) -> None:
+        """"Tutup sesi": the session is no longer watched; what it reports
+        later is kept under its student's row, marked "sesi ditutup"."""
+        named = decisions.members(body, ("session",))
+        if named is None:
+            self.json(400, {"ok": False, "field": "session", "error": "Sesi tidak valid."})
+            return
+        sid = named["session"]
+        try:
+            known = self.app.store.close_session(now_iso(), self.address, sid)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Penutupan sesi belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        if not known:
+            self.json(404, {"ok": False, "field": "session", "error": "Sesi ujian tidak dikenal."})
+            return
+        self.app.presence.close(sid)
+        self.app.log(f"exam session {sid[:8]} closed by a proctor (from {self.address})")
         self.json(200, {"ok": True})
 
     def export(self) -> None:

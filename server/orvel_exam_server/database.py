@@ -39,6 +39,21 @@ FAULT_LOG_EVERY = 60.0
 REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
 
 
+def timeline_sql(after: bool) -> str:
+    """Reports, verifications and closed sessions (a close with the names of
+    its session) as one list; `after`: each table's rows after an id."""
+    def since(column: str) -> str:
+        return f" WHERE {column} > ?" if after else ""
+    # received_at has a fixed width, so text order is time order.
+    return ("SELECT 'report', r.id, r.received_at, r.student_name, r.class_name, r.token, r.event, r.detail,"
+            " r.session, r.address FROM reports r" + since("r.id") +
+            " UNION ALL SELECT 'verify', v.id, v.received_at, v.student_name, v.class_name, v.token, '', '',"
+            " v.session, v.address FROM verifications v" + since("v.id") +
+            " UNION ALL SELECT 'close', x.id, x.closed_at, s.student_name, s.class_name, s.token, '', '',"
+            " x.session, x.address FROM session_closes x JOIN exam_sessions s ON s.id = x.session" + since("x.id") +
+            " ORDER BY 3, 1 DESC, 2")
+
+
 def body_hash(body: str) -> str:
     return hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest()
 
@@ -333,17 +348,33 @@ class Store:
                           (received_at, address, m["studentName"], m["className"], m["token"], session))
         return self.write_or_hold(work, lambda: self.notifier.stored(0))
 
+    def close_session(self, closed_at: str, address: str, session: str) -> bool:
+        """The proctor closed an exam session; False when no such session is
+        stored. Closing it again changes nothing."""
+        def work(c: Any) -> bool:
+            if c.execute("SELECT 1 FROM exam_sessions WHERE id = ?", (session,)).fetchone() is None:
+                return False
+            c.execute("INSERT INTO session_closes (closed_at, address, session) VALUES (?, ?, ?)"
+                      " ON CONFLICT DO NOTHING", (closed_at, address, session))
+            return True
+        done = self.write(work)
+        if done:
+            self.notifier.stored(0)
+        return done
+
     # Exam sessions.
     def exam_sessions(self) -> list[dict[str, Any]]:
         """Every exam session with its START (the id of the last one, 0: none)
         and whether it has a FINISH."""
         return self.read(lambda c: [
             {"id": r[0], "studentName": r[1], "className": r[2], "token": r[3], "lastContact": r[4],
-             "missingSince": r[5], "started": r[6] or 0, "finished": bool(r[7])}
+             "missingSince": r[5], "started": r[6] or 0, "finished": bool(r[7]), "address": r[8],
+             "closed": bool(r[9])}
             for r in c.execute(
                 "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
                 " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
-                " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
+                " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH'),"
+                " s.address, EXISTS (SELECT 1 FROM session_closes x WHERE x.session = s.id)"
                 f" FROM exam_sessions s ORDER BY {self.backend.session_order}")])
 
     def save_contacts(self, contacts: list[tuple[float, str]]) -> None:
@@ -352,14 +383,18 @@ class Store:
 
     def add_notice(self, n: dict[str, Any], forward: bool) -> None:
         """An exam gone silent or heard again: remembered with its session (a
-        restart does not tell the proctor twice) and, with WhatsApp, queued."""
+        restart does not tell the proctor twice) and, with WhatsApp, queued.
+        A second PC in a student's name (kind "twice") is only queued: the
+        page shows it from the stored verifications and reports."""
         def work(c: Any) -> None:
-            c.execute("UPDATE exam_sessions SET missing_since = ? WHERE id = ?",
-                      (n["lastContact"] if n["kind"] == "missing" else None, n["session"]))
+            if n["kind"] != "twice":
+                c.execute("UPDATE exam_sessions SET missing_since = ? WHERE id = ?",
+                          (n["lastContact"] if n["kind"] == "missing" else None, n["session"]))
             if forward:
-                c.execute("INSERT INTO notices (kind, student_name, class_name, token, last_contact, gone)"
-                          " VALUES (?, ?, ?, ?, ?, ?)",
-                          (n["kind"], n["studentName"], n["className"], n["token"], n["lastContact"], n["gone"]))
+                c.execute("INSERT INTO notices (kind, student_name, class_name, token, last_contact, gone, addresses)"
+                          " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                          (n["kind"], n["studentName"], n["className"], n["token"], n["lastContact"], n["gone"],
+                           n.get("addresses", "")))
         self.write(work)
 
     def reports_after(self, after: int, limit: int = 500) -> list[dict[str, Any]]:
@@ -370,35 +405,30 @@ class Store:
         """Verifications and reports in the order they were stored."""
         def work(c: Any) -> list[dict[str, Any]]:
             # received_at has a fixed width, so text order is time order.
-            rows = c.execute(
-                "SELECT 'report', id, received_at, student_name, class_name, token, event, detail, session FROM reports "
-                "UNION ALL SELECT 'verify', id, received_at, student_name, class_name, token, '', '', session"
-                " FROM verifications ORDER BY 3, 1 DESC, 2").fetchall()
+            rows = c.execute(timeline_sql(after=False)).fetchall()
             out, seq = [], 0
-            for kind, rid, at, name, cls, token, event, detail, session in rows:
+            for kind, rid, at, name, cls, token, event, detail, session, address in rows:
                 seq += 1
                 out.append({"id": seq, "reportId": rid if kind == "report" else None, "kind": kind,
                             "receivedAt": at, "studentName": name, "className": cls, "token": token,
-                            "event": event, "detail": detail, "session": session})
+                            "event": event, "detail": detail, "session": session, "address": address})
             return out
         return self.read(work)
 
-    def timeline_after(self, report_id: int, verification_id: int) -> tuple[list[dict[str, Any]], tuple[int, int]]:
-        """The reports and verifications stored after these ids, in the
-        order of timeline() (each "id" its table's), and the newest ids."""
-        def work(c: Any) -> tuple[list[dict[str, Any]], tuple[int, int]]:
-            rows = c.execute(
-                "SELECT 'report', id, received_at, student_name, class_name, token, event, detail, session FROM reports"
-                " WHERE id > ? UNION ALL SELECT 'verify', id, received_at, student_name, class_name, token, '', '',"
-                " session FROM verifications WHERE id > ? ORDER BY 3, 1 DESC, 2", (report_id, verification_id)).fetchall()
-            out, last = [], [report_id, verification_id]
-            for kind, rid, at, name, cls, token, event, detail, session in rows:
-                i = 0 if kind == "report" else 1
+    def timeline_after(self, report_id: int, verification_id: int,
+                       close_id: int = 0) -> tuple[list[dict[str, Any]], tuple[int, int, int]]:
+        """The reports, verifications and closed sessions stored after these
+        ids, in the order of timeline() (each "id" its table's), and the newest ids."""
+        def work(c: Any) -> tuple[list[dict[str, Any]], tuple[int, int, int]]:
+            rows = c.execute(timeline_sql(after=True), (report_id, verification_id, close_id)).fetchall()
+            out, last = [], [report_id, verification_id, close_id]
+            for kind, rid, at, name, cls, token, event, detail, session, address in rows:
+                i = ("report", "verify", "close").index(kind)
                 last[i] = max(last[i], rid)
                 out.append({"id": rid, "reportId": rid if kind == "report" else None, "kind": kind,
                             "receivedAt": at, "studentName": name, "className": cls, "token": token,
-                            "event": event, "detail": detail, "session": session})
-            return out, (last[0], last[1])
+                            "event": event, "detail": detail, "session": session, "address": address})
+            return out, (last[0], last[1], last[2])
         return self.read(work)
 
     def all_reports(self) -> list[dict[str, Any]]:
@@ -417,9 +447,9 @@ class Store:
     def outbox_notices(self) -> list[dict[str, Any]]:
         return self.read(lambda c: [
             {"id": r[0], "kind": r[1], "studentName": r[2], "className": r[3], "token": r[4], "lastContact": r[5],
-             "gone": r[6]}
-            for r in c.execute("SELECT id, kind, student_name, class_name, token, last_contact, gone FROM notices"
-                               " ORDER BY id")])
+             "gone": r[6], "addresses": r[7]}
+            for r in c.execute("SELECT id, kind, student_name, class_name, token, last_contact, gone, addresses"
+                               " FROM notices ORDER BY id")])
 
     def queue_messages(self, texts: list[str], recipients: tuple[str, ...], report_ids: list[int], now: float,
                        notice_ids: list[int] | None = None) -> None:

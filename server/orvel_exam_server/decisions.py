@@ -9,7 +9,7 @@ import re
 import unicodedata
 import urllib.parse
 from collections import deque
-from dataclasses import dataclass, replace
+from dataclasses import dataclass, field, replace
 
 from .config import Exam, aware
 
@@ -22,6 +22,8 @@ CLOSED = "Ujian sudah ditutup."
 TOO_MANY = "Terlalu banyak percobaan. Tunggu satu menit."
 
 VERIFIED, WORKING, FINISHED, MISSING = "Terverifikasi", "Mengerjakan", "Selesai", "Hilang"
+TWO_SESSIONS = "Dua sesi"
+SESSION_CLOSED = "sesi ditutup"
 
 EVENTS = ("START", "VIOLATION", "FINISH")
 # The launcher's own fields: its name box takes 254 UTF-16 units, class and
@@ -267,6 +269,85 @@ def student_ref(key: tuple[str, str, str]) -> str:
     return compact(list(key))
 
 
+# One name on two PCs. Every exam session a student's verifications hand out
+# is a seat of that student, watched on its own: a classmate who types the
+# student's name on another PC must neither reset nor replace the exam that
+# runs, nor hide it when one of the two falls silent.
+VERIFY, CLOSE = "VERIFY", "CLOSE"
+
+
+@dataclass
+class Seat:
+    session: str
+    address: str             # the PC's, as it verified
+    started: bool = False
+    finished: bool = False
+    closed: bool = False     # by the proctor: no longer watched, its later reports apart
+    replaced: bool = False   # a later START from the same PC: the program was started again there
+    flagged: bool = False    # its incident was raised
+
+    @property
+    def open(self) -> bool:
+        return not (self.finished or self.closed or self.replaced)
+
+    @property
+    def running(self) -> bool:
+        return self.started and self.open
+
+
+def seat_event(seats: dict[str, Seat], session: str, address: str, event: str) -> tuple[str, ...]:
+    """Applies a verification (VERIFY), START, FINISH or a close (CLOSE) of
+    `session` to one student's seats. Returns the addresses of the incident
+    it makes (this PC's first, then those of the other running exams), or
+    () for none: a verification or START while an exam of the same student
+    runs on another PC, raised once per session."""
+    s = seats.get(session)
+    if s is None:
+        s = seats[session] = Seat(session, address)
+    if event == CLOSE:
+        s.closed = True
+        return ()
+    if s.closed:
+        return ()  # what a closed session says changes nothing
+    if event == FINISH_EVENT:
+        s.finished = True
+        return ()
+    if event == START_EVENT:
+        s.started = True
+        for o in seats.values():
+            if o is not s and o.running and o.address == s.address:
+                o.replaced = True
+    if event in (VERIFY, START_EVENT) and not s.flagged:
+        others = sorted({o.address for o in seats.values() if o is not s and o.running and o.address != s.address})
+        if others:
+            s.flagged = True
+            return (s.address, *others)
+    return ()
+
+
+START_EVENT, FINISH_EVENT = "START", "FINISH"
+
+
+def seats_state(seats: dict[str, Seat]) -> str:
+    """Working while any started exam is open; finished once each started
+    one has finished or been closed; a verification alone never takes a
+    student back from either."""
+    if any(s.running for s in seats.values()):
+        return WORKING
+    if any(s.started for s in seats.values()):
+        return FINISHED
+    return VERIFIED
+
+
+def two_sessions(seats: dict[str, Seat]) -> list[str]:
+    """The addresses of the open sessions while an incident stands: one was
+    raised and sessions from more than one PC are still open."""
+    if not any(s.flagged for s in seats.values()):
+        return []
+    addresses = sorted({s.address for s in seats.values() if s.open})
+    return addresses if len(addresses) > 1 else []
+
+
 @dataclass
 class Student:
     className: str
@@ -279,20 +360,29 @@ class Student:
     lastContactAt: str = ""      # a working student's last report or heartbeat
     heardAgo: int | None = None  # seconds before this answer
     key: str = ""                # the student's key, for the page to match the heard list
+    address: str = ""            # the PC of the latest entry
+    twoSessions: list[str] = field(default_factory=list)      # the PCs' addresses while "Dua sesi" stands
+    missingAddresses: list[str] = field(default_factory=list)  # the silent PCs while "Hilang"
+    sessions: list[dict] = field(default_factory=list)        # {"session", "address", "state"}, oldest first
     lastId: int = 0
+    seats: dict[str, Seat] = field(default_factory=dict)
+
+
+INTERNAL = ("lastId", "seats")
 
 
 def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict] | None = None) -> list[dict]:
     """One entry per student of the exams, incidents first: "Hilang", then
     the most violations, then the latest.
 
-    `entries`: verifications and reports in the order they were stored, each
-    {"id", "kind": "verify"|"report", "receivedAt", "studentName",
-    "className", "token", "event", "detail", "session"}. The state is that of
-    the last verification, START or FINISH; a VIOLATION only counts. A report
-    without an exam session (session None) belongs to no student here: it is
-    shown apart. `heard`: for each student whose latest started exam still
-    runs, {"missing", "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
+    `entries`: verifications, reports and closed sessions in the order they
+    were stored, each {"id", "kind": "verify"|"report"|"close", "receivedAt",
+    "address", "studentName", "className", "token", "event", "detail",
+    "session"}. The state is that of the student's sessions (seats_state); a
+    VIOLATION only counts. A report without an exam session (session None)
+    belongs to no student here: it is shown apart. `heard`: for each student
+    with a started exam still running, {"missing", "missingAddresses",
+    "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
     students: dict[tuple[str, str, str], Student] = {}
     fold(students, entries, exams)
     return ranked(students, heard)
@@ -300,7 +390,9 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
 
 def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exams: tuple[Exam, ...]) -> None:
     """Adds `entries` (stored after those folded before) to each student's
-    state: the roster's work, done once per entry however often it is asked."""
+    state: the roster's work, done once per entry however often it is asked.
+    An entry that raises an incident gains "twoSessions" (the PCs'
+    addresses); a report of a closed session gains "closedSession"."""
     for e in entries:
         if e["kind"] == "report" and e.get("session") is None:
             continue
@@ -312,17 +404,36 @@ def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exa
         if s is None:
             s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.token,
                                         key=student_ref(key))
-        if e["kind"] == "verify":
-            s.state, detail = VERIFIED, "Token diverifikasi."
+        session, address = e.get("session") or "", e.get("address", "")
+        seat = s.seats.get(session)
+        closed = seat is not None and seat.closed
+        if e["kind"] == "close":
+            seat_event(s.seats, session, address, CLOSE)
+            detail = "Sesi ditutup oleh pengawas."
+        elif e["kind"] == "verify":
+            incident = seat_event(s.seats, session, address, VERIFY)
+            detail = "Token diverifikasi."
         else:
             event, detail = e["event"], shown(e["detail"])
-            if event == "START":
-                s.state = WORKING
-            elif event == "FINISH":
-                s.state = FINISHED
+            incident = seat_event(s.seats, session, address, event) if event in EVENTS else ()
+            if closed:
+                e["closedSession"] = True
             elif event == "VIOLATION":
                 s.violations += 1
-        s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
+        if e["kind"] != "close" and incident:
+            e["twoSessions"] = list(incident)
+        s.state = seats_state(s.seats)
+        if not closed:
+            s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
+            s.address = s.seats[session].address if session in s.seats else address
+
+
+def seat_label(seat: Seat) -> str:
+    if seat.closed:
+        return SESSION_CLOSED
+    if seat.replaced:
+        return "diganti"
+    return FINISHED if seat.finished else WORKING if seat.started else VERIFIED
 
 
 def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None) -> list[dict]:
@@ -331,12 +442,16 @@ def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dic
     out = []
     for key, s in students.items():
         h = (heard or {}).get(key)
+        s = replace(s, twoSessions=two_sessions(s.seats), sessions=[
+            {"session": seat.session, "address": seat.address, "state": seat_label(seat)}
+            for seat in s.seats.values()])
         if h is not None:
             s = replace(s, lastContactAt=h["lastContactAt"], heardAgo=h["heardAgo"],
+                        missingAddresses=list(h.get("missingAddresses", [])) if h["missing"] else [],
                         state=MISSING if h["missing"] else s.state)
         out.append(s)
-    ordered = sorted(out, key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
-    return [{k: v for k, v in vars(s).items() if k != "lastId"} for s in ordered]
+    ordered = sorted(out, key=lambda s: (s.state != MISSING, not s.twoSessions, -s.violations, -s.lastId))
+    return [{k: v for k, v in vars(s).items() if k not in INTERNAL} for s in ordered]
 
 
 FORMULA_START = ("=", "+", "-", "@", "\t", "\r")

@@ -4,9 +4,11 @@ exam "Hilang" when it falls silent and tells the open pages at once.
 
 A heartbeat costs a dictionary update under a lock: last contacts live in
 memory and are written to the database every CONTACT_SAVE seconds, in one
-step for all sessions heard since. A student's exam is the latest of their
-sessions that sent a START; an older one no longer counts once a newer one
-has started (the program was started again on that PC or another).
+step for all sessions heard since. Each started session of a student is
+watched on its own (decisions.seat_event): a START from the same PC replaces
+the exam that ran there (the program was started again), one from another PC
+runs beside it, and the student is "Hilang" while any of them is silent. A
+second PC in a working student's name is an incident, told once.
 """
 from __future__ import annotations
 
@@ -53,6 +55,7 @@ class ExamSession:
     started: int = 0               # the id of its START report (0: none)
     finished: bool = False
     missing_since: float | None = None  # its last contact when it was found silent
+    address: str = ""              # the PC's, as it verified
 
     @property
     def student(self) -> tuple[str, str, str]:
@@ -72,20 +75,33 @@ class Presence:
         self.wake_forwarder, self.clock = wake_forwarder, clock
         self.lock = threading.Lock()
         self.sessions: dict[str, ExamSession] = {}
-        self.current: dict[tuple[str, str, str], str] = {}  # each student's latest started session
+        self.seats: dict[tuple[str, str, str], dict[str, decisions.Seat]] = {}  # each student's sessions
         self.dirty: set[str] = set()
         self.notices: list[dict[str, Any]] = []  # to be written, oldest first
         self.changes: deque[tuple[int, dict]] = deque(maxlen=CHANGES_KEPT)
         self.change_seq = 0
         self.watching_since = clock()
         now = clock()
+        kept = []
         for row in store.exam_sessions():
             if decisions.forgotten(bool(row["started"]), row["finished"], row["lastContact"], now):
                 continue  # the database keeps it
             s = ExamSession(row["id"], row["studentName"], row["className"], row["token"], row["lastContact"],
-                            row["started"], row["finished"], row["missingSince"])
+                            row["started"], row["finished"], row["missingSince"], row["address"])
             self.sessions[s.id] = s
-            self._make_current(s)
+            kept.append((s, row["closed"]))
+        # Taken in again in the order they happened, so that the same sessions are
+        # replaced and no incident is told twice.
+        for s, _ in kept:
+            self._seat(s, decisions.VERIFY)
+        for s, _ in sorted((k for k in kept if k[0].started), key=lambda k: k[0].started):
+            self._seat(s, "START")
+        for s, closed in kept:
+            if s.finished:
+                self._seat(s, "FINISH")
+            if closed:
+                self._seat(s, decisions.CLOSE)
+        self.notices.clear()
         self.stopping = threading.Event()
         self.wake = threading.Event()
         self.thread = threading.Thread(target=self._run, name="presence", daemon=True)
@@ -102,18 +118,36 @@ class Presence:
         self.save_contacts()
 
     # What the routes call.
-    def open(self, session_id: str, request: dict[str, str], now: float) -> ExamSession:
+    def open(self, session_id: str, request: dict[str, str], now: float, address: str = "") -> ExamSession:
         """The exam session handed out with an accepted verification."""
-        s = ExamSession(session_id, request["studentName"], request["className"], request["token"], now)
+        s = ExamSession(session_id, request["studentName"], request["className"], request["token"], now,
+                        address=address)
         with self.lock:
             self.sessions[s.id] = s
+            self._seat(s, decisions.VERIFY)
         return s
 
     def forget(self, session_id: str) -> None:
         """A session handed out but not stored after all."""
         with self.lock:
-            self.sessions.pop(session_id, None)
+            s = self.sessions.pop(session_id, None)
             self.dirty.discard(session_id)
+            if s is not None:
+                self.seats.get(s.student, {}).pop(s.id, None)
+                self.notices = [n for n in self.notices if n["session"] != session_id]
+
+    def close(self, session_id: str) -> bool:
+        """The proctor closed the session: no longer watched. False for an
+        unknown one."""
+        with self.lock:
+            s = self.sessions.get(session_id)
+            if s is None:
+                return False
+            s.missing_since = None
+            self._seat(s, decisions.CLOSE)
+            self._announce(s, self._state(s.student))
+        self.wake.set()
+        return True
 
     def sweep(self, now: float) -> int:
         """Drops from memory the sessions of exams that ended, and those never
@@ -124,8 +158,10 @@ class Presence:
             for sid in gone:
                 s = self.sessions.pop(sid)
                 self.dirty.discard(sid)
-                if self.current.get(s.student) == sid:
-                    del self.current[s.student]
+                seats = self.seats.get(s.student, {})
+                seats.pop(sid, None)
+                if not seats:
+                    self.seats.pop(s.student, None)
         return len(gone)
 
     def verified_as(self, session_id: str | None) -> tuple[str, str, str] | None:
@@ -144,31 +180,36 @@ class Presence:
                 return False
             if event == "START" and report_id > s.started:
                 s.started = report_id
-                self._make_current(s)
+                self._seat(s, "START")
             elif event == "FINISH":
                 s.finished = True
+                self._seat(s, "FINISH")
             was_missing, silent_since = s.missing_since is not None, s.last_contact
             s.last_contact = max(s.last_contact, now)
             self.dirty.add(s.id)
             if was_missing:
                 s.missing_since = None
                 self._notice(s, "back", silent_since, now - silent_since)
-                if self.current.get(s.student) == s.id:
-                    self._announce(s, decisions.FINISHED if s.finished else decisions.WORKING)
+                self._announce(s, self._state(s.student))
         if was_missing:
             self.wake.set()
         return True
 
     def view(self, now: float) -> dict[tuple[str, str, str], dict]:
-        """For each student whose latest started exam still runs: whether it
-        is missing, and its last contact."""
+        """For each student with a started exam still running: whether one
+        is missing and which PCs are, and the last contact of the one heard
+        least lately (a PC gone quiet is never hidden by another that is heard)."""
         out = {}
         with self.lock:
-            for key, sid in self.current.items():
-                s = self.sessions[sid]
-                if s.started and not s.finished:
-                    out[key] = {"key": decisions.student_ref(key), "missing": s.missing_since is not None,
-                                "lastContactAt": iso(s.last_contact), "heardAgo": max(0, int(now - s.last_contact))}
+            for key in self.seats:
+                running = self._running(key)
+                if not running:
+                    continue
+                quiet = min(running, key=lambda s: s.last_contact)
+                out[key] = {"key": decisions.student_ref(key),
+                            "missing": any(s.missing_since is not None for s in running),
+                            "missingAddresses": sorted({s.address for s in running if s.missing_since is not None}),
+                            "lastContactAt": iso(quiet.last_contact), "heardAgo": max(0, int(now - quiet.last_contact))}
         return out
 
     def changes_after(self, seq: int) -> tuple[int, list[dict] | None]:
@@ -182,22 +223,37 @@ class Presence:
             return self.change_seq, [data for n, data in self.changes if n > seq]
 
     # Inside, under the lock.
-    def _make_current(self, s: ExamSession) -> None:
-        if not s.started:
-            return
-        cur = self.sessions.get(self.current.get(s.student, ""))
-        if cur is None or s.started >= cur.started:
-            self.current[s.student] = s.id
+    def _seat(self, s: ExamSession, event: str) -> None:
+        seats = self.seats.setdefault(s.student, {})
+        incident = decisions.seat_event(seats, s.id, s.address, event)
+        for sid, seat in seats.items():
+            other = self.sessions.get(sid)
+            if other is not None and (seat.closed or seat.replaced):
+                other.missing_since = None  # its silence is no one's concern now
+        if incident:
+            self.notices.append({"kind": "twice", "session": s.id, "studentName": s.studentName,
+                                 "className": s.className, "token": s.token, "lastContact": s.last_contact,
+                                 "gone": 0.0, "addresses": ", ".join(incident)})
+
+    def _running(self, key: tuple[str, str, str]) -> list[ExamSession]:
+        return [self.sessions[sid] for sid, seat in self.seats.get(key, {}).items()
+                if seat.running and sid in self.sessions]
+
+    def _state(self, key: tuple[str, str, str]) -> str:
+        if any(s.missing_since is not None for s in self._running(key)):
+            return decisions.MISSING
+        return decisions.seats_state(self.seats.get(key, {}))
 
     def _notice(self, s: ExamSession, kind: str, last_contact: float, gone: float) -> None:
         self.notices.append({"kind": kind, "session": s.id, "studentName": s.studentName, "className": s.className,
-                             "token": s.token, "lastContact": last_contact, "gone": gone})
+                             "token": s.token, "lastContact": last_contact, "gone": gone, "addresses": s.address})
 
     def _announce(self, s: ExamSession, state: str) -> None:
         self.change_seq += 1
         self.changes.append((self.change_seq, {
             "key": decisions.student_ref(s.student), "studentName": decisions.one_line(s.studentName),
-            "className": decisions.one_line(s.className), "state": state, "lastContactAt": iso(s.last_contact)}))
+            "className": decisions.one_line(s.className), "state": state, "address": s.address,
+            "lastContactAt": iso(s.last_contact)}))
         self.notifier.poke()
 
     # The watch.
@@ -205,14 +261,14 @@ class Presence:
         """Marks the working exams silent for too long; how many it marked."""
         found = 0
         with self.lock:
-            for sid in self.current.values():
-                s = self.sessions[sid]
-                if s.missing_since is None and decisions.is_missing(
-                        bool(s.started), s.finished, s.last_contact, now, self.limit, self.watching_since):
-                    s.missing_since = s.last_contact
-                    self._notice(s, "missing", s.last_contact, now - s.last_contact)
-                    self._announce(s, decisions.MISSING)
-                    found += 1
+            for key in self.seats:
+                for s in self._running(key):
+                    if s.missing_since is None and decisions.is_missing(
+                            bool(s.started), s.finished, s.last_contact, now, self.limit, self.watching_since):
+                        s.missing_since = s.last_contact
+                        self._notice(s, "missing", s.last_contact, now - s.last_contact)
+                        self._announce(s, decisions.MISSING)
+                        found += 1
         return found
 
     def _run(self) -> None:

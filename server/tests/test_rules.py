@@ -234,16 +234,17 @@ class Roster(unittest.TestCase):
             ("Andi", "5B", "Selesai", 0, "baru"),
         ])
         self.assertEqual(got[0]["lastEventAt"], "2026-12-09T08:00:08.000+07:00")
-        # A second exam after finishing: working again.
-        again = decisions.roster(entries + [entry(14, "verify", name="Andi", cls="5B"),
-                                            entry(15, "report", "START", name="Andi", cls="5B")], EXAMS)
+        # A second exam after finishing (a session of its own): working again.
+        again = decisions.roster(entries + [entry(14, "verify", name="Andi", cls="5B", session="S2"),
+                                            entry(15, "report", "START", name="Andi", cls="5B", session="S2")], EXAMS)
         self.assertEqual(next(s["state"] for s in again if s["studentName"] == "Andi"), "Mengerjakan")
         # The presence watch's view: Budi not heard (first, above more violations), Andi heard.
         heard = {("5a", "budi", "K7M2QX"): {"missing": True, "lastContactAt": "08:00:03", "heardAgo": 50},
                  ("5b", "andi", "K7M2QX"): {"missing": False, "lastContactAt": "08:00:15", "heardAgo": 3}}
         got = decisions.roster(entries + [entry(14, "report", "VIOLATION", name="Siti", detail="v2"),
                                           entry(15, "report", "VIOLATION", name="Siti", detail="v3"),
-                                          entry(16, "report", "START", name="Andi", cls="5B")], EXAMS, heard)
+                                          entry(16, "report", "START", name="Andi", cls="5B", session="S2")],
+                                 EXAMS, heard)
         self.assertEqual([(s["studentName"], s["state"], s["violations"], s["heardAgo"]) for s in got], [
             ("Budi", "Hilang", 2, 50), ("Siti", "Terverifikasi", 3, None), ("Andi", "Mengerjakan", 0, 3)])
         self.assertEqual(list(got[0])[:5], ["className", "studentName", "token", "state", "violations"],
@@ -263,6 +264,74 @@ class Roster(unittest.TestCase):
             self.assertEqual(decisions.csv_cell(cell), out)
         for live in ("\t=1+1", "\r=1+1"):  # a spreadsheet skips the blank and reads a formula
             self.assertTrue(decisions.csv_cell(live).startswith("'"), repr(live))
+
+
+class TwoPCs(unittest.TestCase):
+    def test_one_name_on_two_pcs_is_an_incident_not_a_takeover(self):
+        # (steps as (session, address, event), incidents raised, state, "Dua sesi" addresses)
+        A, B = "10.0.0.5", "10.0.0.9"
+        V, S, F, C = decisions.VERIFY, "START", "FINISH", decisions.CLOSE
+        cases = [
+            ("heard on one PC", [("a", A, V), ("a", A, S)], [], "Mengerjakan", []),
+            ("a classmate's verify while working", [("a", A, V), ("a", A, S), ("b", B, V)],
+             [(B, A)], "Mengerjakan", [A, B]),
+            ("and its START: told once", [("a", A, S), ("b", B, V), ("b", B, S), ("b", B, S)],
+             [(B, A)], "Mengerjakan", [A, B]),
+            ("started again on the same PC", [("a", A, S), ("b", A, V), ("b", A, S)], [], "Mengerjakan", []),
+            ("the replaced one's FINISH is not the exam's", [("a", A, S), ("b", A, S), ("a", A, F)],
+             [], "Mengerjakan", []),
+            ("finished: a verify changes nothing", [("a", A, S), ("a", A, F), ("b", B, V)], [], "Selesai", []),
+            ("verified only: not back to Terverifikasi", [("a", A, S), ("b", A, V)], [], "Mengerjakan", []),
+            ("Selesai when each started one finished", [("a", A, S), ("b", B, S), ("a", A, F)],
+             [(B, A)], "Mengerjakan", []),
+            ("... both", [("a", A, S), ("b", B, S), ("a", A, F), ("b", B, F)], [(B, A)], "Selesai", []),
+            ("closed: the incident ends and its reports count no more",
+             [("a", A, S), ("b", B, S), ("b", B, C), ("b", B, F), ("b", B, S)], [(B, A)], "Mengerjakan", []),
+            ("... the other finishes: Selesai", [("a", A, S), ("b", B, S), ("b", B, C), ("a", A, F)],
+             [(B, A)], "Selesai", []),
+            ("two verifies before any START: no exam ran yet", [("a", A, V), ("b", B, V), ("a", A, S)],
+             [], "Mengerjakan", []),
+            ("... the second START is one", [("a", A, V), ("b", B, V), ("a", A, S), ("b", B, S)],
+             [(B, A)], "Mengerjakan", [A, B]),
+            ("a third PC names both others", [("a", A, S), ("b", B, S), ("c", "10.0.0.7", V)],
+             [(B, A), ("10.0.0.7", A, B)], "Mengerjakan", [A, "10.0.0.7", B]),
+            ("nothing yet", [("a", A, V)], [], "Terverifikasi", []),
+        ]
+        for name, steps, incidents, state, two in cases:
+            with self.subTest(name):
+                seats: dict = {}
+                raised = [i for sid, addr, ev in steps if (i := decisions.seat_event(seats, sid, addr, ev))]
+                self.assertEqual(raised, incidents)
+                self.assertEqual(decisions.seats_state(seats), state)
+                self.assertEqual(decisions.two_sessions(seats), two)
+
+    def test_the_roster_keeps_the_working_exam_marks_the_incident_and_sets_closed_reports_apart(self):
+        def at(i, kind, event="", name="Budi", session="S1", address="10.0.0.5", detail=""):
+            return dict(entry(i, kind, event, name=name, session=session, detail=detail), address=address)
+        entries = [at(1, "verify"), at(2, "report", "START", detail="mulai"),
+                   # A classmate's phone, the name with a zero-width space the page shows alike.
+                   at(3, "verify", name="Bu\u200bdi", session="S2", address="10.0.0.9"),
+                   at(4, "report", "START", name="budi", session="S2", address="10.0.0.9")]
+        (row,) = decisions.roster(entries, EXAMS)
+        self.assertEqual((row["state"], row["twoSessions"], row["address"]),
+                         ("Mengerjakan", ["10.0.0.5", "10.0.0.9"], "10.0.0.9"))
+        self.assertEqual([(s["session"], s["address"], s["state"]) for s in row["sessions"]],
+                         [("S1", "10.0.0.5", "Mengerjakan"), ("S2", "10.0.0.9", "Mengerjakan")])
+        self.assertEqual([e.get("twoSessions") for e in entries], [None, None, ["10.0.0.9", "10.0.0.5"], None])
+        # Closed from the page: its later reports are marked and count for nothing.
+        more = [at(5, "close", session="S2", address="10.0.0.1"),
+                at(6, "report", "VIOLATION", session="S2", address="10.0.0.9", detail="x"),
+                at(7, "report", "FINISH", session="S2", address="10.0.0.9")]
+        (row,) = decisions.roster(entries + more, EXAMS)
+        self.assertEqual((row["state"], row["violations"], row["twoSessions"], row["lastDetail"]),
+                         ("Mengerjakan", 0, [], "Sesi ditutup oleh pengawas."))
+        self.assertEqual([e.get("closedSession") for e in more], [None, True, True])
+        self.assertEqual(row["sessions"][1]["state"], "sesi ditutup")
+        # Missing while the one PC is silent, whichever is heard.
+        heard = {decisions.student_key("5A", "Budi", "K7M2QX"): {
+            "missing": True, "missingAddresses": ["10.0.0.5"], "lastContactAt": "t", "heardAgo": 90}}
+        (row,) = decisions.roster(entries, EXAMS, heard)
+        self.assertEqual((row["state"], row["missingAddresses"]), ("Hilang", ["10.0.0.5"]))
 
 
 def rep(i, event, name="Budi", cls="5A", detail=None):
@@ -293,6 +362,19 @@ class Grouping(unittest.TestCase):
         g.add(rep(9, "VIOLATION", detail="Pelanggaran ke-4"), 200)
         self.assertEqual(g.take_due(200), [("PELANGGARAN - Budi (kelas 5A): Pelanggaran ke-4", [9])])
         self.assertIsNone(g.next_due())
+
+    def test_two_sessions_go_at_once_and_alone_with_both_pcs(self):
+        g = whatsapp.Grouper(merge=60, summary=120)
+        g.add({"id": 1, "kind": "missing", "studentName": "Siti", "className": "5A", "token": "T",
+               "lastContact": 0.0, "gone": 0.0}, 0)
+        g.add({"id": 2, "kind": "twice", "studentName": "Budi\u202e", "className": "5A", "token": "T",
+               "lastContact": 0.0, "gone": 0.0, "addresses": "10.0.0.9, 10.0.0.5"}, 1)
+        due = g.take_due(1)
+        self.assertEqual([refs for _, refs in due], [[("notice", 1)], [("notice", 2)]])
+        text = due[1][0]
+        for part in ("dua sesi", "Budi (kelas 5A)", "10.0.0.9 dan 10.0.0.5", "Tutup sesi"):
+            self.assertIn(part, text)
+        self.assertNotIn("\u202e", text)
 
     def test_silence_and_return_merged_per_class_and_reports_without_a_session_only_counted(self):
         at = dt.datetime(2026, 12, 9, 8, 1, 2).timestamp()

@@ -249,15 +249,58 @@ class Upgrade(unittest.TestCase):
 
 class Watch(StoreCase):
     # What the routes do: a verification opens a session, a report is stored and heard.
-    def verify(self, p: Presence, sid: str, name: str, t: float) -> None:
+    def verify(self, p: Presence, sid: str, name: str, t: float, address: str = "a") -> None:
         request = {"studentName": name, "className": "5A", "token": "T"}
-        self.store.add_verification("t", "a", request, sid, t)
-        p.open(sid, request, t)
+        self.store.add_verification(f"t{t:09.3f}", address, request, sid, t)
+        p.open(sid, request, t, address)
 
-    def report(self, p: Presence, sid: str, name: str, event: str, t: float) -> None:
+    def report(self, p: Presence, sid: str, name: str, event: str, t: float, address: str = "a") -> None:
         m = dict(report(0), studentName=name, event=event)
-        rowid = self.store.add_report("t", "a", None, "{}", m, False, sid)[0]
+        rowid = self.store.add_report(f"t{t:09.3f}", address, None, "{}", m, False, sid)[0]
         p.heard(sid, t, event, rowid)
+
+    def test_a_second_pc_is_watched_beside_the_first_told_once_and_closed_from_the_page(self):
+        p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        answers = Answers(self.store, (Exam("5A", "T", "https://f.example/"),))
+        budi, phone = "a" * 32, "b" * 32
+        self.verify(p, budi, "Budi", 1000, "10.0.0.5")
+        self.report(p, budi, "Budi", "START", 1001, "10.0.0.5")
+        self.verify(p, phone, "BUDI\u200b", 1010, "10.0.0.9")
+        self.report(p, phone, "budi", "START", 1011, "10.0.0.9")
+        p.write_notices()
+        self.assertEqual([(n["kind"], n["addresses"]) for n in self.store.outbox_notices()],
+                         [("twice", "10.0.0.9, 10.0.0.5")], "told once, with both PCs")
+        (row,) = answers.roster(p.view(1020))
+        self.assertEqual((row["state"], row["twoSessions"], [x["state"] for x in row["sessions"]]),
+                         ("Mengerjakan", ["10.0.0.5", "10.0.0.9"], ["Mengerjakan", "Mengerjakan"]),
+                         "the first exam goes on")
+        # Budi's PC is heard, the phone falls silent: missing, and which one.
+        p.heard(budi, 1070)
+        self.assertEqual(p.check(1070), 1)
+        (row,) = answers.roster(p.view(1070))
+        self.assertEqual((row["state"], row["missingAddresses"], row["heardAgo"]), ("Hilang", ["10.0.0.9"], 59))
+        # Closed from the page: no longer watched, and a restart knows it.
+        self.assertTrue(self.store.close_session("t01080.000", "10.0.0.1", phone))
+        self.assertFalse(self.store.close_session("t01080.000", "10.0.0.1", "c" * 32), "an unknown session")
+        self.assertTrue(p.close(phone))
+        self.assertEqual(p.changes_after(0)[1][-1]["state"], "Mengerjakan")
+        self.report(p, phone, "Budi", "VIOLATION", 1090, "10.0.0.9")
+        (row,) = answers.roster(p.view(1090))
+        self.assertEqual((row["state"], row["twoSessions"], row["violations"]), ("Mengerjakan", [], 0))
+        self.assertEqual(p.check(5000), 1, "only Budi's own PC is watched now")
+        line = json.loads(answers.timeline(student=decisions.student_key("5A", "Budi", "T")))
+        self.assertEqual([(e["kind"], e["address"], e.get("twoSessions"), e.get("closedSession")) for e in line], [
+            ("verify", "10.0.0.5", None, None), ("report", "10.0.0.5", None, None),
+            ("verify", "10.0.0.9", ["10.0.0.9", "10.0.0.5"], None), ("report", "10.0.0.9", None, None),
+            ("close", "10.0.0.1", None, None), ("report", "10.0.0.9", None, True)])
+        p.write_notices()
+        p.save_contacts()
+        later = Presence(self.store, 45, True, self.logged.append, clock=lambda: 6000.0)
+        self.assertEqual(later.check(6046), 0, "Budi's PC was told missing before the restart")
+        self.assertEqual(list(later.view(6046).values())[0]["missingAddresses"], ["10.0.0.5"],
+                         "the closed one stays closed after a restart")
+        later.write_notices()
+        self.assertNotIn("twice", [n["kind"] for n in self.store.outbox_notices()][1:], "not told again")
 
     def test_silence_marks_the_latest_started_exam_once_and_contact_brings_it_back(self):
         p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)

@@ -57,12 +57,20 @@ CREATE TABLE IF NOT EXISTS outbox (
 -- Exams gone silent or heard again, waiting to be put into a WhatsApp message.
 CREATE TABLE IF NOT EXISTS notices (
     id INTEGER PRIMARY KEY,
-    kind TEXT NOT NULL,           -- missing | back
+    kind TEXT NOT NULL,           -- missing | back | twice (one name on two PCs)
     student_name TEXT NOT NULL,
     class_name TEXT NOT NULL,
     token TEXT NOT NULL,
     last_contact REAL NOT NULL,
-    gone REAL NOT NULL            -- seconds not heard (back only)
+    gone REAL NOT NULL,           -- seconds not heard (back only)
+    addresses TEXT NOT NULL DEFAULT ''  -- the PC's; for twice, both PCs'
+);
+-- Exam sessions the proctor closed: no longer watched, their later reports apart.
+CREATE TABLE IF NOT EXISTS session_closes (
+    id INTEGER PRIMARY KEY,
+    closed_at TEXT NOT NULL,
+    address TEXT NOT NULL,        -- the proctor's
+    session TEXT NOT NULL UNIQUE
 );
 CREATE TABLE IF NOT EXISTS messages (
     id INTEGER PRIMARY KEY,
@@ -105,6 +113,8 @@ def private_file(path: Path) -> None:
 
 
 def _migrate(conn: sqlite3.Connection) -> None:
+    if "addresses" not in {row[1] for row in conn.execute("PRAGMA table_info(notices)")}:
+        conn.execute("ALTER TABLE notices ADD COLUMN addresses TEXT NOT NULL DEFAULT ''")
     if "body_hash" not in {row[1] for row in conn.execute("PRAGMA table_info(reports)")}:
         conn.execute("ALTER TABLE reports ADD COLUMN body_hash TEXT")
     for table in ("reports", "verifications"):
