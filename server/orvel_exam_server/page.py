@@ -22,6 +22,11 @@ tr.siswa:hover { background: #f0f6ff; }
 .s-Mengerjakan { background: #d7ecff; color: #0d47a1; }
 .s-Selesai { background: #dcf3dc; color: #1b5e20; }
 .s-Hilang { background: #c62828; color: #fff; }
+.s-dua { background: #6a1b9a; color: #fff; margin-left: 6px; }
+td.pc { font-family: Consolas, monospace; font-size: 13px; color: #37474f; }
+.sesi { margin: 6px 0 2px; }
+.sesi button { margin-left: 8px; font-size: 13px; }
+.ditutup { color: #78909c; }
 td.terdengar { color: #546e7a; font-size: 14px; white-space: nowrap; }
 tr.hilang td { background: #fff1f0; }
 td.terdengar.lama { color: #c62828; font-weight: bold; }
@@ -83,7 +88,7 @@ function terdengar(detik) {
 function tulisTerdengar(tr) {
   if (tr.dataset.heard === undefined) return;
   const detik = Number(tr.dataset.heard) + Math.floor((Date.now() - Number(tr.dataset.at)) / 1000);
-  const td = tr.cells[3];
+  const td = tr.cells[4];
   td.textContent = terdengar(detik);
   td.classList.toggle("lama", detik >= 30);
 }
@@ -107,7 +112,15 @@ async function muatDaftar() {
     span.className = "status s-" + s.state;
     span.textContent = s.state;
     st.append(span);
-    tr.append(st, sel("-", "terdengar"),
+    if (s.state === "Hilang" && s.missingAddresses.length)
+      st.append(" PC " + s.missingAddresses.join(", ") + " tidak terdengar");
+    if (s.twoSessions.length) {
+      const dua = document.createElement("span");
+      dua.className = "status s-dua";
+      dua.textContent = "Dua sesi: " + s.twoSessions.join(" dan ");
+      st.append(dua);
+    }
+    tr.append(st, sel(s.address, "pc"), sel("-", "terdengar"),
               sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
               sel(jam(s.lastEventAt)), sel(s.lastDetail));
     if (s.heardAgo !== null) {
@@ -132,16 +145,40 @@ async function riwayat(s) {
   const isi = await ambil("/api/proctor/timeline?" + q);
   const tr = document.createElement("tr"), td = document.createElement("td");
   tr.className = "detail";
-  td.colSpan = 7;
+  td.colSpan = 8;
   const ul = document.createElement("ul");
   for (const e of isi) {
     const li = document.createElement("li");
-    li.textContent = jam(e.receivedAt) + "  " + (e.kind === "verify" ? "Token diverifikasi" : e.event + ": " + e.detail);
+    let t = jam(e.receivedAt) + "  PC " + e.address + "  " + (e.kind === "verify" ? "Token diverifikasi" :
+            e.kind === "close" ? "Sesi ditutup oleh pengawas" : e.event + ": " + e.detail);
+    if (e.twoSessions) t += "  (Dua sesi: " + e.twoSessions.join(" dan ") + ")";
+    if (e.closedSession) { t += "  (sesi ditutup)"; li.className = "ditutup"; }
+    li.textContent = t;
     ul.append(li);
   }
   td.append(ul);
+  for (const x of s.sessions) {
+    const p = document.createElement("div");
+    p.className = "sesi";
+    p.textContent = "Sesi di PC " + x.address + ": " + x.state;
+    if (x.state === "Mengerjakan" || x.state === "Terverifikasi") {
+      const b = document.createElement("button");
+      b.type = "button";
+      b.textContent = "Tutup sesi";
+      b.onclick = (ev) => { ev.stopPropagation(); tutupSesi(x); };
+      p.append(b);
+    }
+    td.append(p);
+  }
   tr.append(td);
   return tr;
+}
+async function tutupSesi(x) {
+  if (!confirm("Tutup sesi di PC " + x.address + "? Sesi itu tidak diawasi lagi; laporannya tetap disimpan, ditandai sesi ditutup.")) return;
+  const r = await ambil("/api/proctor/close-session", {method: "POST", headers: {"Content-Type": "application/json"},
+                                                      body: JSON.stringify({session: x.session})});
+  if (!r.ok) alert(r.error);
+  muatDaftar();
 }
 async function muatTerpisah(url, bagian, daftar, jumlah) {
   const isi = await ambil(url);
@@ -231,7 +268,7 @@ PAGE = f"""<!DOCTYPE html>
 <div class="kotak">Hilang <b id="hilang">0</b></div>
 <div class="kotak">Dengan pelanggaran <b id="langgar">0</b></div>
 </div>
-<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th></tr></thead>
+<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>PC</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th></tr></thead>
 <tbody id="daftar"></tbody></table>
 <p id="kosong">Belum ada siswa yang memasukkan token.</p>
 <p><small>Siswa yang Hilang ada paling atas, lalu yang pelanggarannya terbanyak. Hilang: aplikasi ujian di PC

@@ -74,7 +74,7 @@ class ProctorPage(unittest.TestCase):
         WebDriverWait(b, 2, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Mengerjakan")
         shown = time.monotonic() - sent
         self.assertLess(shown, 2.0)
-        self.assertRegex(self.row(name)[4], r"^terdengar \d detik lalu$")
+        self.assertRegex(self.row(name)[5], r"^terdengar \d detik lalu$")
         # A forged FINISH without the session: listed apart, the row stays.
         self.assertEqual(self.server.post_json("/api/exam/event", event_body(name, "FINISH", "palsu"),
                                                secrets.token_hex(16))[0], 200)
@@ -90,11 +90,11 @@ class ProctorPage(unittest.TestCase):
             "const done = arguments[arguments.length - 1], find = () => [...document.querySelectorAll('tr.siswa')]"
             "  .find(r => r.dataset.nama === arguments[0]);"
             "find().dataset.heard = 999; tulisTerdengar(find());"
-            "muatTerdengar().then(() => done([find().dataset.state, find().cells[3].textContent]));", name)
+            "muatTerdengar().then(() => done([find().dataset.state, find().cells[4].textContent]));", name)
         self.assertEqual(state, "Mengerjakan")
         self.assertRegex(heard, r"^terdengar [0-3] detik lalu$")
         self.assertEqual(self.server.report(session, name, "VIOLATION", "(Pelanggaran ke-1)")[0], 200)
-        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 6)[5] == "1")
+        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 7)[6] == "1")
         self.assertFalse(self.banner_shown())
         # The server stops: the banner. It comes back on the same database: gone, still logged in.
         self.assertEqual(self.server.stop(), 0)
@@ -103,12 +103,45 @@ class ProctorPage(unittest.TestCase):
         WebDriverWait(b, 15, poll_frequency=0.1).until(lambda d: not self.banner_shown())
         self.assertEqual(self.server.report(session, name, "FINISH", "selesai")[0], 200)
         WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Selesai")
-        self.assertEqual(self.row(name)[4], "-")
+        self.assertEqual(self.row(name)[5], "-")
         # A click opens the student's timeline.
         b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
         items = WebDriverWait(b, 5).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('tr.detail li')].map(li => li.textContent)"))
-        self.assertEqual([i.split("  ", 1)[1] for i in items], ["Token diverifikasi", "START: mulai", "VIOLATION: (Pelanggaran ke-1)", "FINISH: selesai"])
+        self.assertEqual([i.split("  ", 1)[1] for i in items], [
+            "PC 127.0.0.1  Token diverifikasi", "PC 127.0.0.1  START: mulai",
+            "PC 127.0.0.1  VIOLATION: (Pelanggaran ke-1)", "PC 127.0.0.1  FINISH: selesai"])
+
+    def test_two_pcs_in_one_name_shown_and_one_closed_from_the_row(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
+        name = "Budi <b>" + secrets.token_hex(2)  # shown as text, never markup
+        budi = self.server.verify(name)
+        self.assertEqual(self.server.report(budi, name, "START", "mulai")[0], 200)
+        body = '{"studentName": "%s", "className": "5A", "token": "ABC123"}' % name
+        status, _, data = self.server.request("POST", "/api/exam/verify", body,
+                                              {"Content-Type": "application/json"}, source="127.0.0.2")
+        self.assertEqual(status, 200, data)
+        WebDriverWait(b, 5).until(lambda d: "Dua sesi" in ((self.row(name) or [""] * 4)[3]))
+        row = self.row(name)
+        self.assertEqual((row[0], row[1], row[4]), ("Mengerjakan", name, "127.0.0.2"))
+        self.assertIn("Dua sesi: 127.0.0.1 dan 127.0.0.2", row[3])
+        self.assertFalse(b.find_elements(By.CSS_SELECTOR, "#daftar b"))
+        b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
+        WebDriverWait(b, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "tr.detail .sesi button")) == 2)
+        item = b.find_elements(By.CSS_SELECTOR, "tr.detail li")[-1].text
+        self.assertIn("PC 127.0.0.2 Token diverifikasi (Dua sesi: 127.0.0.2 dan 127.0.0.1)", item)
+        b.find_elements(By.CSS_SELECTOR, "tr.detail .sesi button")[1].click()
+        alert = WebDriverWait(b, 5).until(lambda d: d.switch_to.alert)
+        self.assertIn("Tutup sesi di PC 127.0.0.2?", alert.text)
+        alert.accept()
+        WebDriverWait(b, 5).until(lambda d: "Dua sesi" not in ((self.row(name) or ["", "", "", "Dua sesi"])[3]))
+        self.assertEqual(self.row(name)[0], "Mengerjakan")
+        texts = WebDriverWait(b, 5).until(lambda d: [e.text for e in d.find_elements(By.CSS_SELECTOR, "tr.detail .sesi")])
+        self.assertEqual(texts, ["Sesi di PC 127.0.0.1: MengerjakanTutup sesi", "Sesi di PC 127.0.0.2: sesi ditutup"])
 
 
 if __name__ == "__main__":
