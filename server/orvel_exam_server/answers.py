@@ -44,10 +44,17 @@ class Answers:
         self.unknown: list[dict] = []
         self.made: dict[object, str] = {}  # answers made since the last change, as JSON text
         self.reads = 0                  # reads of the store, for the tests and the figures
+        self.lists: decisions.Lists = {}
+        self.lists_version = -1
 
     def _catch_up(self) -> None:
         """Under the lock: the rows stored since the last look folded in."""
         version = self.store.notifier.version  # read first: a commit during the read is seen next time
+        lists_version = getattr(self.store, "lists_version", 0)
+        if lists_version != self.lists_version:
+            # A class list is replaced whole and seldom: read again whole, once per change.
+            self.lists, self.lists_version = self.store.class_lists(), lists_version
+            self.made.clear()
         if version == self.version:
             return
         rows, self.after = self.store.timeline_after(*self.after)
@@ -82,7 +89,7 @@ class Answers:
         """The roster (decisions.roster) with who is heard now."""
         with self.lock:
             self._catch_up()
-            return decisions.ranked(self.students, heard)
+            return decisions.ranked(self.students, heard, self.lists, self.exams)
 
     def timeline(self, nosession: bool = False, unknown: bool = False,
                  student: tuple[str, str, str] | None = None) -> str:

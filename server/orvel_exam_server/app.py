@@ -22,7 +22,7 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler
 
-from . import decisions, front, guards, page, startup
+from . import classlist, decisions, front, guards, page, startup
 from .answers import Answers
 from .config import Config
 from .database import Store, WriteFailed, body_hash
@@ -219,7 +219,7 @@ class Handler(BaseHTTPRequestHandler):
             return None
         limit = front.SMALL_BODY
         if self.route.startswith("/api/proctor/") and self.app.session_ok(self.headers.get("Cookie")):
-            limit = front.MAX_BODY  # a logged-in proctor's uploads
+            limit = front.body_limit(self.path.encode("latin-1", "replace"))  # a logged-in proctor's uploads
         if length < 0 or length > limit:
             self.reply(413, "text/plain; charset=UTF-8", b"Request body too large.\n")
             return None
@@ -256,7 +256,8 @@ class Handler(BaseHTTPRequestHandler):
         self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
                        "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
                        "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message,
-                       "/api/proctor/close-session": self.close_session}, body)
+                       "/api/proctor/close-session": self.close_session,
+                       "/api/proctor/class-list": self.class_list}, body)
 
     def do_get(self) -> None:
         if self.route == "/":
@@ -265,7 +266,7 @@ class Handler(BaseHTTPRequestHandler):
         self.route_to({"/pengawas": self.page, "/api/proctor/roster": self.roster,
                        "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
                        "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
-                       "/api/proctor/heard": self.heard})
+                       "/api/proctor/heard": self.heard, "/api/proctor/class-lists": self.class_lists})
 
     def route_to(self, routes: dict, *args: bytes) -> None:
         """The route's view; 404 for no route, 401 for the proctor's without a session."""
@@ -441,6 +442,32 @@ class Handler(BaseHTTPRequestHandler):
         self.app.presence.close(sid)
         self.app.log(f"exam session {sid[:8]} closed by a proctor (from {self.address})")
         self.json(200, {"ok": True})
+
+    def class_list(self, body: bytes) -> None:
+        """A class's list of students, pasted or a file's bytes as they
+        are, replacing the class's list whole; the class in the address."""
+        class_name = self.query.get("className", [""])[0].strip()
+        if not class_name or decisions.utf16_units(class_name) > decisions.LIMITS["className"]:
+            self.json(400, {"ok": False, "field": "className", "error": "Isi nama kelas (paling banyak 62 huruf)."})
+            return
+        got = classlist.read_names(body)
+        if got.error:
+            self.json(400, {"ok": False, "field": "names", "error": got.error})
+            return
+        if not got.names:
+            self.json(400, {"ok": False, "field": "names", "error": "Daftar tidak berisi nama."})
+            return
+        try:
+            self.app.store.replace_class_list(class_name, got.names)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Daftar belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True, "className": decisions.one_line(class_name), "taken": len(got.names),
+                        "blank": got.blank, "duplicates": got.duplicates})
+
+    def class_lists(self) -> None:
+        self.json(200, [{"className": decisions.shown(name), "count": len(names)}
+                        for name, names in self.app.store.class_lists().values()])
 
     def export(self) -> None:
         out = io.StringIO()

@@ -91,6 +91,7 @@ class Store:
         self._fault_logged = -FAULT_LOG_EVERY
         self._fault_lock = threading.Lock()
         ready: Future = Future()
+        self.lists_version = 0  # moves with each class list stored: the roster reads the lists again
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
         try:
@@ -347,6 +348,29 @@ class Store:
                           " VALUES (?, ?, ?, ?, ?, ?)",
                           (received_at, address, m["studentName"], m["className"], m["token"], session))
         return self.write_or_hold(work, lambda: self.notifier.stored(0))
+
+    # Class lists.
+    def replace_class_list(self, class_name: str, names: tuple[str, ...]) -> None:
+        """The class's list replaced whole, in one step: never half of one."""
+        class_key = class_name.strip().casefold()
+
+        def work(c: Any) -> None:
+            c.execute("DELETE FROM class_lists WHERE class_key = ?", (class_key,))
+            c.executemany("INSERT INTO class_lists (class_key, position, class_name, student_name) VALUES (?, ?, ?, ?)",
+                          [(class_key, i, class_name.strip(), n) for i, n in enumerate(names)])
+        self.write(work)
+        self.lists_version += 1
+        self.notifier.stored(0)
+
+    def class_lists(self) -> dict[str, tuple[str, list[str]]]:
+        """For each class with a list (by its key): its name and students, in order."""
+        def work(c: Any) -> dict[str, tuple[str, list[str]]]:
+            out: dict[str, tuple[str, list[str]]] = {}
+            for class_key, class_name, name in c.execute(
+                    "SELECT class_key, class_name, student_name FROM class_lists ORDER BY class_key, position"):
+                out.setdefault(class_key, (class_name, []))[1].append(name)
+            return out
+        return self.read(work)
 
     def close_session(self, closed_at: str, address: str, session: str) -> bool:
         """The proctor closed an exam session; False when no such session is

@@ -23,6 +23,8 @@ TOO_MANY = "Terlalu banyak percobaan. Tunggu satu menit."
 
 VERIFIED, WORKING, FINISHED, MISSING = "Terverifikasi", "Mengerjakan", "Selesai", "Hilang"
 TWO_SESSIONS = "Dua sesi"
+NOT_STARTED = "Belum mulai"          # on the class's list, not verified yet
+NOT_LISTED = "Nama tidak ada di daftar"
 SESSION_CLOSED = "sesi ditutup"
 
 EVENTS = ("START", "VIOLATION", "FINISH")
@@ -364,6 +366,7 @@ class Student:
     twoSessions: list[str] = field(default_factory=list)      # the PCs' addresses while "Dua sesi" stands
     missingAddresses: list[str] = field(default_factory=list)  # the silent PCs while "Hilang"
     sessions: list[dict] = field(default_factory=list)        # {"session", "address", "state"}, oldest first
+    notListed: bool = False      # the class has a list and this name is not on it
     lastId: int = 0
     seats: dict[str, Seat] = field(default_factory=dict)
 
@@ -436,13 +439,46 @@ def seat_label(seat: Seat) -> str:
     return FINISHED if seat.finished else WORKING if seat.started else VERIFIED
 
 
-def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None) -> list[dict]:
-    """The roster from the folded states and who is heard now; the states
-    themselves are left as they are, for the next answer."""
+Lists = dict[str, tuple[str, list[str]]]  # class key: (class name, students), as Store.class_lists()
+
+
+def class_key(class_name: str) -> str:
+    return class_name.strip().casefold()
+
+
+def listed(students: dict[tuple[str, str, str], Student], lists: Lists,
+           exams: tuple[Exam, ...]) -> list[Student]:
+    """The listed students of each exam's class who have not verified for
+    it: "Belum mulai". A name matches a listed one as the roster compares
+    names (case, blanks and invisible characters aside)."""
     out = []
+    for exam in exams:
+        names = lists.get(class_key(exam.class_name))
+        if names is None:
+            continue
+        for name in names[1]:
+            key = student_key(exam.class_name, name, exam.token)
+            if key not in students:
+                out.append(Student(exam.class_name, one_line(name), exam.token, state=NOT_STARTED,
+                                   lastDetail="", key=student_ref(key)))
+    return out
+
+
+def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None,
+           lists: Lists | None = None, exams: tuple[Exam, ...] = ()) -> list[dict]:
+    """The roster from the folded states and who is heard now; the states
+    themselves are left as they are, for the next answer. With class lists,
+    every listed student of an exam is a row from the start, and a name on
+    no list of a class that has one is marked."""
+    out = []
+    on_list = {k: {one_line(n).casefold(): one_line(n) for n in names} for k, (_, names) in (lists or {}).items()}
     for key, s in students.items():
         h = (heard or {}).get(key)
-        s = replace(s, twoSessions=two_sessions(s.seats), sessions=[
+        names = on_list.get(key[0])
+        # A listed name is shown as the list spells it, whatever the child typed.
+        s = replace(s, notListed=names is not None and key[1] not in names,
+                    studentName=names.get(key[1], s.studentName) if names else s.studentName,
+                    twoSessions=two_sessions(s.seats), sessions=[
             {"session": seat.session, "address": seat.address, "state": seat_label(seat)}
             for seat in s.seats.values()])
         if h is not None:
@@ -450,6 +486,7 @@ def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dic
                         missingAddresses=list(h.get("missingAddresses", [])) if h["missing"] else [],
                         state=MISSING if h["missing"] else s.state)
         out.append(s)
+    out.extend(listed(students, lists or {}, exams))
     ordered = sorted(out, key=lambda s: (s.state != MISSING, not s.twoSessions, -s.violations, -s.lastId))
     return [{k: v for k, v in vars(s).items() if k not in INTERNAL} for s in ordered]
 

@@ -22,6 +22,10 @@ tr.siswa:hover { background: #f0f6ff; }
 .s-Mengerjakan { background: #d7ecff; color: #0d47a1; }
 .s-Selesai { background: #dcf3dc; color: #1b5e20; }
 .s-Hilang { background: #c62828; color: #fff; }
+.s-Belum { background: #fff3cd; color: #6d4c00; }
+.tak-terdaftar { color: #ad1457; font-size: 13px; margin-left: 6px; }
+form.daftar-kelas textarea { width: 100%; max-width: 480px; font-size: 14px; box-sizing: border-box; }
+form.daftar-kelas label { display: block; margin: 8px 0 2px; }
 .s-dua { background: #6a1b9a; color: #fff; margin-left: 6px; }
 td.pc { font-family: Consolas, monospace; font-size: 13px; color: #37474f; }
 .sesi { margin: 6px 0 2px; }
@@ -96,8 +100,9 @@ function tulisTerdengar(tr) {
 async function muatDaftar() {
   const daftar = await ambil("/api/proctor/roster");
   const baris = [];  // built whole, then put in at once: the table never shows half
-  let kerja = 0, selesai = 0, langgar = 0, hilang = 0;
+  let kerja = 0, selesai = 0, langgar = 0, hilang = 0, belum = 0;
   for (const s of daftar) {
+    if (s.state === "Belum mulai") belum++;
     if (s.state === "Mengerjakan") kerja++;
     if (s.state === "Selesai") selesai++;
     if (s.state === "Hilang") hilang++;
@@ -114,6 +119,12 @@ async function muatDaftar() {
     st.append(span);
     if (s.state === "Hilang" && s.missingAddresses.length)
       st.append(" PC " + s.missingAddresses.join(", ") + " tidak terdengar");
+    if (s.notListed) {
+      const tak = document.createElement("span");
+      tak.className = "tak-terdaftar";
+      tak.textContent = "Nama tidak ada di daftar";
+      st.append(tak);
+    }
     if (s.twoSessions.length) {
       const dua = document.createElement("span");
       dua.className = "status s-dua";
@@ -137,6 +148,7 @@ async function muatDaftar() {
   $("kerja").textContent = kerja;
   $("selesai").textContent = selesai;
   $("hilang").textContent = hilang;
+  $("belum").textContent = belum;
   $("langgar").textContent = langgar;
   $("kosong").style.display = daftar.length ? "none" : "block";
 }
@@ -178,6 +190,35 @@ async function tutupSesi(x) {
   const r = await ambil("/api/proctor/close-session", {method: "POST", headers: {"Content-Type": "application/json"},
                                                       body: JSON.stringify({session: x.session})});
   if (!r.ok) alert(r.error);
+  muatDaftar();
+}
+// The class lists: pasted names or a file's bytes as they are; the server reads them.
+const SATU_MB = 1 << 20;
+async function muatDaftarKelas() {
+  const isi = await ambil("/api/proctor/class-lists");
+  $("dk-ada").replaceChildren(...isi.map(k => {
+    const li = document.createElement("li");
+    li.textContent = "Kelas " + k.className + ": " + k.count + " siswa";
+    return li;
+  }));
+}
+async function simpanDaftarKelas(ev) {
+  ev.preventDefault();
+  for (const id of ["dk-kelas-salah", "dk-nama-salah", "dk-hasil"]) $(id).textContent = "";
+  const kelas = $("dk-kelas").value, berkas = $("dk-berkas").files[0];
+  if (!kelas.trim()) { $("dk-kelas-salah").textContent = "Isi nama kelas."; return; }
+  if (berkas && berkas.size > SATU_MB) { $("dk-nama-salah").textContent = "Daftar lebih dari 1 MB."; return; }
+  const isi = berkas || new Blob([$("dk-nama").value], {type: "text/plain"});
+  const r = await fetch("/api/proctor/class-list?" + new URLSearchParams({className: kelas}),
+                        {method: "POST", credentials: "same-origin", body: isi,
+                         headers: {"Content-Type": "application/octet-stream"}});
+  if (r.status === 401) { location.reload(); return; }
+  if (r.status === 413) { $("dk-nama-salah").textContent = "Daftar lebih dari 1 MB."; return; }
+  const j = await r.json();
+  if (!j.ok) { $(j.field === "className" ? "dk-kelas-salah" : "dk-nama-salah").textContent = j.error; return; }
+  $("dk-hasil").textContent = "Kelas " + j.className + ": " + j.taken + " nama diambil (" + j.blank +
+                              " baris kosong, " + j.duplicates + " nama ganda dibuang).";
+  muatDaftarKelas();
   muatDaftar();
 }
 async function muatTerpisah(url, bagian, daftar, jumlah) {
@@ -244,7 +285,8 @@ function sambung() {
   };
 }
 $("uji").onclick = kirimUji;
-muatDaftar(); muatAsing(); muatWhatsApp();
+$("form-daftar").onsubmit = simpanDaftarKelas;
+muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas();
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
 setInterval(() => document.querySelectorAll("tr.siswa").forEach(tulisTerdengar), 1000);
@@ -263,6 +305,7 @@ PAGE = f"""<!DOCTYPE html>
 <main>
 <div class="ringkas">
 <div class="kotak">Siswa <b id="jumlah">0</b></div>
+<div class="kotak">Belum mulai <b id="belum">0</b></div>
 <div class="kotak">Mengerjakan <b id="kerja">0</b></div>
 <div class="kotak">Selesai <b id="selesai">0</b></div>
 <div class="kotak">Hilang <b id="hilang">0</b></div>
@@ -274,6 +317,17 @@ PAGE = f"""<!DOCTYPE html>
 <p><small>Siswa yang Hilang ada paling atas, lalu yang pelanggarannya terbanyak. Hilang: aplikasi ujian di PC
 siswa tidak terdengar lagi (ditutup paksa, PC mati, atau jaringan putus): datangi PC itu. Klik nama siswa untuk
 melihat riwayatnya.</small></p>
+<section id="daftar-kelas"><h3>Daftar siswa per kelas</h3>
+<form id="form-daftar" class="daftar-kelas">
+<label for="dk-kelas">Kelas</label><input id="dk-kelas" maxlength="62"> <span class="salah" id="dk-kelas-salah"></span>
+<label for="dk-nama">Tempel nama siswa, satu nama per baris</label><textarea id="dk-nama" rows="6"></textarea>
+<label for="dk-berkas">atau pilih berkas (CSV dari Excel atau teks Unicode, kolom "Nama")</label>
+<input type="file" id="dk-berkas" accept=".csv,.txt,text/csv,text/plain"> <span class="salah" id="dk-nama-salah"></span>
+<p><button type="submit">Simpan daftar</button> <span id="dk-hasil"></span></p>
+<p><small>Daftar baru menggantikan daftar kelas itu. Siswa di daftar tampil "Belum mulai" sampai memasukkan token;
+nama yang diketik siswa tetap diterima walau tidak ada di daftar.</small></p>
+</form>
+<ul id="dk-ada"></ul></section>
 <section><h3>WhatsApp pengawas</h3><p id="wa">...</p>
 <button id="uji" type="button">Kirim pesan uji</button> <span id="wa-hasil"></span></section>
 <section id="tanpa-sesi" style="display:none"><h3>Laporan tanpa sesi (<span id="tanpa-sesi-jumlah">0</span>)</h3>

@@ -14,7 +14,7 @@ from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from orvel_exam_server import config, decisions, front, guards, whatsapp  # noqa: E402
+from orvel_exam_server import classlist, config, decisions, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -332,6 +332,57 @@ class TwoPCs(unittest.TestCase):
             "missing": True, "missingAddresses": ["10.0.0.5"], "lastContactAt": "t", "heardAgo": 90}}
         (row,) = decisions.roster(entries, EXAMS, heard)
         self.assertEqual((row["state"], row["missingAddresses"]), ("Hilang", ["10.0.0.5"]))
+
+
+class ClassLists(unittest.TestCase):
+    def test_files_as_spreadsheets_save_them_and_what_is_refused(self):
+        utf16 = "Nama\tNIS\r\nBudi\t1\r\nSiti\t2\r\n".encode("utf-16")  # Excel's "Unicode Text"
+        cases = [  # (what, bytes, names, blank, duplicates, error starts with)
+            ("pasted, one a line", "Budi\n\n  Siti Aminah \n", ("Budi", "Siti Aminah"), 1, 0, ""),
+            ("UTF-8 with its mark, a header", "\ufeffNama\r\nBudi\r\nSiti\r\n".encode(), ("Budi", "Siti"), 0, 0, ""),
+            ("semicolons, Nama not first", "No;Nama;Kelas\n1;Budi;5A\n2;\"Siti; A\";5A\n",
+             ("Budi", "Siti; A"), 0, 0, ""),
+            ("commas, header in capitals", "NAMA,NIS\nBudi,1\nEko,2\n", ("Budi", "Eko"), 0, 0, ""),
+            ("no header: the first column", "Budi;1\nSiti;2\n", ("Budi", "Siti"), 0, 0, ""),
+            ("a comma inside one name only", "Budi\nSiti, Aminah\n", ("Budi", "Siti, Aminah"), 0, 0, ""),
+            ("UTF-16 Unicode text", utf16, ("Budi", "Siti"), 0, 0, ""),
+            ("UTF-16 big-endian", "Budi\nSiti\n".encode("utf-16-be").join([b"\xfe\xff", b""]), ("Budi", "Siti"), 0, 0, ""),
+            ("duplicates as the roster compares", "Budi Santoso\nbudi  santoso\nBu\u200bdi Santoso\nSiti\n",
+             ("Budi Santoso", "Siti"), 0, 2, ""),
+            ("blank cells", "Nama;NIS\n;1\nBudi;2\n", ("Budi",), 1, 0, ""),
+            ("Latin-1 from an old Excel", "Nama\nBud\xed\n".encode("latin-1"), (), 0, 0, "Berkas harus UTF-8"),
+            ("UTF-16 without its mark", "Budi\n".encode("utf-16-le"), (), 0, 0, "Berkas harus UTF-8"),
+            ("over 2,000 names", "\n".join(f"Siswa {i}" for i in range(2001)), (), 0, 0, "Daftar lebih dari 2000 nama."),
+            ("2,000 names", "\n".join(f"Siswa {i}" for i in range(2000)), None, 0, 0, ""),
+            ("over 1 MB", b"a" * (classlist.MAX_BYTES + 1), (), 0, 0, "Daftar lebih dari 1 MB."),
+            ("a name longer than the launcher takes", "Budi\n" + "x" * 255, (), 0, 0, "Nama ke-2 lebih dari 254"),
+        ]
+        for what, data, names, blank, dups, error in cases:
+            with self.subTest(what):
+                got = classlist.read_names(data if isinstance(data, bytes) else data.encode())
+                self.assertTrue(got.error.startswith(error) if error else not got.error, got.error)
+                if names is None:
+                    self.assertEqual(len(got.names), 2000)
+                    continue
+                self.assertEqual((got.names, got.blank, got.duplicates), (names, blank, dups))
+
+    def test_listed_students_are_rows_from_the_start_and_a_name_off_the_list_is_marked(self):
+        lists = {"5a": ("5A", ["Budi Santoso", "Siti", "Eko"])}
+        entries = [entry(1, "verify", name="budi  santoso"), entry(2, "report", "START", name="Budi Santoso"),
+                   entry(3, "verify", name="Sitti", session="S2"),           # a typo: still accepted, marked
+                   entry(4, "verify", name="Andi", cls="5B", session="S3")]  # a class without a list
+        got = {(r["studentName"], r["className"]): (r["state"], r["notListed"])
+               for r in decisions.ranked(self._fold(entries), {}, lists, EXAMS)}
+        self.assertEqual(got, {("Budi Santoso", "5A"): ("Mengerjakan", False), ("Sitti", "5A"): ("Terverifikasi", True),
+                               ("Siti", "5A"): ("Belum mulai", False), ("Eko", "5A"): ("Belum mulai", False),
+                               ("Andi", "5B"): ("Terverifikasi", False)})
+        ranked = decisions.ranked(self._fold(entries), {}, lists, EXAMS)
+        self.assertEqual([r["state"] for r in ranked][-2:], ["Belum mulai", "Belum mulai"], "after those who began")
+
+    def _fold(self, entries):
+        students: dict = {}
+        decisions.fold(students, entries, EXAMS)
+        return students
 
 
 def rep(i, event, name="Budi", cls="5A", detail=None):

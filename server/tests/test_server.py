@@ -377,6 +377,42 @@ class Contract(unittest.TestCase):
         return events
 
 
+class ClassList(unittest.TestCase):
+    def test_a_listed_student_is_belum_mulai_then_working_and_a_wrong_list_stores_nothing(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        cookie = s.login()
+
+        def upload(cls: str, data: bytes) -> tuple[int, dict]:
+            status, _, body = s.request("POST", "/api/proctor/class-list?" + urllib.parse.urlencode({"className": cls}),
+                                        data, {"Cookie": cookie, "Content-Type": "application/octet-stream"})
+            return status, json.loads(body) if body.startswith(b"{") else {}
+
+        status, got = upload("5a", "Nama\tNIS\r\nBudi Santoso\t1\r\nSiti\t2\r\nsiti\t3\r\n\r\n".encode("utf-16"))
+        self.assertEqual((status, got["taken"], got["blank"], got["duplicates"]), (200, 2, 1, 1))
+        rows = lambda: {(r["studentName"], r["className"]): (r["state"], r["notListed"])
+                        for r in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual(rows(), {("Budi Santoso", "5A"): ("Belum mulai", False), ("Siti", "5A"): ("Belum mulai", False)})
+        self.assertEqual(s.get_json("/api/proctor/class-lists", cookie), [{"className": "5a", "count": 2}])
+        budi = s.verify("budi  santoso\u200b")
+        self.assertEqual(s.report(budi, "budi  santoso\u200b", "START", START)[0], 200)
+        s.verify("Sitti")  # a typo: the exam opens all the same
+        self.assertEqual(rows(), {("Budi Santoso", "5A"): ("Mengerjakan", False), ("Siti", "5A"): ("Belum mulai", False),
+                                  ("Sitti", "5A"): ("Terverifikasi", True)})
+        # Refused with the field named; the list stored before stays whole.
+        for cls, data, field, error in [
+                ("", b"Budi\n", "className", "Isi nama kelas"),
+                ("5A", "Nama\nBud\xed\n".encode("latin-1"), "names", "Berkas harus UTF-8"),
+                ("5A", "\n".join(f"S{i}" for i in range(2001)).encode(), "names", "Daftar lebih dari 2000 nama."),
+                ("5A", b"\n \n", "names", "Daftar tidak berisi nama.")]:
+            status, got = upload(cls, data)
+            self.assertEqual((status, got["field"]), (400, field), got)
+            self.assertTrue(got["error"].startswith(error), got)
+        self.assertEqual(upload("5A", b"x" * ((1 << 20) + 1))[0], 413)
+        self.assertEqual(s.get_json("/api/proctor/class-lists", cookie), [{"className": "5a", "count": 2}])
+        self.assertEqual(s.request("POST", "/api/proctor/class-list?className=5A", b"Budi\n")[0], 401)
+
+
 class SlowAndIdleClients(unittest.TestCase):
     """What a student's laptop on the school Wi-Fi can do to the server."""
 

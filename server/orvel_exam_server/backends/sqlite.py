@@ -65,6 +65,14 @@ CREATE TABLE IF NOT EXISTS notices (
     gone REAL NOT NULL,           -- seconds not heard (back only)
     addresses TEXT NOT NULL DEFAULT ''  -- the PC's; for twice, both PCs'
 );
+-- Each class's list of students, as the administrator gave it; replaced whole.
+CREATE TABLE IF NOT EXISTS class_lists (
+    class_key TEXT NOT NULL,      -- the class as the roster compares it
+    position INTEGER NOT NULL,
+    class_name TEXT NOT NULL,     -- as it was typed
+    student_name TEXT NOT NULL,
+    PRIMARY KEY (class_key, position)
+);
 -- Exam sessions the proctor closed: no longer watched, their later reports apart.
 CREATE TABLE IF NOT EXISTS session_closes (
     id INTEGER PRIMARY KEY,
