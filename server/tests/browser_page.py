@@ -144,5 +144,38 @@ class ProctorPage(unittest.TestCase):
         self.assertEqual(texts, ["Sesi di PC 127.0.0.1: MengerjakanTutup sesi", "Sesi di PC 127.0.0.2: sesi ditutup"])
 
 
+    def test_a_class_list_pasted_shows_belum_mulai_and_a_wrong_one_is_named_beside_its_field(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "form-daftar"))
+        b.find_element(By.ID, "dk-nama").send_keys("Budi\nSiti <i>x</i>\nsiti <i>X</i>\n")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-kelas-salah").text == "Isi nama kelas.")
+        b.find_element(By.ID, "dk-kelas").send_keys("5A")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-hasil").text)
+        self.assertEqual(b.find_element(By.ID, "dk-hasil").text,
+                         "Kelas 5A: 2 nama diambil (0 baris kosong, 1 nama ganda dibuang).")
+        self.assertEqual(b.find_element(By.ID, "dk-kelas-salah").text, "")
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "belum").text == "2")
+        self.assertEqual((self.row("Budi")[0], self.row("Siti <i>x</i>")[0]), ("Belum mulai", "Belum mulai"))
+        self.assertFalse(b.find_elements(By.CSS_SELECTOR, "#daftar i"), "names are text, never markup")
+        session = self.server.verify("budi")
+        self.assertEqual(self.server.report(session, "budi", "START", "mulai")[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row("Budi") or [""])[0] == "Mengerjakan")
+        self.assertEqual(b.find_element(By.ID, "belum").text, "1")
+        self.server.verify("Bodi")
+        WebDriverWait(b, 5).until(lambda d: self.row("Bodi"))
+        self.assertIn("Nama tidak ada di daftar", self.row("Bodi")[3])
+        # An empty list: refused beside the names, what was typed kept.
+        b.find_element(By.ID, "dk-nama").clear()
+        b.find_element(By.ID, "dk-nama").send_keys(" \n")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-nama-salah").text == "Daftar tidak berisi nama.")
+        self.assertEqual(b.find_element(By.ID, "dk-kelas").get_attribute("value"), "5A")
+        self.assertEqual(b.find_element(By.ID, "dk-ada").text, "Kelas 5A: 2 siswa")
+
 if __name__ == "__main__":
     unittest.main()
