@@ -266,7 +266,8 @@ class Handler(BaseHTTPRequestHandler):
         self.route_to({"/pengawas": self.page, "/api/proctor/roster": self.roster,
                        "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
                        "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
-                       "/api/proctor/heard": self.heard, "/api/proctor/class-lists": self.class_lists})
+                       "/api/proctor/heard": self.heard, "/api/proctor/class-lists": self.class_lists,
+                       "/api/proctor/classes": self.classes})
 
     def route_to(self, routes: dict, *args: bytes) -> None:
         """The route's view; 404 for no route, 401 for the proctor's without a session."""
@@ -396,7 +397,16 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, "text/html; charset=UTF-8", page.login("").encode())
 
     def roster(self) -> None:
-        self.json(200, self.app.answers.roster(self.app.presence.view(time.time())))
+        """The roster; with kelas=, one class's rows (the page's filter)."""
+        rows = self.app.answers.roster(self.app.presence.view(time.time()))
+        self.json(200, decisions.of_classes(rows, self.query.get("kelas", [""])[0]))
+
+    def classes(self) -> None:
+        """The classes of the exams and the class lists, for the page's filter."""
+        names = {decisions.class_key(e.class_name): decisions.one_line(e.class_name) for e in self.app.config.exams}
+        for key, (name, _) in self.app.store.class_lists().items():
+            names.setdefault(key, decisions.one_line(name))
+        self.json(200, sorted(names.values(), key=str.casefold))
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""

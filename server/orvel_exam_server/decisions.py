@@ -491,6 +491,13 @@ def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dic
     return [{k: v for k, v in vars(s).items() if k not in INTERNAL} for s in ordered]
 
 
+def of_classes(rows: list[dict], classes: str) -> list[dict]:
+    """The roster's rows of one class ("" for all), compared as classes are."""
+    if not classes.strip():
+        return rows
+    return [r for r in rows if same_class(r["className"], classes)]
+
+
 FORMULA_START = ("=", "+", "-", "@", "\t", "\r")
 
 

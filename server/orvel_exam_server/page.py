@@ -97,8 +97,29 @@ function tulisTerdengar(tr) {
   td.classList.toggle("lama", detik >= 30);
 }
 
+// The class filter lives in the page's address, so a bookmark opens it.
+function kelasDipilih() { return new URLSearchParams(location.search).get("kelas") || ""; }
+async function muatKelas() {
+  const kelas = await ambil("/api/proctor/classes"), pilih = kelasDipilih();
+  const semua = document.createElement("option");
+  semua.value = "";
+  semua.textContent = "Semua kelas";
+  const opsi = [semua, ...kelas.map(k => { const o = document.createElement("option"); o.value = k; o.textContent = k; return o; })];
+  if (pilih && !kelas.some(k => k.toLowerCase() === pilih.toLowerCase())) {
+    const o = document.createElement("option"); o.value = pilih; o.textContent = pilih; opsi.push(o);
+  }
+  $("kelas").replaceChildren(...opsi);
+  $("kelas").value = opsi.find(o => o.value.toLowerCase() === pilih.toLowerCase()).value;
+}
+function gantiKelas() {
+  const v = $("kelas").value, q = new URLSearchParams(location.search);
+  if (v) q.set("kelas", v); else q.delete("kelas");
+  history.replaceState(null, "", location.pathname + (q.toString() ? "?" + q : ""));
+  terbuka = null;
+  muatDaftar();
+}
 async function muatDaftar() {
-  const daftar = await ambil("/api/proctor/roster");
+  const daftar = await ambil("/api/proctor/roster?" + new URLSearchParams({kelas: kelasDipilih()}));
   const baris = [];  // built whole, then put in at once: the table never shows half
   let kerja = 0, selesai = 0, langgar = 0, hilang = 0, belum = 0;
   for (const s of daftar) {
@@ -219,6 +240,7 @@ async function simpanDaftarKelas(ev) {
   $("dk-hasil").textContent = "Kelas " + j.className + ": " + j.taken + " nama diambil (" + j.blank +
                               " baris kosong, " + j.duplicates + " nama ganda dibuang).";
   muatDaftarKelas();
+  muatKelas();
   muatDaftar();
 }
 async function muatTerpisah(url, bagian, daftar, jumlah) {
@@ -286,7 +308,8 @@ function sambung() {
 }
 $("uji").onclick = kirimUji;
 $("form-daftar").onsubmit = simpanDaftarKelas;
-muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas();
+$("kelas").onchange = gantiKelas;
+muatKelas(); muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas();
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
 setInterval(() => document.querySelectorAll("tr.siswa").forEach(tulisTerdengar), 1000);
@@ -303,6 +326,7 @@ PAGE = f"""<!DOCTYPE html>
 </header>
 <div id="putus">Sambungan ke server terputus. Daftar di bawah tidak diperbarui sampai server tersambung lagi.</div>
 <main>
+<p><label for="kelas">Kelas</label> <select id="kelas"><option value="">Semua kelas</option></select></p>
 <div class="ringkas">
 <div class="kotak">Siswa <b id="jumlah">0</b></div>
 <div class="kotak">Belum mulai <b id="belum">0</b></div>

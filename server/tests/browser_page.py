@@ -16,7 +16,7 @@ from pathlib import Path
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from support import RunningServer, event_body  # noqa: E402
@@ -176,6 +176,16 @@ class ProctorPage(unittest.TestCase):
         WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-nama-salah").text == "Daftar tidak berisi nama.")
         self.assertEqual(b.find_element(By.ID, "dk-kelas").get_attribute("value"), "5A")
         self.assertEqual(b.find_element(By.ID, "dk-ada").text, "Kelas 5A: 2 siswa")
+        # The class filter is kept in the address: a bookmark opens it.
+        b.get(self.base + "/pengawas?kelas=5B")
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "kelas").get_attribute("value") == "5B")
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "kosong").is_displayed())
+        self.assertIsNone(self.row("Budi"), "another class's row")
+        Select(b.find_element(By.ID, "kelas")).select_by_visible_text("Semua kelas")
+        WebDriverWait(b, 5).until(lambda d: self.row("Budi"))
+        self.assertEqual(b.current_url, self.base + "/pengawas")
+        Select(b.find_element(By.ID, "kelas")).select_by_visible_text("5A")
+        self.assertEqual(b.current_url, self.base + "/pengawas?kelas=5A")
 
 if __name__ == "__main__":
     unittest.main()

@@ -411,6 +411,12 @@ class ClassList(unittest.TestCase):
         self.assertEqual(upload("5A", b"x" * ((1 << 20) + 1))[0], 413)
         self.assertEqual(s.get_json("/api/proctor/class-lists", cookie), [{"className": "5a", "count": 2}])
         self.assertEqual(s.request("POST", "/api/proctor/class-list?className=5A", b"Budi\n")[0], 401)
+        # The page's class filter: one class's rows, the classes of the exams and lists to choose from.
+        s.verify("Eko", "5B", "NOPIN1")
+        self.assertEqual(upload("7 C", b"Ani\n")[0], 200)
+        self.assertEqual(s.get_json("/api/proctor/classes", cookie), ["5A", "5B", "6A", "7 C"])
+        self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster?kelas=5b", cookie)], ["Eko"])
+        self.assertEqual(len(s.get_json("/api/proctor/roster?kelas=", cookie)), 4)
 
 
 class SlowAndIdleClients(unittest.TestCase):
