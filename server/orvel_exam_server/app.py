@@ -11,6 +11,7 @@ import csv
 import datetime as dt
 import hashlib
 import io
+import json
 import secrets
 import select
 import shutil
@@ -22,9 +23,9 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler
 
-from . import classlist, decisions, front, guards, page, startup
+from . import classlist, decisions, exams, front, guards, page, startup
 from .answers import Answers
-from .config import Config
+from .config import Config, Exam
 from .database import Store, WriteFailed, body_hash
 from .logins import Logins
 from .notifier import Notifier
@@ -70,14 +71,56 @@ class App:
         self.address_verifies = decisions.RateLimiter(VERIFIES_PER_ADDRESS)
         self.student_verifies = decisions.RateLimiter(VERIFIES_PER_STUDENT)
         self.login_gate = guards.LoginGate()
-        self.answers = Answers(self.store, config.exams)
+        self.exam_lock = threading.Lock()
+        self._exams: tuple[Exam, ...] = config.exams
+        self._idents: dict[tuple[str, str], str] = {}
+        self._exams_version, self._next_rotation = -1, 0.0
+        self.page_rows: list[dict] = []
+        self.exams()
+        self.answers = Answers(self.store, self.exams)
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
         self.live_streams: dict[str, tuple[socket.socket, threading.Event]] = {}  # one per proctor login
         self.forwarder = Forwarder(self.store, config.whatsapp, self.log, self.redact) if config.whatsapp else None
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
-                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
+                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier,
+                                 ident=self.ident_of)
+
+    def exams(self) -> tuple[Exam, ...]:
+        """The file's exams and the page's, as they are now: a change on the
+        page holds for the next verify. A token due to rotate is changed first."""
+        with self.exam_lock:
+            now = time.time()
+            if self.store.exams_version == self._exams_version and now < self._next_rotation:
+                return self._exams
+            version = self.store.exams_version
+            rows = self.store.page_exams()
+            for r in rows:
+                if not r["ended"] and exams.rotation_due(r["since"], r["rotateMinutes"], now):
+                    token = exams.new_token(self.taken_tokens(rows))
+                    if self.store.new_exam_token(r["id"], token, now, due_before=now - r["rotateMinutes"] * 60):
+                        self.log(f"exam {r['id']}: its token changed by itself after {r['rotateMinutes']} minutes")
+            if self.store.exams_version != version:
+                version, rows = self.store.exams_version, self.store.page_exams()
+            self.page_rows = rows
+            self._exams = self.config.exams + tuple(e for r in rows for e in exams.as_exams(r))
+            self._idents = {(decisions.class_key(e.class_name), t.strip().upper()): e.ident
+                            for e in self._exams for t in (e.token, *e.earlier_tokens)}
+            self._next_rotation = min((r["since"] + r["rotateMinutes"] * 60 for r in rows
+                                       if r["rotateMinutes"] and not r["ended"]), default=float("inf"))
+            self._exams_version = version
+            return self._exams
+
+    def ident_of(self, class_name: str, token: str) -> str:
+        """The token a student's row is known by (Exam.ident); no lock and no
+        read, for the presence watch, which asks under its own lock."""
+        return self._idents.get((decisions.class_key(class_name), token.strip().upper()), token)
+
+    def taken_tokens(self, rows: list[dict] | None = None) -> set[str]:
+        """Every token an exam has or had: none is handed out twice."""
+        rows = self.page_rows if rows is None else rows
+        return {e.token.strip().upper() for e in self.config.exams} | {t for r in rows for t in r["tokens"]}
 
     def log(self, line: str) -> None:
         self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.redact(line)}")
@@ -257,7 +300,8 @@ class Handler(BaseHTTPRequestHandler):
                        "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
                        "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message,
                        "/api/proctor/close-session": self.close_session,
-                       "/api/proctor/class-list": self.class_list}, body)
+                       "/api/proctor/class-list": self.class_list, "/api/proctor/exam": self.save_exam,
+                       "/api/proctor/exam-token": self.change_token, "/api/proctor/exam-state": self.exam_state}, body)
 
     def do_get(self) -> None:
         if self.route == "/":
@@ -267,7 +311,8 @@ class Handler(BaseHTTPRequestHandler):
                        "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
                        "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
                        "/api/proctor/heard": self.heard, "/api/proctor/class-lists": self.class_lists,
-                       "/api/proctor/classes": self.classes})
+                       "/api/proctor/classes": self.classes, "/api/proctor/exams": self.exam_list,
+                       "/api/proctor/new-token": self.new_token})
 
     def route_to(self, routes: dict, *args: bytes) -> None:
         """The route's view; 404 for no route, 401 for the proctor's without a session."""
@@ -288,7 +333,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         request = decisions.members(body, decisions.VERIFY_MEMBERS)
         session = new_session_id()
-        verdict = decisions.verify(request, app.config.exams, dt.datetime.now(), session)
+        verdict = decisions.verify(request, app.exams(), dt.datetime.now(), session)
         if verdict.wrong_token:
             with app.limit_lock:
                 app.token_limiter.failed(self.address, now)
@@ -403,7 +448,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def classes(self) -> None:
         """The classes of the exams and the class lists, for the page's filter."""
-        names = {decisions.class_key(e.class_name): decisions.one_line(e.class_name) for e in self.app.config.exams}
+        names = {decisions.class_key(e.class_name): decisions.one_line(e.class_name) for e in self.app.exams()}
         for key, (name, _) in self.app.store.class_lists().items():
             names.setdefault(key, decisions.one_line(name))
         self.json(200, sorted(names.values(), key=str.casefold))
@@ -451,6 +496,102 @@ class Handler(BaseHTTPRequestHandler):
             return
         self.app.presence.close(sid)
         self.app.log(f"exam session {sid[:8]} closed by a proctor (from {self.address})")
+        self.json(200, {"ok": True})
+
+    # Exams on the page.
+    def exam_list(self) -> None:
+        """The file's exams (changed only in the file) and the page's, each
+        with its token now."""
+        app = self.app
+        app.exams()
+        when = lambda t: f"{t:%Y-%m-%dT%H:%M}" if t else ""
+        self.json(200, {
+            "file": [{"classes": [e.class_name], "token": e.token, "formUrl": e.form_url, "proctorPin": e.proctor_pin,
+                      "opens": when(e.opens), "closes": when(e.closes)} for e in app.config.exams],
+            "page": [{"id": r["id"], "classes": r["classes"], "token": r["tokens"][-1] if r["tokens"] else "",
+                      "formUrl": r["formUrl"], "proctorPin": r["proctorPin"], "opens": r["opens"], "closes": r["closes"],
+                      "rotateMinutes": r["rotateMinutes"], "ended": r["ended"],
+                      "nextToken": r["since"] + r["rotateMinutes"] * 60 if r["rotateMinutes"] else None}
+                     for r in app.page_rows]})
+
+    def new_token(self) -> None:
+        """"Buat token": one no exam has or had, for the form to show."""
+        self.app.exams()
+        self.json(200, {"token": exams.new_token(self.app.taken_tokens())})
+
+    def page_exam_id(self, obj: object) -> int | None:
+        """The id of a page exam named in a body; None after answering 400."""
+        known = {r["id"] for r in self.app.page_rows}
+        exam_id = obj.get("id") if isinstance(obj, dict) else None
+        if not isinstance(exam_id, int) or isinstance(exam_id, bool) or exam_id not in known:
+            self.json(400, {"ok": False, "field": "id", "error": "Ujian tidak dikenal (ujian dari berkas hanya bisa "
+                                                                 "diubah di berkas)."})
+            return None
+        return exam_id
+
+    def body_json(self, body: bytes) -> object:
+        try:
+            return json.loads(body.decode("utf-8"))
+        except (ValueError, RecursionError):
+            return None
+
+    def save_exam(self, body: bytes) -> None:
+        """A new exam ("id" absent) or an edit of one made on the page."""
+        app = self.app
+        obj = self.body_json(body)
+        app.exams()
+        exam_id = None
+        if isinstance(obj, dict) and "id" in obj:
+            exam_id = self.page_exam_id(obj)
+            if exam_id is None:
+                return
+        form, errors = exams.check_form(obj, app.taken_tokens(), editing=exam_id is not None)
+        if form is None:
+            self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
+                            "errors": errors})
+            return
+        try:
+            saved = app.store.save_exam(exam_id, form, now_iso(), time.time())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Ujian belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        app.exams()
+        token = next(r["tokens"][-1] for r in app.page_rows if r["id"] == saved)
+        self.json(200, {"ok": True, "id": saved, "token": token})
+
+    def change_token(self, body: bytes) -> None:
+        """"Ganti token": a new token at once; the old one takes no new verify,
+        the exams begun with it go on."""
+        app = self.app
+        app.exams()
+        exam_id = self.page_exam_id(self.body_json(body))
+        if exam_id is None:
+            return
+        token = exams.new_token(app.taken_tokens())
+        try:
+            app.store.new_exam_token(exam_id, token, time.time())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Token belum bisa diganti. Coba lagi."}, {"Retry-After": "10"})
+            return
+        app.exams()
+        self.json(200, {"ok": True, "id": exam_id, "token": token})
+
+    def exam_state(self, body: bytes) -> None:
+        """Opens ({"ended": false}) or closes an exam made on the page."""
+        obj = self.body_json(body)
+        self.app.exams()
+        exam_id = self.page_exam_id(obj)
+        if exam_id is None:
+            return
+        ended = obj.get("ended") if isinstance(obj, dict) else None
+        if not isinstance(ended, bool):
+            self.json(400, {"ok": False, "field": "ended", "error": "Permintaan tidak lengkap."})
+            return
+        try:
+            self.app.store.end_exam(exam_id, ended)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Ujian belum bisa diubah. Coba lagi."}, {"Retry-After": "10"})
+            return
         self.json(200, {"ok": True})
 
     def class_list(self, body: bytes) -> None:

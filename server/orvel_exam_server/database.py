@@ -17,6 +17,7 @@ the database takes it.
 from __future__ import annotations
 
 import hashlib
+import json
 import queue
 import sys
 import threading
@@ -92,6 +93,7 @@ class Store:
         self._fault_lock = threading.Lock()
         ready: Future = Future()
         self.lists_version = 0  # moves with each class list stored: the roster reads the lists again
+        self.exams_version = 0  # moves with each page exam stored
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
         try:
@@ -348,6 +350,66 @@ class Store:
                           " VALUES (?, ?, ?, ?, ?, ?)",
                           (received_at, address, m["studentName"], m["className"], m["token"], session))
         return self.write_or_hold(work, lambda: self.notifier.stored(0))
+
+    # Exams made on the page.
+    def page_exams(self) -> list[dict[str, Any]]:
+        """Each page exam with its tokens, oldest first, and since when the newest holds."""
+        def work(c: Any) -> list[dict[str, Any]]:
+            tokens: dict[int, list[tuple[str, float]]] = {}
+            for exam_id, token, since in c.execute("SELECT exam_id, token, since FROM exam_tokens ORDER BY id"):
+                tokens.setdefault(exam_id, []).append((token, since))
+            return [{"id": r[0], "classes": json.loads(r[1]), "formUrl": r[2], "proctorPin": r[3], "opens": r[4],
+                     "closes": r[5], "rotateMinutes": r[6], "ended": bool(r[7]),
+                     "tokens": [t for t, _ in tokens.get(r[0], [])], "since": tokens.get(r[0], [("", 0.0)])[-1][1]}
+                    for r in c.execute("SELECT id, classes, form_url, proctor_pin, opens, closes, rotate_minutes,"
+                                       " ended FROM page_exams ORDER BY id")]
+        return self.read(work)
+
+    def save_exam(self, exam_id: int | None, f: Any, created_at: str, now: float) -> int:
+        """A new page exam (exam_id None) or an edit of one, with its new token
+        when `f.token` is given, in one step; its id."""
+        values = (json.dumps(list(f.classes), ensure_ascii=False), f.form_url, f.proctor_pin, f.opens, f.closes,
+                  f.rotate_minutes)
+
+        def work(c: Any) -> int:
+            if exam_id is None:
+                new_id = c.execute("INSERT INTO page_exams (classes, form_url, proctor_pin, opens, closes,"
+                                   " rotate_minutes, created_at) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                                   values + (created_at,)).fetchone()[0]
+            else:
+                new_id = exam_id
+                c.execute("UPDATE page_exams SET classes = ?, form_url = ?, proctor_pin = ?, opens = ?, closes = ?,"
+                          " rotate_minutes = ? WHERE id = ?", values + (exam_id,))
+            if f.token:
+                c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (new_id, f.token, now))
+            return new_id
+        done = self.write(work)
+        self._exams_changed()
+        return done
+
+    def new_exam_token(self, exam_id: int, token: str, now: float, due_before: float | None = None) -> bool:
+        """The exam's token from now on; the earlier ones stay for its running
+        exams. With `due_before`, only when its token is older than that (a
+        rotation two requests found due at once happens once)."""
+        def work(c: Any) -> bool:
+            if due_before is not None:
+                since = c.execute("SELECT max(since) FROM exam_tokens WHERE exam_id = ?", (exam_id,)).fetchone()[0]
+                if since is None or since > due_before:
+                    return False
+            c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (exam_id, token, now))
+            return True
+        done = self.write(work)
+        if done:
+            self._exams_changed()
+        return done
+
+    def end_exam(self, exam_id: int, ended: bool) -> None:
+        self.write(lambda c: c.execute("UPDATE page_exams SET ended = ? WHERE id = ?", (int(ended), exam_id)))
+        self._exams_changed()
+
+    def _exams_changed(self) -> None:
+        self.exams_version += 1
+        self.notifier.stored(0)
 
     # Class lists.
     def replace_class_list(self, class_name: str, names: tuple[str, ...]) -> None:

@@ -132,7 +132,7 @@ def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.date
     # instant whatever zone the server's clock is set to.
     if exam.opens and aware(now) < aware(exam.opens):
         return Verdict(False, compact({"ok": False, "error": f"Ujian belum dibuka. Mulai pukul {exam.opens:%H:%M}."}), exam)
-    if exam.closes and aware(now) >= aware(exam.closes):
+    if exam.ended or (exam.closes and aware(now) >= aware(exam.closes)):
         return Verdict(False, compact({"ok": False, "error": CLOSED}), exam)
     name = urllib.parse.quote(request["studentName"], safe="")
     answer: dict[str, object] = {"ok": True, "formUrl": exam.form_url.replace("{studentName}", name)}
@@ -146,7 +146,8 @@ def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.date
 def exam_of(report: dict[str, str], exams: tuple[Exam, ...]) -> Exam | None:
     """The exam a report belongs to; None for a token of no exam of its class."""
     for e in exams:
-        if same_token(e.token, report["token"]) and same_class(e.class_name, report["className"]):
+        if same_class(e.class_name, report["className"]) and (
+                same_token(e.token, report["token"]) or any(same_token(t, report["token"]) for t in e.earlier_tokens)):
             return e
     return None
 
@@ -402,10 +403,10 @@ def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exa
         exam = exam_of(e, exams)
         if exam is None:
             continue
-        key = student_key(exam.class_name, e["studentName"], exam.token)
+        key = student_key(exam.class_name, e["studentName"], exam.ident)
         s = students.get(key)
         if s is None:
-            s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.token,
+            s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.ident,
                                         key=student_ref(key))
         session, address = e.get("session") or "", e.get("address", "")
         seat = s.seats.get(session)
@@ -454,12 +455,12 @@ def listed(students: dict[tuple[str, str, str], Student], lists: Lists,
     out = []
     for exam in exams:
         names = lists.get(class_key(exam.class_name))
-        if names is None:
+        if names is None or exam.ended:
             continue
         for name in names[1]:
-            key = student_key(exam.class_name, name, exam.token)
+            key = student_key(exam.class_name, name, exam.ident)
             if key not in students:
-                out.append(Student(exam.class_name, one_line(name), exam.token, state=NOT_STARTED,
+                out.append(Student(exam.class_name, one_line(name), exam.ident, state=NOT_STARTED,
                                    lastDetail="", key=student_ref(key)))
     return out
 

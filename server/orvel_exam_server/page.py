@@ -26,6 +26,12 @@ tr.siswa:hover { background: #f0f6ff; }
 .tak-terdaftar { color: #ad1457; font-size: 13px; margin-left: 6px; }
 form.daftar-kelas textarea { width: 100%; max-width: 480px; font-size: 14px; box-sizing: border-box; }
 form.daftar-kelas label { display: block; margin: 8px 0 2px; }
+.token-besar { font-family: Consolas, monospace; font-size: 56px; font-weight: bold; letter-spacing: 6px; color: #0d47a1; }
+table.ujian td { vertical-align: top; }
+form.ujian label { display: inline-block; min-width: 190px; margin: 6px 0; }
+form.ujian input { font-size: 15px; padding: 4px; }
+form.ujian .salah { margin-left: 8px; }
+.dari-berkas { color: #6d4c00; font-size: 13px; }
 .s-dua { background: #6a1b9a; color: #fff; margin-left: 6px; }
 td.pc { font-family: Consolas, monospace; font-size: 13px; color: #37474f; }
 .sesi { margin: 6px 0 2px; }
@@ -243,6 +249,92 @@ async function simpanDaftarKelas(ev) {
   muatKelas();
   muatDaftar();
 }
+// Exams: those of the server's file are shown only; those made here can be changed here.
+const UJIAN_ISIAN = ["classes", "token", "formUrl", "proctorPin", "opens", "closes", "rotateMinutes"];
+let ujianDiubah = null;  // the id of the page exam in the form, or null for a new one
+function teksUjian(u) {
+  let t = "Kelas " + u.classes.join(", ") + " - " + u.formUrl;
+  if (u.proctorPin) t += " - PIN " + u.proctorPin;
+  if (u.opens) t += " - buka " + u.opens.replace("T", " ");
+  if (u.closes) t += " - tutup " + u.closes.replace("T", " ");
+  return t;
+}
+async function muatUjian() {
+  const isi = await ambil("/api/proctor/exams"), baris = [];
+  for (const u of isi.page.concat(isi.file.map(u => Object.assign({dariBerkas: true}, u)))) {
+    const tr = document.createElement("tr"), tok = sel(u.token, "token-besar"), ket = sel(teksUjian(u)), aksi = sel("");
+    if (u.dariBerkas) {
+      const c = document.createElement("div");
+      c.className = "dari-berkas";
+      c.textContent = "Dari berkas server.toml: ubah di berkas itu.";
+      ket.append(c);
+    } else {
+      if (u.ended) ket.append(" (ditutup)");
+      if (u.rotateMinutes) ket.append(" - token berganti sendiri setiap " + u.rotateMinutes + " menit");
+      const tombol = (teks, aksiNya) => { const b = document.createElement("button"); b.type = "button"; b.textContent = teks; b.onclick = aksiNya; aksi.append(b, " "); };
+      tombol("Ganti token", () => gantiToken(u));
+      tombol("Ubah", () => ubahUjian(u));
+      tombol(u.ended ? "Buka" : "Tutup", () => aturUjian(u, !u.ended));
+    }
+    tr.append(tok, ket, aksi);
+    baris.push(tr);
+  }
+  $("ujian-daftar").replaceChildren(...baris);
+}
+async function kirimJson(url, obj) {
+  const r = await fetch(url, {method: "POST", credentials: "same-origin", headers: {"Content-Type": "application/json"},
+                              body: JSON.stringify(obj)});
+  if (r.status === 401) { location.reload(); throw new Error("401"); }
+  return r.json();
+}
+async function gantiToken(u) {
+  if (!confirm("Ganti token ujian kelas " + u.classes.join(", ") + "? Token lama tidak bisa dipakai lagi untuk masuk; ujian yang sudah berjalan tetap berjalan.")) return;
+  const r = await kirimJson("/api/proctor/exam-token", {id: u.id});
+  if (!r.ok) alert(r.error);
+  muatUjian();
+}
+async function aturUjian(u, tutup) {
+  const r = await kirimJson("/api/proctor/exam-state", {id: u.id, ended: tutup});
+  if (!r.ok) alert(r.error);
+  muatUjian();
+}
+function ubahUjian(u) {
+  ujianDiubah = u.id;
+  $("ex-classes").value = u.classes.join(", ");
+  $("ex-token").value = "";
+  $("ex-token").placeholder = "kosong: tetap " + u.token;
+  $("ex-formUrl").value = u.formUrl;
+  $("ex-proctorPin").value = u.proctorPin;
+  $("ex-opens").value = u.opens;
+  $("ex-closes").value = u.closes;
+  $("ex-rotateMinutes").value = u.rotateMinutes || "";
+  $("ex-simpan").textContent = "Simpan perubahan";
+}
+async function buatToken() {
+  const r = await ambil("/api/proctor/new-token");
+  $("ex-token").value = r.token;
+}
+async function simpanUjian(ev) {
+  ev.preventDefault();
+  for (const f of UJIAN_ISIAN) $("ex-" + f + "-salah").textContent = "";
+  $("ex-hasil").textContent = "";
+  const obj = {};
+  for (const f of UJIAN_ISIAN) obj[f] = $("ex-" + f).value;
+  if (ujianDiubah !== null) obj.id = ujianDiubah;
+  const r = await kirimJson("/api/proctor/exam", obj);
+  if (!r.ok) {
+    for (const [f, pesan] of Object.entries(r.errors || {[r.field]: r.error}))
+      ($("ex-" + f + "-salah") || $("ex-hasil")).textContent = pesan;
+    return;
+  }
+  $("ex-hasil").textContent = "Ujian disimpan. Token: " + r.token;
+  ujianDiubah = null;
+  $("form-ujian").reset();
+  $("ex-token").placeholder = "";
+  $("ex-simpan").textContent = "Simpan ujian";
+  muatUjian();
+  muatKelas();
+}
 async function muatTerpisah(url, bagian, daftar, jumlah) {
   const isi = await ambil(url);
   $(bagian).style.display = isi.length ? "block" : "none";
@@ -309,7 +401,10 @@ function sambung() {
 $("uji").onclick = kirimUji;
 $("form-daftar").onsubmit = simpanDaftarKelas;
 $("kelas").onchange = gantiKelas;
-muatKelas(); muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas();
+$("form-ujian").onsubmit = simpanUjian;
+$("ex-buat").onclick = buatToken;
+muatKelas(); muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas(); muatUjian();
+setInterval(muatUjian, 30000);  // a token that rotates by itself shows its new value
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
 setInterval(() => document.querySelectorAll("tr.siswa").forEach(tulisTerdengar), 1000);
@@ -341,6 +436,23 @@ PAGE = f"""<!DOCTYPE html>
 <p><small>Siswa yang Hilang ada paling atas, lalu yang pelanggarannya terbanyak. Hilang: aplikasi ujian di PC
 siswa tidak terdengar lagi (ditutup paksa, PC mati, atau jaringan putus): datangi PC itu. Klik nama siswa untuk
 melihat riwayatnya.</small></p>
+<section id="ujian"><h3>Ujian dan token</h3>
+<table class="ujian"><thead><tr><th>Token</th><th>Ujian</th><th></th></tr></thead><tbody id="ujian-daftar"></tbody></table>
+<form id="form-ujian" class="ujian">
+<h4>Buat ujian</h4>
+<div><label for="ex-classes">Kelas (pisahkan dengan koma)</label><input id="ex-classes" size="30"><span class="salah" id="ex-classes-salah"></span></div>
+<div><label for="ex-token">Token</label><input id="ex-token" size="12" maxlength="62" style="text-transform:uppercase">
+<button type="button" id="ex-buat">Buat token</button><span class="salah" id="ex-token-salah"></span></div>
+<div><label for="ex-formUrl">Alamat formulir</label><input id="ex-formUrl" size="60" placeholder="https://docs.google.com/forms/...{{studentName}}">
+<span class="salah" id="ex-formUrl-salah"></span></div>
+<div><small>Tulis {{studentName}} di alamat formulir di tempat nama siswa harus diisi.</small></div>
+<div><label for="ex-proctorPin">PIN pengawas (boleh kosong)</label><input id="ex-proctorPin" size="10"><span class="salah" id="ex-proctorPin-salah"></span></div>
+<div><label for="ex-opens">Dibuka (boleh kosong)</label><input id="ex-opens" type="datetime-local"><span class="salah" id="ex-opens-salah"></span></div>
+<div><label for="ex-closes">Ditutup (boleh kosong)</label><input id="ex-closes" type="datetime-local"><span class="salah" id="ex-closes-salah"></span></div>
+<div><label for="ex-rotateMinutes">Ganti token sendiri setiap (menit, kosong: tidak)</label><input id="ex-rotateMinutes" size="5" inputmode="numeric">
+<span class="salah" id="ex-rotateMinutes-salah"></span></div>
+<p><button type="submit" id="ex-simpan">Simpan ujian</button> <span id="ex-hasil"></span></p>
+</form></section>
 <section id="daftar-kelas"><h3>Daftar siswa per kelas</h3>
 <form id="form-daftar" class="daftar-kelas">
 <label for="dk-kelas">Kelas</label><input id="dk-kelas" maxlength="62"> <span class="salah" id="dk-kelas-salah"></span>

@@ -58,10 +58,6 @@ class ExamSession:
     address: str = ""              # the PC's, as it verified
 
     @property
-    def student(self) -> tuple[str, str, str]:
-        return decisions.student_key(self.className, self.studentName, self.token)
-
-    @property
     def verified(self) -> tuple[str, str, str]:
         return (self.studentName, self.className, self.token)
 
@@ -69,7 +65,11 @@ class ExamSession:
 class Presence:
     def __init__(self, store: Store, limit: float, forward: bool, log: Callable[[str], None],
                  wake_forwarder: Callable[[], None] = lambda: None, clock: Callable[[], float] = time.time,
-                 notifier: Notifier | None = None) -> None:
+                 notifier: Notifier | None = None,
+                 ident: Callable[[str, str], str] = lambda class_name, token: token) -> None:
+        # `ident`: the token a student's row is known by (Exam.ident) for a
+        # class and a token the session was verified with.
+        self.ident = ident
         self.store, self.limit, self.forward, self.log = store, float(limit), forward, log
         self.notifier = notifier or store.notifier
         self.wake_forwarder, self.clock = wake_forwarder, clock
@@ -133,7 +133,7 @@ class Presence:
             s = self.sessions.pop(session_id, None)
             self.dirty.discard(session_id)
             if s is not None:
-                self.seats.get(s.student, {}).pop(s.id, None)
+                self.seats.get(self._key(s), {}).pop(s.id, None)
                 self.notices = [n for n in self.notices if n["session"] != session_id]
 
     def close(self, session_id: str) -> bool:
@@ -145,7 +145,7 @@ class Presence:
                 return False
             s.missing_since = None
             self._seat(s, decisions.CLOSE)
-            self._announce(s, self._state(s.student))
+            self._announce(s, self._state(self._key(s)))
         self.wake.set()
         return True
 
@@ -158,10 +158,10 @@ class Presence:
             for sid in gone:
                 s = self.sessions.pop(sid)
                 self.dirty.discard(sid)
-                seats = self.seats.get(s.student, {})
+                seats = self.seats.get(self._key(s), {})
                 seats.pop(sid, None)
                 if not seats:
-                    self.seats.pop(s.student, None)
+                    self.seats.pop(self._key(s), None)
         return len(gone)
 
     def verified_as(self, session_id: str | None) -> tuple[str, str, str] | None:
@@ -190,7 +190,7 @@ class Presence:
             if was_missing:
                 s.missing_since = None
                 self._notice(s, "back", silent_since, now - silent_since)
-                self._announce(s, self._state(s.student))
+                self._announce(s, self._state(self._key(s)))
         if was_missing:
             self.wake.set()
         return True
@@ -223,8 +223,11 @@ class Presence:
             return self.change_seq, [data for n, data in self.changes if n > seq]
 
     # Inside, under the lock.
+    def _key(self, s: ExamSession) -> tuple[str, str, str]:
+        return decisions.student_key(s.className, s.studentName, self.ident(s.className, s.token))
+
     def _seat(self, s: ExamSession, event: str) -> None:
-        seats = self.seats.setdefault(s.student, {})
+        seats = self.seats.setdefault(self._key(s), {})
         incident = decisions.seat_event(seats, s.id, s.address, event)
         for sid, seat in seats.items():
             other = self.sessions.get(sid)
@@ -251,7 +254,7 @@ class Presence:
     def _announce(self, s: ExamSession, state: str) -> None:
         self.change_seq += 1
         self.changes.append((self.change_seq, {
-            "key": decisions.student_ref(s.student), "studentName": decisions.one_line(s.studentName),
+            "key": decisions.student_ref(self._key(s)), "studentName": decisions.one_line(s.studentName),
             "className": decisions.one_line(s.className), "state": state, "address": s.address,
             "lastContactAt": iso(s.last_contact)}))
         self.notifier.poke()

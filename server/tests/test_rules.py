@@ -14,7 +14,7 @@ from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from orvel_exam_server import classlist, config, decisions, front, guards, whatsapp  # noqa: E402
+from orvel_exam_server import classlist, config, decisions, exams, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -332,6 +332,81 @@ class TwoPCs(unittest.TestCase):
             "missing": True, "missingAddresses": ["10.0.0.5"], "lastContactAt": "t", "heardAgo": 90}}
         (row,) = decisions.roster(entries, EXAMS, heard)
         self.assertEqual((row["state"], row["missingAddresses"]), ("Hilang", ["10.0.0.5"]))
+
+
+class PageExams(unittest.TestCase):
+    def test_tokens_come_from_an_alphabet_without_look_alikes_and_are_never_handed_out_twice(self):
+        self.assertEqual(set(exams.TOKEN_ALPHABET) & set("0O1IL"), set())
+        self.assertEqual(len(exams.TOKEN_ALPHABET), 31)
+        made = {exams.new_token(set()) for _ in range(200)}
+        self.assertTrue(all(len(t) == 6 and set(t) <= set(exams.TOKEN_ALPHABET) for t in made))
+        self.assertGreater(len(made), 190, "random, not a sequence")
+        picks = iter("AAAAAA" "AAAAAA" "BBBBBB")
+        self.assertEqual(exams.new_token({"AAAAAA"}, lambda _: next(picks)), "BBBBBB")
+        for token, problem in [("K7M2QX", ""), ("ABCD", ""), ("ABC", "paling sedikit"), ("A" * 63, "paling banyak 62"),
+                               ("A" * 62, ""), ("K0M2QX", "'0'"), ("KOMIQL", "'I' 'L' 'O'"), ("AB-123", "'-' '1'")]:
+            with self.subTest(token):
+                got = exams.token_problem(token)
+                self.assertTrue(problem in got if problem else got == "", got)
+
+    def test_the_exam_form_names_each_wrong_field_and_takes_a_right_one_whole(self):
+        good = {"classes": "5A, 5b ,5A", "token": "k7m2qx", "formUrl": "https://f.example/x?n={studentName}",
+                "proctorPin": "2468", "opens": "2026-12-09T07:30", "closes": "2026-12-09T09:00", "rotateMinutes": "15"}
+        form, errors = exams.check_form(good, set(), editing=False)
+        self.assertEqual(errors, {})
+        self.assertEqual((form.classes, form.token, form.rotate_minutes), (("5A", "5b"), "K7M2QX", 15))
+        cases = [  # (changes, field, message part)
+            ({"classes": " , "}, "classes", "Isi kelas"),
+            ({"token": ""}, "token", "Buat token"),
+            ({"token": "K7M2Q0"}, "token", "'0'"),
+            ({"token": "ABC123"}, "token", "'1'"),
+            ({"token": "TAKEN1".replace("1", "2")}, "token", "sudah dipakai"),
+            ({"formUrl": "ftp://f.example/x"}, "formUrl", "http:// atau https://"),
+            ({"formUrl": 'https://f.example/"onmouseover="x'}, "formUrl", "tanda kutip"),
+            ({"formUrl": "https://f.example/\nx"}, "formUrl", "karakter kendali"),
+            ({"formUrl": "https://f.example/\u202ex"}, "formUrl", "karakter kendali"),
+            ({"formUrl": "javascript:alert(1)"}, "formUrl", "http://"),
+            ({"formUrl": "https://x/?u=javascript:alert(1)"}, "formUrl", "javascript:"),
+            ({"formUrl": "https://"}, "formUrl", "http://"),
+            ({"proctorPin": "24 68"}, "proctorPin", "huruf dan angka"),
+            ({"opens": "9 Desember"}, "opens", "2026-12-09T07:30"),
+            ({"closes": "2026-12-09T07:30"}, "closes", "sesudah waktu buka"),
+            ({"closes": "2026-12-09T07:00"}, "closes", "sesudah waktu buka"),
+            ({"rotateMinutes": "3"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": "-5"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": 15}, "rotateMinutes", "teks"),
+        ]
+        for changes, field, part in cases:
+            with self.subTest(changes):
+                form, errors = exams.check_form(dict(good, **changes), {"TAKEN2"}, editing=False)
+                self.assertIsNone(form)
+                self.assertEqual(list(errors), [field])
+                self.assertIn(part, errors[field])
+        form, errors = exams.check_form(dict(good, token=""), set(), editing=True)
+        self.assertEqual((errors, form.token), ({}, ""), "an edit keeps its token")
+        self.assertEqual(set(exams.check_form({}, set(), editing=False)[1]), {"classes", "token", "formUrl"})
+        self.assertEqual(exams.check_form([1], set(), editing=False)[1], {"form": "Permintaan tidak lengkap."})
+        for since, minutes, now, due in [(0, 0, 10 ** 6, False), (0, 15, 899, False), (0, 15, 900, True)]:
+            self.assertEqual(exams.rotation_due(since, minutes, now), due)
+
+    def test_a_new_token_takes_no_verify_while_the_exams_begun_with_the_old_keep_their_row(self):
+        row = {"id": 3, "classes": ["5A", "5B"], "formUrl": "https://f.example/{studentName}", "proctorPin": "",
+               "opens": "", "closes": "", "ended": False, "tokens": ["OLDTKN", "NEWTKN"]}
+        made = exams.as_exams(row)
+        self.assertEqual([(e.class_name, e.token, e.ident) for e in made], [("5A", "NEWTKN", "OLDTKN"),
+                                                                         ("5B", "NEWTKN", "OLDTKN")])
+        now = dt.datetime(2026, 12, 9, 8, 0)
+        ask = lambda token: json.loads(decisions.verify({"studentName": "Budi", "className": "5A", "token": token},
+                                                        made, now).answer)
+        self.assertEqual((ask("oldtkn")["error"], ask("NEWTKN")["ok"]), ("Token tidak valid.", True))
+        entries = [entry(1, "verify", token="OLDTKN"), entry(2, "report", "START", token="OLDTKN"),
+                   entry(3, "report", "VIOLATION", token="OLDTKN", detail="v"),
+                   entry(4, "verify", token="NEWTKN", session="S2")]
+        (got,) = decisions.roster(entries, made)
+        self.assertEqual((got["state"], got["violations"], got["token"]), ("Mengerjakan", 1, "OLDTKN"))
+        ended = exams.as_exams(dict(row, ended=True))
+        self.assertEqual(json.loads(decisions.verify({"studentName": "B", "className": "5A", "token": "NEWTKN"},
+                                                     ended, now).answer)["error"], "Ujian sudah ditutup.")
 
 
 class ClassLists(unittest.TestCase):

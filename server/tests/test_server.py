@@ -377,6 +377,72 @@ class Contract(unittest.TestCase):
         return events
 
 
+class PageExam(unittest.TestCase):
+    def test_an_exam_made_on_the_page_takes_its_next_verify_and_a_new_token_keeps_the_running_exams(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        cookie = s.login()
+
+        def post(path: str, obj: object) -> tuple[int, dict]:
+            status, _, data = s.request("POST", path, json.dumps(obj), {"Cookie": cookie,
+                                                                       "Content-Type": "application/json"})
+            return status, json.loads(data)
+
+        def ask(name: str, token: str) -> dict:
+            return json.loads(s.post_json("/api/exam/verify", verify_body(name, "7B", token))[1])
+
+        listed = s.get_json("/api/proctor/exams", cookie)
+        self.assertEqual(([e["classes"] for e in listed["file"]], listed["page"]), ([["5A"], ["5B"], ["6A"]], []))
+        form = {"classes": "7B", "token": "", "formUrl": "https://f.example/7b?n={studentName}", "proctorPin": "",
+                "opens": "", "closes": "", "rotateMinutes": ""}
+        # Wrong fields: each named, nothing stored.
+        for changes, field in [({"formUrl": 'https://f.example/"><script>'}, "formUrl"), ({"token": "ABC123"}, "token"),
+                               ({"token": "NOPIN1"}, "token"), ({"opens": "2026-12-09T10:00", "closes": "2026-12-09T09:00"},
+                                                                 "closes")]:
+            status, got = post("/api/proctor/exam", {**form, "token": "QWERTZ", **changes})
+            self.assertEqual((status, list(got["errors"])), (400, [field]), got)
+        self.assertEqual(post("/api/proctor/exam", "x")[0], 400)
+        self.assertEqual(s.get_json("/api/proctor/exams", cookie)["page"], [])
+        token = s.get_json("/api/proctor/new-token", cookie)["token"]
+        self.assertRegex(token, r"^[ABCDEFGHJKMNPQRSTUVWXYZ2-9]{6}$")
+        status, got = post("/api/proctor/exam", dict(form, token=token))
+        self.assertEqual((status, got["token"]), (200, token), got)
+        exam_id = got["id"]
+        # The next verify takes it, without a restart.
+        answer = ask("Budi", token.lower())
+        self.assertEqual(answer["formUrl"], "https://f.example/7b?n=Budi")
+        self.assertEqual(s.report(answer["session"], "Budi", "START", START, "7B", token.lower())[0], 200)
+        # "Ganti token": the old one takes no new verify; Budi's exam goes on in the same row.
+        status, got = post("/api/proctor/exam-token", {"id": exam_id})
+        self.assertEqual(status, 200, got)
+        new = got["token"]
+        self.assertNotEqual(new, token)
+        self.assertEqual(ask("Siti", token)["error"], "Token tidak valid.")
+        self.assertEqual(s.report(answer["session"], "Budi", "VIOLATION", "(Pelanggaran ke-1)", "7B", token.lower())[0], 200)
+        again = ask("budi", new)
+        self.assertTrue(again["ok"])
+        rows = [r for r in s.get_json("/api/proctor/roster", cookie) if r["className"] == "7B"]
+        self.assertEqual([(r["studentName"], r["state"], r["violations"]) for r in rows], [("Budi", "Mengerjakan", 1)])
+        self.assertEqual(s.get_json("/api/proctor/exams", cookie)["page"][0]["token"], new)
+        self.assertIn("7B", s.get_json("/api/proctor/classes", cookie))
+        # Closed on the page: no new verify; a file's exam is changed only in the file.
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id, "ended": True})[0], 200)
+        self.assertEqual(ask("Eko", new)["error"], "Ujian sudah ditutup.")
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id + 1, "ended": True})[1]["field"], "id")
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id, "ended": "ya"})[1]["field"], "ended")
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id, "ended": False})[0], 200)
+        self.assertTrue(ask("Eko", new)["ok"])
+        # An edit without a token keeps it; after a restart the page's exams are there still.
+        status, got = post("/api/proctor/exam", dict(form, id=exam_id, classes="7B, 7C"))
+        self.assertEqual((status, got["token"]), (200, new), got)
+        s.stop()
+        s.start()
+        cookie = s.login()
+        self.assertEqual(json.loads(s.post_json("/api/exam/verify", verify_body("Ani", "7C", new))[1])["ok"], True)
+        rows = {r["studentName"]: r["state"] for r in s.get_json("/api/proctor/roster", cookie) if r["className"] in ("7B", "7C")}
+        self.assertEqual(rows, {"Budi": "Mengerjakan", "Eko": "Terverifikasi", "Ani": "Terverifikasi"})
+
+
 class ClassList(unittest.TestCase):
     def test_a_listed_student_is_belum_mulai_then_working_and_a_wrong_list_stores_nothing(self):
         s = RunningServer(EXAMS).start()

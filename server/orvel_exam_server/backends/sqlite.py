@@ -65,6 +65,25 @@ CREATE TABLE IF NOT EXISTS notices (
     gone REAL NOT NULL,           -- seconds not heard (back only)
     addresses TEXT NOT NULL DEFAULT ''  -- the PC's; for twice, both PCs'
 );
+-- Exams made on the proctor's page (those of the file stay in the file).
+CREATE TABLE IF NOT EXISTS page_exams (
+    id INTEGER PRIMARY KEY,
+    classes TEXT NOT NULL,        -- a JSON list of class names
+    form_url TEXT NOT NULL,
+    proctor_pin TEXT NOT NULL DEFAULT '',
+    opens TEXT NOT NULL DEFAULT '',   -- YYYY-MM-DDTHH:MM in the school's zone; '' for none
+    closes TEXT NOT NULL DEFAULT '',
+    rotate_minutes INTEGER NOT NULL DEFAULT 0,
+    ended INTEGER NOT NULL DEFAULT 0, -- closed on the page
+    created_at TEXT NOT NULL
+);
+-- Each page exam's tokens: the newest is its token now, the earlier ones keep their running exams.
+CREATE TABLE IF NOT EXISTS exam_tokens (
+    id INTEGER PRIMARY KEY,
+    exam_id INTEGER NOT NULL REFERENCES page_exams(id),
+    token TEXT NOT NULL UNIQUE,
+    since REAL NOT NULL           -- seconds since 1970
+);
 -- Each class's list of students, as the administrator gave it; replaced whole.
 CREATE TABLE IF NOT EXISTS class_lists (
     class_key TEXT NOT NULL,      -- the class as the roster compares it
