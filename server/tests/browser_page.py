@@ -187,5 +187,39 @@ class ProctorPage(unittest.TestCase):
         Select(b.find_element(By.ID, "kelas")).select_by_visible_text("5A")
         self.assertEqual(b.current_url, self.base + "/pengawas?kelas=5A")
 
+    def test_the_administrator_makes_an_exam_whose_token_a_student_can_use_at_once(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#ujian-daftar tr"))
+        self.assertIn("Dari berkas server.toml", b.find_element(By.ID, "ujian-daftar").text)
+        b.find_element(By.ID, "ex-classes").send_keys("7B")
+        b.find_element(By.ID, "ex-buat").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-token").get_attribute("value"))
+        token = b.find_element(By.ID, "ex-token").get_attribute("value")
+        typed = 'https://f.example/7b?n={studentName}"><img src=x>'
+        b.find_element(By.ID, "ex-formUrl").send_keys(typed)
+        b.find_element(By.ID, "ex-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-formUrl-salah").text)
+        self.assertIn("tanda kutip", b.find_element(By.ID, "ex-formUrl-salah").text)
+        self.assertEqual(b.find_element(By.ID, "ex-formUrl").get_attribute("value"), typed, "what was typed is kept")
+        b.find_element(By.ID, "ex-formUrl").clear()
+        b.find_element(By.ID, "ex-formUrl").send_keys("https://f.example/7b?n={studentName}")
+        b.find_element(By.ID, "ex-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-hasil").text == "Ujian disimpan. Token: " + token)
+        self.assertEqual(b.find_element(By.ID, "ex-formUrl-salah").text, "")
+        big = WebDriverWait(b, 5).until(lambda d: [e for e in d.find_elements(By.CSS_SELECTOR, "td.token-besar")
+                                                   if e.text == token])
+        self.assertGreaterEqual(int(big[0].value_of_css_property("font-size").rstrip("px").split(".")[0]), 48)
+        session = self.server.verify("Budi", "7B", token)
+        self.assertEqual(self.server.report(session, "Budi", "START", "mulai", "7B", token)[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row("Budi") or [""])[0] == "Mengerjakan")
+        # "Ganti token", confirmed: a new one shows; the running exam stays.
+        next(e for e in b.find_elements(By.CSS_SELECTOR, "#ujian-daftar button") if e.text == "Ganti token").click()
+        WebDriverWait(b, 5).until(lambda d: d.switch_to.alert).accept()
+        WebDriverWait(b, 5).until(lambda d: d.find_elements(By.CSS_SELECTOR, "td.token-besar")[0].text != token)
+        self.assertEqual(self.row("Budi")[0], "Mengerjakan")
+
 if __name__ == "__main__":
     unittest.main()
