@@ -411,6 +411,41 @@ class Store:
         self.exams_version += 1
         self.notifier.stored(0)
 
+    # Proctor accounts.
+    def proctors(self) -> list[dict[str, Any]]:
+        return self.read(lambda c: [
+            {"id": r[0], "name": r[1], "nameKey": r[2], "salt": r[3], "hash": r[4], "classes": json.loads(r[5])}
+            for r in c.execute("SELECT id, name, name_key, salt, password_hash, classes FROM proctors ORDER BY id")])
+
+    def proctor(self, key: int | str) -> dict[str, Any] | None:
+        """One account, by its id or its name's key."""
+        column = "id" if isinstance(key, int) else "name_key"
+        row = self.read(lambda c: c.execute(
+            f"SELECT id, name, name_key, salt, password_hash, classes FROM proctors WHERE {column} = ?", (key,)).fetchone())
+        return None if row is None else {"id": row[0], "name": row[1], "nameKey": row[2], "salt": row[3],
+                                         "hash": row[4], "classes": json.loads(row[5])}
+
+    def save_proctor(self, account: int | None, name: str, name_key: str, classes: tuple[str, ...],
+                     salt_and_hash: tuple[str, str] | None, created_at: str) -> int:
+        """A new account or an edit; a new password when `salt_and_hash` is given."""
+        classes_json = json.dumps(list(classes), ensure_ascii=False)
+
+        def work(c: Any) -> int:
+            if account is None:
+                salt, digest = salt_and_hash or ("", "")
+                return c.execute("INSERT INTO proctors (name, name_key, salt, password_hash, classes, created_at)"
+                                 " VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
+                                 (name, name_key, salt, digest, classes_json, created_at)).fetchone()[0]
+            c.execute("UPDATE proctors SET name = ?, name_key = ?, classes = ? WHERE id = ?",
+                      (name, name_key, classes_json, account))
+            if salt_and_hash:
+                c.execute("UPDATE proctors SET salt = ?, password_hash = ? WHERE id = ?", salt_and_hash + (account,))
+            return account
+        return self.write(work)
+
+    def remove_proctor(self, account: int) -> None:
+        self.write(lambda c: c.execute("DELETE FROM proctors WHERE id = ?", (account,)))
+
     # Class lists.
     def replace_class_list(self, class_name: str, names: tuple[str, ...]) -> None:
         """The class's list replaced whole, in one step: never half of one."""

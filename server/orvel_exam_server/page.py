@@ -54,13 +54,16 @@ form.masuk button { font-size: 16px; padding: 8px 20px; background: #1f5fa8; col
 """
 
 
-def login(message: str) -> str:
+def login(message: str, name: str = "") -> str:
     note = f'<p class="salah" id="pesan">{html.escape(message)}</p>' if message else ""
+    typed = html.escape(name, quote=True)
     return f"""<!DOCTYPE html>
 <html lang="id"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
 <title>Masuk Pengawas - ORVEL Selvaro CBT</title><style>{STYLE}</style></head>
 <body><form class="masuk" method="post" action="/pengawas/login">
 <h2>Halaman Pengawas Ujian</h2>{note}
+<label for="name">Nama pengawas (kosongkan untuk administrator)</label>
+<input type="text" id="name" name="name" value="{typed}" autocomplete="username">
 <label for="password">Kata sandi pengawas</label>
 <input type="password" id="password" name="password" autofocus required>
 <button type="submit">Masuk</button></form></body></html>
@@ -263,7 +266,9 @@ async function muatUjian() {
   const isi = await ambil("/api/proctor/exams"), baris = [];
   for (const u of isi.page.concat(isi.file.map(u => Object.assign({dariBerkas: true}, u)))) {
     const tr = document.createElement("tr"), tok = sel(u.token, "token-besar"), ket = sel(teksUjian(u)), aksi = sel("");
-    if (u.dariBerkas) {
+    if (!saya.admin) {
+      // A proctor hands out the token; the administrator changes the exam.
+    } else if (u.dariBerkas) {
       const c = document.createElement("div");
       c.className = "dari-berkas";
       c.textContent = "Dari berkas server.toml: ubah di berkas itu.";
@@ -335,6 +340,48 @@ async function simpanUjian(ev) {
   muatUjian();
   muatKelas();
 }
+// Proctor accounts (the administrator's); a proctor sees neither these nor the forms that change exams and lists.
+let saya = {admin: false};
+async function muatSaya() {
+  saya = await ambil("/api/proctor/me");
+  $("saya").textContent = saya.admin ? "Administrator" : saya.name + " (kelas " + saya.classes.join(", ") + ")";
+  for (const id of ["form-ujian", "daftar-kelas", "akun"]) $(id).style.display = saya.admin ? "" : "none";
+  if (!saya.admin) $("kelas").options[0].textContent = "Semua kelas saya";
+  if (saya.admin) muatAkun();
+  muatUjian();
+}
+async function muatAkun() {
+  const isi = await ambil("/api/proctor/proctors");
+  $("akun-daftar").replaceChildren(...isi.map(a => {
+    const li = document.createElement("li"), b = document.createElement("button");
+    li.textContent = a.name + ": kelas " + a.classes.join(", ") + " ";
+    b.type = "button";
+    b.textContent = "Hapus";
+    b.onclick = async () => {
+      if (!confirm("Hapus pengawas " + a.name + "? Ia langsung keluar dari halaman ini.")) return;
+      const r = await kirimJson("/api/proctor/proctor-remove", {id: a.id});
+      if (!r.ok) alert(r.error);
+      muatAkun();
+    };
+    li.append(b);
+    return li;
+  }));
+}
+async function simpanAkun(ev) {
+  ev.preventDefault();
+  for (const f of ["name", "password", "classes"]) $("ak-" + f + "-salah").textContent = "";
+  $("ak-hasil").textContent = "";
+  const r = await kirimJson("/api/proctor/proctor", {name: $("ak-name").value, password: $("ak-password").value,
+                                                     classes: $("ak-classes").value});
+  if (!r.ok) {
+    for (const [f, pesan] of Object.entries(r.errors || {[r.field]: r.error}))
+      ($("ak-" + f + "-salah") || $("ak-hasil")).textContent = pesan;
+    return;
+  }
+  $("ak-hasil").textContent = "Pengawas disimpan.";
+  $("form-akun").reset();
+  muatAkun();
+}
 async function muatTerpisah(url, bagian, daftar, jumlah) {
   const isi = await ambil(url);
   $(bagian).style.display = isi.length ? "block" : "none";
@@ -402,8 +449,9 @@ $("uji").onclick = kirimUji;
 $("form-daftar").onsubmit = simpanDaftarKelas;
 $("kelas").onchange = gantiKelas;
 $("form-ujian").onsubmit = simpanUjian;
+$("form-akun").onsubmit = simpanAkun;
 $("ex-buat").onclick = buatToken;
-muatKelas(); muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas(); muatUjian();
+muatSaya(); muatKelas(); muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas();
 setInterval(muatUjian, 30000);  // a token that rotates by itself shows its new value
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
@@ -416,6 +464,7 @@ PAGE = f"""<!DOCTYPE html>
 <title>Pengawas Ujian - ORVEL Selvaro CBT</title><style>{STYLE}</style></head>
 <body>
 <header><h1>Pengawas Ujian ORVEL Selvaro CBT</h1>
+<span id="saya"></span>
 <a href="/api/proctor/export.csv">Unduh CSV</a>
 <form method="post" action="/pengawas/logout" style="margin:0"><button type="submit">Keluar</button></form>
 </header>
@@ -452,6 +501,14 @@ melihat riwayatnya.</small></p>
 <div><label for="ex-rotateMinutes">Ganti token sendiri setiap (menit, kosong: tidak)</label><input id="ex-rotateMinutes" size="5" inputmode="numeric">
 <span class="salah" id="ex-rotateMinutes-salah"></span></div>
 <p><button type="submit" id="ex-simpan">Simpan ujian</button> <span id="ex-hasil"></span></p>
+</form></section>
+<section id="akun" style="display:none"><h3>Pengawas</h3>
+<ul id="akun-daftar"></ul>
+<form id="form-akun" class="ujian">
+<div><label for="ak-name">Nama pengawas</label><input id="ak-name" maxlength="62"><span class="salah" id="ak-name-salah"></span></div>
+<div><label for="ak-password">Kata sandi (paling sedikit 10 huruf)</label><input id="ak-password" type="password" autocomplete="new-password"><span class="salah" id="ak-password-salah"></span></div>
+<div><label for="ak-classes">Kelas yang diawasi (pisahkan dengan koma)</label><input id="ak-classes"><span class="salah" id="ak-classes-salah"></span></div>
+<p><button type="submit" id="ak-simpan">Simpan pengawas</button> <span id="ak-hasil"></span></p>
 </form></section>
 <section id="daftar-kelas"><h3>Daftar siswa per kelas</h3>
 <form id="form-daftar" class="daftar-kelas">

@@ -14,7 +14,7 @@ from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from orvel_exam_server import classlist, config, decisions, exams, front, guards, whatsapp  # noqa: E402
+from orvel_exam_server import accounts, classlist, config, decisions, exams, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -407,6 +407,30 @@ class PageExams(unittest.TestCase):
         ended = exams.as_exams(dict(row, ended=True))
         self.assertEqual(json.loads(decisions.verify({"studentName": "B", "className": "5A", "token": "NEWTKN"},
                                                      ended, now).answer)["error"], "Ujian sudah ditutup.")
+
+
+class Accounts(unittest.TestCase):
+    def test_passwords_are_salted_slow_hashes_and_a_proctor_sees_only_their_classes(self):
+        salt, stored = accounts.new_hash("sandi-rina-5b")
+        salt2, stored2 = accounts.new_hash("sandi-rina-5b")
+        self.assertNotEqual((salt, stored), (salt2, stored2), "salted")
+        self.assertNotIn("sandi", stored)
+        self.assertTrue(accounts.password_ok("sandi-rina-5b", salt, stored))
+        for wrong in ("sandi-rina-5B", "", "sandi-rina-5b "):
+            self.assertFalse(accounts.password_ok(wrong, salt, stored), wrong)
+        rina = accounts.Who(3, "Bu Rina", ("5B", "6 A"))
+        admin = accounts.Who(0, "Administrator", None)
+        for who, cls, sees in [(rina, "5B", True), (rina, " 5b ", True), (rina, "6 a", True), (rina, "5A", False),
+                               (rina, "5B2", False), (rina, "", False), (admin, "5A", True), (admin, "", True)]:
+            self.assertEqual(accounts.may_see(who, cls), sees, (who.name, cls))
+        good = {"name": " Bu  Rina ", "password": "x" * 10, "classes": "5B, 6A,5B"}
+        form, errors = accounts.check_account(good, False, {"pak budi"})
+        self.assertEqual((form["name"], form["classes"], errors), ("Bu Rina", ("5B", "6A"), {}))
+        for changes, field in [({"name": "Pak  BUDI"}, "name"), ({"name": "\u200b"}, "name"), ({"password": "x" * 9}, "password"),
+                               ({"classes": ","}, "classes"), ({"classes": "x" * 63}, "classes"), ({"name": 5}, "name")]:
+            self.assertEqual(list(accounts.check_account(dict(good, **changes), False, {"pak budi"})[1]), [field], changes)
+        self.assertEqual(accounts.check_account(dict(good, password=""), True, set())[0]["password"], "",
+                         "an edit keeps the password")
 
 
 class ClassLists(unittest.TestCase):

@@ -25,7 +25,7 @@ import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from support import RunningServer, env, event_body, stream_blocks, wait_for  # noqa: E402
+from support import RunningServer, env, event_body, stream_blocks, stream_events, wait_for  # noqa: E402
 # Whether the server has closed a connection, without waiting: the attack
 # tool's own test of it.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
@@ -483,6 +483,78 @@ class ClassList(unittest.TestCase):
         self.assertEqual(s.get_json("/api/proctor/classes", cookie), ["5A", "5B", "6A", "7 C"])
         self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster?kelas=5b", cookie)], ["Eko"])
         self.assertEqual(len(s.get_json("/api/proctor/roster?kelas=", cookie)), 4)
+
+
+class ProctorAccounts(unittest.TestCase):
+    def test_a_proctor_sees_streams_and_exports_only_their_classes_and_loses_the_login_with_the_account(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        admin = s.login()
+
+        def post(path: str, obj: object, cookie: str) -> tuple[int, dict]:
+            status, _, data = s.request("POST", path, json.dumps(obj), {"Cookie": cookie,
+                                                                       "Content-Type": "application/json"})
+            return status, json.loads(data)
+
+        def login(name: str, password: str, source: str = "127.0.0.1") -> tuple[int, str]:
+            status, headers, _ = s.request("POST", "/pengawas/login", urllib.parse.urlencode(
+                {"name": name, "password": password}), {"Content-Type": "application/x-www-form-urlencoded"},
+                source=source)
+            return status, headers.get("set-cookie", "").split(";")[0]
+
+        for bad, field in [({"name": "", "password": "x" * 10, "classes": "5B"}, "name"),
+                           ({"name": "Bu Rina", "password": "pendek", "classes": "5B"}, "password"),
+                           ({"name": "Bu Rina", "password": "x" * 10, "classes": " , "}, "classes")]:
+            status, got = post("/api/proctor/proctor", bad, admin)
+            self.assertEqual((status, got["field"]), (400, field), got)
+        self.assertEqual(s.get_json("/api/proctor/proctors", admin), [], "nothing half-stored")
+        status, got = post("/api/proctor/proctor", {"name": "Bu Rina", "password": "sandi-rina-5b", "classes": "5b"}, admin)
+        self.assertEqual(status, 200, got)
+        rina_id = got["id"]
+        self.assertEqual(post("/api/proctor/proctor", {"name": "bu  rina", "password": "x" * 10, "classes": "6A"},
+                              admin)[1]["field"], "name", "one name, one account")
+        self.assertEqual(login("Bu Rina", "salah-sekali")[0], 401)
+        status, rina = login("bu rina", "sandi-rina-5b")
+        self.assertEqual(status, 303)
+        self.assertEqual(s.get_json("/api/proctor/me", rina), {"admin": False, "name": "Bu Rina", "classes": ["5b"]})
+        a, b = s.verify("Budi", "5A", "ABC123"), s.verify("Eko", "5B", "NOPIN1")
+        self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster", rina)], ["Eko"])
+        self.assertEqual(len(s.get_json("/api/proctor/roster", admin)), 2)
+        self.assertEqual(s.get_json("/api/proctor/timeline?className=5A&studentName=Budi&token=ABC123", rina), [])
+        self.assertEqual(s.get_json("/api/proctor/classes", rina), ["5B"])
+        self.assertEqual([e["classes"] for e in s.get_json("/api/proctor/exams", rina)["file"]], [["5B"]])
+        # A report of another class never reaches the proctor's stream; one of theirs does.
+        self.assertEqual(s.report(a, "Budi", "VIOLATION", "kelas 5A", "5A", "ABC123")[0], 200)
+        self.assertEqual(s.report(b, "Eko", "VIOLATION", "kelas 5B", "5B", "NOPIN1")[0], 200)
+        s.post_json("/api/exam/event", event_body("Palsu", "VIOLATION", "tanpa sesi 5A"), secrets.token_hex(16))
+        events = stream_events(s, rina, lambda ev: any(d.get("detail") == "kelas 5B" for _, d in ev), timeout=10,
+                               path="/api/proctor/stream?after=0")
+        reports = [d["detail"] for e, d in events if e == "report"]
+        self.assertEqual(reports, ["kelas 5B"])
+        self.assertEqual(s.get_json("/api/proctor/timeline?nosession=1", rina), [])
+        status, _, data = s.request("GET", "/api/proctor/export.csv", headers={"Cookie": rina})
+        self.assertEqual((status, b"kelas 5A" in data, b"kelas 5B" in data), (200, False, True))
+        # What only the administrator does.
+        for path in ("/api/proctor/exam", "/api/proctor/class-list?className=5B", "/api/proctor/proctor"):
+            self.assertEqual(s.request("POST", path, b"{}", {"Cookie": rina, "Content-Type": "application/json"})[0],
+                             403, path)
+        self.assertEqual(s.request("GET", "/api/proctor/proctors", headers={"Cookie": rina})[0], 403)
+        # A new password ends the login; so does a removed account.
+        self.assertEqual(post("/api/proctor/proctor", {"id": rina_id, "name": "Bu Rina", "password": "sandi-baru-5b",
+                                                       "classes": "5B"}, admin)[0], 200)
+        self.assertEqual(s.request("GET", "/api/proctor/roster", headers={"Cookie": rina})[0], 401)
+        self.assertEqual(login("Bu Rina", "sandi-rina-5b")[0], 401)
+        status, rina = login("Bu Rina", "sandi-baru-5b")
+        self.assertEqual(status, 303)
+        self.assertEqual(post("/api/proctor/proctor-remove", {"id": rina_id}, admin)[0], 200)
+        self.assertEqual(s.request("GET", "/api/proctor/roster", headers={"Cookie": rina})[0], 401)
+        self.assertEqual(s.request("GET", "/api/proctor/roster", headers={"Cookie": admin})[0], 200)
+        # Wrong passwords for one name from many addresses: that account is limited, the others are not.
+        post("/api/proctor/proctor", {"name": "Pak Budi", "password": "sandi-budi-6a", "classes": "6A"}, admin)
+        for i in range(10):
+            self.assertEqual(login("Pak Budi", "tebak-tebak", f"127.0.1.{i + 1}")[0], 401)
+        self.assertEqual(login("Pak Budi", "sandi-budi-6a", "127.0.2.1")[0], 429)
+        self.assertEqual(login("", s.password, "127.0.2.2")[0], 303)
 
 
 class SlowAndIdleClients(unittest.TestCase):

@@ -84,6 +84,16 @@ CREATE TABLE IF NOT EXISTS exam_tokens (
     token TEXT NOT NULL UNIQUE,
     since REAL NOT NULL           -- seconds since 1970
 );
+-- Proctor accounts; the administrator is the configuration's proctor_password.
+CREATE TABLE IF NOT EXISTS proctors (
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    name_key TEXT NOT NULL UNIQUE,   -- the name as logins compare it
+    salt TEXT NOT NULL,
+    password_hash TEXT NOT NULL,     -- scrypt, hex; a login's hash is made with it, so a new password ends them
+    classes TEXT NOT NULL,           -- a JSON list of the classes watched
+    created_at TEXT NOT NULL
+);
 -- Each class's list of students, as the administrator gave it; replaced whole.
 CREATE TABLE IF NOT EXISTS class_lists (
     class_key TEXT NOT NULL,      -- the class as the roster compares it
