@@ -112,7 +112,7 @@ async function muatKelas() {
   const kelas = await ambil("/api/proctor/classes"), pilih = kelasDipilih();
   const semua = document.createElement("option");
   semua.value = "";
-  semua.textContent = "Semua kelas";
+  semua.textContent = saya.name && !saya.admin ? "Semua kelas saya" : "Semua kelas";
   const opsi = [semua, ...kelas.map(k => { const o = document.createElement("option"); o.value = k; o.textContent = k; return o; })];
   if (pilih && !kelas.some(k => k.toLowerCase() === pilih.toLowerCase())) {
     const o = document.createElement("option"); o.value = pilih; o.textContent = pilih; opsi.push(o);
@@ -346,9 +346,9 @@ async function muatSaya() {
   saya = await ambil("/api/proctor/me");
   $("saya").textContent = saya.admin ? "Administrator" : saya.name + " (kelas " + saya.classes.join(", ") + ")";
   for (const id of ["form-ujian", "daftar-kelas", "akun"]) $(id).style.display = saya.admin ? "" : "none";
-  if (!saya.admin) $("kelas").options[0].textContent = "Semua kelas saya";
   if (saya.admin) muatAkun();
   muatUjian();
+  muatKelas();
 }
 async function muatAkun() {
   const isi = await ambil("/api/proctor/proctors");

@@ -221,5 +221,50 @@ class ProctorPage(unittest.TestCase):
         WebDriverWait(b, 5).until(lambda d: d.find_elements(By.CSS_SELECTOR, "td.token-besar")[0].text != token)
         self.assertEqual(self.row("Budi")[0], "Mengerjakan")
 
+    def test_the_administrator_sets_up_a_class_and_its_proctor_who_then_sees_only_that_class(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "akun").is_displayed())
+        # The exam, the class list and the proctor, each from its form.
+        b.find_element(By.ID, "ex-classes").send_keys("7B")
+        b.find_element(By.ID, "ex-token").send_keys("tujuhb")
+        b.find_element(By.ID, "ex-formUrl").send_keys("https://f.example/7b?n={studentName}")
+        b.find_element(By.ID, "ex-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-hasil").text == "Ujian disimpan. Token: TUJUHB")
+        b.find_element(By.ID, "dk-kelas").send_keys("7b")
+        b.find_element(By.ID, "dk-nama").send_keys("Ani\nBayu\n")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-hasil").text.startswith("Kelas 7b: 2 nama"))
+        b.find_element(By.ID, "ak-name").send_keys("Bu Rina")
+        b.find_element(By.ID, "ak-password").send_keys("pendek")
+        b.find_element(By.ID, "ak-classes").send_keys("7B")
+        b.find_element(By.ID, "ak-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ak-password-salah").text)
+        self.assertEqual(b.find_element(By.ID, "ak-password-salah").text, "Kata sandi paling sedikit 10 huruf.")
+        self.assertEqual(b.find_element(By.ID, "ak-name").get_attribute("value"), "Bu Rina", "what was typed is kept")
+        b.find_element(By.ID, "ak-password").send_keys("-sekali-ya")
+        b.find_element(By.ID, "ak-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: "Bu Rina: kelas 7B" in d.find_element(By.ID, "akun-daftar").text)
+        self.server.verify("Budi")  # a 5A student
+        WebDriverWait(b, 5).until(lambda d: self.row("Budi") and self.row("Ani"))
+        b.find_element(By.CSS_SELECTOR, "header form button").click()
+        # The proctor logs in with name and password: only 7B, no forms of the administrator.
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "name"))
+        b.find_element(By.ID, "name").send_keys("bu rina")
+        b.find_element(By.ID, "password").send_keys("pendek-sekali-ya")
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "saya").text == "Bu Rina (kelas 7B)")
+        WebDriverWait(b, 5).until(lambda d: self.row("Ani"))
+        self.assertEqual((self.row("Ani")[0], self.row("Bayu")[0], self.row("Budi")), ("Belum mulai", "Belum mulai", None))
+        for hidden in ("akun", "daftar-kelas", "form-ujian"):
+            self.assertFalse(b.find_element(By.ID, hidden).is_displayed(), hidden)
+        self.assertIn("TUJUHB", b.find_element(By.ID, "ujian-daftar").text, "the token to hand out")
+        session = self.server.verify("Ani", "7B", "TUJUHB")
+        self.assertEqual(self.server.report(session, "Ani", "START", "mulai", "7B", "TUJUHB")[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row("Ani") or [""])[0] == "Mengerjakan")
+        self.assertEqual([o.text for o in Select(b.find_element(By.ID, "kelas")).options], ["Semua kelas saya", "7B"])
+
 if __name__ == "__main__":
     unittest.main()
