@@ -55,6 +55,13 @@ def timeline_sql(after: bool) -> str:
             " ORDER BY 3, 1 DESC, 2")
 
 
+def bump(c: Any, name: str) -> None:
+    """Moves a setting's version in the write that changes it: every server
+    process on the database sees the change at its next look."""
+    c.execute("INSERT INTO changes (name, version) VALUES (?, 1)"
+              " ON CONFLICT (name) DO UPDATE SET version = changes.version + 1", (name,))
+
+
 def body_hash(body: str) -> str:
     return hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest()
 
@@ -92,8 +99,6 @@ class Store:
         self._fault_logged = -FAULT_LOG_EVERY
         self._fault_lock = threading.Lock()
         ready: Future = Future()
-        self.lists_version = 0  # moves with each class list stored: the roster reads the lists again
-        self.exams_version = 0  # moves with each page exam stored
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
         try:
@@ -382,9 +387,10 @@ class Store:
                           " rotate_minutes = ? WHERE id = ?", values + (exam_id,))
             if f.token:
                 c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (new_id, f.token, now))
+            bump(c, "exams")
             return new_id
         done = self.write(work)
-        self._exams_changed()
+        self.notifier.stored(0)
         return done
 
     def new_exam_token(self, exam_id: int, token: str, now: float, due_before: float | None = None) -> bool:
@@ -397,19 +403,32 @@ class Store:
                 if since is None or since > due_before:
                     return False
             c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (exam_id, token, now))
+            bump(c, "exams")
             return True
         done = self.write(work)
         if done:
-            self._exams_changed()
+            self.notifier.stored(0)
         return done
 
     def end_exam(self, exam_id: int, ended: bool) -> None:
-        self.write(lambda c: c.execute("UPDATE page_exams SET ended = ? WHERE id = ?", (int(ended), exam_id)))
-        self._exams_changed()
-
-    def _exams_changed(self) -> None:
-        self.exams_version += 1
+        def work(c: Any) -> None:
+            c.execute("UPDATE page_exams SET ended = ? WHERE id = ?", (int(ended), exam_id))
+            bump(c, "exams")
+        self.write(work)
         self.notifier.stored(0)
+
+    # What the page sets, read again by every process when it changes.
+    def version_of(self, name: str) -> int:
+        row = self.read(lambda c: c.execute("SELECT version FROM changes WHERE name = ?", (name,)).fetchone())
+        return row[0] if row else 0
+
+    @property
+    def exams_version(self) -> int:
+        return self.version_of("exams")
+
+    @property
+    def lists_version(self) -> int:
+        return self.version_of("lists")
 
     # Proctor accounts.
     def proctors(self) -> list[dict[str, Any]]:
@@ -455,8 +474,8 @@ class Store:
             c.execute("DELETE FROM class_lists WHERE class_key = ?", (class_key,))
             c.executemany("INSERT INTO class_lists (class_key, position, class_name, student_name) VALUES (?, ?, ?, ?)",
                           [(class_key, i, class_name.strip(), n) for i, n in enumerate(names)])
+            bump(c, "lists")
         self.write(work)
-        self.lists_version += 1
         self.notifier.stored(0)
 
     def class_lists(self) -> dict[str, tuple[str, list[str]]]:

@@ -94,6 +94,12 @@ CREATE TABLE IF NOT EXISTS proctors (
     classes TEXT NOT NULL,           -- a JSON list of the classes watched
     created_at TEXT NOT NULL
 );
+-- The version of each setting the page changes (exams, lists): moved in the
+-- write that changes it, so every process sees the change at its next look.
+CREATE TABLE IF NOT EXISTS changes (
+    name TEXT PRIMARY KEY,
+    version INTEGER NOT NULL
+);
 -- Each class's list of students, as the administrator gave it; replaced whole.
 CREATE TABLE IF NOT EXISTS class_lists (
     class_key TEXT NOT NULL,      -- the class as the roster compares it
