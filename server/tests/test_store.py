@@ -368,5 +368,34 @@ class Watch(StoreCase):
         later = Presence(self.store, 45, False, self.logged.append, clock=lambda: 1002 + day)
         self.assertEqual(sorted(later.sessions), [working], "not loaded again after a restart")
 
+
+class Rotation(unittest.TestCase):
+    def test_a_token_due_changes_once_at_the_next_look_and_the_old_one_stays_for_its_exams(self):
+        from orvel_exam_server import app as app_module, config, exams
+        folder = Path(tempfile.mkdtemp(prefix="orvel-rotate."))
+        self.addCleanup(shutil.rmtree, folder, True)
+        cfg = config.parse('[server]\nhost = "cbt.sekolah.sch.id"\nproctor_password = "sandi-yang-panjang"\ndatabase = "exam.db"\n'
+                           '[[exam]]\nclass = "5A"\ntoken = "ABC123"\nform_url = "https://f.example/"\n',
+                           folder / "server.toml", {})
+        clock = [1000.0]
+        with mock.patch.object(app_module.time, "time", lambda: clock[0]):
+            app = app_module.App(cfg, log=lambda line: None)
+            self.addCleanup(app.close)
+            form, _ = exams.check_form({"classes": "7B", "token": "QWERTZ", "formUrl": "https://f.example/7b",
+                                        "rotateMinutes": "15"}, app.taken_tokens(), editing=False)
+            app.store.save_exam(None, form, "t", clock[0])
+            self.assertEqual([e.token for e in app.exams()], ["ABC123", "QWERTZ"])
+            clock[0] = 1000 + 15 * 60 - 1
+            self.assertEqual(app.exams()[1].token, "QWERTZ")
+            clock[0] = 1000 + 15 * 60
+            rotated = app.exams()[1]
+            self.assertNotEqual(rotated.token, "QWERTZ")
+            self.assertEqual((rotated.earlier_tokens, rotated.ident), (("QWERTZ",), "QWERTZ"))
+            self.assertEqual(app.exams()[1].token, rotated.token, "once")
+            # Another process on the database found it due at the same moment: it rotates once in all.
+            self.assertFalse(app.store.new_exam_token(rotated.page_id, "ZZZZZZ", clock[0], due_before=clock[0] - 900))
+            self.assertEqual(app.exams()[0].token, "ABC123", "the file's exam never rotates")
+            self.assertEqual(app.ident_of("7b", "qwertz"), "QWERTZ")
+
 if __name__ == "__main__":
     unittest.main()
