@@ -209,16 +209,19 @@ class ProctorPage(unittest.TestCase):
         b.find_element(By.ID, "ex-simpan").click()
         WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-hasil").text == "Ujian disimpan. Token: " + token)
         self.assertEqual(b.find_element(By.ID, "ex-formUrl-salah").text, "")
-        big = WebDriverWait(b, 5).until(lambda d: [e for e in d.find_elements(By.CSS_SELECTOR, "td.token-besar")
-                                                   if e.text == token])
-        self.assertGreaterEqual(int(big[0].value_of_css_property("font-size").rstrip("px").split(".")[0]), 48)
+        # Read in one script: the page replaces the exams' table whenever it loads it.
+        tokens = ("return [...document.querySelectorAll('td.token-besar')]"
+                  ".map(td => [td.textContent, parseFloat(getComputedStyle(td).fontSize)])")
+        big = WebDriverWait(b, 5).until(lambda d: [size for text, size in d.execute_script(tokens) if text == token])
+        self.assertGreaterEqual(big[0], 48)
         session = self.server.verify("Budi", "7B", token)
         self.assertEqual(self.server.report(session, "Budi", "START", "mulai", "7B", token)[0], 200)
         WebDriverWait(b, 5).until(lambda d: (self.row("Budi") or [""])[0] == "Mengerjakan")
         # "Ganti token", confirmed: a new one shows; the running exam stays.
-        next(e for e in b.find_elements(By.CSS_SELECTOR, "#ujian-daftar button") if e.text == "Ganti token").click()
+        b.execute_script("[...document.querySelectorAll('#ujian-daftar button')]"
+                         ".find(e => e.textContent === 'Ganti token').click()")
         WebDriverWait(b, 5).until(lambda d: d.switch_to.alert).accept()
-        WebDriverWait(b, 5).until(lambda d: d.find_elements(By.CSS_SELECTOR, "td.token-besar")[0].text != token)
+        WebDriverWait(b, 5).until(lambda d: d.execute_script(tokens)[0][0] != token)
         self.assertEqual(self.row("Budi")[0], "Mengerjakan")
 
     def test_the_administrator_sets_up_a_class_and_its_proctor_who_then_sees_only_that_class(self):
