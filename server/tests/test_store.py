@@ -308,6 +308,37 @@ class Watch(StoreCase):
         later.write_notices()
         self.assertNotIn("twice", [n["kind"] for n in self.store.outbox_notices()][1:], "not told again")
 
+    def test_commands_go_to_the_latest_running_session_and_another_process_learns_of_a_close(self):
+        p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        pc1, pc2, again = "a" * 32, "b" * 32, "c" * 32
+        self.verify(p, pc1, "Budi", 1000, "10.0.0.5")
+        self.report(p, pc1, "Budi", "START", 1001, "10.0.0.5")
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1)), ([pc1], False))
+        # A second PC in his name: both watched, the commands go to the newer.
+        other = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        other.shared = True  # as on a database several processes share
+        self.verify(p, pc2, "Budi", 1010, "10.0.0.9")
+        self.report(p, pc2, "Budi", "START", 1011, "10.0.0.9")
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1), p.ended(pc2)), ([pc2], True, False))
+        self.assertEqual(other.verified_as(pc2), ("Budi", "5A", "T"))
+        # The proctor closes the newer one: the first is the one commands reach again.
+        self.assertTrue(self.store.close_session("t01020.000", "10.0.0.1", pc2))
+        self.assertTrue(p.close(pc2))
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1), p.ended(pc2)), ([pc1], False, True))
+        # The program started again on the first PC: the old session is replaced.
+        self.verify(p, again, "Budi", 1030, "10.0.0.5")
+        self.report(p, again, "Budi", "START", 1031, "10.0.0.5")
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1), p.ended(again)), ([again], True, False))
+        # Another process, which knew the newer one before it was closed, reads
+        # the close and the new START from the database.
+        other.sync(1040)
+        self.assertEqual(([s.id for s in other.working()], other.ended(pc2), other.ended(pc1)), ([again], True, True))
+        self.assertEqual(other.check(1040), 0)
+        self.assertEqual(other.check(1100), 1, "only the running session is watched there")
+        self.report(p, again, "Budi", "FINISH", 1101, "10.0.0.5")
+        other.sync(1102)
+        self.assertEqual((other.working(), other.ended(again)), ([], True))
+
     def test_silence_marks_the_latest_started_exam_once_and_contact_brings_it_back(self):
         p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
         a, c, d, e = "a" * 32, "c" * 32, "d" * 32, "e" * 32
