@@ -110,27 +110,38 @@ class App:
     def exams(self) -> tuple[Exam, ...]:
         """The file's exams and the page's, as they are now: a change on the
         page holds for the next verify. A token due to rotate is changed first."""
-        with self.exam_lock:
-            now = time.time()
-            if self.store.exams_version == self._exams_version and now < self._next_rotation:
-                return self._exams
-            version = self.store.exams_version
-            rows = self.store.page_exams()
-            for r in rows:
-                if not r["ended"] and exams.rotation_due(r["since"], r["rotateMinutes"], now):
-                    token = exams.new_token(self.taken_tokens(rows))
-                    if self.store.new_exam_token(r["id"], token, now, due_before=now - r["rotateMinutes"] * 60):
-                        self.log(f"exam {r['id']}: its token changed by itself after {r['rotateMinutes']} minutes")
-            if self.store.exams_version != version:
-                version, rows = self.store.exams_version, self.store.page_exams()
-            self.page_rows = rows
-            self._exams = self.config.exams + tuple(e for r in rows for e in exams.as_exams(r))
-            self._idents = {(decisions.class_key(e.class_name), t.strip().upper()): e.ident
-                            for e in self._exams for t in (e.token, *e.earlier_tokens)}
-            self._next_rotation = min((r["since"] + r["rotateMinutes"] * 60 for r in rows
-                                       if r["rotateMinutes"] and not r["ended"]), default=float("inf"))
-            self._exams_version = version
+        # While the database is away, or another thread is reading them, the
+        # exams as last read: a verify answers from memory, never waits on it.
+        if self.store.faulty() or not self.exam_lock.acquire(blocking=self._exams_version < 0):
             return self._exams
+        try:
+            return self._load_exams(time.time())
+        except StoreError:
+            return self._exams
+        finally:
+            self.exam_lock.release()
+
+    def _load_exams(self, now: float) -> tuple[Exam, ...]:
+        # Under exam_lock.
+        if self.store.exams_version == self._exams_version and now < self._next_rotation:
+            return self._exams
+        version = self.store.exams_version
+        rows = self.store.page_exams()
+        for r in rows:
+            if not r["ended"] and exams.rotation_due(r["since"], r["rotateMinutes"], now):
+                token = exams.new_token(self.taken_tokens(rows))
+                if self.store.new_exam_token(r["id"], token, now, due_before=now - r["rotateMinutes"] * 60):
+                    self.log(f"exam {r['id']}: its token changed by itself after {r['rotateMinutes']} minutes")
+        if self.store.exams_version != version:
+            version, rows = self.store.exams_version, self.store.page_exams()
+        self.page_rows = rows
+        self._exams = self.config.exams + tuple(e for r in rows for e in exams.as_exams(r))
+        self._idents = {(decisions.class_key(e.class_name), t.strip().upper()): e.ident
+                        for e in self._exams for t in (e.token, *e.earlier_tokens)}
+        self._next_rotation = min((r["since"] + r["rotateMinutes"] * 60 for r in rows
+                                   if r["rotateMinutes"] and not r["ended"]), default=float("inf"))
+        self._exams_version = version
+        return self._exams
 
     def ident_of(self, class_name: str, token: str) -> str:
         """The token a student's row is known by (Exam.ident); no lock and no

@@ -36,6 +36,7 @@ HELD_RETRY = 5.0      # seconds between tries of the writes held in memory
 HELD_MAX = 10_000     # writes held in memory at most; beyond, a write that would be held fails
 HELD_BATCH = BATCH    # held writes tried in one transaction: a long outage is not retried as one
 FAULT_LOG_EVERY = 60.0
+FAULT_QUIET = 5.0      # seconds after a failed read or write in which settings are not read again
 # What one process tells the others that share the database (with PostgreSQL).
 REPORT_STORED = "orvel_report"          # the new report's id
 SESSION_OPENED = "orvel_session"        # the new exam session's id
@@ -110,6 +111,7 @@ class Store:
         self._faults = 0
         self._fault_logged = -FAULT_LOG_EVERY
         self._fault_lock = threading.Lock()
+        self.fault_at = float("-inf")
         ready: Future = Future()
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
@@ -292,12 +294,18 @@ class Store:
         if cause is None:
             return
         now = time.monotonic()
+        self.fault_at = now
         with self._fault_lock:
             self._faults += 1
             if now - self._fault_logged < FAULT_LOG_EVERY:
                 return
             count, self._faults, self._fault_logged = self._faults, 0, now
         self.log(f"{cause}; {count} penulisan gagal sejak pesan sebelumnya" if count > 1 else cause)
+
+    def faulty(self, within: float = FAULT_QUIET) -> bool:
+        """Whether a read or a write failed in the last `within` seconds: a
+        look that may wait on an unreachable database is left for later."""
+        return time.monotonic() - self.fault_at < within
 
     def write(self, work: Work, wait: float = WRITE_WAIT) -> Any:
         """Runs `work` in a savepoint of its own on the writer; returns its
