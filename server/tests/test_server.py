@@ -472,7 +472,11 @@ class ClassList(unittest.TestCase):
             status, got = upload(cls, data)
             self.assertEqual((status, got["field"]), (400, field), got)
             self.assertTrue(got["error"].startswith(error), got)
-        self.assertEqual(upload("5A", b"x" * ((1 << 20) + 1))[0], 413)
+        # Over 1 MB: refused from the head alone, before any of the body is read.
+        with s.context().wrap_socket(socket.create_connection(("127.0.0.1", s.port)), server_hostname="localhost") as tls:
+            tls.sendall(f"POST /api/proctor/class-list?className=5A HTTP/1.1\r\nHost: x\r\nCookie: {cookie}\r\n"
+                        f"Content-Length: {(1 << 20) + 1}\r\n\r\n".encode())
+            self.assertTrue(tls.recv(100).startswith(b"HTTP/1.1 413 "))
         self.assertEqual(s.get_json("/api/proctor/class-lists", cookie), [{"className": "5a", "count": 2}])
         self.assertEqual(s.request("POST", "/api/proctor/class-list?className=5A", b"Budi\n")[0], 401)
         # The page's class filter: one class's rows, the classes of the exams and lists to choose from.
