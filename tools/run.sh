@@ -106,7 +106,7 @@ fi
 promised=(1-start-screen.png start-screen.png 2-form-filled.png 3-exam-form.png 4-pin-prompt.png 5-violation.png
           9-proctor-message.png 10-screen-locked.png 6-finish-confirm.png 7-exam-finished.png)
 if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
-  promised+=(11-proctor-page-commands.png 8-proctor-page.png)
+  promised+=(11-proctor-page-commands.png 8-proctor-page.png 12-exam-form.png 13-class-list.png 14-roster-belum-mulai.png)
 fi
 for picture in "${promised[@]}"; do rm -f "$OUT/$picture"; done
 check_pictures() {
@@ -260,8 +260,8 @@ xdotool windowclose "$main" 2>/dev/null || true
 
 # The proctor's page after the exam, in headless Chromium.
 if [ -n "$REAL_BROWSER" ] && /usr/bin/python3 -c 'import selenium' 2>/dev/null; then
-  if /usr/bin/python3 "$ORVEL_ROOT/server/tools/screenshot_page.py" https://localhost "$OUT/8-proctor-page.png"; then
-    bench_log "screenshot: out/8-proctor-page.png"
+  if /usr/bin/python3 "$ORVEL_ROOT/server/tools/screenshot_page.py" https://localhost "$OUT/8-proctor-page.png" "$OUT"; then
+    bench_log "screenshots: out/8-proctor-page.png, out/12-exam-form.png, out/13-class-list.png, out/14-roster-belum-mulai.png"
   else
     bench_log "no picture of the proctor page"
   fi

@@ -11,13 +11,13 @@ from __future__ import annotations
 
 import sys
 import threading
-from typing import Any
+from typing import Any, Callable
 
 from . import decisions
 from .config import Exam
 
 
-REPEATED = ("kind", "studentName", "className", "token", "event", "detail", "session")
+REPEATED = ("kind", "studentName", "className", "token", "event", "detail", "session", "address")
 
 
 def shown_entry(e: dict) -> dict:
@@ -30,24 +30,44 @@ def shown_entry(e: dict) -> dict:
 
 
 class Answers:
-    """`store`: its notifier's `version` and `timeline_after(report_id, verification_id)`."""
+    """`store`: its notifier's `version` and `timeline_after(report_id, verification_id, close_id)`."""
 
-    def __init__(self, store: Any, exams: tuple[Exam, ...]) -> None:
-        self.store, self.exams = store, exams
+    def __init__(self, store: Any, exams: tuple[Exam, ...] | Callable[[], tuple[Exam, ...]]) -> None:
+        # `exams`: the exams, or where to ask for them now (the page changes them).
+        self.store = store
+        self.exams_now = exams if callable(exams) else (lambda: exams)
         self.lock = threading.Lock()
+        self.reads = 0                  # reads of the store, for the tests and the figures
+        self._reset(self.exams_now())
+
+    def _reset(self, exams: tuple[Exam, ...]) -> None:
+        """Everything made from the rows dropped: another set of exams sorts
+        them otherwise (a new exam, a new token). Read again at the next answer."""
+        self.exams = exams
         self.version = -1
-        self.after = (0, 0)             # the last report and verification folded in
+        self.after = (0, 0, 0)          # the last report, verification and close folded in
         self.seq = 0                    # the entries' numbers, in the order they were stored
         self.students: dict[tuple[str, str, str], decisions.Student] = {}
         self.by_student: dict[tuple[str, str, str], list[dict]] = {}
         self.nosession: list[dict] = []
         self.unknown: list[dict] = []
         self.made: dict[object, str] = {}  # answers made since the last change, as JSON text
-        self.reads = 0                  # reads of the store, for the tests and the figures
+        self.lists: decisions.Lists = {}
+        self.lists_version = -1
 
     def _catch_up(self) -> None:
         """Under the lock: the rows stored since the last look folded in."""
+        exams = self.exams_now()
+        if exams != self.exams:
+            lists, lists_version = self.lists, self.lists_version
+            self._reset(exams)
+            self.lists, self.lists_version = lists, lists_version
         version = self.store.notifier.version  # read first: a commit during the read is seen next time
+        lists_version = getattr(self.store, "lists_version", 0)
+        if lists_version != self.lists_version:
+            # A class list is replaced whole and seldom: read again whole, once per change.
+            self.lists, self.lists_version = self.store.class_lists(), lists_version
+            self.made.clear()
         if version == self.version:
             return
         rows, self.after = self.store.timeline_after(*self.after)
@@ -60,13 +80,15 @@ class Answers:
                 if e[k] is not None:
                     e[k] = sys.intern(e[k])
             entries.append(e)
+            exam = decisions.exam_of(e, self.exams)
             if e["kind"] == "report" and e["session"] is None:
                 self.nosession.append(e)
-            elif decisions.exam_of(e, self.exams) is None:
+            elif exam is None:
                 if e["kind"] == "report":
                     self.unknown.append(e)
             else:
-                key = decisions.student_key(e["className"], e["studentName"], e["token"])
+                # Known by the exam's first token: a new token makes no new student.
+                key = decisions.student_key(e["className"], e["studentName"], exam.ident)
                 self.by_student.setdefault(key, []).append(e)
         decisions.fold(self.students, entries, self.exams)
         self.version = version
@@ -82,7 +104,7 @@ class Answers:
         """The roster (decisions.roster) with who is heard now."""
         with self.lock:
             self._catch_up()
-            return decisions.ranked(self.students, heard)
+            return decisions.ranked(self.students, heard, self.lists, self.exams)
 
     def timeline(self, nosession: bool = False, unknown: bool = False,
                  student: tuple[str, str, str] | None = None) -> str:

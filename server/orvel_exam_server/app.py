@@ -8,6 +8,7 @@ it here.
 from __future__ import annotations
 
 import csv
+import dataclasses
 import datetime as dt
 import hashlib
 import io
@@ -24,9 +25,9 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler
 
-from . import commands, decisions, front, guards, page, startup
+from . import accounts, classlist, commands, decisions, exams, front, guards, page, startup
 from .answers import Answers
-from .config import Config
+from .config import Config, Exam
 from .database import COMMAND_CHANGED, REPORT_STORED, Store, StoreError, WriteFailed, body_hash
 from .logins import Logins
 from .notifier import Notifier
@@ -50,6 +51,13 @@ NOT_VERIFIED = "Verifikasi belum bisa disimpan. Coba lagi."
 COMMAND_ID = re.compile(r"[0-9A-Za-z_-]{1,32}")
 
 
+# What only the administrator does; every other proctor route answers a
+# proctor with their own classes only (Handler.sees).
+ADMIN_ONLY = frozenset({"/api/proctor/exam", "/api/proctor/exam-token", "/api/proctor/exam-state",
+                        "/api/proctor/new-token", "/api/proctor/class-list", "/api/proctor/proctors",
+                        "/api/proctor/proctor", "/api/proctor/proctor-remove"})
+
+
 def now_iso() -> str:
     # Fixed width (milliseconds, the local offset): text order is time order.
     return dt.datetime.now().astimezone().isoformat(timespec="milliseconds")
@@ -69,12 +77,19 @@ class App:
         self.log_free_space()
         self.token_limiter = decisions.Limiter()
         self.login_limiter = decisions.Limiter()
+        self.account_limiter = decisions.Limiter()  # failed logins per account name, from any address
         self.session_reports = decisions.RateLimiter(REPORTS_PER_SESSION)
         self.address_reports = decisions.RateLimiter(REPORTS_PER_ADDRESS)
         self.address_verifies = decisions.RateLimiter(VERIFIES_PER_ADDRESS)
         self.student_verifies = decisions.RateLimiter(VERIFIES_PER_STUDENT)
         self.login_gate = guards.LoginGate()
-        self.answers = Answers(self.store, config.exams)
+        self.exam_lock = threading.Lock()
+        self._exams: tuple[Exam, ...] = config.exams
+        self._idents: dict[tuple[str, str], str] = {}
+        self._exams_version, self._next_rotation = -1, 0.0
+        self.page_rows: list[dict] = []
+        self.exams()
+        self.answers = Answers(self.store, self.exams)
         self.limit_lock = threading.Lock()
         self.stopping = threading.Event()
         self.streams = threading.BoundedSemaphore(MAX_STREAMS)
@@ -89,7 +104,54 @@ class App:
         self.store.on_notice(COMMAND_CHANGED, lambda payload: self.commands.merge(commands.Command(*json.loads(payload))),
                              lambda: [self.commands.merge(commands.Command(*row)) for row in self.store.commands()])
         self.presence = Presence(self.store, config.missing_after_seconds, self.forwarder is not None, self.log,
-                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier)
+                                 self.forwarder.wake.set if self.forwarder else lambda: None, notifier=self.notifier,
+                                 ident=self.ident_of)
+
+    def exams(self) -> tuple[Exam, ...]:
+        """The file's exams and the page's, as they are now: a change on the
+        page holds for the next verify. A token due to rotate is changed first."""
+        # While the database is away, or another thread is reading them, the
+        # exams as last read: a verify answers from memory, never waits on it.
+        if self.store.faulty() or not self.exam_lock.acquire(blocking=self._exams_version < 0):
+            return self._exams
+        try:
+            return self._load_exams(time.time())
+        except StoreError:
+            return self._exams
+        finally:
+            self.exam_lock.release()
+
+    def _load_exams(self, now: float) -> tuple[Exam, ...]:
+        # Under exam_lock.
+        if self.store.exams_version == self._exams_version and now < self._next_rotation:
+            return self._exams
+        version = self.store.exams_version
+        rows = self.store.page_exams()
+        for r in rows:
+            if not r["ended"] and exams.rotation_due(r["since"], r["rotateMinutes"], now):
+                token = exams.new_token(self.taken_tokens(rows))
+                if self.store.new_exam_token(r["id"], token, now, due_before=now - r["rotateMinutes"] * 60):
+                    self.log(f"exam {r['id']}: its token changed by itself after {r['rotateMinutes']} minutes")
+        if self.store.exams_version != version:
+            version, rows = self.store.exams_version, self.store.page_exams()
+        self.page_rows = rows
+        self._exams = self.config.exams + tuple(e for r in rows for e in exams.as_exams(r))
+        self._idents = {(decisions.class_key(e.class_name), t.strip().upper()): e.ident
+                        for e in self._exams for t in (e.token, *e.earlier_tokens)}
+        self._next_rotation = min((r["since"] + r["rotateMinutes"] * 60 for r in rows
+                                   if r["rotateMinutes"] and not r["ended"]), default=float("inf"))
+        self._exams_version = version
+        return self._exams
+
+    def ident_of(self, class_name: str, token: str) -> str:
+        """The token a student's row is known by (Exam.ident); no lock and no
+        read, for the presence watch, which asks under its own lock."""
+        return self._idents.get((decisions.class_key(class_name), token.strip().upper()), token)
+
+    def taken_tokens(self, rows: list[dict] | None = None) -> set[str]:
+        """Every token an exam has or had: none is handed out twice."""
+        rows = self.page_rows if rows is None else rows
+        return {e.token.strip().upper() for e in self.config.exams} | {t for r in rows for t in r["tokens"]}
 
     def log(self, line: str) -> None:
         self._log(f"{dt.datetime.now():%Y-%m-%d %H:%M:%S} {self.label}{self.redact(line)}")
@@ -131,8 +193,31 @@ class App:
         self.store.close()
 
     def session_ok(self, cookie_header: str | None) -> bool:
-        token = cookie_value(cookie_header, COOKIE)
-        return bool(token) and self.logins.valid(hash_token(token, self.config.proctor_password), time.time())
+        return self.who(cookie_header) is not None
+
+    def login_of(self, cookie_header: str | None) -> tuple[str, accounts.Who | None]:
+        """A cookie's login hash and whose login it would be ("" and None for
+        no cookie or an account that no longer exists). The cookie is the
+        account's id, a dot and the secret; one without a dot is the
+        administrator's, from before there were accounts."""
+        raw = cookie_value(cookie_header, COOKIE)
+        account, dot, token = raw.partition(".")
+        if not dot:
+            account, token = str(accounts.ADMIN), raw
+        if not token or not account.isdigit() or len(account) > 12:
+            return "", None
+        if int(account) == accounts.ADMIN:
+            return hash_token(token, self.config.proctor_password), accounts.Who(accounts.ADMIN, "Administrator", None)
+        row = self.store.proctor(int(account))
+        if row is None:
+            return "", None
+        # Made with the stored password hash: a new password ends every login of the account.
+        return hash_token(token, row["hash"]), accounts.Who(row["id"], row["name"], tuple(row["classes"]))
+
+    def who(self, cookie_header: str | None) -> accounts.Who | None:
+        """Whose valid login the cookie carries; None for none."""
+        login, who = self.login_of(cookie_header)
+        return who if who is not None and self.logins.valid(login, time.time()) else None
 
 
 _log_lock = threading.Lock()
@@ -236,7 +321,7 @@ class Handler(BaseHTTPRequestHandler):
             return None
         limit = front.SMALL_BODY
         if self.route.startswith("/api/proctor/") and self.app.session_ok(self.headers.get("Cookie")):
-            limit = front.MAX_BODY  # a logged-in proctor's uploads
+            limit = front.body_limit(self.path.encode("latin-1", "replace"))  # a logged-in proctor's uploads
         if length < 0 or length > limit:
             self.reply(413, "text/plain; charset=UTF-8", b"Request body too large.\n")
             return None
@@ -273,7 +358,12 @@ class Handler(BaseHTTPRequestHandler):
         self.route_to({"/api/exam/verify": self.verify, "/api/exam/event": self.event,
                        "/api/exam/heartbeat": self.heartbeat, "/pengawas/login": self.login,
                        "/pengawas/logout": self.logout, "/api/proctor/test-message": self.test_message,
-                       "/api/proctor/command": self.proctor_command}, body)
+                       "/api/proctor/command": self.proctor_command,
+                       "/api/proctor/close-session": self.close_session,
+                       "/api/proctor/class-list": self.class_list, "/api/proctor/exam": self.save_exam,
+                       "/api/proctor/exam-token": self.change_token, "/api/proctor/exam-state": self.exam_state,
+                       "/api/proctor/proctor": self.save_proctor, "/api/proctor/proctor-remove": self.remove_proctor},
+                      body)
 
     def do_get(self) -> None:
         if self.route == "/":
@@ -282,17 +372,29 @@ class Handler(BaseHTTPRequestHandler):
         self.route_to({"/pengawas": self.page, "/api/proctor/roster": self.roster,
                        "/api/proctor/stream": self.stream, "/api/proctor/export.csv": self.export,
                        "/api/proctor/timeline": self.timeline, "/api/proctor/status": self.status,
-                       "/api/proctor/heard": self.heard})
+                       "/api/proctor/heard": self.heard, "/api/proctor/class-lists": self.class_lists,
+                       "/api/proctor/classes": self.classes, "/api/proctor/exams": self.exam_list,
+                       "/api/proctor/new-token": self.new_token, "/api/proctor/me": self.me,
+                       "/api/proctor/proctors": self.proctor_list})
 
     def route_to(self, routes: dict, *args: bytes) -> None:
         """The route's view; 404 for no route, 401 for the proctor's without a session."""
         view = routes.get(self.route)
         if view is None:
             self.reply(404, "text/plain; charset=UTF-8", b"Tidak ditemukan.\n")
-        elif self.route.startswith("/api/proctor/") and not self.app.session_ok(self.headers.get("Cookie")):
+        elif self.route.startswith("/api/proctor/") and (viewer := self.app.who(self.headers.get("Cookie"))) is None:
             self.json(401, {"ok": False, "error": "Masuk sebagai pengawas dulu."})
+        elif self.route in ADMIN_ONLY and not viewer.admin:
+            self.json(403, {"ok": False, "error": "Hanya administrator yang bisa melakukan ini."})
         else:
+            if self.route.startswith("/api/proctor/"):
+                self.viewer = viewer
             view(*args)
+
+    def sees(self, class_name: str) -> bool:
+        """The proctor's class scope, asked of every row, report, student and
+        command a proctor route gives or takes."""
+        return accounts.may_see(self.viewer, class_name)
 
     def verify(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
@@ -303,7 +405,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         request = decisions.members(body, decisions.VERIFY_MEMBERS)
         session = new_session_id()
-        verdict = decisions.verify(request, app.config.exams, dt.datetime.now(), session)
+        verdict = decisions.verify(request, app.exams(), dt.datetime.now(), session)
         if verdict.wrong_token:
             with app.limit_lock:
                 app.token_limiter.failed(self.address, now)
@@ -317,7 +419,7 @@ class Handler(BaseHTTPRequestHandler):
                 return
             # Known before it is stored, so the launcher's first report finds
             # it; held in memory while the database cannot be written.
-            app.presence.open(session, request, time.time())
+            app.presence.open(session, request, time.time(), self.address)
             try:
                 app.store.add_verification(now_iso(), self.address, request, session, time.time())
             except WriteFailed:  # the database refuses and as many as memory should hold wait already
@@ -392,7 +494,9 @@ class Handler(BaseHTTPRequestHandler):
             self.json(400, {"ok": False, "error": request})
             return
         name = request["studentName"]
-        found = commands.chosen(self.app.presence.working(), request, self.app.config.exams)
+        # A class out of the proctor's scope has, for them, no working exam.
+        found = commands.chosen(self.working(), request, self.app.exams()) if self.sees(request["className"]) else []
+        found = [s for s in found if self.sees(s.className)]
         if not found:
             self.json(404, {"ok": False, "error": "Tidak ada ujian yang sedang berjalan untuk " +
                             ("siswa ini." if name else "kelas ini.")})
@@ -406,29 +510,45 @@ class Handler(BaseHTTPRequestHandler):
         self.json(200, {"ok": True, "sent": len(made)})
 
     def login(self, body: bytes) -> None:
+        """The administrator logs in with the password alone (no name), a
+        proctor with their name and password."""
         app, now = self.app, time.monotonic()
+        form = urllib.parse.parse_qs(body.decode("utf-8", "replace"))
+        password, name = form.get("password", [""])[0], form.get("name", [""])[0]
+        key = accounts.name_key(name)[:accounts.MAX_NAME]
         with app.limit_lock:
-            blocked = app.login_limiter.blocked(self.address, now)
+            blocked = app.login_limiter.blocked(self.address, now) or bool(key and app.account_limiter.blocked(key, now))
             slowed = not blocked and not app.login_gate.admit(now)
         if blocked or slowed:
-            self.reply(429, "text/html; charset=UTF-8", page.login(guards.SLOWED if slowed else decisions.TOO_MANY).encode())
+            self.reply(429, "text/html; charset=UTF-8", page.login(guards.SLOWED if slowed else decisions.TOO_MANY, name).encode())
             return
-        password = urllib.parse.parse_qs(body.decode("utf-8", "replace")).get("password", [""])[0]
-        if not secrets.compare_digest(password.encode(), app.config.proctor_password.encode()):
+        if key:
+            row = app.store.proctor(key)
+            # A name of no account costs the same slow hash: the time tells no one which names exist.
+            good = accounts.password_ok(password, row["salt"] if row else "00" * 16, row["hash"] if row else "")
+            account, secret = (row["id"], row["hash"]) if row and good else (None, "")
+        else:
+            good = secrets.compare_digest(password.encode(), app.config.proctor_password.encode())
+            account, secret = accounts.ADMIN, app.config.proctor_password
+        if not good or account is None:
             with app.limit_lock:
                 app.login_limiter.failed(self.address, now)
                 app.login_gate.failed(now)
-            self.reply(401, "text/html; charset=UTF-8", page.login("Kata sandi salah.").encode())
+                if key:
+                    app.account_limiter.failed(key, now)
+            self.reply(401, "text/html; charset=UTF-8",
+                       page.login("Nama atau kata sandi salah." if key else "Kata sandi salah.", name).encode())
             return
         token = secrets.token_urlsafe(32)
-        app.logins.add(hash_token(token, app.config.proctor_password), time.time() + SESSION_SECONDS)
-        cookie = f"{COOKIE}={token}; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age={int(SESSION_SECONDS)}"
+        app.logins.add(hash_token(token, secret), time.time() + SESSION_SECONDS)
+        cookie = (f"{COOKIE}={account}.{token}; Path=/; HttpOnly; Secure; SameSite=Strict;"
+                  f" Max-Age={int(SESSION_SECONDS)}")
         self.reply(303, "text/plain; charset=UTF-8", b"", {"Location": "/pengawas", "Set-Cookie": cookie})
 
     def logout(self, body: bytes) -> None:
-        token = cookie_value(self.headers.get("Cookie"), COOKIE)
-        if token:
-            self.app.logins.drop(hash_token(token, self.app.config.proctor_password), time.time())
+        login, _ = self.app.login_of(self.headers.get("Cookie"))
+        if login:
+            self.app.logins.drop(login, time.time())
         self.reply(303, "text/plain; charset=UTF-8", b"", {
             "Location": "/pengawas", "Set-Cookie": f"{COOKIE}=; Path=/; HttpOnly; Secure; SameSite=Strict; Max-Age=0"})
 
@@ -439,30 +559,49 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, "text/html; charset=UTF-8", page.login("").encode())
 
     def roster(self) -> None:
+        """The roster; with kelas=, one class's rows (the page's filter)."""
         app = self.app
-        entries = app.answers.roster(app.presence.view(time.time()))
+        rows = [r for r in app.answers.roster(app.presence.view(time.time())) if self.sees(r["className"])]
         # "Dikunci": the student's working exam has a lock done and not undone.
-        locked = {decisions.student_ref(s.student) for s in app.presence.working()
-                  if commands.locked(app.commands.of_session(s.id))}
-        for e in entries:
-            e["locked"] = e["key"] in locked
-        self.json(200, entries)
+        locked = {decisions.student_ref(decisions.student_key(s.className, s.studentName, s.token))
+                  for s in self.working() if commands.locked(app.commands.of_session(s.id))}
+        for r in rows:
+            r["locked"] = r["key"] in locked
+        self.json(200, decisions.of_classes(rows, self.query.get("kelas", [""])[0]))
+
+    def working(self) -> list:
+        """The working exams the commands go to, each with the token its
+        student's row is known by (a token changed on the page keeps the row)."""
+        return [dataclasses.replace(s, token=self.app.presence.ident(s.className, s.token))
+                for s in self.app.presence.working()]
+
+    def classes(self) -> None:
+        """The classes of the exams and the class lists, for the page's filter."""
+        names = {decisions.class_key(e.class_name): decisions.one_line(e.class_name) for e in self.app.exams()}
+        for key, (name, _) in self.app.store.class_lists().items():
+            names.setdefault(key, decisions.one_line(name))
+        self.json(200, sorted((n for n in names.values() if self.sees(n)), key=str.casefold))
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""
-        self.json(200, list(self.app.presence.view(time.time()).values()))
+        self.json(200, [h for key, h in self.app.presence.view(time.time()).items() if self.sees(key[0])])
 
     def timeline(self) -> None:
         """One student's verifications and reports; with nosession=1, the
         reports sent without an exam session; with unknown=1, the reports
         whose token belongs to no exam of their class."""
         q = self.query
-        nosession, unknown = bool(q.get("nosession")), bool(q.get("unknown"))
-        if nosession or unknown:
-            self.json(200, self.app.answers.timeline(nosession, unknown))
-            return
         student = decisions.student_key(q.get("className", [""])[0], q.get("studentName", [""])[0],
                                         q.get("token", [""])[0])
+        if q.get("nosession") or q.get("unknown"):
+            text = self.app.answers.timeline(bool(q.get("nosession")), bool(q.get("unknown")))
+            if not self.viewer.admin:
+                text = decisions.compact([e for e in json.loads(text) if self.sees(e["className"])])
+            self.json(200, text)
+            return
+        if not self.sees(student[0]):
+            self.json(200, "[]")
+            return
         shown = self.app.answers.timeline(student=student)
         commands_now = self.command_entries(student)
         if commands_now:  # the cached text holds the stored rows; the commands' states change with time
@@ -489,11 +628,204 @@ class Handler(BaseHTTPRequestHandler):
         self.app.forwarder.send_test()
         self.json(200, {"ok": True})
 
+    def close_session(self, body: bytes) -> None:
+        """"Tutup sesi": the session is no longer watched; what it reports
+        later is kept under its student's row, marked "sesi ditutup"."""
+        named = decisions.members(body, ("session",))
+        if named is None:
+            self.json(400, {"ok": False, "field": "session", "error": "Sesi tidak valid."})
+            return
+        sid = named["session"]
+        verified = self.app.presence.verified_as(sid)
+        if not self.viewer.admin and (verified is None or not self.sees(verified[1])):
+            self.json(404, {"ok": False, "field": "session", "error": "Sesi ujian tidak dikenal."})
+            return
+        try:
+            known = self.app.store.close_session(now_iso(), self.address, sid)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Penutupan sesi belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        if not known:
+            self.json(404, {"ok": False, "field": "session", "error": "Sesi ujian tidak dikenal."})
+            return
+        self.app.presence.close(sid)
+        self.app.log(f"exam session {sid[:8]} closed by a proctor (from {self.address})")
+        self.json(200, {"ok": True})
+
+    # Proctor accounts.
+    def me(self) -> None:
+        v = self.viewer
+        self.json(200, {"admin": v.admin, "name": v.name, "classes": list(v.classes or [])})
+
+    def proctor_list(self) -> None:
+        self.json(200, [{"id": r["id"], "name": r["name"], "classes": r["classes"]} for r in self.app.store.proctors()])
+
+    def save_proctor(self, body: bytes) -> None:
+        """A new account ("id" absent) or an edit; a new password ends the account's logins."""
+        app, obj = self.app, self.body_json(body)
+        rows = app.store.proctors()
+        account = obj.get("id") if isinstance(obj, dict) else None
+        if account is not None and (isinstance(account, bool) or account not in {r["id"] for r in rows}):
+            self.json(400, {"ok": False, "field": "id", "error": "Pengawas tidak dikenal."})
+            return
+        form, errors = accounts.check_account(obj, account is not None,
+                                              {r["nameKey"] for r in rows if r["id"] != account})
+        if form is None:
+            self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
+                            "errors": errors})
+            return
+        try:
+            saved = app.store.save_proctor(account, form["name"], accounts.name_key(form["name"]), form["classes"],
+                                           accounts.new_hash(form["password"]) if form["password"] else None, now_iso())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Pengawas belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True, "id": saved})
+
+    def remove_proctor(self, body: bytes) -> None:
+        """The account goes, and with it every login it had."""
+        obj = self.body_json(body)
+        account = obj.get("id") if isinstance(obj, dict) else None
+        if not isinstance(account, int) or isinstance(account, bool) or self.app.store.proctor(account) is None:
+            self.json(400, {"ok": False, "field": "id", "error": "Pengawas tidak dikenal."})
+            return
+        try:
+            self.app.store.remove_proctor(account)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Pengawas belum bisa dihapus. Coba lagi."}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True})
+
+    # Exams on the page.
+    def exam_list(self) -> None:
+        """The file's exams (changed only in the file) and the page's, each
+        with its token now."""
+        app = self.app
+        app.exams()
+        when = lambda t: f"{t:%Y-%m-%dT%H:%M}" if t else ""
+        self.json(200, {
+            "file": [{"classes": [e.class_name], "token": e.token, "formUrl": e.form_url, "proctorPin": e.proctor_pin,
+                      "opens": when(e.opens), "closes": when(e.closes)} for e in app.config.exams
+                     if self.sees(e.class_name)],
+            "page": [{"id": r["id"], "classes": r["classes"], "token": r["tokens"][-1] if r["tokens"] else "",
+                      "formUrl": r["formUrl"], "proctorPin": r["proctorPin"], "opens": r["opens"], "closes": r["closes"],
+                      "rotateMinutes": r["rotateMinutes"], "ended": r["ended"],
+                      "nextToken": r["since"] + r["rotateMinutes"] * 60 if r["rotateMinutes"] else None}
+                     for r in app.page_rows if any(self.sees(c) for c in r["classes"])]})
+
+    def new_token(self) -> None:
+        """"Buat token": one no exam has or had, for the form to show."""
+        self.app.exams()
+        self.json(200, {"token": exams.new_token(self.app.taken_tokens())})
+
+    def page_exam_id(self, obj: object) -> int | None:
+        """The id of a page exam named in a body; None after answering 400."""
+        known = {r["id"] for r in self.app.page_rows}
+        exam_id = obj.get("id") if isinstance(obj, dict) else None
+        if not isinstance(exam_id, int) or isinstance(exam_id, bool) or exam_id not in known:
+            self.json(400, {"ok": False, "field": "id", "error": "Ujian tidak dikenal (ujian dari berkas hanya bisa "
+                                                                 "diubah di berkas)."})
+            return None
+        return exam_id
+
+    def body_json(self, body: bytes) -> object:
+        try:
+            return json.loads(body.decode("utf-8"))
+        except (ValueError, RecursionError):
+            return None
+
+    def save_exam(self, body: bytes) -> None:
+        """A new exam ("id" absent) or an edit of one made on the page."""
+        app = self.app
+        obj = self.body_json(body)
+        app.exams()
+        exam_id = None
+        if isinstance(obj, dict) and "id" in obj:
+            exam_id = self.page_exam_id(obj)
+            if exam_id is None:
+                return
+        form, errors = exams.check_form(obj, app.taken_tokens(), editing=exam_id is not None)
+        if form is None:
+            self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
+                            "errors": errors})
+            return
+        try:
+            saved = app.store.save_exam(exam_id, form, now_iso(), time.time())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Ujian belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        app.exams()
+        token = next(r["tokens"][-1] for r in app.page_rows if r["id"] == saved)
+        self.json(200, {"ok": True, "id": saved, "token": token})
+
+    def change_token(self, body: bytes) -> None:
+        """"Ganti token": a new token at once; the old one takes no new verify,
+        the exams begun with it go on."""
+        app = self.app
+        app.exams()
+        exam_id = self.page_exam_id(self.body_json(body))
+        if exam_id is None:
+            return
+        token = exams.new_token(app.taken_tokens())
+        try:
+            app.store.new_exam_token(exam_id, token, time.time())
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Token belum bisa diganti. Coba lagi."}, {"Retry-After": "10"})
+            return
+        app.exams()
+        self.json(200, {"ok": True, "id": exam_id, "token": token})
+
+    def exam_state(self, body: bytes) -> None:
+        """Opens ({"ended": false}) or closes an exam made on the page."""
+        obj = self.body_json(body)
+        self.app.exams()
+        exam_id = self.page_exam_id(obj)
+        if exam_id is None:
+            return
+        ended = obj.get("ended") if isinstance(obj, dict) else None
+        if not isinstance(ended, bool):
+            self.json(400, {"ok": False, "field": "ended", "error": "Permintaan tidak lengkap."})
+            return
+        try:
+            self.app.store.end_exam(exam_id, ended)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Ujian belum bisa diubah. Coba lagi."}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True})
+
+    def class_list(self, body: bytes) -> None:
+        """A class's list of students, pasted or a file's bytes as they
+        are, replacing the class's list whole; the class in the address."""
+        class_name = self.query.get("className", [""])[0].strip()
+        if not class_name or decisions.utf16_units(class_name) > decisions.LIMITS["className"]:
+            self.json(400, {"ok": False, "field": "className", "error": "Isi nama kelas (paling banyak 62 huruf)."})
+            return
+        got = classlist.read_names(body)
+        if got.error:
+            self.json(400, {"ok": False, "field": "names", "error": got.error})
+            return
+        if not got.names:
+            self.json(400, {"ok": False, "field": "names", "error": "Daftar tidak berisi nama."})
+            return
+        try:
+            self.app.store.replace_class_list(class_name, got.names)
+        except WriteFailed:
+            self.json(503, {"ok": False, "error": "Daftar belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
+            return
+        self.json(200, {"ok": True, "className": decisions.one_line(class_name), "taken": len(got.names),
+                        "blank": got.blank, "duplicates": got.duplicates})
+
+    def class_lists(self) -> None:
+        self.json(200, [{"className": decisions.shown(name), "count": len(names)}
+                        for name, names in self.app.store.class_lists().values() if self.sees(name)])
+
     def export(self) -> None:
         out = io.StringIO()
         writer = csv.writer(out, lineterminator="\r\n")
         writer.writerow(["id", "waktu", "alamat", "kelas", "nama", "token", "kejadian", "keterangan"])
         for r in self.app.store.all_reports():
+            if not self.sees(r["className"]):
+                continue
             writer.writerow([r["id"], r["receivedAt"], r["address"]] + [decisions.csv_cell(r[k]) for k in
                             ("className", "studentName", "token", "event", "detail")])
         # The byte order mark makes spreadsheets read the names as UTF-8.
@@ -504,7 +836,7 @@ class Handler(BaseHTTPRequestHandler):
         app = self.app
         # One live stream per login: a new one ends the older, so a page that
         # never reads cannot hold slot after slot.
-        login, ended = hash_token(cookie_value(self.headers.get("Cookie"), COOKIE), app.config.proctor_password), threading.Event()
+        (login, _), ended = app.login_of(self.headers.get("Cookie")), threading.Event()
         seq: int = self.request.seq
         with app.limit_lock:
             older = app.live_streams.get(login)
@@ -567,12 +899,17 @@ class Handler(BaseHTTPRequestHandler):
         while not stopping.is_set() and not ended.is_set():
             rows = store.reports_after(after) if notifier.last_id > after else []
             for r in rows:
+                if not self.sees(r["className"]):
+                    after = r["id"]  # another class's: never sent to this proctor
+                    continue
                 data = {k: decisions.shown(r[k]) for k in ("studentName", "className", "token", "event", "detail")}
                 data.update(id=r["id"], receivedAt=r["receivedAt"], session=r["session"] is not None)
                 self.wfile.write(f"id: {r['id']}\nevent: report\ndata: {decisions.compact(data)}\n\n".encode())
                 after, last_write = r["id"], time.monotonic()
             seen, changes = presence.changes_after(seen)
             for change in changes or []:
+                if not self.sees(change["className"]):
+                    continue
                 # An exam gone silent or heard again: the server noticed, no report came.
                 self.wfile.write(f"event: presence\ndata: {decisions.compact(change)}\n\n".encode())
                 last_write = time.monotonic()
@@ -582,8 +919,8 @@ class Handler(BaseHTTPRequestHandler):
                     # A second at most: a client that has gone is noticed within it.
                     notifier.cond.wait(timeout=max(0.0, min(1.0, KEEPALIVE_SECONDS - (time.monotonic() - last_write))))
                 new_version, newest = notifier.version, notifier.last_id
-            if client_gone(self.connection):
-                return
+            if client_gone(self.connection) or self.app.who(self.headers.get("Cookie")) is None:
+                return  # gone, or its login ended (a new password, a removed account)
             if (new_version != version and newest <= after) or changes is None:
                 # A verification changes the roster but is no report: the page is told to look again.
                 self.wfile.write(b"event: roster\ndata: {}\n\n")

@@ -42,6 +42,17 @@ class Exam:
     opens: dt.datetime | None = None
     closes: dt.datetime | None = None
     school: str = ""   # "5A" of two schools are two classes, told apart by their tokens
+    # Made on the page (its id there; 0: from this file). Its earlier tokens
+    # take no new verify, but the exams that began with them go on.
+    page_id: int = 0
+    earlier_tokens: tuple[str, ...] = ()
+    ended: bool = False   # closed on the page: no new verify
+
+    @property
+    def ident(self) -> str:
+        """The token a student's row is known by: the first the exam had,
+        so that a new token does not make the running exams new students."""
+        return self.earlier_tokens[0] if self.earlier_tokens else self.token
 
 
 @dataclass(frozen=True)

@@ -36,12 +36,35 @@ HELD_RETRY = 5.0      # seconds between tries of the writes held in memory
 HELD_MAX = 10_000     # writes held in memory at most; beyond, a write that would be held fails
 HELD_BATCH = BATCH    # held writes tried in one transaction: a long outage is not retried as one
 FAULT_LOG_EVERY = 60.0
+FAULT_QUIET = 5.0      # seconds after a failed read or write in which settings are not read again
 # What one process tells the others that share the database (with PostgreSQL).
 REPORT_STORED = "orvel_report"          # the new report's id
 SESSION_OPENED = "orvel_session"        # the new exam session's id
 COMMAND_CHANGED = "orvel_command"       # a proctor's command queued or answered: its row, as JSON
 
 REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
+
+
+def timeline_sql(after: bool) -> str:
+    """Reports, verifications and closed sessions (a close with the names of
+    its session) as one list; `after`: each table's rows after an id."""
+    def since(column: str) -> str:
+        return f" WHERE {column} > ?" if after else ""
+    # received_at has a fixed width, so text order is time order.
+    return ("SELECT 'report', r.id, r.received_at, r.student_name, r.class_name, r.token, r.event, r.detail,"
+            " r.session, r.address FROM reports r" + since("r.id") +
+            " UNION ALL SELECT 'verify', v.id, v.received_at, v.student_name, v.class_name, v.token, '', '',"
+            " v.session, v.address FROM verifications v" + since("v.id") +
+            " UNION ALL SELECT 'close', x.id, x.closed_at, s.student_name, s.class_name, s.token, '', '',"
+            " x.session, x.address FROM session_closes x JOIN exam_sessions s ON s.id = x.session" + since("x.id") +
+            " ORDER BY 3, 1 DESC, 2")
+
+
+def bump(c: Any, name: str) -> None:
+    """Moves a setting's version in the write that changes it: every server
+    process on the database sees the change at its next look."""
+    c.execute("INSERT INTO changes (name, version) VALUES (?, 1)"
+              " ON CONFLICT (name) DO UPDATE SET version = changes.version + 1", (name,))
 
 
 def body_hash(body: str) -> str:
@@ -88,6 +111,7 @@ class Store:
         self._faults = 0
         self._fault_logged = -FAULT_LOG_EVERY
         self._fault_lock = threading.Lock()
+        self.fault_at = float("-inf")
         ready: Future = Future()
         self._writer = threading.Thread(target=self._write_loop, args=(ready,), name="db-writer", daemon=True)
         self._writer.start()
@@ -270,12 +294,18 @@ class Store:
         if cause is None:
             return
         now = time.monotonic()
+        self.fault_at = now
         with self._fault_lock:
             self._faults += 1
             if now - self._fault_logged < FAULT_LOG_EVERY:
                 return
             count, self._faults, self._fault_logged = self._faults, 0, now
         self.log(f"{cause}; {count} penulisan gagal sejak pesan sebelumnya" if count > 1 else cause)
+
+    def faulty(self, within: float = FAULT_QUIET) -> bool:
+        """Whether a read or a write failed in the last `within` seconds: a
+        look that may wait on an unreachable database is left for later."""
+        return time.monotonic() - self.fault_at < within
 
     def write(self, work: Work, wait: float = WRITE_WAIT) -> Any:
         """Runs `work` in a savepoint of its own on the writer; returns its
@@ -445,17 +475,165 @@ class Store:
                 self.tell(c, SESSION_OPENED, session)
         return self.write_or_hold(work, lambda: self.notifier.stored(0))
 
+    # Exams made on the page.
+    def page_exams(self) -> list[dict[str, Any]]:
+        """Each page exam with its tokens, oldest first, and since when the newest holds."""
+        def work(c: Any) -> list[dict[str, Any]]:
+            tokens: dict[int, list[tuple[str, float]]] = {}
+            for exam_id, token, since in c.execute("SELECT exam_id, token, since FROM exam_tokens ORDER BY id"):
+                tokens.setdefault(exam_id, []).append((token, since))
+            return [{"id": r[0], "classes": json.loads(r[1]), "formUrl": r[2], "proctorPin": r[3], "opens": r[4],
+                     "closes": r[5], "rotateMinutes": r[6], "ended": bool(r[7]),
+                     "tokens": [t for t, _ in tokens.get(r[0], [])], "since": tokens.get(r[0], [("", 0.0)])[-1][1]}
+                    for r in c.execute("SELECT id, classes, form_url, proctor_pin, opens, closes, rotate_minutes,"
+                                       " ended FROM page_exams ORDER BY id")]
+        return self.read(work)
+
+    def save_exam(self, exam_id: int | None, f: Any, created_at: str, now: float) -> int:
+        """A new page exam (exam_id None) or an edit of one, with its new token
+        when `f.token` is given, in one step; its id."""
+        values = (json.dumps(list(f.classes), ensure_ascii=False), f.form_url, f.proctor_pin, f.opens, f.closes,
+                  f.rotate_minutes)
+
+        def work(c: Any) -> int:
+            if exam_id is None:
+                new_id = c.execute("INSERT INTO page_exams (classes, form_url, proctor_pin, opens, closes,"
+                                   " rotate_minutes, created_at) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                                   values + (created_at,)).fetchone()[0]
+            else:
+                new_id = exam_id
+                c.execute("UPDATE page_exams SET classes = ?, form_url = ?, proctor_pin = ?, opens = ?, closes = ?,"
+                          " rotate_minutes = ? WHERE id = ?", values + (exam_id,))
+            if f.token:
+                c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (new_id, f.token, now))
+            bump(c, "exams")
+            return new_id
+        done = self.write(work)
+        self.notifier.stored(0)
+        return done
+
+    def new_exam_token(self, exam_id: int, token: str, now: float, due_before: float | None = None) -> bool:
+        """The exam's token from now on; the earlier ones stay for its running
+        exams. With `due_before`, only when its token is older than that (a
+        rotation two requests found due at once happens once)."""
+        def work(c: Any) -> bool:
+            if due_before is not None:
+                since = c.execute("SELECT max(since) FROM exam_tokens WHERE exam_id = ?", (exam_id,)).fetchone()[0]
+                if since is None or since > due_before:
+                    return False
+            c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (exam_id, token, now))
+            bump(c, "exams")
+            return True
+        done = self.write(work)
+        if done:
+            self.notifier.stored(0)
+        return done
+
+    def end_exam(self, exam_id: int, ended: bool) -> None:
+        def work(c: Any) -> None:
+            c.execute("UPDATE page_exams SET ended = ? WHERE id = ?", (int(ended), exam_id))
+            bump(c, "exams")
+        self.write(work)
+        self.notifier.stored(0)
+
+    # What the page sets, read again by every process when it changes.
+    def version_of(self, name: str) -> int:
+        row = self.read(lambda c: c.execute("SELECT version FROM changes WHERE name = ?", (name,)).fetchone())
+        return row[0] if row else 0
+
+    @property
+    def exams_version(self) -> int:
+        return self.version_of("exams")
+
+    @property
+    def lists_version(self) -> int:
+        return self.version_of("lists")
+
+    # Proctor accounts.
+    def proctors(self) -> list[dict[str, Any]]:
+        return self.read(lambda c: [
+            {"id": r[0], "name": r[1], "nameKey": r[2], "salt": r[3], "hash": r[4], "classes": json.loads(r[5])}
+            for r in c.execute("SELECT id, name, name_key, salt, password_hash, classes FROM proctors ORDER BY id")])
+
+    def proctor(self, key: int | str) -> dict[str, Any] | None:
+        """One account, by its id or its name's key."""
+        column = "id" if isinstance(key, int) else "name_key"
+        row = self.read(lambda c: c.execute(
+            f"SELECT id, name, name_key, salt, password_hash, classes FROM proctors WHERE {column} = ?", (key,)).fetchone())
+        return None if row is None else {"id": row[0], "name": row[1], "nameKey": row[2], "salt": row[3],
+                                         "hash": row[4], "classes": json.loads(row[5])}
+
+    def save_proctor(self, account: int | None, name: str, name_key: str, classes: tuple[str, ...],
+                     salt_and_hash: tuple[str, str] | None, created_at: str) -> int:
+        """A new account or an edit; a new password when `salt_and_hash` is given."""
+        classes_json = json.dumps(list(classes), ensure_ascii=False)
+
+        def work(c: Any) -> int:
+            if account is None:
+                salt, digest = salt_and_hash or ("", "")
+                return c.execute("INSERT INTO proctors (name, name_key, salt, password_hash, classes, created_at)"
+                                 " VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
+                                 (name, name_key, salt, digest, classes_json, created_at)).fetchone()[0]
+            c.execute("UPDATE proctors SET name = ?, name_key = ?, classes = ? WHERE id = ?",
+                      (name, name_key, classes_json, account))
+            if salt_and_hash:
+                c.execute("UPDATE proctors SET salt = ?, password_hash = ? WHERE id = ?", salt_and_hash + (account,))
+            return account
+        return self.write(work)
+
+    def remove_proctor(self, account: int) -> None:
+        self.write(lambda c: c.execute("DELETE FROM proctors WHERE id = ?", (account,)))
+
+    # Class lists.
+    def replace_class_list(self, class_name: str, names: tuple[str, ...]) -> None:
+        """The class's list replaced whole, in one step: never half of one."""
+        class_key = class_name.strip().casefold()
+
+        def work(c: Any) -> None:
+            c.execute("DELETE FROM class_lists WHERE class_key = ?", (class_key,))
+            c.executemany("INSERT INTO class_lists (class_key, position, class_name, student_name) VALUES (?, ?, ?, ?)",
+                          [(class_key, i, class_name.strip(), n) for i, n in enumerate(names)])
+            bump(c, "lists")
+        self.write(work)
+        self.notifier.stored(0)
+
+    def class_lists(self) -> dict[str, tuple[str, list[str]]]:
+        """For each class with a list (by its key): its name and students, in order."""
+        def work(c: Any) -> dict[str, tuple[str, list[str]]]:
+            out: dict[str, tuple[str, list[str]]] = {}
+            for class_key, class_name, name in c.execute(
+                    "SELECT class_key, class_name, student_name FROM class_lists ORDER BY class_key, position"):
+                out.setdefault(class_key, (class_name, []))[1].append(name)
+            return out
+        return self.read(work)
+
+    def close_session(self, closed_at: str, address: str, session: str) -> bool:
+        """The proctor closed an exam session; False when no such session is
+        stored. Closing it again changes nothing."""
+        def work(c: Any) -> bool:
+            if c.execute("SELECT 1 FROM exam_sessions WHERE id = ?", (session,)).fetchone() is None:
+                return False
+            c.execute("INSERT INTO session_closes (closed_at, address, session) VALUES (?, ?, ?)"
+                      " ON CONFLICT DO NOTHING", (closed_at, address, session))
+            return True
+        done = self.write(work)
+        if done:
+            self.notifier.stored(0)
+        return done
+
     # Exam sessions.
     def exam_sessions(self) -> list[dict[str, Any]]:
         """Every exam session with its START (the id of the last one, 0: none)
         and whether it has a FINISH."""
         return self.read(lambda c: [
             {"id": r[0], "studentName": r[1], "className": r[2], "token": r[3], "lastContact": r[4],
-             "missingSince": r[5], "started": r[6] or 0, "finished": bool(r[7])}
+             "missingSince": r[5], "started": r[6] or 0, "finished": bool(r[7]), "address": r[8],
+             "closed": bool(r[9])}
             for r in c.execute(
                 "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
                 " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
-                " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
+                " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH'),"
+                " s.address, EXISTS (SELECT 1 FROM session_closes x WHERE x.session = s.id)"
                 f" FROM exam_sessions s ORDER BY {self.backend.session_order}")])
 
     def save_contacts(self, contacts: list[tuple[float, str]]) -> None:
@@ -470,12 +648,14 @@ class Store:
         row = self.read(lambda c: c.execute(
             "SELECT s.id, s.student_name, s.class_name, s.token, s.last_contact, s.missing_since,"
             " (SELECT max(r.id) FROM reports r WHERE r.session = s.id AND r.event = 'START'),"
-            " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH')"
+            " EXISTS (SELECT 1 FROM reports r WHERE r.session = s.id AND r.event = 'FINISH'),"
+            " s.address, EXISTS (SELECT 1 FROM session_closes x WHERE x.session = s.id)"
             " FROM exam_sessions s WHERE s.id = ?", (session_id,)).fetchone())
         if row is None:
             return None
         return {"id": row[0], "studentName": row[1], "className": row[2], "token": row[3], "lastContact": row[4],
-                "missingSince": row[5], "started": row[6] or 0, "finished": bool(row[7])}
+                "missingSince": row[5], "started": row[6] or 0, "finished": bool(row[7]), "address": row[8],
+                "closed": bool(row[9])}
 
     def contacts_since(self, since: float) -> list[tuple[str, float, float | None]]:
         """(session, last contact, missing since) of the sessions heard after
@@ -490,6 +670,15 @@ class Store:
             "SELECT id, session, event FROM reports WHERE id > ? AND session IS NOT NULL"
             " AND event IN ('START', 'FINISH') ORDER BY id", (after,)).fetchall())
 
+    def closes_after(self, after: int) -> list[tuple[int, str]]:
+        """(close id, session) of the sessions the proctor closed after close `after`."""
+        return self.read(lambda c: c.execute(
+            "SELECT id, session FROM session_closes WHERE id > ? ORDER BY id", (after,)).fetchall())
+
+    def last_close(self) -> int:
+        """The id of the newest close (0: none)."""
+        return self.read(lambda c: c.execute("SELECT coalesce(max(id), 0) FROM session_closes").fetchone()[0])
+
     def lead(self, duty: str) -> bool:
         """Whether this process does `duty` (the missing watch and the
         grouping of WhatsApp messages): always alone; with a shared database,
@@ -498,14 +687,18 @@ class Store:
 
     def add_notice(self, n: dict[str, Any], forward: bool) -> None:
         """An exam gone silent or heard again: remembered with its session (a
-        restart does not tell the proctor twice) and, with WhatsApp, queued."""
+        restart does not tell the proctor twice) and, with WhatsApp, queued.
+        A second PC in a student's name (kind "twice") is only queued: the
+        page shows it from the stored verifications and reports."""
         def work(c: Any) -> None:
-            c.execute("UPDATE exam_sessions SET missing_since = ? WHERE id = ?",
-                      (n["lastContact"] if n["kind"] == "missing" else None, n["session"]))
+            if n["kind"] != "twice":
+                c.execute("UPDATE exam_sessions SET missing_since = ? WHERE id = ?",
+                          (n["lastContact"] if n["kind"] == "missing" else None, n["session"]))
             if forward:
-                c.execute("INSERT INTO notices (kind, student_name, class_name, token, last_contact, gone)"
-                          " VALUES (?, ?, ?, ?, ?, ?)",
-                          (n["kind"], n["studentName"], n["className"], n["token"], n["lastContact"], n["gone"]))
+                c.execute("INSERT INTO notices (kind, student_name, class_name, token, last_contact, gone, addresses)"
+                          " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                          (n["kind"], n["studentName"], n["className"], n["token"], n["lastContact"], n["gone"],
+                           n.get("addresses", "")))
         self.write(work)
 
     def reports_after(self, after: int, limit: int = 500) -> list[dict[str, Any]]:
@@ -516,35 +709,30 @@ class Store:
         """Verifications and reports in the order they were stored."""
         def work(c: Any) -> list[dict[str, Any]]:
             # received_at has a fixed width, so text order is time order.
-            rows = c.execute(
-                "SELECT 'report', id, received_at, student_name, class_name, token, event, detail, session FROM reports "
-                "UNION ALL SELECT 'verify', id, received_at, student_name, class_name, token, '', '', session"
-                " FROM verifications ORDER BY 3, 1 DESC, 2").fetchall()
+            rows = c.execute(timeline_sql(after=False)).fetchall()
             out, seq = [], 0
-            for kind, rid, at, name, cls, token, event, detail, session in rows:
+            for kind, rid, at, name, cls, token, event, detail, session, address in rows:
                 seq += 1
                 out.append({"id": seq, "reportId": rid if kind == "report" else None, "kind": kind,
                             "receivedAt": at, "studentName": name, "className": cls, "token": token,
-                            "event": event, "detail": detail, "session": session})
+                            "event": event, "detail": detail, "session": session, "address": address})
             return out
         return self.read(work)
 
-    def timeline_after(self, report_id: int, verification_id: int) -> tuple[list[dict[str, Any]], tuple[int, int]]:
-        """The reports and verifications stored after these ids, in the
-        order of timeline() (each "id" its table's), and the newest ids."""
-        def work(c: Any) -> tuple[list[dict[str, Any]], tuple[int, int]]:
-            rows = c.execute(
-                "SELECT 'report', id, received_at, student_name, class_name, token, event, detail, session FROM reports"
-                " WHERE id > ? UNION ALL SELECT 'verify', id, received_at, student_name, class_name, token, '', '',"
-                " session FROM verifications WHERE id > ? ORDER BY 3, 1 DESC, 2", (report_id, verification_id)).fetchall()
-            out, last = [], [report_id, verification_id]
-            for kind, rid, at, name, cls, token, event, detail, session in rows:
-                i = 0 if kind == "report" else 1
+    def timeline_after(self, report_id: int, verification_id: int,
+                       close_id: int = 0) -> tuple[list[dict[str, Any]], tuple[int, int, int]]:
+        """The reports, verifications and closed sessions stored after these
+        ids, in the order of timeline() (each "id" its table's), and the newest ids."""
+        def work(c: Any) -> tuple[list[dict[str, Any]], tuple[int, int, int]]:
+            rows = c.execute(timeline_sql(after=True), (report_id, verification_id, close_id)).fetchall()
+            out, last = [], [report_id, verification_id, close_id]
+            for kind, rid, at, name, cls, token, event, detail, session, address in rows:
+                i = ("report", "verify", "close").index(kind)
                 last[i] = max(last[i], rid)
                 out.append({"id": rid, "reportId": rid if kind == "report" else None, "kind": kind,
                             "receivedAt": at, "studentName": name, "className": cls, "token": token,
-                            "event": event, "detail": detail, "session": session})
-            return out, (last[0], last[1])
+                            "event": event, "detail": detail, "session": session, "address": address})
+            return out, (last[0], last[1], last[2])
         return self.read(work)
 
     def all_reports(self) -> list[dict[str, Any]]:
@@ -563,9 +751,9 @@ class Store:
     def outbox_notices(self) -> list[dict[str, Any]]:
         return self.read(lambda c: [
             {"id": r[0], "kind": r[1], "studentName": r[2], "className": r[3], "token": r[4], "lastContact": r[5],
-             "gone": r[6]}
-            for r in c.execute("SELECT id, kind, student_name, class_name, token, last_contact, gone FROM notices"
-                               " ORDER BY id")])
+             "gone": r[6], "addresses": r[7]}
+            for r in c.execute("SELECT id, kind, student_name, class_name, token, last_contact, gone, addresses"
+                               " FROM notices ORDER BY id")])
 
     def queue_messages(self, texts: list[str], recipients: tuple[str, ...], report_ids: list[int], now: float,
                        notice_ids: list[int] | None = None) -> None:

@@ -9,7 +9,7 @@ import re
 import unicodedata
 import urllib.parse
 from collections import deque
-from dataclasses import dataclass, replace
+from dataclasses import dataclass, field, replace
 
 from .config import Exam, aware
 
@@ -22,6 +22,10 @@ CLOSED = "Ujian sudah ditutup."
 TOO_MANY = "Terlalu banyak percobaan. Tunggu satu menit."
 
 VERIFIED, WORKING, FINISHED, MISSING = "Terverifikasi", "Mengerjakan", "Selesai", "Hilang"
+TWO_SESSIONS = "Dua sesi"
+NOT_STARTED = "Belum mulai"          # on the class's list, not verified yet
+NOT_LISTED = "Nama tidak ada di daftar"
+SESSION_CLOSED = "sesi ditutup"
 
 EVENTS = ("START", "VIOLATION", "FINISH")
 # The launcher's own fields: its name box takes 254 UTF-16 units, class and
@@ -128,7 +132,7 @@ def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.date
     # instant whatever zone the server's clock is set to.
     if exam.opens and aware(now) < aware(exam.opens):
         return Verdict(False, compact({"ok": False, "error": f"Ujian belum dibuka. Mulai pukul {exam.opens:%H:%M}."}), exam)
-    if exam.closes and aware(now) >= aware(exam.closes):
+    if exam.ended or (exam.closes and aware(now) >= aware(exam.closes)):
         return Verdict(False, compact({"ok": False, "error": CLOSED}), exam)
     name = urllib.parse.quote(request["studentName"], safe="")
     answer: dict[str, object] = {"ok": True, "formUrl": exam.form_url.replace("{studentName}", name)}
@@ -142,7 +146,8 @@ def verify(request: dict[str, str] | None, exams: tuple[Exam, ...], now: dt.date
 def exam_of(report: dict[str, str], exams: tuple[Exam, ...]) -> Exam | None:
     """The exam a report belongs to; None for a token of no exam of its class."""
     for e in exams:
-        if same_token(e.token, report["token"]) and same_class(e.class_name, report["className"]):
+        if same_class(e.class_name, report["className"]) and (
+                same_token(e.token, report["token"]) or any(same_token(t, report["token"]) for t in e.earlier_tokens)):
             return e
     return None
 
@@ -267,6 +272,85 @@ def student_ref(key: tuple[str, str, str]) -> str:
     return compact(list(key))
 
 
+# One name on two PCs. Every exam session a student's verifications hand out
+# is a seat of that student, watched on its own: a classmate who types the
+# student's name on another PC must neither reset nor replace the exam that
+# runs, nor hide it when one of the two falls silent.
+VERIFY, CLOSE = "VERIFY", "CLOSE"
+
+
+@dataclass
+class Seat:
+    session: str
+    address: str             # the PC's, as it verified
+    started: bool = False
+    finished: bool = False
+    closed: bool = False     # by the proctor: no longer watched, its later reports apart
+    replaced: bool = False   # a later START from the same PC: the program was started again there
+    flagged: bool = False    # its incident was raised
+
+    @property
+    def open(self) -> bool:
+        return not (self.finished or self.closed or self.replaced)
+
+    @property
+    def running(self) -> bool:
+        return self.started and self.open
+
+
+def seat_event(seats: dict[str, Seat], session: str, address: str, event: str) -> tuple[str, ...]:
+    """Applies a verification (VERIFY), START, FINISH or a close (CLOSE) of
+    `session` to one student's seats. Returns the addresses of the incident
+    it makes (this PC's first, then those of the other running exams), or
+    () for none: a verification or START while an exam of the same student
+    runs on another PC, raised once per session."""
+    s = seats.get(session)
+    if s is None:
+        s = seats[session] = Seat(session, address)
+    if event == CLOSE:
+        s.closed = True
+        return ()
+    if s.closed:
+        return ()  # what a closed session says changes nothing
+    if event == FINISH_EVENT:
+        s.finished = True
+        return ()
+    if event == START_EVENT:
+        s.started = True
+        for o in seats.values():
+            if o is not s and o.running and o.address == s.address:
+                o.replaced = True
+    if event in (VERIFY, START_EVENT) and not s.flagged:
+        others = sorted({o.address for o in seats.values() if o is not s and o.running and o.address != s.address})
+        if others:
+            s.flagged = True
+            return (s.address, *others)
+    return ()
+
+
+START_EVENT, FINISH_EVENT = "START", "FINISH"
+
+
+def seats_state(seats: dict[str, Seat]) -> str:
+    """Working while any started exam is open; finished once each started
+    one has finished or been closed; a verification alone never takes a
+    student back from either."""
+    if any(s.running for s in seats.values()):
+        return WORKING
+    if any(s.started for s in seats.values()):
+        return FINISHED
+    return VERIFIED
+
+
+def two_sessions(seats: dict[str, Seat]) -> list[str]:
+    """The addresses of the open sessions while an incident stands: one was
+    raised and sessions from more than one PC are still open."""
+    if not any(s.flagged for s in seats.values()):
+        return []
+    addresses = sorted({s.address for s in seats.values() if s.open})
+    return addresses if len(addresses) > 1 else []
+
+
 @dataclass
 class Student:
     className: str
@@ -280,20 +364,30 @@ class Student:
     heardAgo: int | None = None  # seconds before this answer
     key: str = ""                # the student's key, for the page to match the heard list
     school: str = ""             # the exam's school, when it names one
+    address: str = ""            # the PC of the latest entry
+    twoSessions: list[str] = field(default_factory=list)      # the PCs' addresses while "Dua sesi" stands
+    missingAddresses: list[str] = field(default_factory=list)  # the silent PCs while "Hilang"
+    sessions: list[dict] = field(default_factory=list)        # {"session", "address", "state"}, oldest first
+    notListed: bool = False      # the class has a list and this name is not on it
     lastId: int = 0
+    seats: dict[str, Seat] = field(default_factory=dict)
+
+
+INTERNAL = ("lastId", "seats")
 
 
 def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict] | None = None) -> list[dict]:
     """One entry per student of the exams, incidents first: "Hilang", then
     the most violations, then the latest.
 
-    `entries`: verifications and reports in the order they were stored, each
-    {"id", "kind": "verify"|"report", "receivedAt", "studentName",
-    "className", "token", "event", "detail", "session"}. The state is that of
-    the last verification, START or FINISH; a VIOLATION only counts. A report
-    without an exam session (session None) belongs to no student here: it is
-    shown apart. `heard`: for each student whose latest started exam still
-    runs, {"missing", "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
+    `entries`: verifications, reports and closed sessions in the order they
+    were stored, each {"id", "kind": "verify"|"report"|"close", "receivedAt",
+    "address", "studentName", "className", "token", "event", "detail",
+    "session"}. The state is that of the student's sessions (seats_state); a
+    VIOLATION only counts. A report without an exam session (session None)
+    belongs to no student here: it is shown apart. `heard`: for each student
+    with a started exam still running, {"missing", "missingAddresses",
+    "lastContactAt", "heardAgo"}; a missing one is "Hilang"."""
     students: dict[tuple[str, str, str], Student] = {}
     fold(students, entries, exams)
     return ranked(students, heard)
@@ -301,43 +395,109 @@ def roster(entries: list[dict], exams: tuple[Exam, ...], heard: dict[tuple, dict
 
 def fold(students: dict[tuple[str, str, str], Student], entries: list[dict], exams: tuple[Exam, ...]) -> None:
     """Adds `entries` (stored after those folded before) to each student's
-    state: the roster's work, done once per entry however often it is asked."""
+    state: the roster's work, done once per entry however often it is asked.
+    An entry that raises an incident gains "twoSessions" (the PCs'
+    addresses); a report of a closed session gains "closedSession"."""
     for e in entries:
         if e["kind"] == "report" and e.get("session") is None:
             continue
         exam = exam_of(e, exams)
         if exam is None:
             continue
-        key = student_key(exam.class_name, e["studentName"], exam.token)
+        key = student_key(exam.class_name, e["studentName"], exam.ident)
         s = students.get(key)
         if s is None:
-            s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.token,
+            s = students[key] = Student(exam.class_name, one_line(e["studentName"]), exam.ident,
                                         key=student_ref(key), school=exam.school)
-        if e["kind"] == "verify":
-            s.state, detail = VERIFIED, "Token diverifikasi."
+        session, address = e.get("session") or "", e.get("address", "")
+        seat = s.seats.get(session)
+        closed = seat is not None and seat.closed
+        if e["kind"] == "close":
+            seat_event(s.seats, session, address, CLOSE)
+            detail = "Sesi ditutup oleh pengawas."
+        elif e["kind"] == "verify":
+            incident = seat_event(s.seats, session, address, VERIFY)
+            detail = "Token diverifikasi."
         else:
             event, detail = e["event"], shown(e["detail"])
-            if event == "START":
-                s.state = WORKING
-            elif event == "FINISH":
-                s.state = FINISHED
+            incident = seat_event(s.seats, session, address, event) if event in EVENTS else ()
+            if closed:
+                e["closedSession"] = True
             elif event == "VIOLATION":
                 s.violations += 1
-        s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
+        if e["kind"] != "close" and incident:
+            e["twoSessions"] = list(incident)
+        s.state = seats_state(s.seats)
+        if not closed:
+            s.lastEventAt, s.lastDetail, s.lastId = e["receivedAt"], detail, e["id"]
+            s.address = s.seats[session].address if session in s.seats else address
 
 
-def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None) -> list[dict]:
-    """The roster from the folded states and who is heard now; the states
-    themselves are left as they are, for the next answer."""
+def seat_label(seat: Seat) -> str:
+    if seat.closed:
+        return SESSION_CLOSED
+    if seat.replaced:
+        return "diganti"
+    return FINISHED if seat.finished else WORKING if seat.started else VERIFIED
+
+
+Lists = dict[str, tuple[str, list[str]]]  # class key: (class name, students), as Store.class_lists()
+
+
+def class_key(class_name: str) -> str:
+    return class_name.strip().casefold()
+
+
+def listed(students: dict[tuple[str, str, str], Student], lists: Lists,
+           exams: tuple[Exam, ...]) -> list[Student]:
+    """The listed students of each exam's class who have not verified for
+    it: "Belum mulai". A name matches a listed one as the roster compares
+    names (case, blanks and invisible characters aside)."""
     out = []
+    for exam in exams:
+        names = lists.get(class_key(exam.class_name))
+        if names is None or exam.ended:
+            continue
+        for name in names[1]:
+            key = student_key(exam.class_name, name, exam.ident)
+            if key not in students:
+                out.append(Student(exam.class_name, one_line(name), exam.ident, state=NOT_STARTED,
+                                   lastDetail="", key=student_ref(key)))
+    return out
+
+
+def ranked(students: dict[tuple[str, str, str], Student], heard: dict[tuple, dict] | None,
+           lists: Lists | None = None, exams: tuple[Exam, ...] = ()) -> list[dict]:
+    """The roster from the folded states and who is heard now; the states
+    themselves are left as they are, for the next answer. With class lists,
+    every listed student of an exam is a row from the start, and a name on
+    no list of a class that has one is marked."""
+    out = []
+    on_list = {k: {one_line(n).casefold(): one_line(n) for n in names} for k, (_, names) in (lists or {}).items()}
     for key, s in students.items():
         h = (heard or {}).get(key)
+        names = on_list.get(key[0])
+        # A listed name is shown as the list spells it, whatever the child typed.
+        s = replace(s, notListed=names is not None and key[1] not in names,
+                    studentName=names.get(key[1], s.studentName) if names else s.studentName,
+                    twoSessions=two_sessions(s.seats), sessions=[
+            {"session": seat.session, "address": seat.address, "state": seat_label(seat)}
+            for seat in s.seats.values()])
         if h is not None:
             s = replace(s, lastContactAt=h["lastContactAt"], heardAgo=h["heardAgo"],
+                        missingAddresses=list(h.get("missingAddresses", [])) if h["missing"] else [],
                         state=MISSING if h["missing"] else s.state)
         out.append(s)
-    ordered = sorted(out, key=lambda s: (s.state != MISSING, -s.violations, -s.lastId))
-    return [{k: v for k, v in vars(s).items() if k != "lastId"} for s in ordered]
+    out.extend(listed(students, lists or {}, exams))
+    ordered = sorted(out, key=lambda s: (s.state != MISSING, not s.twoSessions, -s.violations, -s.lastId))
+    return [{k: v for k, v in vars(s).items() if k not in INTERNAL} for s in ordered]
+
+
+def of_classes(rows: list[dict], classes: str) -> list[dict]:
+    """The roster's rows of one class ("" for all), compared as classes are."""
+    if not classes.strip():
+        return rows
+    return [r for r in rows if same_class(r["className"], classes)]
 
 
 FORMULA_START = ("=", "+", "-", "@", "\t", "\r")

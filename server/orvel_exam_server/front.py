@@ -102,7 +102,13 @@ def head_end(buf: bytes | bytearray, searched: int) -> int:
     return min(ends) if ends else -1
 
 
+CLASS_LIST_ROUTE = b"/api/proctor/class-list"
+CLASS_LIST_BODY = 1 << 20  # a class list's file, 1 MB at most
+
+
 def body_limit(target: bytes) -> int:
+    if target.startswith(CLASS_LIST_ROUTE) and target[len(CLASS_LIST_ROUTE):][:1] in (b"", b"?"):
+        return CLASS_LIST_BODY
     return MAX_BODY if target.startswith(PROCTOR_ROUTES) else SMALL_BODY
 
 

@@ -22,6 +22,21 @@ tr.siswa:hover { background: #f0f6ff; }
 .s-Mengerjakan { background: #d7ecff; color: #0d47a1; }
 .s-Selesai { background: #dcf3dc; color: #1b5e20; }
 .s-Hilang { background: #c62828; color: #fff; }
+.s-Belum { background: #fff3cd; color: #6d4c00; }
+.tak-terdaftar { color: #ad1457; font-size: 13px; margin-left: 6px; }
+form.daftar-kelas textarea { width: 100%; max-width: 480px; font-size: 14px; box-sizing: border-box; }
+form.daftar-kelas label { display: block; margin: 8px 0 2px; }
+.token-besar { font-family: Consolas, monospace; font-size: 56px; font-weight: bold; letter-spacing: 6px; color: #0d47a1; }
+table.ujian td { vertical-align: top; }
+form.ujian label { display: inline-block; min-width: 190px; margin: 6px 0; }
+form.ujian input { font-size: 15px; padding: 4px; }
+form.ujian .salah { margin-left: 8px; }
+.dari-berkas { color: #6d4c00; font-size: 13px; }
+.s-dua { background: #6a1b9a; color: #fff; margin-left: 6px; }
+td.pc { font-family: Consolas, monospace; font-size: 13px; color: #37474f; }
+.sesi { margin: 6px 0 2px; }
+.sesi button { margin-left: 8px; font-size: 13px; }
+.ditutup { color: #78909c; }
 td.terdengar { color: #546e7a; font-size: 14px; white-space: nowrap; }
 tr.hilang td { background: #fff1f0; }
 td.terdengar.lama { color: #c62828; font-weight: bold; }
@@ -44,13 +59,16 @@ td.aksi button.akhiri { border-color: #c62828; color: #c62828; }
 """
 
 
-def login(message: str) -> str:
+def login(message: str, name: str = "") -> str:
     note = f'<p class="salah" id="pesan">{html.escape(message)}</p>' if message else ""
+    typed = html.escape(name, quote=True)
     return f"""<!DOCTYPE html>
 <html lang="id"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
 <title>Masuk Pengawas - ORVEL Selvaro CBT</title><style>{STYLE}</style></head>
 <body><form class="masuk" method="post" action="/pengawas/login">
 <h2>Halaman Pengawas Ujian</h2>{note}
+<label for="name">Nama pengawas (kosongkan untuk administrator)</label>
+<input type="text" id="name" name="name" value="{typed}" autocomplete="username">
 <label for="password">Kata sandi pengawas</label>
 <input type="password" id="password" name="password" autofocus required>
 <button type="submit">Masuk</button></form></body></html>
@@ -88,19 +106,41 @@ function terdengar(detik) {
 function tulisTerdengar(tr) {
   if (tr.dataset.heard === undefined) return;
   const detik = Number(tr.dataset.heard) + Math.floor((Date.now() - Number(tr.dataset.at)) / 1000);
-  const td = tr.cells[3];
+  const td = tr.cells[4];
   td.textContent = terdengar(detik);
   td.classList.toggle("lama", detik >= 30);
 }
 
+// The class filter lives in the page's address, so a bookmark opens it.
+function kelasDipilih() { return new URLSearchParams(location.search).get("kelas") || ""; }
+async function muatKelas() {
+  const kelas = await ambil("/api/proctor/classes"), pilih = kelasDipilih();
+  const semua = document.createElement("option");
+  semua.value = "";
+  semua.textContent = saya.name && !saya.admin ? "Semua kelas saya" : "Semua kelas";
+  const opsi = [semua, ...kelas.map(k => { const o = document.createElement("option"); o.value = k; o.textContent = k; return o; })];
+  if (pilih && !kelas.some(k => k.toLowerCase() === pilih.toLowerCase())) {
+    const o = document.createElement("option"); o.value = pilih; o.textContent = pilih; opsi.push(o);
+  }
+  $("kelas").replaceChildren(...opsi);
+  $("kelas").value = opsi.find(o => o.value.toLowerCase() === pilih.toLowerCase()).value;
+}
+function gantiKelas() {
+  const v = $("kelas").value, q = new URLSearchParams(location.search);
+  if (v) q.set("kelas", v); else q.delete("kelas");
+  history.replaceState(null, "", location.pathname + (q.toString() ? "?" + q : ""));
+  terbuka = null;
+  muatDaftar();
+}
 async function muatDaftar() {
-  const semua = await ambil("/api/proctor/roster");
+  const semua = await ambil("/api/proctor/roster?" + new URLSearchParams({kelas: kelasDipilih()}));
   pilihanSekolah(semua);
   const sekolah = $("sekolah").value;
   const daftar = semua.filter(s => !sekolah || s.school === sekolah);
   const baris = [];  // built whole, then put in at once: the table never shows half
-  let kerja = 0, selesai = 0, langgar = 0, hilang = 0;
+  let kerja = 0, selesai = 0, langgar = 0, hilang = 0, belum = 0;
   for (const s of daftar) {
+    if (s.state === "Belum mulai") belum++;
     if (s.state === "Mengerjakan") kerja++;
     if (s.state === "Selesai") selesai++;
     if (s.state === "Hilang") hilang++;
@@ -121,7 +161,21 @@ async function muatDaftar() {
       k.textContent = "Dikunci";
       st.append(k);
     }
-    tr.append(st, sel("-", "terdengar"),
+    if (s.state === "Hilang" && s.missingAddresses.length)
+      st.append(" PC " + s.missingAddresses.join(", ") + " tidak terdengar");
+    if (s.notListed) {
+      const tak = document.createElement("span");
+      tak.className = "tak-terdaftar";
+      tak.textContent = "Nama tidak ada di daftar";
+      st.append(tak);
+    }
+    if (s.twoSessions.length) {
+      const dua = document.createElement("span");
+      dua.className = "status s-dua";
+      dua.textContent = "Dua sesi: " + s.twoSessions.join(" dan ");
+      st.append(dua);
+    }
+    tr.append(st, sel(s.address, "pc"), sel("-", "terdengar"),
               sel(String(s.violations), s.violations >= 3 ? "p3" : s.violations > 0 ? "p1" : "p0"),
               sel(jam(s.lastEventAt)), sel(s.lastDetail), aksi(s));
     if (s.heardAgo !== null) {
@@ -138,6 +192,7 @@ async function muatDaftar() {
   $("kerja").textContent = kerja;
   $("selesai").textContent = selesai;
   $("hilang").textContent = hilang;
+  $("belum").textContent = belum;
   $("langgar").textContent = langgar;
   $("kosong").style.display = daftar.length ? "none" : "block";
 }
@@ -183,6 +238,7 @@ async function pesanKelas() {
 const namaPerintah = {message: "Pesan", end: "Akhiri ujian", lock: "Kunci layar", unlock: "Buka kunci"};
 function barisRiwayat(e) {
   if (e.kind === "verify") return "Token diverifikasi";
+  if (e.kind === "close") return "Sesi ditutup oleh pengawas";
   if (e.kind === "command")
     return "Pengawas: " + namaPerintah[e.command] + (e.text ? " \u201c" + e.text + "\u201d" : "") + " (" + e.state + ")";
   return e.event + ": " + e.detail;
@@ -201,16 +257,199 @@ async function riwayat(s) {
   const isi = await ambil("/api/proctor/timeline?" + q);
   const tr = document.createElement("tr"), td = document.createElement("td");
   tr.className = "detail";
-  td.colSpan = 8;
+  td.colSpan = 9;
   const ul = document.createElement("ul");
   for (const e of isi) {
     const li = document.createElement("li");
-    li.textContent = jam(e.receivedAt) + "  " + barisRiwayat(e);
+    let t = jam(e.receivedAt) + "  " + (e.address ? "PC " + e.address + "  " : "") + barisRiwayat(e);
+    if (e.twoSessions) t += "  (Dua sesi: " + e.twoSessions.join(" dan ") + ")";
+    if (e.closedSession) { t += "  (sesi ditutup)"; li.className = "ditutup"; }
+    li.textContent = t;
     ul.append(li);
   }
   td.append(ul);
+  for (const x of s.sessions) {
+    const p = document.createElement("div");
+    p.className = "sesi";
+    p.textContent = "Sesi di PC " + x.address + ": " + x.state;
+    if (x.state === "Mengerjakan" || x.state === "Terverifikasi") {
+      const b = document.createElement("button");
+      b.type = "button";
+      b.textContent = "Tutup sesi";
+      b.onclick = (ev) => { ev.stopPropagation(); tutupSesi(x); };
+      p.append(b);
+    }
+    td.append(p);
+  }
   tr.append(td);
   return tr;
+}
+async function tutupSesi(x) {
+  if (!confirm("Tutup sesi di PC " + x.address + "? Sesi itu tidak diawasi lagi; laporannya tetap disimpan, ditandai sesi ditutup.")) return;
+  const r = await ambil("/api/proctor/close-session", {method: "POST", headers: {"Content-Type": "application/json"},
+                                                      body: JSON.stringify({session: x.session})});
+  if (!r.ok) alert(r.error);
+  muatDaftar();
+}
+// The class lists: pasted names or a file's bytes as they are; the server reads them.
+const SATU_MB = 1 << 20;
+async function muatDaftarKelas() {
+  const isi = await ambil("/api/proctor/class-lists");
+  $("dk-ada").replaceChildren(...isi.map(k => {
+    const li = document.createElement("li");
+    li.textContent = "Kelas " + k.className + ": " + k.count + " siswa";
+    return li;
+  }));
+}
+async function simpanDaftarKelas(ev) {
+  ev.preventDefault();
+  for (const id of ["dk-kelas-salah", "dk-nama-salah", "dk-hasil"]) $(id).textContent = "";
+  const kelas = $("dk-kelas").value, berkas = $("dk-berkas").files[0];
+  if (!kelas.trim()) { $("dk-kelas-salah").textContent = "Isi nama kelas."; return; }
+  if (berkas && berkas.size > SATU_MB) { $("dk-nama-salah").textContent = "Daftar lebih dari 1 MB."; return; }
+  const isi = berkas || new Blob([$("dk-nama").value], {type: "text/plain"});
+  const r = await fetch("/api/proctor/class-list?" + new URLSearchParams({className: kelas}),
+                        {method: "POST", credentials: "same-origin", body: isi,
+                         headers: {"Content-Type": "application/octet-stream"}});
+  if (r.status === 401) { location.reload(); return; }
+  if (r.status === 413) { $("dk-nama-salah").textContent = "Daftar lebih dari 1 MB."; return; }
+  const j = await r.json();
+  if (!j.ok) { $(j.field === "className" ? "dk-kelas-salah" : "dk-nama-salah").textContent = j.error; return; }
+  $("dk-hasil").textContent = "Kelas " + j.className + ": " + j.taken + " nama diambil (" + j.blank +
+                              " baris kosong, " + j.duplicates + " nama ganda dibuang).";
+  muatDaftarKelas();
+  muatKelas();
+  muatDaftar();
+}
+// Exams: those of the server's file are shown only; those made here can be changed here.
+const UJIAN_ISIAN = ["classes", "token", "formUrl", "proctorPin", "opens", "closes", "rotateMinutes"];
+let ujianDiubah = null;  // the id of the page exam in the form, or null for a new one
+function teksUjian(u) {
+  let t = "Kelas " + u.classes.join(", ") + " - " + u.formUrl;
+  if (u.proctorPin) t += " - PIN " + u.proctorPin;
+  if (u.opens) t += " - buka " + u.opens.replace("T", " ");
+  if (u.closes) t += " - tutup " + u.closes.replace("T", " ");
+  return t;
+}
+async function muatUjian() {
+  const isi = await ambil("/api/proctor/exams"), baris = [];
+  for (const u of isi.page.concat(isi.file.map(u => Object.assign({dariBerkas: true}, u)))) {
+    const tr = document.createElement("tr"), tok = sel(u.token, "token-besar"), ket = sel(teksUjian(u)), aksi = sel("");
+    if (!saya.admin) {
+      // A proctor hands out the token; the administrator changes the exam.
+    } else if (u.dariBerkas) {
+      const c = document.createElement("div");
+      c.className = "dari-berkas";
+      c.textContent = "Dari berkas server.toml: ubah di berkas itu.";
+      ket.append(c);
+    } else {
+      if (u.ended) ket.append(" (ditutup)");
+      if (u.rotateMinutes) ket.append(" - token berganti sendiri setiap " + u.rotateMinutes + " menit");
+      const tombol = (teks, aksiNya) => { const b = document.createElement("button"); b.type = "button"; b.textContent = teks; b.onclick = aksiNya; aksi.append(b, " "); };
+      tombol("Ganti token", () => gantiToken(u));
+      tombol("Ubah", () => ubahUjian(u));
+      tombol(u.ended ? "Buka" : "Tutup", () => aturUjian(u, !u.ended));
+    }
+    tr.append(tok, ket, aksi);
+    baris.push(tr);
+  }
+  $("ujian-daftar").replaceChildren(...baris);
+}
+async function kirimJson(url, obj) {
+  const r = await fetch(url, {method: "POST", credentials: "same-origin", headers: {"Content-Type": "application/json"},
+                              body: JSON.stringify(obj)});
+  if (r.status === 401) { location.reload(); throw new Error("401"); }
+  return r.json();
+}
+async function gantiToken(u) {
+  if (!confirm("Ganti token ujian kelas " + u.classes.join(", ") + "? Token lama tidak bisa dipakai lagi untuk masuk; ujian yang sudah berjalan tetap berjalan.")) return;
+  const r = await kirimJson("/api/proctor/exam-token", {id: u.id});
+  if (!r.ok) alert(r.error);
+  muatUjian();
+}
+async function aturUjian(u, tutup) {
+  const r = await kirimJson("/api/proctor/exam-state", {id: u.id, ended: tutup});
+  if (!r.ok) alert(r.error);
+  muatUjian();
+}
+function ubahUjian(u) {
+  ujianDiubah = u.id;
+  $("ex-classes").value = u.classes.join(", ");
+  $("ex-token").value = "";
+  $("ex-token").placeholder = "kosong: tetap " + u.token;
+  $("ex-formUrl").value = u.formUrl;
+  $("ex-proctorPin").value = u.proctorPin;
+  $("ex-opens").value = u.opens;
+  $("ex-closes").value = u.closes;
+  $("ex-rotateMinutes").value = u.rotateMinutes || "";
+  $("ex-simpan").textContent = "Simpan perubahan";
+}
+async function buatToken() {
+  const r = await ambil("/api/proctor/new-token");
+  $("ex-token").value = r.token;
+}
+async function simpanUjian(ev) {
+  ev.preventDefault();
+  for (const f of UJIAN_ISIAN) $("ex-" + f + "-salah").textContent = "";
+  $("ex-hasil").textContent = "";
+  const obj = {};
+  for (const f of UJIAN_ISIAN) obj[f] = $("ex-" + f).value;
+  if (ujianDiubah !== null) obj.id = ujianDiubah;
+  const r = await kirimJson("/api/proctor/exam", obj);
+  if (!r.ok) {
+    for (const [f, pesan] of Object.entries(r.errors || {[r.field]: r.error}))
+      ($("ex-" + f + "-salah") || $("ex-hasil")).textContent = pesan;
+    return;
+  }
+  $("ex-hasil").textContent = "Ujian disimpan. Token: " + r.token;
+  ujianDiubah = null;
+  $("form-ujian").reset();
+  $("ex-token").placeholder = "";
+  $("ex-simpan").textContent = "Simpan ujian";
+  muatUjian();
+  muatKelas();
+}
+// Proctor accounts (the administrator's); a proctor sees neither these nor the forms that change exams and lists.
+let saya = {admin: false};
+async function muatSaya() {
+  saya = await ambil("/api/proctor/me");
+  $("saya").textContent = saya.admin ? "Administrator" : saya.name + " (kelas " + saya.classes.join(", ") + ")";
+  for (const id of ["form-ujian", "daftar-kelas", "akun"]) $(id).style.display = saya.admin ? "" : "none";
+  if (saya.admin) muatAkun();
+  muatUjian();
+  muatKelas();
+}
+async function muatAkun() {
+  const isi = await ambil("/api/proctor/proctors");
+  $("akun-daftar").replaceChildren(...isi.map(a => {
+    const li = document.createElement("li"), b = document.createElement("button");
+    li.textContent = a.name + ": kelas " + a.classes.join(", ") + " ";
+    b.type = "button";
+    b.textContent = "Hapus";
+    b.onclick = async () => {
+      if (!confirm("Hapus pengawas " + a.name + "? Ia langsung keluar dari halaman ini.")) return;
+      const r = await kirimJson("/api/proctor/proctor-remove", {id: a.id});
+      if (!r.ok) alert(r.error);
+      muatAkun();
+    };
+    li.append(b);
+    return li;
+  }));
+}
+async function simpanAkun(ev) {
+  ev.preventDefault();
+  for (const f of ["name", "password", "classes"]) $("ak-" + f + "-salah").textContent = "";
+  $("ak-hasil").textContent = "";
+  const r = await kirimJson("/api/proctor/proctor", {name: $("ak-name").value, password: $("ak-password").value,
+                                                     classes: $("ak-classes").value});
+  if (!r.ok) {
+    for (const [f, pesan] of Object.entries(r.errors || {[r.field]: r.error}))
+      ($("ak-" + f + "-salah") || $("ak-hasil")).textContent = pesan;
+    return;
+  }
+  $("ak-hasil").textContent = "Pengawas disimpan.";
+  $("form-akun").reset();
+  muatAkun();
 }
 async function muatTerpisah(url, bagian, daftar, jumlah) {
   const isi = await ambil(url);
@@ -278,7 +517,13 @@ function sambung() {
 $("uji").onclick = kirimUji;
 $("kelas-kirim").onclick = pesanKelas;
 $("sekolah").onchange = muatDaftar;
-muatDaftar(); muatAsing(); muatWhatsApp();
+$("form-daftar").onsubmit = simpanDaftarKelas;
+$("kelas").onchange = gantiKelas;
+$("form-ujian").onsubmit = simpanUjian;
+$("form-akun").onsubmit = simpanAkun;
+$("ex-buat").onclick = buatToken;
+muatSaya(); muatKelas(); muatDaftar(); muatAsing(); muatWhatsApp(); muatDaftarKelas();
+setInterval(muatUjian, 30000);  // a token that rotates by itself shows its new value
 setInterval(muatWhatsApp, 5000);
 setInterval(muatTerdengar, 5000);
 setInterval(() => document.querySelectorAll("tr.siswa").forEach(tulisTerdengar), 1000);
@@ -290,20 +535,23 @@ PAGE = f"""<!DOCTYPE html>
 <title>Pengawas Ujian - ORVEL Selvaro CBT</title><style>{STYLE}</style></head>
 <body>
 <header><h1>Pengawas Ujian ORVEL Selvaro CBT</h1>
+<span id="saya"></span>
 <a href="/api/proctor/export.csv">Unduh CSV</a>
 <form method="post" action="/pengawas/logout" style="margin:0"><button type="submit">Keluar</button></form>
 </header>
 <div id="putus">Sambungan ke server terputus. Daftar di bawah tidak diperbarui sampai server tersambung lagi.</div>
 <main>
+<p><label for="kelas">Kelas</label> <select id="kelas"><option value="">Semua kelas</option></select></p>
 <div class="ringkas">
 <div class="kotak">Siswa <b id="jumlah">0</b></div>
+<div class="kotak">Belum mulai <b id="belum">0</b></div>
 <div class="kotak">Mengerjakan <b id="kerja">0</b></div>
 <div class="kotak">Selesai <b id="selesai">0</b></div>
 <div class="kotak">Hilang <b id="hilang">0</b></div>
 <div class="kotak">Dengan pelanggaran <b id="langgar">0</b></div>
 </div>
 <p id="saring" style="display:none"><label>Sekolah <select id="sekolah"></select></label></p>
-<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th><th>Pengawas</th></tr></thead>
+<table><thead><tr><th>Nama</th><th>Kelas</th><th>Status</th><th>PC</th><th>Kontak terakhir</th><th>Pelanggaran</th><th>Laporan terakhir</th><th>Keterangan</th><th>Pengawas</th></tr></thead>
 <tbody id="daftar"></tbody></table>
 <p id="kosong">Belum ada siswa yang memasukkan token.</p>
 <p><small>Siswa yang Hilang ada paling atas, lalu yang pelanggarannya terbanyak. Hilang: aplikasi ujian di PC
@@ -314,6 +562,42 @@ melihat riwayatnya. Pesan, kunci layar dan akhir ujian sampai di PC siswa dalam 
 <label for="kelas-nama">Kelas</label> <input id="kelas-nama" size="6"><br>
 <textarea id="kelas-teks" rows="3" maxlength="300" placeholder="Pesan untuk setiap siswa yang sedang mengerjakan"></textarea><br>
 <button id="kelas-kirim" type="button">Kirim ke kelas</button></section>
+<section id="ujian"><h3>Ujian dan token</h3>
+<table class="ujian"><thead><tr><th>Token</th><th>Ujian</th><th></th></tr></thead><tbody id="ujian-daftar"></tbody></table>
+<form id="form-ujian" class="ujian">
+<h4>Buat ujian</h4>
+<div><label for="ex-classes">Kelas (pisahkan dengan koma)</label><input id="ex-classes" size="30"><span class="salah" id="ex-classes-salah"></span></div>
+<div><label for="ex-token">Token</label><input id="ex-token" size="12" maxlength="62" style="text-transform:uppercase">
+<button type="button" id="ex-buat">Buat token</button><span class="salah" id="ex-token-salah"></span></div>
+<div><label for="ex-formUrl">Alamat formulir</label><input id="ex-formUrl" size="60" placeholder="https://docs.google.com/forms/...{{studentName}}">
+<span class="salah" id="ex-formUrl-salah"></span></div>
+<div><small>Tulis {{studentName}} di alamat formulir di tempat nama siswa harus diisi.</small></div>
+<div><label for="ex-proctorPin">PIN pengawas (boleh kosong)</label><input id="ex-proctorPin" size="10"><span class="salah" id="ex-proctorPin-salah"></span></div>
+<div><label for="ex-opens">Dibuka (boleh kosong)</label><input id="ex-opens" type="datetime-local"><span class="salah" id="ex-opens-salah"></span></div>
+<div><label for="ex-closes">Ditutup (boleh kosong)</label><input id="ex-closes" type="datetime-local"><span class="salah" id="ex-closes-salah"></span></div>
+<div><label for="ex-rotateMinutes">Ganti token sendiri setiap (menit, kosong: tidak)</label><input id="ex-rotateMinutes" size="5" inputmode="numeric">
+<span class="salah" id="ex-rotateMinutes-salah"></span></div>
+<p><button type="submit" id="ex-simpan">Simpan ujian</button> <span id="ex-hasil"></span></p>
+</form></section>
+<section id="akun" style="display:none"><h3>Pengawas</h3>
+<ul id="akun-daftar"></ul>
+<form id="form-akun" class="ujian">
+<div><label for="ak-name">Nama pengawas</label><input id="ak-name" maxlength="62"><span class="salah" id="ak-name-salah"></span></div>
+<div><label for="ak-password">Kata sandi (paling sedikit 10 huruf)</label><input id="ak-password" type="password" autocomplete="new-password"><span class="salah" id="ak-password-salah"></span></div>
+<div><label for="ak-classes">Kelas yang diawasi (pisahkan dengan koma)</label><input id="ak-classes"><span class="salah" id="ak-classes-salah"></span></div>
+<p><button type="submit" id="ak-simpan">Simpan pengawas</button> <span id="ak-hasil"></span></p>
+</form></section>
+<section id="daftar-kelas"><h3>Daftar siswa per kelas</h3>
+<form id="form-daftar" class="daftar-kelas">
+<label for="dk-kelas">Kelas</label><input id="dk-kelas" maxlength="62"> <span class="salah" id="dk-kelas-salah"></span>
+<label for="dk-nama">Tempel nama siswa, satu nama per baris</label><textarea id="dk-nama" rows="6"></textarea>
+<label for="dk-berkas">atau pilih berkas (CSV dari Excel atau teks Unicode, kolom "Nama")</label>
+<input type="file" id="dk-berkas" accept=".csv,.txt,text/csv,text/plain"> <span class="salah" id="dk-nama-salah"></span>
+<p><button type="submit">Simpan daftar</button> <span id="dk-hasil"></span></p>
+<p><small>Daftar baru menggantikan daftar kelas itu. Siswa di daftar tampil "Belum mulai" sampai memasukkan token;
+nama yang diketik siswa tetap diterima walau tidak ada di daftar.</small></p>
+</form>
+<ul id="dk-ada"></ul></section>
 <section><h3>WhatsApp pengawas</h3><p id="wa">...</p>
 <button id="uji" type="button">Kirim pesan uji</button> <span id="wa-hasil"></span></section>
 <section id="tanpa-sesi" style="display:none"><h3>Laporan tanpa sesi (<span id="tanpa-sesi-jumlah">0</span>)</h3>

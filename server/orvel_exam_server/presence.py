@@ -4,15 +4,18 @@ exam "Hilang" when it falls silent and tells the open pages at once.
 
 A heartbeat costs a dictionary update under a lock: last contacts live in
 memory and are written to the database every CONTACT_SAVE seconds, in one
-step for all sessions heard since. A student's exam is the latest of their
-sessions that sent a START; an older one no longer counts once a newer one
-has started (the program was started again on that PC or another).
+step for all sessions heard since. Each started session of a student is
+watched on its own (decisions.seat_event): a START from the same PC replaces
+the exam that ran there (the program was started again), one from another PC
+runs beside it, and the student is "Hilang" while any of them is silent. A
+second PC in a working student's name is an incident, told once.
 
 With a database shared by several processes, a PC's requests may reach any
 of them: each process finds a session it did not hand out in the database,
 writes the contacts it heard, and every second reads the START and FINISH
-reports and the contacts the others stored. The watch itself runs in one
-process at a time (Store.lead); the others show what it found.
+reports, the proctor's closes and the contacts the others stored. The watch
+itself runs in one process at a time (Store.lead); the others show what it
+found.
 """
 from __future__ import annotations
 
@@ -60,10 +63,7 @@ class ExamSession:
     started: int = 0               # the id of its START report (0: none)
     finished: bool = False
     missing_since: float | None = None  # its last contact when it was found silent
-
-    @property
-    def student(self) -> tuple[str, str, str]:
-        return decisions.student_key(self.className, self.studentName, self.token)
+    address: str = ""              # the PC's, as it verified
 
     @property
     def verified(self) -> tuple[str, str, str]:
@@ -73,13 +73,17 @@ class ExamSession:
 class Presence:
     def __init__(self, store: Store, limit: float, forward: bool, log: Callable[[str], None],
                  wake_forwarder: Callable[[], None] = lambda: None, clock: Callable[[], float] = time.time,
-                 notifier: Notifier | None = None) -> None:
+                 notifier: Notifier | None = None,
+                 ident: Callable[[str, str], str] = lambda class_name, token: token) -> None:
+        # `ident`: the token a student's row is known by (Exam.ident) for a
+        # class and a token the session was verified with.
+        self.ident = ident
         self.store, self.limit, self.forward, self.log = store, float(limit), forward, log
         self.notifier = notifier or store.notifier
         self.wake_forwarder, self.clock = wake_forwarder, clock
         self.lock = threading.Lock()
         self.sessions: dict[str, ExamSession] = {}
-        self.current: dict[tuple[str, str, str], str] = {}  # each student's latest started session
+        self.seats: dict[tuple[str, str, str], dict[str, decisions.Seat]] = {}  # each student's sessions
         self.dirty: set[str] = set()
         self.notices: list[dict[str, Any]] = []  # to be written, oldest first
         self.changes: deque[tuple[int, dict]] = deque(maxlen=CHANGES_KEPT)
@@ -88,11 +92,28 @@ class Presence:
         self.shared = store.shared
         self.watching = False
         self.reports_seen = store.notifier.last_id  # START and FINISH after it are read by sync()
+        self.closes_seen = store.last_close() if self.shared else 0  # and the closes after this one
         now = clock()
+        kept = []
         for row in store.exam_sessions():
             if decisions.forgotten(bool(row["started"]), row["finished"], row["lastContact"], now):
                 continue  # the database keeps it
-            self._add(row)
+            s = ExamSession(row["id"], row["studentName"], row["className"], row["token"], row["lastContact"],
+                            row["started"], row["finished"], row["missingSince"], row["address"])
+            self.sessions[s.id] = s
+            kept.append((s, row["closed"]))
+        # Taken in again in the order they happened, so that the same sessions are
+        # replaced and no incident is told twice.
+        for s, _ in kept:
+            self._seat(s, decisions.VERIFY)
+        for s, _ in sorted((k for k in kept if k[0].started), key=lambda k: k[0].started):
+            self._seat(s, "START")
+        for s, closed in kept:
+            if s.finished:
+                self._seat(s, "FINISH")
+            if closed:
+                self._seat(s, decisions.CLOSE)
+        self.notices.clear()
         self.stopping = threading.Event()
         self.wake = threading.Event()
         self.thread = threading.Thread(target=self._run, name="presence", daemon=True)
@@ -109,12 +130,28 @@ class Presence:
         self.save_contacts()
 
     def _add(self, row: dict[str, Any]) -> ExamSession:
+        """A session another process handed out, taken in with what it did
+        so far. Its incident, if any, was told by the process that saw it."""
         s = ExamSession(row["id"], row["studentName"], row["className"], row["token"], row["lastContact"],
-                        row["started"], row["finished"], row["missingSince"])
+                        row["started"], row["finished"], row["missingSince"], row["address"])
         with self.lock:
-            s = self.sessions.setdefault(s.id, s)
-            self._make_current(s)
+            if s.id in self.sessions:
+                return self.sessions[s.id]
+            self._take_in(s, bool(row.get("closed")))
         return s
+
+    def _take_in(self, s: ExamSession, closed: bool) -> None:
+        # Under the lock.
+        self.sessions[s.id] = s
+        told = len(self.notices)
+        self._seat(s, decisions.VERIFY)
+        if s.started:
+            self._seat(s, "START")
+        if s.finished:
+            self._seat(s, "FINISH")
+        if closed:
+            self._seat(s, decisions.CLOSE)
+        del self.notices[told:]
 
     def _find(self, session_id: str | None) -> ExamSession | None:
         """The session, from memory or, when another process handed it out,
@@ -130,18 +167,38 @@ class Presence:
         return self._add(row) if row else None
 
     # What the routes call.
-    def open(self, session_id: str, request: dict[str, str], now: float) -> ExamSession:
+    def open(self, session_id: str, request: dict[str, str], now: float, address: str = "") -> ExamSession:
         """The exam session handed out with an accepted verification."""
-        s = ExamSession(session_id, request["studentName"], request["className"], request["token"], now)
+        s = ExamSession(session_id, request["studentName"], request["className"], request["token"], now,
+                        address=address)
         with self.lock:
             self.sessions[s.id] = s
+            self._seat(s, decisions.VERIFY)
         return s
 
     def forget(self, session_id: str) -> None:
         """A session handed out but not stored after all."""
         with self.lock:
-            self.sessions.pop(session_id, None)
+            s = self.sessions.pop(session_id, None)
             self.dirty.discard(session_id)
+            if s is not None:
+                self.seats.get(self._key(s), {}).pop(s.id, None)
+                self.notices = [n for n in self.notices if n["session"] != session_id]
+
+    def close(self, session_id: str) -> bool:
+        """The proctor closed the session: no longer watched. False for an
+        unknown one."""
+        if self._find(session_id) is None:
+            return False
+        with self.lock:
+            s = self.sessions.get(session_id)
+            if s is None:
+                return False
+            s.missing_since = None
+            self._seat(s, decisions.CLOSE)
+            self._announce(s, self._state(self._key(s)))
+        self.wake.set()
+        return True
 
     def sweep(self, now: float) -> int:
         """Drops from memory the sessions of exams that ended, and those never
@@ -152,8 +209,10 @@ class Presence:
             for sid in gone:
                 s = self.sessions.pop(sid)
                 self.dirty.discard(sid)
-                if self.current.get(s.student) == sid:
-                    del self.current[s.student]
+                seats = self.seats.get(self._key(s), {})
+                seats.pop(sid, None)
+                if not seats:
+                    self.seats.pop(self._key(s), None)
         return len(gone)
 
     def verified_as(self, session_id: str | None) -> tuple[str, str, str] | None:
@@ -169,48 +228,67 @@ class Presence:
         if found is None:
             return False
         with self.lock:
-            s = self.sessions.setdefault(session_id, found)  # swept meanwhile: heard now, kept
+            s = self.sessions.get(session_id)
+            if s is None:  # swept meanwhile: heard now, kept
+                s = found
+                self._take_in(s, False)
             if event == "START" and report_id > s.started:
                 s.started = report_id
-                self._make_current(s)
+                self._seat(s, "START")
             elif event == "FINISH":
                 s.finished = True
+                self._seat(s, "FINISH")
             was_missing, silent_since = s.missing_since is not None, s.last_contact
             s.last_contact = max(s.last_contact, now)
             self.dirty.add(s.id)
             if was_missing:
                 s.missing_since = None
                 self._notice(s, "back", silent_since, now - silent_since)
-                if self.current.get(s.student) == s.id:
-                    self._announce(s, decisions.FINISHED if s.finished else decisions.WORKING)
+                self._announce(s, self._state(self._key(s)))
         if was_missing:
             self.wake.set()
         return True
 
     def view(self, now: float) -> dict[tuple[str, str, str], dict]:
-        """For each student whose latest started exam still runs: whether it
-        is missing, and its last contact."""
+        """For each student with a started exam still running: whether one
+        is missing and which PCs are, and the last contact of the one heard
+        least lately (a PC gone quiet is never hidden by another that is heard)."""
         out = {}
         with self.lock:
-            for key, sid in self.current.items():
-                s = self.sessions[sid]
-                if s.started and not s.finished:
-                    out[key] = {"key": decisions.student_ref(key), "missing": s.missing_since is not None,
-                                "lastContactAt": iso(s.last_contact), "heardAgo": max(0, int(now - s.last_contact))}
+            for key in self.seats:
+                running = self._running(key)
+                if not running:
+                    continue
+                quiet = min(running, key=lambda s: s.last_contact)
+                out[key] = {"key": decisions.student_ref(key),
+                            "missing": any(s.missing_since is not None for s in running),
+                            "missingAddresses": sorted({s.address for s in running if s.missing_since is not None}),
+                            "lastContactAt": iso(quiet.last_contact), "heardAgo": max(0, int(now - quiet.last_contact))}
         return out
 
+    def _latest(self, key: tuple[str, str, str]) -> ExamSession | None:
+        # Under the lock: the student's running exam that started last.
+        running = self._running(key)
+        return max(running, key=lambda s: s.started) if running else None
+
     def working(self) -> list[ExamSession]:
-        """Each student's latest started exam that has not finished (a copy)."""
+        """Each student's latest started exam still running (a copy): the one
+        the proctor's commands go to."""
         with self.lock:
-            return [dataclasses.replace(s) for s in (self.sessions[sid] for sid in self.current.values())
-                    if s.started and not s.finished]
+            return [dataclasses.replace(s) for s in (self._latest(key) for key in self.seats) if s is not None]
 
     def ended(self, session_id: str) -> bool:
-        """The session's exam has finished, or a newer exam of its student
-        started: the proctor's commands for it are over."""
+        """The session's exam has finished, was closed or replaced, or a newer
+        exam of its student started: the proctor's commands for it are over."""
         with self.lock:
             s = self.sessions.get(session_id)
-            return s is None or s.finished or (bool(s.started) and self.current.get(s.student) != s.id)
+            if s is None or s.finished:
+                return True
+            seat = self.seats.get(self._key(s), {}).get(s.id)
+            if seat is None or seat.closed or seat.replaced:
+                return True
+            latest = self._latest(self._key(s))
+            return bool(s.started) and (latest is None or latest.id != s.id)
 
     def changes_after(self, seq: int) -> tuple[int, list[dict] | None]:
         """The changes after `seq` and the newest number; None when some were
@@ -223,22 +301,40 @@ class Presence:
             return self.change_seq, [data for n, data in self.changes if n > seq]
 
     # Inside, under the lock.
-    def _make_current(self, s: ExamSession) -> None:
-        if not s.started:
-            return
-        cur = self.sessions.get(self.current.get(s.student, ""))
-        if cur is None or s.started >= cur.started:
-            self.current[s.student] = s.id
+    def _key(self, s: ExamSession) -> tuple[str, str, str]:
+        return decisions.student_key(s.className, s.studentName, self.ident(s.className, s.token))
+
+    def _seat(self, s: ExamSession, event: str) -> None:
+        seats = self.seats.setdefault(self._key(s), {})
+        incident = decisions.seat_event(seats, s.id, s.address, event)
+        for sid, seat in seats.items():
+            other = self.sessions.get(sid)
+            if other is not None and (seat.closed or seat.replaced):
+                other.missing_since = None  # its silence is no one's concern now
+        if incident:
+            self.notices.append({"kind": "twice", "session": s.id, "studentName": s.studentName,
+                                 "className": s.className, "token": s.token, "lastContact": s.last_contact,
+                                 "gone": 0.0, "addresses": ", ".join(incident)})
+
+    def _running(self, key: tuple[str, str, str]) -> list[ExamSession]:
+        return [self.sessions[sid] for sid, seat in self.seats.get(key, {}).items()
+                if seat.running and sid in self.sessions]
+
+    def _state(self, key: tuple[str, str, str]) -> str:
+        if any(s.missing_since is not None for s in self._running(key)):
+            return decisions.MISSING
+        return decisions.seats_state(self.seats.get(key, {}))
 
     def _notice(self, s: ExamSession, kind: str, last_contact: float, gone: float) -> None:
         self.notices.append({"kind": kind, "session": s.id, "studentName": s.studentName, "className": s.className,
-                             "token": s.token, "lastContact": last_contact, "gone": gone})
+                             "token": s.token, "lastContact": last_contact, "gone": gone, "addresses": s.address})
 
     def _announce(self, s: ExamSession, state: str) -> None:
         self.change_seq += 1
         self.changes.append((self.change_seq, {
-            "key": decisions.student_ref(s.student), "studentName": decisions.one_line(s.studentName),
-            "className": decisions.one_line(s.className), "state": state, "lastContactAt": iso(s.last_contact)}))
+            "key": decisions.student_ref(self._key(s)), "studentName": decisions.one_line(s.studentName),
+            "className": decisions.one_line(s.className), "state": state, "address": s.address,
+            "lastContactAt": iso(s.last_contact)}))
         self.notifier.poke()
 
     # The watch.
@@ -246,20 +342,20 @@ class Presence:
         """Marks the working exams silent for too long; how many it marked."""
         found = 0
         with self.lock:
-            for sid in self.current.values():
-                s = self.sessions[sid]
-                if s.missing_since is None and decisions.is_missing(
-                        bool(s.started), s.finished, s.last_contact, now, self.limit, self.watching_since):
-                    s.missing_since = s.last_contact
-                    self._notice(s, "missing", s.last_contact, now - s.last_contact)
-                    self._announce(s, decisions.MISSING)
-                    found += 1
+            for key in self.seats:
+                for s in self._running(key):
+                    if s.missing_since is None and decisions.is_missing(
+                            bool(s.started), s.finished, s.last_contact, now, self.limit, self.watching_since):
+                        s.missing_since = s.last_contact
+                        self._notice(s, "missing", s.last_contact, now - s.last_contact)
+                        self._announce(s, decisions.MISSING)
+                        found += 1
         return found
 
     def sync(self, now: float) -> None:
         """What the other processes stored: START and FINISH reports, the
-        contacts they heard, the exams the watching process found silent
-        and the ones heard again elsewhere."""
+        proctor's closes, the contacts they heard, the exams the watching
+        process found silent and the ones heard again elsewhere."""
         for rid, sid, event in self.store.session_events_after(self.reports_seen):
             self.reports_seen = rid
             s = self._find(sid)
@@ -268,9 +364,21 @@ class Presence:
             with self.lock:
                 if event == "START" and rid > s.started:
                     s.started = rid
-                    self._make_current(s)
-                elif event == "FINISH":
+                    self._seat(s, "START")
+                elif event == "FINISH" and not s.finished:
                     s.finished = True
+                    self._seat(s, "FINISH")
+        for cid, sid in self.store.closes_after(self.closes_seen):
+            self.closes_seen = cid
+            s = self._find(sid)
+            if s is None:
+                continue
+            with self.lock:
+                seat = self.seats.get(self._key(s), {}).get(s.id)
+                if seat is not None and not seat.closed:
+                    s.missing_since = None
+                    self._seat(s, decisions.CLOSE)
+                    self._announce(s, self._state(self._key(s)))
         rows = self.store.contacts_since(now - self.limit - 60)
         with self.lock:
             pending = {n["session"] for n in self.notices}
@@ -279,15 +387,14 @@ class Presence:
                 if s is None or sid in pending:
                     continue
                 s.last_contact = max(s.last_contact, contact)
-                current = self.current.get(s.student) == s.id
-                if missing is not None and s.missing_since is None:
+                seat = self.seats.get(self._key(s), {}).get(s.id)
+                watched = seat is not None and seat.running
+                if missing is not None and s.missing_since is None and watched:
                     s.missing_since = missing  # found silent by the watching process
-                    if current:
-                        self._announce(s, decisions.MISSING)
+                    self._announce(s, decisions.MISSING)
                 elif missing is None and s.missing_since is not None:
                     s.missing_since = None  # heard again by another process
-                    if current:
-                        self._announce(s, decisions.FINISHED if s.finished else decisions.WORKING)
+                    self._announce(s, self._state(self._key(s)))
 
     def _run(self) -> None:
         saved = swept = time.monotonic()

@@ -73,7 +73,9 @@ class Grouper:
     def add(self, r: dict, now: float) -> None:
         self.count += 1
         r = dict(r, _order=self.count)
-        if "kind" in r:
+        if r.get("kind") == "twice":
+            self.others.append(r)  # at once and on its own: someone may be working in a classmate's name
+        elif "kind" in r:
             self._merge(("presence", class_label(r["className"])), r, now)
         elif r.get("session", "") is None:
             if self.unsigned is None:
@@ -116,7 +118,8 @@ class Grouper:
             p, self.unsigned = self.unsigned, None
             out.append((p.first, unsigned_text(len(p.reports), self.summary), [ref(r) for r in p.reports]))
         for r in self.others:
-            out.append((r["_order"], f"{who(r)}: {shown(r['event'])} - {shown(r['detail'])}", [ref(r)]))
+            text = twice_text(r) if r.get("kind") == "twice" else f"{who(r)}: {shown(r['event'])} - {shown(r['detail'])}"
+            out.append((r["_order"], text, [ref(r)]))
         self.others = []
         return [(text, refs) for _, text, refs in sorted(out, key=lambda o: o[0])]
 
@@ -192,6 +195,12 @@ def presence_text(notices: list[dict]) -> str:
     lines = "\n".join(f"- {name_of(n)}: {presence_line(n)}" for n in notices)
     text = f"PC UJIAN - kelas {class_label(notices[0]['className'])}, {len(notices)} perubahan:\n{lines}"
     return text + "\n" + CAUSES if any(n["kind"] == "missing" for n in notices) else text
+
+
+def twice_text(n: dict) -> str:
+    pcs = " dan ".join(shown(a) for a in n.get("addresses", "").split(", ") if a)
+    return (f"PERINGATAN - {who(n)}: dua sesi ujian dengan nama ini, dari PC {pcs}. Mungkin teman sekelas memakai "
+            "nama siswa ini. Datangi kedua PC; tutup sesi yang bukan milik siswa di halaman pengawas (Tutup sesi).")
 
 
 def unsigned_text(count: int, window: float) -> str:

@@ -16,7 +16,7 @@ from pathlib import Path
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from support import RunningServer, event_body  # noqa: E402
@@ -86,7 +86,7 @@ class ProctorPage(PageCase):
         WebDriverWait(b, 2, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Mengerjakan")
         shown = time.monotonic() - sent
         self.assertLess(shown, 2.0)
-        self.assertRegex(self.row(name)[4], r"^terdengar \d detik lalu$")
+        self.assertRegex(self.row(name)[5], r"^terdengar \d detik lalu$")
         # A forged FINISH without the session: listed apart, the row stays.
         self.assertEqual(self.server.post_json("/api/exam/event", event_body(name, "FINISH", "palsu"),
                                                secrets.token_hex(16))[0], 200)
@@ -102,11 +102,11 @@ class ProctorPage(PageCase):
             "const done = arguments[arguments.length - 1], find = () => [...document.querySelectorAll('tr.siswa')]"
             "  .find(r => r.dataset.nama === arguments[0]);"
             "find().dataset.heard = 999; tulisTerdengar(find());"
-            "muatTerdengar().then(() => done([find().dataset.state, find().cells[3].textContent]));", name)
+            "muatTerdengar().then(() => done([find().dataset.state, find().cells[4].textContent]));", name)
         self.assertEqual(state, "Mengerjakan")
         self.assertRegex(heard, r"^terdengar [0-3] detik lalu$")
         self.assertEqual(self.server.report(session, name, "VIOLATION", "(Pelanggaran ke-1)")[0], 200)
-        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 6)[5] == "1")
+        WebDriverWait(b, 5).until(lambda d: (self.row(name) or [""] * 7)[6] == "1")
         self.assertFalse(self.banner_shown())
         # The server stops: the banner. It comes back on the same database: gone, still logged in.
         self.assertEqual(self.server.stop(), 0)
@@ -115,13 +115,171 @@ class ProctorPage(PageCase):
         WebDriverWait(b, 15, poll_frequency=0.1).until(lambda d: not self.banner_shown())
         self.assertEqual(self.server.report(session, name, "FINISH", "selesai")[0], 200)
         WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Selesai")
-        self.assertEqual(self.row(name)[4], "-")
+        self.assertEqual(self.row(name)[5], "-")
         # A click opens the student's timeline.
         b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
         items = WebDriverWait(b, 5).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('tr.detail li')].map(li => li.textContent)"))
-        self.assertEqual([i.split("  ", 1)[1] for i in items], ["Token diverifikasi", "START: mulai", "VIOLATION: (Pelanggaran ke-1)", "FINISH: selesai"])
+        self.assertEqual([i.split("  ", 1)[1] for i in items], [
+            "PC 127.0.0.1  Token diverifikasi", "PC 127.0.0.1  START: mulai",
+            "PC 127.0.0.1  VIOLATION: (Pelanggaran ke-1)", "PC 127.0.0.1  FINISH: selesai"])
 
+    def test_two_pcs_in_one_name_shown_and_one_closed_from_the_row(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
+        name = "Budi <b>" + secrets.token_hex(2)  # shown as text, never markup
+        budi = self.server.verify(name)
+        self.assertEqual(self.server.report(budi, name, "START", "mulai")[0], 200)
+        body = '{"studentName": "%s", "className": "5A", "token": "ABC123"}' % name
+        status, _, data = self.server.request("POST", "/api/exam/verify", body,
+                                              {"Content-Type": "application/json"}, source="127.0.0.2")
+        self.assertEqual(status, 200, data)
+        WebDriverWait(b, 5).until(lambda d: "Dua sesi" in ((self.row(name) or [""] * 4)[3]))
+        row = self.row(name)
+        self.assertEqual((row[0], row[1], row[4]), ("Mengerjakan", name, "127.0.0.2"))
+        self.assertIn("Dua sesi: 127.0.0.1 dan 127.0.0.2", row[3])
+        self.assertFalse(b.find_elements(By.CSS_SELECTOR, "#daftar b"))
+        b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
+        WebDriverWait(b, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "tr.detail .sesi button")) == 2)
+        item = b.find_elements(By.CSS_SELECTOR, "tr.detail li")[-1].text
+        self.assertIn("PC 127.0.0.2 Token diverifikasi (Dua sesi: 127.0.0.2 dan 127.0.0.1)", item)
+        b.find_elements(By.CSS_SELECTOR, "tr.detail .sesi button")[1].click()
+        alert = WebDriverWait(b, 5).until(lambda d: d.switch_to.alert)
+        self.assertIn("Tutup sesi di PC 127.0.0.2?", alert.text)
+        alert.accept()
+        WebDriverWait(b, 5).until(lambda d: "Dua sesi" not in ((self.row(name) or ["", "", "", "Dua sesi"])[3]))
+        self.assertEqual(self.row(name)[0], "Mengerjakan")
+        texts = WebDriverWait(b, 5).until(lambda d: [e.text for e in d.find_elements(By.CSS_SELECTOR, "tr.detail .sesi")])
+        self.assertEqual(texts, ["Sesi di PC 127.0.0.1: MengerjakanTutup sesi", "Sesi di PC 127.0.0.2: sesi ditutup"])
+
+
+    def test_a_class_list_pasted_shows_belum_mulai_and_a_wrong_one_is_named_beside_its_field(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "form-daftar"))
+        b.find_element(By.ID, "dk-nama").send_keys("Budi\nSiti <i>x</i>\nsiti <i>X</i>\n")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-kelas-salah").text == "Isi nama kelas.")
+        b.find_element(By.ID, "dk-kelas").send_keys("5A")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-hasil").text)
+        self.assertEqual(b.find_element(By.ID, "dk-hasil").text,
+                         "Kelas 5A: 2 nama diambil (0 baris kosong, 1 nama ganda dibuang).")
+        self.assertEqual(b.find_element(By.ID, "dk-kelas-salah").text, "")
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "belum").text == "2")
+        self.assertEqual((self.row("Budi")[0], self.row("Siti <i>x</i>")[0]), ("Belum mulai", "Belum mulai"))
+        self.assertFalse(b.find_elements(By.CSS_SELECTOR, "#daftar i"), "names are text, never markup")
+        session = self.server.verify("budi")
+        self.assertEqual(self.server.report(session, "budi", "START", "mulai")[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row("Budi") or [""])[0] == "Mengerjakan")
+        self.assertEqual(b.find_element(By.ID, "belum").text, "1")
+        self.server.verify("Bodi")
+        WebDriverWait(b, 5).until(lambda d: self.row("Bodi"))
+        self.assertIn("Nama tidak ada di daftar", self.row("Bodi")[3])
+        # An empty list: refused beside the names, what was typed kept.
+        b.find_element(By.ID, "dk-nama").clear()
+        b.find_element(By.ID, "dk-nama").send_keys(" \n")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-nama-salah").text == "Daftar tidak berisi nama.")
+        self.assertEqual(b.find_element(By.ID, "dk-kelas").get_attribute("value"), "5A")
+        self.assertEqual(b.find_element(By.ID, "dk-ada").text, "Kelas 5A: 2 siswa")
+        # The class filter is kept in the address: a bookmark opens it.
+        b.get(self.base + "/pengawas?kelas=5B")
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "kelas").get_attribute("value") == "5B")
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "kosong").is_displayed())
+        self.assertIsNone(self.row("Budi"), "another class's row")
+        Select(b.find_element(By.ID, "kelas")).select_by_visible_text("Semua kelas")
+        WebDriverWait(b, 5).until(lambda d: self.row("Budi"))
+        self.assertEqual(b.current_url, self.base + "/pengawas")
+        Select(b.find_element(By.ID, "kelas")).select_by_visible_text("5A")
+        self.assertEqual(b.current_url, self.base + "/pengawas?kelas=5A")
+
+    def test_the_administrator_makes_an_exam_whose_token_a_student_can_use_at_once(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#ujian-daftar tr"))
+        self.assertIn("Dari berkas server.toml", b.find_element(By.ID, "ujian-daftar").text)
+        b.find_element(By.ID, "ex-classes").send_keys("7B")
+        b.find_element(By.ID, "ex-buat").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-token").get_attribute("value"))
+        token = b.find_element(By.ID, "ex-token").get_attribute("value")
+        typed = 'https://f.example/7b?n={studentName}"><img src=x>'
+        b.find_element(By.ID, "ex-formUrl").send_keys(typed)
+        b.find_element(By.ID, "ex-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-formUrl-salah").text)
+        self.assertIn("tanda kutip", b.find_element(By.ID, "ex-formUrl-salah").text)
+        self.assertEqual(b.find_element(By.ID, "ex-formUrl").get_attribute("value"), typed, "what was typed is kept")
+        b.find_element(By.ID, "ex-formUrl").clear()
+        b.find_element(By.ID, "ex-formUrl").send_keys("https://f.example/7b?n={studentName}")
+        b.find_element(By.ID, "ex-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-hasil").text == "Ujian disimpan. Token: " + token)
+        self.assertEqual(b.find_element(By.ID, "ex-formUrl-salah").text, "")
+        # Read in one script: the page replaces the exams' table whenever it loads it.
+        tokens = ("return [...document.querySelectorAll('td.token-besar')]"
+                  ".map(td => [td.textContent, parseFloat(getComputedStyle(td).fontSize)])")
+        big = WebDriverWait(b, 5).until(lambda d: [size for text, size in d.execute_script(tokens) if text == token])
+        self.assertGreaterEqual(big[0], 48)
+        session = self.server.verify("Budi", "7B", token)
+        self.assertEqual(self.server.report(session, "Budi", "START", "mulai", "7B", token)[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row("Budi") or [""])[0] == "Mengerjakan")
+        # "Ganti token", confirmed: a new one shows; the running exam stays.
+        b.execute_script("[...document.querySelectorAll('#ujian-daftar button')]"
+                         ".find(e => e.textContent === 'Ganti token').click()")
+        WebDriverWait(b, 5).until(lambda d: d.switch_to.alert).accept()
+        WebDriverWait(b, 5).until(lambda d: d.execute_script(tokens)[0][0] != token)
+        self.assertEqual(self.row("Budi")[0], "Mengerjakan")
+
+    def test_the_administrator_sets_up_a_class_and_its_proctor_who_then_sees_only_that_class(self):
+        b = self.browser
+        b.get(self.base + "/pengawas")
+        b.find_element(By.ID, "password").send_keys(self.server.password)
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "akun").is_displayed())
+        # The exam, the class list and the proctor, each from its form.
+        b.find_element(By.ID, "ex-classes").send_keys("7B")
+        b.find_element(By.ID, "ex-token").send_keys("tujuhb")
+        b.find_element(By.ID, "ex-formUrl").send_keys("https://f.example/7b?n={studentName}")
+        b.find_element(By.ID, "ex-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ex-hasil").text == "Ujian disimpan. Token: TUJUHB")
+        b.find_element(By.ID, "dk-kelas").send_keys("7b")
+        b.find_element(By.ID, "dk-nama").send_keys("Ani\nBayu\n")
+        b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-hasil").text.startswith("Kelas 7b: 2 nama"))
+        b.find_element(By.ID, "ak-name").send_keys("Bu Rina")
+        b.find_element(By.ID, "ak-password").send_keys("pendek")
+        b.find_element(By.ID, "ak-classes").send_keys("7B")
+        b.find_element(By.ID, "ak-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "ak-password-salah").text)
+        self.assertEqual(b.find_element(By.ID, "ak-password-salah").text, "Kata sandi paling sedikit 10 huruf.")
+        self.assertEqual(b.find_element(By.ID, "ak-name").get_attribute("value"), "Bu Rina", "what was typed is kept")
+        b.find_element(By.ID, "ak-password").send_keys("-sekali-ya")
+        b.find_element(By.ID, "ak-simpan").click()
+        WebDriverWait(b, 5).until(lambda d: "Bu Rina: kelas 7B" in d.find_element(By.ID, "akun-daftar").text)
+        self.server.verify("Budi")  # a 5A student
+        WebDriverWait(b, 5).until(lambda d: self.row("Budi") and self.row("Ani"))
+        b.find_element(By.CSS_SELECTOR, "header form button").click()
+        # The proctor logs in with name and password: only 7B, no forms of the administrator.
+        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "name"))
+        b.find_element(By.ID, "name").send_keys("bu rina")
+        b.find_element(By.ID, "password").send_keys("pendek-sekali-ya")
+        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "saya").text == "Bu Rina (kelas 7B)")
+        WebDriverWait(b, 5).until(lambda d: self.row("Ani"))
+        self.assertEqual((self.row("Ani")[0], self.row("Bayu")[0], self.row("Budi")), ("Belum mulai", "Belum mulai", None))
+        for hidden in ("akun", "daftar-kelas", "form-ujian"):
+            self.assertFalse(b.find_element(By.ID, hidden).is_displayed(), hidden)
+        self.assertIn("TUJUHB", b.find_element(By.ID, "ujian-daftar").text, "the token to hand out")
+        session = self.server.verify("Ani", "7B", "TUJUHB")
+        self.assertEqual(self.server.report(session, "Ani", "START", "mulai", "7B", "TUJUHB")[0], 200)
+        WebDriverWait(b, 5).until(lambda d: (self.row("Ani") or [""])[0] == "Mengerjakan")
+        self.assertEqual([o.text for o in Select(b.find_element(By.ID, "kelas")).options], ["Semua kelas saya", "7B"])
 
 class Schools(PageCase):
     EXAMS = "".join(f'[[exam]]\nclass = "5A"\ntoken = "{t}"\nform_url = "https://f.example/{t}"\nschool = "{n}"\n'

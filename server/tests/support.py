@@ -259,12 +259,13 @@ def stream_blocks(buf: bytes) -> tuple[list[dict[str, str]], bytes]:
     return blocks, buf
 
 
-def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15.0) -> list[tuple[str, dict]]:
+def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15.0,
+                  path: str = "/api/proctor/stream") -> list[tuple[str, dict]]:
     """Reads the proctor's stream as (event, data) pairs until `until(events)`
     is true or `timeout` seconds have passed."""
     raw = socket.create_connection(("127.0.0.1", server.port))
     tls = server.context().wrap_socket(raw, server_hostname="localhost")
-    tls.sendall(f"GET /api/proctor/stream HTTP/1.1\r\nHost: localhost\r\nCookie: {cookie}\r\n\r\n".encode())
+    tls.sendall(f"GET {path} HTTP/1.1\r\nHost: localhost\r\nCookie: {cookie}\r\n\r\n".encode())
     end = time.monotonic() + timeout
     buf, events = b"", []
     try:

@@ -214,6 +214,68 @@ class Forwarding(unittest.TestCase):
         mine = s.get_json("/api/proctor/timeline?className=5A&studentName=Budi+Santoso&token=ABC123", cookie)
         self.assertEqual([e["event"] for e in mine], ["", "START"])
 
+    def test_a_second_pc_in_a_working_students_name_is_an_incident_and_closing_it_ends_the_watch(self):
+        gw = FakeGateway([(200, '{"status":true}')])
+        s = self.serve(gw, merge=1, summary=60, to='["081111"]',
+                       server='database = "exam.db"\nmissing_after_seconds = 2\n')
+        cookie = s.login()
+
+        def send(path: str, body: dict, session: str, source: str) -> dict:
+            headers = {"Content-Type": "application/json", "User-Agent": "ORVELSelvaroCBT/1.0",
+                       "Exam-Session": session, "Idempotency-Key": secrets.token_hex(16)}
+            status, _, data = s.request("POST", path, json.dumps(body), headers, source=source)
+            self.assertEqual(status, 200, data)
+            return json.loads(data)
+
+        def event(session: str, name: str, ev: str, source: str) -> None:
+            send("/api/exam/event", json.loads(event_body(name, ev, ev.lower())), session, source)
+
+        budi = s.verify("Budi")  # from 127.0.0.1
+        event(budi, "Budi", "START", "127.0.0.1")
+        # A classmate's phone, the name with a zero-width space.
+        phone = send("/api/exam/verify", {"studentName": "Budi\u200b", "className": "5A", "token": "ABC123"},
+                     "", "127.0.0.2")["session"]
+        event(phone, "Budi\u200b", "START", "127.0.0.2")
+        row = lambda: next(x for x in s.get_json("/api/proctor/roster", cookie) if x["className"] == "5A")
+        self.assertEqual(len(s.get_json("/api/proctor/roster", cookie)), 1, "one row for the name")
+        r = row()
+        self.assertEqual((r["state"], r["twoSessions"]), ("Mengerjakan", ["127.0.0.1", "127.0.0.2"]))
+        self.assertEqual([(x["address"], x["state"]) for x in r["sessions"]],
+                         [("127.0.0.1", "Mengerjakan"), ("127.0.0.2", "Mengerjakan")], "the first exam goes on")
+        twice = lambda: [m["message"] for m in gw.delivered() if "dua sesi" in m["message"]]
+        self.assertTrue(wait_for(lambda: twice(), 10), gw.received)
+        self.assertEqual(len(twice()), 1)
+        for part in ("Budi (kelas 5A)", "127.0.0.2 dan 127.0.0.1"):
+            self.assertIn(part, twice()[0])
+        # Budi's PC is heard, the phone falls silent: "Hilang", naming the phone.
+        def budi_heard_and(cond) -> bool:
+            self.assertEqual(s.heartbeat(budi)[0], 200)
+            return cond()
+        self.assertTrue(wait_for(lambda: budi_heard_and(lambda: row()["state"] == "Hilang"), 15, 0.3))
+        self.assertEqual(row()["missingAddresses"], ["127.0.0.2"])
+        # Closed from the page: what was wrong is named, then the watch on it ends.
+        close = lambda body: s.request("POST", "/api/proctor/close-session", body,
+                                       {"Cookie": cookie, "Content-Type": "application/json"})
+        for bad in ('{"session": "x"}', '{}', '[1]'):
+            status, _, data = close(bad)
+            self.assertEqual((status, json.loads(data)["field"]), (400, "session"), bad)
+        status, _, data = close(json.dumps({"session": "f" * 32}))
+        self.assertEqual(status, 404, data)
+        self.assertEqual(close(json.dumps({"session": phone}))[0], 200)
+        r = row()
+        self.assertEqual((r["state"], r["twoSessions"], r["missingAddresses"]), ("Mengerjakan", [], []))
+        self.assertTrue(budi_heard_and(lambda: row()["state"] == "Mengerjakan"), "and stays so")
+        event(phone, "Budi\u200b", "VIOLATION", "127.0.0.2")
+        event(budi, "Budi", "FINISH", "127.0.0.1")
+        r = row()
+        self.assertEqual((r["state"], r["violations"]), ("Selesai", 0), "the closed session counts no more")
+        mine = s.get_json("/api/proctor/timeline?className=5A&studentName=Budi&token=ABC123", cookie)
+        self.assertEqual([(e["kind"], e["event"], e["address"], e.get("twoSessions"), e.get("closedSession"))
+                          for e in mine][2:], [
+            ("verify", "", "127.0.0.2", ["127.0.0.2", "127.0.0.1"], None), ("report", "START", "127.0.0.2", None, None),
+            ("close", "", "127.0.0.1", None, None), ("report", "VIOLATION", "127.0.0.2", None, True),
+            ("report", "FINISH", "127.0.0.1", None, None)])
+
 
 if __name__ == "__main__":
     unittest.main()

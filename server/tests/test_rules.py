@@ -14,7 +14,7 @@ from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from orvel_exam_server import config, decisions, front, guards, whatsapp  # noqa: E402
+from orvel_exam_server import accounts, classlist, config, decisions, exams, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -234,16 +234,17 @@ class Roster(unittest.TestCase):
             ("Andi", "5B", "Selesai", 0, "baru"),
         ])
         self.assertEqual(got[0]["lastEventAt"], "2026-12-09T08:00:08.000+07:00")
-        # A second exam after finishing: working again.
-        again = decisions.roster(entries + [entry(14, "verify", name="Andi", cls="5B"),
-                                            entry(15, "report", "START", name="Andi", cls="5B")], EXAMS)
+        # A second exam after finishing (a session of its own): working again.
+        again = decisions.roster(entries + [entry(14, "verify", name="Andi", cls="5B", session="S2"),
+                                            entry(15, "report", "START", name="Andi", cls="5B", session="S2")], EXAMS)
         self.assertEqual(next(s["state"] for s in again if s["studentName"] == "Andi"), "Mengerjakan")
         # The presence watch's view: Budi not heard (first, above more violations), Andi heard.
         heard = {("5a", "budi", "K7M2QX"): {"missing": True, "lastContactAt": "08:00:03", "heardAgo": 50},
                  ("5b", "andi", "K7M2QX"): {"missing": False, "lastContactAt": "08:00:15", "heardAgo": 3}}
         got = decisions.roster(entries + [entry(14, "report", "VIOLATION", name="Siti", detail="v2"),
                                           entry(15, "report", "VIOLATION", name="Siti", detail="v3"),
-                                          entry(16, "report", "START", name="Andi", cls="5B")], EXAMS, heard)
+                                          entry(16, "report", "START", name="Andi", cls="5B", session="S2")],
+                                 EXAMS, heard)
         self.assertEqual([(s["studentName"], s["state"], s["violations"], s["heardAgo"]) for s in got], [
             ("Budi", "Hilang", 2, 50), ("Siti", "Terverifikasi", 3, None), ("Andi", "Mengerjakan", 0, 3)])
         self.assertEqual(list(got[0])[:5], ["className", "studentName", "token", "state", "violations"],
@@ -263,6 +264,224 @@ class Roster(unittest.TestCase):
             self.assertEqual(decisions.csv_cell(cell), out)
         for live in ("\t=1+1", "\r=1+1"):  # a spreadsheet skips the blank and reads a formula
             self.assertTrue(decisions.csv_cell(live).startswith("'"), repr(live))
+
+
+class TwoPCs(unittest.TestCase):
+    def test_one_name_on_two_pcs_is_an_incident_not_a_takeover(self):
+        # (steps as (session, address, event), incidents raised, state, "Dua sesi" addresses)
+        A, B = "10.0.0.5", "10.0.0.9"
+        V, S, F, C = decisions.VERIFY, "START", "FINISH", decisions.CLOSE
+        cases = [
+            ("heard on one PC", [("a", A, V), ("a", A, S)], [], "Mengerjakan", []),
+            ("a classmate's verify while working", [("a", A, V), ("a", A, S), ("b", B, V)],
+             [(B, A)], "Mengerjakan", [A, B]),
+            ("and its START: told once", [("a", A, S), ("b", B, V), ("b", B, S), ("b", B, S)],
+             [(B, A)], "Mengerjakan", [A, B]),
+            ("started again on the same PC", [("a", A, S), ("b", A, V), ("b", A, S)], [], "Mengerjakan", []),
+            ("the replaced one's FINISH is not the exam's", [("a", A, S), ("b", A, S), ("a", A, F)],
+             [], "Mengerjakan", []),
+            ("finished: a verify changes nothing", [("a", A, S), ("a", A, F), ("b", B, V)], [], "Selesai", []),
+            ("verified only: not back to Terverifikasi", [("a", A, S), ("b", A, V)], [], "Mengerjakan", []),
+            ("Selesai when each started one finished", [("a", A, S), ("b", B, S), ("a", A, F)],
+             [(B, A)], "Mengerjakan", []),
+            ("... both", [("a", A, S), ("b", B, S), ("a", A, F), ("b", B, F)], [(B, A)], "Selesai", []),
+            ("closed: the incident ends and its reports count no more",
+             [("a", A, S), ("b", B, S), ("b", B, C), ("b", B, F), ("b", B, S)], [(B, A)], "Mengerjakan", []),
+            ("... the other finishes: Selesai", [("a", A, S), ("b", B, S), ("b", B, C), ("a", A, F)],
+             [(B, A)], "Selesai", []),
+            ("two verifies before any START: no exam ran yet", [("a", A, V), ("b", B, V), ("a", A, S)],
+             [], "Mengerjakan", []),
+            ("... the second START is one", [("a", A, V), ("b", B, V), ("a", A, S), ("b", B, S)],
+             [(B, A)], "Mengerjakan", [A, B]),
+            ("a third PC names both others", [("a", A, S), ("b", B, S), ("c", "10.0.0.7", V)],
+             [(B, A), ("10.0.0.7", A, B)], "Mengerjakan", [A, "10.0.0.7", B]),
+            ("nothing yet", [("a", A, V)], [], "Terverifikasi", []),
+        ]
+        for name, steps, incidents, state, two in cases:
+            with self.subTest(name):
+                seats: dict = {}
+                raised = [i for sid, addr, ev in steps if (i := decisions.seat_event(seats, sid, addr, ev))]
+                self.assertEqual(raised, incidents)
+                self.assertEqual(decisions.seats_state(seats), state)
+                self.assertEqual(decisions.two_sessions(seats), two)
+
+    def test_the_roster_keeps_the_working_exam_marks_the_incident_and_sets_closed_reports_apart(self):
+        def at(i, kind, event="", name="Budi", session="S1", address="10.0.0.5", detail=""):
+            return dict(entry(i, kind, event, name=name, session=session, detail=detail), address=address)
+        entries = [at(1, "verify"), at(2, "report", "START", detail="mulai"),
+                   # A classmate's phone, the name with a zero-width space the page shows alike.
+                   at(3, "verify", name="Bu\u200bdi", session="S2", address="10.0.0.9"),
+                   at(4, "report", "START", name="budi", session="S2", address="10.0.0.9")]
+        (row,) = decisions.roster(entries, EXAMS)
+        self.assertEqual((row["state"], row["twoSessions"], row["address"]),
+                         ("Mengerjakan", ["10.0.0.5", "10.0.0.9"], "10.0.0.9"))
+        self.assertEqual([(s["session"], s["address"], s["state"]) for s in row["sessions"]],
+                         [("S1", "10.0.0.5", "Mengerjakan"), ("S2", "10.0.0.9", "Mengerjakan")])
+        self.assertEqual([e.get("twoSessions") for e in entries], [None, None, ["10.0.0.9", "10.0.0.5"], None])
+        # Closed from the page: its later reports are marked and count for nothing.
+        more = [at(5, "close", session="S2", address="10.0.0.1"),
+                at(6, "report", "VIOLATION", session="S2", address="10.0.0.9", detail="x"),
+                at(7, "report", "FINISH", session="S2", address="10.0.0.9")]
+        (row,) = decisions.roster(entries + more, EXAMS)
+        self.assertEqual((row["state"], row["violations"], row["twoSessions"], row["lastDetail"]),
+                         ("Mengerjakan", 0, [], "Sesi ditutup oleh pengawas."))
+        self.assertEqual([e.get("closedSession") for e in more], [None, True, True])
+        self.assertEqual(row["sessions"][1]["state"], "sesi ditutup")
+        # Missing while the one PC is silent, whichever is heard.
+        heard = {decisions.student_key("5A", "Budi", "K7M2QX"): {
+            "missing": True, "missingAddresses": ["10.0.0.5"], "lastContactAt": "t", "heardAgo": 90}}
+        (row,) = decisions.roster(entries, EXAMS, heard)
+        self.assertEqual((row["state"], row["missingAddresses"]), ("Hilang", ["10.0.0.5"]))
+
+
+class PageExams(unittest.TestCase):
+    def test_tokens_come_from_an_alphabet_without_look_alikes_and_are_never_handed_out_twice(self):
+        self.assertEqual(set(exams.TOKEN_ALPHABET) & set("0O1IL"), set())
+        self.assertEqual(len(exams.TOKEN_ALPHABET), 31)
+        made = {exams.new_token(set()) for _ in range(200)}
+        self.assertTrue(all(len(t) == 6 and set(t) <= set(exams.TOKEN_ALPHABET) for t in made))
+        self.assertGreater(len(made), 190, "random, not a sequence")
+        picks = iter("AAAAAA" "AAAAAA" "BBBBBB")
+        self.assertEqual(exams.new_token({"AAAAAA"}, lambda _: next(picks)), "BBBBBB")
+        for token, problem in [("K7M2QX", ""), ("ABCD", ""), ("ABC", "paling sedikit"), ("A" * 63, "paling banyak 62"),
+                               ("A" * 62, ""), ("K0M2QX", "'0'"), ("KOMIQL", "'I' 'L' 'O'"), ("AB-123", "'-' '1'")]:
+            with self.subTest(token):
+                got = exams.token_problem(token)
+                self.assertTrue(problem in got if problem else got == "", got)
+
+    def test_the_exam_form_names_each_wrong_field_and_takes_a_right_one_whole(self):
+        good = {"classes": "5A, 5b ,5A", "token": "k7m2qx", "formUrl": "https://f.example/x?n={studentName}",
+                "proctorPin": "2468", "opens": "2026-12-09T07:30", "closes": "2026-12-09T09:00", "rotateMinutes": "15"}
+        form, errors = exams.check_form(good, set(), editing=False)
+        self.assertEqual(errors, {})
+        self.assertEqual((form.classes, form.token, form.rotate_minutes), (("5A", "5b"), "K7M2QX", 15))
+        cases = [  # (changes, field, message part)
+            ({"classes": " , "}, "classes", "Isi kelas"),
+            ({"token": ""}, "token", "Buat token"),
+            ({"token": "K7M2Q0"}, "token", "'0'"),
+            ({"token": "ABC123"}, "token", "'1'"),
+            ({"token": "TAKEN1".replace("1", "2")}, "token", "sudah dipakai"),
+            ({"formUrl": "ftp://f.example/x"}, "formUrl", "http:// atau https://"),
+            ({"formUrl": 'https://f.example/"onmouseover="x'}, "formUrl", "tanda kutip"),
+            ({"formUrl": "https://f.example/\nx"}, "formUrl", "karakter kendali"),
+            ({"formUrl": "https://f.example/\u202ex"}, "formUrl", "karakter kendali"),
+            ({"formUrl": "javascript:alert(1)"}, "formUrl", "http://"),
+            ({"formUrl": "https://x/?u=javascript:alert(1)"}, "formUrl", "javascript:"),
+            ({"formUrl": "https://"}, "formUrl", "http://"),
+            ({"proctorPin": "24 68"}, "proctorPin", "huruf dan angka"),
+            ({"opens": "9 Desember"}, "opens", "2026-12-09T07:30"),
+            ({"closes": "2026-12-09T07:30"}, "closes", "sesudah waktu buka"),
+            ({"closes": "2026-12-09T07:00"}, "closes", "sesudah waktu buka"),
+            ({"rotateMinutes": "3"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": "-5"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": 15}, "rotateMinutes", "teks"),
+        ]
+        for changes, field, part in cases:
+            with self.subTest(changes):
+                form, errors = exams.check_form(dict(good, **changes), {"TAKEN2"}, editing=False)
+                self.assertIsNone(form)
+                self.assertEqual(list(errors), [field])
+                self.assertIn(part, errors[field])
+        form, errors = exams.check_form(dict(good, token=""), set(), editing=True)
+        self.assertEqual((errors, form.token), ({}, ""), "an edit keeps its token")
+        self.assertEqual(set(exams.check_form({}, set(), editing=False)[1]), {"classes", "token", "formUrl"})
+        self.assertEqual(exams.check_form([1], set(), editing=False)[1], {"form": "Permintaan tidak lengkap."})
+        for since, minutes, now, due in [(0, 0, 10 ** 6, False), (0, 15, 899, False), (0, 15, 900, True)]:
+            self.assertEqual(exams.rotation_due(since, minutes, now), due)
+
+    def test_a_new_token_takes_no_verify_while_the_exams_begun_with_the_old_keep_their_row(self):
+        row = {"id": 3, "classes": ["5A", "5B"], "formUrl": "https://f.example/{studentName}", "proctorPin": "",
+               "opens": "", "closes": "", "ended": False, "tokens": ["OLDTKN", "NEWTKN"]}
+        made = exams.as_exams(row)
+        self.assertEqual([(e.class_name, e.token, e.ident) for e in made], [("5A", "NEWTKN", "OLDTKN"),
+                                                                         ("5B", "NEWTKN", "OLDTKN")])
+        now = dt.datetime(2026, 12, 9, 8, 0)
+        ask = lambda token: json.loads(decisions.verify({"studentName": "Budi", "className": "5A", "token": token},
+                                                        made, now).answer)
+        self.assertEqual((ask("oldtkn")["error"], ask("NEWTKN")["ok"]), ("Token tidak valid.", True))
+        entries = [entry(1, "verify", token="OLDTKN"), entry(2, "report", "START", token="OLDTKN"),
+                   entry(3, "report", "VIOLATION", token="OLDTKN", detail="v"),
+                   entry(4, "verify", token="NEWTKN", session="S2")]
+        (got,) = decisions.roster(entries, made)
+        self.assertEqual((got["state"], got["violations"], got["token"]), ("Mengerjakan", 1, "OLDTKN"))
+        ended = exams.as_exams(dict(row, ended=True))
+        self.assertEqual(json.loads(decisions.verify({"studentName": "B", "className": "5A", "token": "NEWTKN"},
+                                                     ended, now).answer)["error"], "Ujian sudah ditutup.")
+
+
+class Accounts(unittest.TestCase):
+    def test_passwords_are_salted_slow_hashes_and_a_proctor_sees_only_their_classes(self):
+        salt, stored = accounts.new_hash("sandi-rina-5b")
+        salt2, stored2 = accounts.new_hash("sandi-rina-5b")
+        self.assertNotEqual((salt, stored), (salt2, stored2), "salted")
+        self.assertNotIn("sandi", stored)
+        self.assertTrue(accounts.password_ok("sandi-rina-5b", salt, stored))
+        for wrong in ("sandi-rina-5B", "", "sandi-rina-5b "):
+            self.assertFalse(accounts.password_ok(wrong, salt, stored), wrong)
+        rina = accounts.Who(3, "Bu Rina", ("5B", "6 A"))
+        admin = accounts.Who(0, "Administrator", None)
+        for who, cls, sees in [(rina, "5B", True), (rina, " 5b ", True), (rina, "6 a", True), (rina, "5A", False),
+                               (rina, "5B2", False), (rina, "", False), (admin, "5A", True), (admin, "", True)]:
+            self.assertEqual(accounts.may_see(who, cls), sees, (who.name, cls))
+        good = {"name": " Bu  Rina ", "password": "x" * 10, "classes": "5B, 6A,5B"}
+        form, errors = accounts.check_account(good, False, {"pak budi"})
+        self.assertEqual((form["name"], form["classes"], errors), ("Bu Rina", ("5B", "6A"), {}))
+        for changes, field in [({"name": "Pak  BUDI"}, "name"), ({"name": "\u200b"}, "name"), ({"password": "x" * 9}, "password"),
+                               ({"classes": ","}, "classes"), ({"classes": "x" * 63}, "classes"), ({"name": 5}, "name")]:
+            self.assertEqual(list(accounts.check_account(dict(good, **changes), False, {"pak budi"})[1]), [field], changes)
+        self.assertEqual(accounts.check_account(dict(good, password=""), True, set())[0]["password"], "",
+                         "an edit keeps the password")
+
+
+class ClassLists(unittest.TestCase):
+    def test_files_as_spreadsheets_save_them_and_what_is_refused(self):
+        utf16 = "Nama\tNIS\r\nBudi\t1\r\nSiti\t2\r\n".encode("utf-16")  # Excel's "Unicode Text"
+        cases = [  # (what, bytes, names, blank, duplicates, error starts with)
+            ("pasted, one a line", "Budi\n\n  Siti Aminah \n", ("Budi", "Siti Aminah"), 1, 0, ""),
+            ("UTF-8 with its mark, a header", "\ufeffNama\r\nBudi\r\nSiti\r\n".encode(), ("Budi", "Siti"), 0, 0, ""),
+            ("semicolons, Nama not first", "No;Nama;Kelas\n1;Budi;5A\n2;\"Siti; A\";5A\n",
+             ("Budi", "Siti; A"), 0, 0, ""),
+            ("commas, header in capitals", "NAMA,NIS\nBudi,1\nEko,2\n", ("Budi", "Eko"), 0, 0, ""),
+            ("no header: the first column", "Budi;1\nSiti;2\n", ("Budi", "Siti"), 0, 0, ""),
+            ("a comma inside one name only", "Budi\nSiti, Aminah\n", ("Budi", "Siti, Aminah"), 0, 0, ""),
+            ("UTF-16 Unicode text", utf16, ("Budi", "Siti"), 0, 0, ""),
+            ("UTF-16 big-endian", "Budi\nSiti\n".encode("utf-16-be").join([b"\xfe\xff", b""]), ("Budi", "Siti"), 0, 0, ""),
+            ("duplicates as the roster compares", "Budi Santoso\nbudi  santoso\nBu\u200bdi Santoso\nSiti\n",
+             ("Budi Santoso", "Siti"), 0, 2, ""),
+            ("blank cells", "Nama;NIS\n;1\nBudi;2\n", ("Budi",), 1, 0, ""),
+            ("Latin-1 from an old Excel", "Nama\nBud\xed\n".encode("latin-1"), (), 0, 0, "Berkas harus UTF-8"),
+            ("UTF-16 without its mark", "Budi\n".encode("utf-16-le"), (), 0, 0, "Berkas harus UTF-8"),
+            ("over 2,000 names", "\n".join(f"Siswa {i}" for i in range(2001)), (), 0, 0, "Daftar lebih dari 2000 nama."),
+            ("2,000 names", "\n".join(f"Siswa {i}" for i in range(2000)), None, 0, 0, ""),
+            ("over 1 MB", b"a" * (classlist.MAX_BYTES + 1), (), 0, 0, "Daftar lebih dari 1 MB."),
+            ("a name longer than the launcher takes", "Budi\n" + "x" * 255, (), 0, 0, "Nama ke-2 lebih dari 254"),
+        ]
+        for what, data, names, blank, dups, error in cases:
+            with self.subTest(what):
+                got = classlist.read_names(data if isinstance(data, bytes) else data.encode())
+                self.assertTrue(got.error.startswith(error) if error else not got.error, got.error)
+                if names is None:
+                    self.assertEqual(len(got.names), 2000)
+                    continue
+                self.assertEqual((got.names, got.blank, got.duplicates), (names, blank, dups))
+
+    def test_listed_students_are_rows_from_the_start_and_a_name_off_the_list_is_marked(self):
+        lists = {"5a": ("5A", ["Budi Santoso", "Siti", "Eko"])}
+        entries = [entry(1, "verify", name="budi  santoso"), entry(2, "report", "START", name="Budi Santoso"),
+                   entry(3, "verify", name="Sitti", session="S2"),           # a typo: still accepted, marked
+                   entry(4, "verify", name="Andi", cls="5B", session="S3")]  # a class without a list
+        got = {(r["studentName"], r["className"]): (r["state"], r["notListed"])
+               for r in decisions.ranked(self._fold(entries), {}, lists, EXAMS)}
+        self.assertEqual(got, {("Budi Santoso", "5A"): ("Mengerjakan", False), ("Sitti", "5A"): ("Terverifikasi", True),
+                               ("Siti", "5A"): ("Belum mulai", False), ("Eko", "5A"): ("Belum mulai", False),
+                               ("Andi", "5B"): ("Terverifikasi", False)})
+        ranked = decisions.ranked(self._fold(entries), {}, lists, EXAMS)
+        self.assertEqual([r["state"] for r in ranked][-2:], ["Belum mulai", "Belum mulai"], "after those who began")
+
+    def _fold(self, entries):
+        students: dict = {}
+        decisions.fold(students, entries, EXAMS)
+        return students
 
 
 def rep(i, event, name="Budi", cls="5A", detail=None):
@@ -293,6 +512,19 @@ class Grouping(unittest.TestCase):
         g.add(rep(9, "VIOLATION", detail="Pelanggaran ke-4"), 200)
         self.assertEqual(g.take_due(200), [("PELANGGARAN - Budi (kelas 5A): Pelanggaran ke-4", [9])])
         self.assertIsNone(g.next_due())
+
+    def test_two_sessions_go_at_once_and_alone_with_both_pcs(self):
+        g = whatsapp.Grouper(merge=60, summary=120)
+        g.add({"id": 1, "kind": "missing", "studentName": "Siti", "className": "5A", "token": "T",
+               "lastContact": 0.0, "gone": 0.0}, 0)
+        g.add({"id": 2, "kind": "twice", "studentName": "Budi\u202e", "className": "5A", "token": "T",
+               "lastContact": 0.0, "gone": 0.0, "addresses": "10.0.0.9, 10.0.0.5"}, 1)
+        due = g.take_due(1)
+        self.assertEqual([refs for _, refs in due], [[("notice", 1)], [("notice", 2)]])
+        text = due[1][0]
+        for part in ("dua sesi", "Budi (kelas 5A)", "10.0.0.9 dan 10.0.0.5", "Tutup sesi"):
+            self.assertIn(part, text)
+        self.assertNotIn("\u202e", text)
 
     def test_silence_and_return_merged_per_class_and_reports_without_a_session_only_counted(self):
         at = dt.datetime(2026, 12, 9, 8, 1, 2).timestamp()

@@ -25,7 +25,8 @@ import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from support import ON_POSTGRES, SQLITE_ONLY, RunningServer, env, event_body, query, stream_blocks, wait_for  # noqa: E402
+from support import (ON_POSTGRES, SQLITE_ONLY, RunningServer, env, event_body, query, stream_blocks,  # noqa: E402
+                     stream_events, wait_for)
 # Whether the server has closed a connection, without waiting: the attack
 # tool's own test of it.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
@@ -372,6 +373,190 @@ class Contract(unittest.TestCase):
             events += [{"id": int(f["id"]), "data": json.loads(f["data"])} for f in blocks if f.get("event") == "report"]
         tls.close()
         return events
+
+
+class PageExam(unittest.TestCase):
+    def test_an_exam_made_on_the_page_takes_its_next_verify_and_a_new_token_keeps_the_running_exams(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        cookie = s.login()
+
+        def post(path: str, obj: object) -> tuple[int, dict]:
+            status, _, data = s.request("POST", path, json.dumps(obj), {"Cookie": cookie,
+                                                                       "Content-Type": "application/json"})
+            return status, json.loads(data)
+
+        def ask(name: str, token: str) -> dict:
+            return json.loads(s.post_json("/api/exam/verify", verify_body(name, "7B", token))[1])
+
+        listed = s.get_json("/api/proctor/exams", cookie)
+        self.assertEqual(([e["classes"] for e in listed["file"]], listed["page"]), ([["5A"], ["5B"], ["6A"]], []))
+        form = {"classes": "7B", "token": "", "formUrl": "https://f.example/7b?n={studentName}", "proctorPin": "",
+                "opens": "", "closes": "", "rotateMinutes": ""}
+        # Wrong fields: each named, nothing stored.
+        for changes, field in [({"formUrl": 'https://f.example/"><script>'}, "formUrl"), ({"token": "ABC123"}, "token"),
+                               ({"token": "NOPIN1"}, "token"), ({"opens": "2026-12-09T10:00", "closes": "2026-12-09T09:00"},
+                                                                 "closes")]:
+            status, got = post("/api/proctor/exam", {**form, "token": "QWERTZ", **changes})
+            self.assertEqual((status, list(got["errors"])), (400, [field]), got)
+        self.assertEqual(post("/api/proctor/exam", "x")[0], 400)
+        self.assertEqual(s.get_json("/api/proctor/exams", cookie)["page"], [])
+        token = s.get_json("/api/proctor/new-token", cookie)["token"]
+        self.assertRegex(token, r"^[ABCDEFGHJKMNPQRSTUVWXYZ2-9]{6}$")
+        status, got = post("/api/proctor/exam", dict(form, token=token))
+        self.assertEqual((status, got["token"]), (200, token), got)
+        exam_id = got["id"]
+        # The next verify takes it, without a restart.
+        answer = ask("Budi", token.lower())
+        self.assertEqual(answer["formUrl"], "https://f.example/7b?n=Budi")
+        self.assertEqual(s.report(answer["session"], "Budi", "START", START, "7B", token.lower())[0], 200)
+        # "Ganti token": the old one takes no new verify; Budi's exam goes on in the same row.
+        status, got = post("/api/proctor/exam-token", {"id": exam_id})
+        self.assertEqual(status, 200, got)
+        new = got["token"]
+        self.assertNotEqual(new, token)
+        self.assertEqual(ask("Siti", token)["error"], "Token tidak valid.")
+        self.assertEqual(s.report(answer["session"], "Budi", "VIOLATION", "(Pelanggaran ke-1)", "7B", token.lower())[0], 200)
+        again = ask("budi", new)
+        self.assertTrue(again["ok"])
+        rows = [r for r in s.get_json("/api/proctor/roster", cookie) if r["className"] == "7B"]
+        self.assertEqual([(r["studentName"], r["state"], r["violations"]) for r in rows], [("Budi", "Mengerjakan", 1)])
+        self.assertEqual(s.get_json("/api/proctor/exams", cookie)["page"][0]["token"], new)
+        self.assertIn("7B", s.get_json("/api/proctor/classes", cookie))
+        # Closed on the page: no new verify; a file's exam is changed only in the file.
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id, "ended": True})[0], 200)
+        self.assertEqual(ask("Eko", new)["error"], "Ujian sudah ditutup.")
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id + 1, "ended": True})[1]["field"], "id")
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id, "ended": "ya"})[1]["field"], "ended")
+        self.assertEqual(post("/api/proctor/exam-state", {"id": exam_id, "ended": False})[0], 200)
+        self.assertTrue(ask("Eko", new)["ok"])
+        # An edit without a token keeps it; after a restart the page's exams are there still.
+        status, got = post("/api/proctor/exam", dict(form, id=exam_id, classes="7B, 7C"))
+        self.assertEqual((status, got["token"]), (200, new), got)
+        s.stop()
+        s.start()
+        cookie = s.login()
+        self.assertEqual(json.loads(s.post_json("/api/exam/verify", verify_body("Ani", "7C", new))[1])["ok"], True)
+        rows = {r["studentName"]: r["state"] for r in s.get_json("/api/proctor/roster", cookie) if r["className"] in ("7B", "7C")}
+        self.assertEqual(rows, {"Budi": "Mengerjakan", "Eko": "Terverifikasi", "Ani": "Terverifikasi"})
+
+
+class ClassList(unittest.TestCase):
+    def test_a_listed_student_is_belum_mulai_then_working_and_a_wrong_list_stores_nothing(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        cookie = s.login()
+
+        def upload(cls: str, data: bytes) -> tuple[int, dict]:
+            status, _, body = s.request("POST", "/api/proctor/class-list?" + urllib.parse.urlencode({"className": cls}),
+                                        data, {"Cookie": cookie, "Content-Type": "application/octet-stream"})
+            return status, json.loads(body) if body.startswith(b"{") else {}
+
+        status, got = upload("5a", "Nama\tNIS\r\nBudi Santoso\t1\r\nSiti\t2\r\nsiti\t3\r\n\r\n".encode("utf-16"))
+        self.assertEqual((status, got["taken"], got["blank"], got["duplicates"]), (200, 2, 1, 1))
+        rows = lambda: {(r["studentName"], r["className"]): (r["state"], r["notListed"])
+                        for r in s.get_json("/api/proctor/roster", cookie)}
+        self.assertEqual(rows(), {("Budi Santoso", "5A"): ("Belum mulai", False), ("Siti", "5A"): ("Belum mulai", False)})
+        self.assertEqual(s.get_json("/api/proctor/class-lists", cookie), [{"className": "5a", "count": 2}])
+        budi = s.verify("budi  santoso\u200b")
+        self.assertEqual(s.report(budi, "budi  santoso\u200b", "START", START)[0], 200)
+        s.verify("Sitti")  # a typo: the exam opens all the same
+        self.assertEqual(rows(), {("Budi Santoso", "5A"): ("Mengerjakan", False), ("Siti", "5A"): ("Belum mulai", False),
+                                  ("Sitti", "5A"): ("Terverifikasi", True)})
+        # Refused with the field named; the list stored before stays whole.
+        for cls, data, field, error in [
+                ("", b"Budi\n", "className", "Isi nama kelas"),
+                ("5A", "Nama\nBud\xed\n".encode("latin-1"), "names", "Berkas harus UTF-8"),
+                ("5A", "\n".join(f"S{i}" for i in range(2001)).encode(), "names", "Daftar lebih dari 2000 nama."),
+                ("5A", b"\n \n", "names", "Daftar tidak berisi nama.")]:
+            status, got = upload(cls, data)
+            self.assertEqual((status, got["field"]), (400, field), got)
+            self.assertTrue(got["error"].startswith(error), got)
+        # Over 1 MB: refused from the head alone, before any of the body is read.
+        with s.context().wrap_socket(socket.create_connection(("127.0.0.1", s.port)), server_hostname="localhost") as tls:
+            tls.sendall(f"POST /api/proctor/class-list?className=5A HTTP/1.1\r\nHost: x\r\nCookie: {cookie}\r\n"
+                        f"Content-Length: {(1 << 20) + 1}\r\n\r\n".encode())
+            self.assertTrue(tls.recv(100).startswith(b"HTTP/1.1 413 "))
+        self.assertEqual(s.get_json("/api/proctor/class-lists", cookie), [{"className": "5a", "count": 2}])
+        self.assertEqual(s.request("POST", "/api/proctor/class-list?className=5A", b"Budi\n")[0], 401)
+        # The page's class filter: one class's rows, the classes of the exams and lists to choose from.
+        s.verify("Eko", "5B", "NOPIN1")
+        self.assertEqual(upload("7 C", b"Ani\n")[0], 200)
+        self.assertEqual(s.get_json("/api/proctor/classes", cookie), ["5A", "5B", "6A", "7 C"])
+        self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster?kelas=5b", cookie)], ["Eko"])
+        self.assertEqual(len(s.get_json("/api/proctor/roster?kelas=", cookie)), 4)
+
+
+class ProctorAccounts(unittest.TestCase):
+    def test_a_proctor_sees_streams_and_exports_only_their_classes_and_loses_the_login_with_the_account(self):
+        s = RunningServer(EXAMS).start()
+        self.addCleanup(s.remove)
+        admin = s.login()
+
+        def post(path: str, obj: object, cookie: str) -> tuple[int, dict]:
+            status, _, data = s.request("POST", path, json.dumps(obj), {"Cookie": cookie,
+                                                                       "Content-Type": "application/json"})
+            return status, json.loads(data)
+
+        def login(name: str, password: str, source: str = "127.0.0.1") -> tuple[int, str]:
+            status, headers, _ = s.request("POST", "/pengawas/login", urllib.parse.urlencode(
+                {"name": name, "password": password}), {"Content-Type": "application/x-www-form-urlencoded"},
+                source=source)
+            return status, headers.get("set-cookie", "").split(";")[0]
+
+        for bad, field in [({"name": "", "password": "x" * 10, "classes": "5B"}, "name"),
+                           ({"name": "Bu Rina", "password": "pendek", "classes": "5B"}, "password"),
+                           ({"name": "Bu Rina", "password": "x" * 10, "classes": " , "}, "classes")]:
+            status, got = post("/api/proctor/proctor", bad, admin)
+            self.assertEqual((status, got["field"]), (400, field), got)
+        self.assertEqual(s.get_json("/api/proctor/proctors", admin), [], "nothing half-stored")
+        status, got = post("/api/proctor/proctor", {"name": "Bu Rina", "password": "sandi-rina-5b", "classes": "5b"}, admin)
+        self.assertEqual(status, 200, got)
+        rina_id = got["id"]
+        self.assertEqual(post("/api/proctor/proctor", {"name": "bu  rina", "password": "x" * 10, "classes": "6A"},
+                              admin)[1]["field"], "name", "one name, one account")
+        self.assertEqual(login("Bu Rina", "salah-sekali")[0], 401)
+        status, rina = login("bu rina", "sandi-rina-5b")
+        self.assertEqual(status, 303)
+        self.assertEqual(s.get_json("/api/proctor/me", rina), {"admin": False, "name": "Bu Rina", "classes": ["5b"]})
+        a, b = s.verify("Budi", "5A", "ABC123"), s.verify("Eko", "5B", "NOPIN1")
+        self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster", rina)], ["Eko"])
+        self.assertEqual(len(s.get_json("/api/proctor/roster", admin)), 2)
+        self.assertEqual(s.get_json("/api/proctor/timeline?className=5A&studentName=Budi&token=ABC123", rina), [])
+        self.assertEqual(s.get_json("/api/proctor/classes", rina), ["5B"])
+        self.assertEqual([e["classes"] for e in s.get_json("/api/proctor/exams", rina)["file"]], [["5B"]])
+        # A report of another class never reaches the proctor's stream; one of theirs does.
+        self.assertEqual(s.report(a, "Budi", "VIOLATION", "kelas 5A", "5A", "ABC123")[0], 200)
+        self.assertEqual(s.report(b, "Eko", "VIOLATION", "kelas 5B", "5B", "NOPIN1")[0], 200)
+        s.post_json("/api/exam/event", event_body("Palsu", "VIOLATION", "tanpa sesi 5A"), secrets.token_hex(16))
+        events = stream_events(s, rina, lambda ev: any(d.get("detail") == "kelas 5B" for _, d in ev), timeout=10,
+                               path="/api/proctor/stream?after=0")
+        reports = [d["detail"] for e, d in events if e == "report"]
+        self.assertEqual(reports, ["kelas 5B"])
+        self.assertEqual(s.get_json("/api/proctor/timeline?nosession=1", rina), [])
+        status, _, data = s.request("GET", "/api/proctor/export.csv", headers={"Cookie": rina})
+        self.assertEqual((status, b"kelas 5A" in data, b"kelas 5B" in data), (200, False, True))
+        # What only the administrator does.
+        for path in ("/api/proctor/exam", "/api/proctor/class-list?className=5B", "/api/proctor/proctor"):
+            self.assertEqual(s.request("POST", path, b"{}", {"Cookie": rina, "Content-Type": "application/json"})[0],
+                             403, path)
+        self.assertEqual(s.request("GET", "/api/proctor/proctors", headers={"Cookie": rina})[0], 403)
+        # A new password ends the login; so does a removed account.
+        self.assertEqual(post("/api/proctor/proctor", {"id": rina_id, "name": "Bu Rina", "password": "sandi-baru-5b",
+                                                       "classes": "5B"}, admin)[0], 200)
+        self.assertEqual(s.request("GET", "/api/proctor/roster", headers={"Cookie": rina})[0], 401)
+        self.assertEqual(login("Bu Rina", "sandi-rina-5b")[0], 401)
+        status, rina = login("Bu Rina", "sandi-baru-5b")
+        self.assertEqual(status, 303)
+        self.assertEqual(post("/api/proctor/proctor-remove", {"id": rina_id}, admin)[0], 200)
+        self.assertEqual(s.request("GET", "/api/proctor/roster", headers={"Cookie": rina})[0], 401)
+        self.assertEqual(s.request("GET", "/api/proctor/roster", headers={"Cookie": admin})[0], 200)
+        # Wrong passwords for one name from many addresses: that account is limited, the others are not.
+        post("/api/proctor/proctor", {"name": "Pak Budi", "password": "sandi-budi-6a", "classes": "6A"}, admin)
+        for i in range(10):
+            self.assertEqual(login("Pak Budi", "tebak-tebak", f"127.0.1.{i + 1}")[0], 401)
+        self.assertEqual(login("Pak Budi", "sandi-budi-6a", "127.0.2.1")[0], 429)
+        self.assertEqual(login("", s.password, "127.0.2.2")[0], 303)
 
 
 @unittest.skipIf(ON_POSTGRES, "the front does not depend on the engine")

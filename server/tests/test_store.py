@@ -255,15 +255,89 @@ class Upgrade(unittest.TestCase):
 
 class Watch(StoreCase):
     # What the routes do: a verification opens a session, a report is stored and heard.
-    def verify(self, p: Presence, sid: str, name: str, t: float) -> None:
+    def verify(self, p: Presence, sid: str, name: str, t: float, address: str = "a") -> None:
         request = {"studentName": name, "className": "5A", "token": "T"}
-        self.store.add_verification("t", "a", request, sid, t)
-        p.open(sid, request, t)
+        self.store.add_verification(f"t{t:09.3f}", address, request, sid, t)
+        p.open(sid, request, t, address)
 
-    def report(self, p: Presence, sid: str, name: str, event: str, t: float) -> None:
+    def report(self, p: Presence, sid: str, name: str, event: str, t: float, address: str = "a") -> None:
         m = dict(report(0), studentName=name, event=event)
-        rowid = self.store.add_report("t", "a", None, "{}", m, False, sid)[0]
+        rowid = self.store.add_report(f"t{t:09.3f}", address, None, "{}", m, False, sid)[0]
         p.heard(sid, t, event, rowid)
+
+    def test_a_second_pc_is_watched_beside_the_first_told_once_and_closed_from_the_page(self):
+        p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        answers = Answers(self.store, (Exam("5A", "T", "https://f.example/"),))
+        budi, phone = "a" * 32, "b" * 32
+        self.verify(p, budi, "Budi", 1000, "10.0.0.5")
+        self.report(p, budi, "Budi", "START", 1001, "10.0.0.5")
+        self.verify(p, phone, "BUDI\u200b", 1010, "10.0.0.9")
+        self.report(p, phone, "budi", "START", 1011, "10.0.0.9")
+        p.write_notices()
+        self.assertEqual([(n["kind"], n["addresses"]) for n in self.store.outbox_notices()],
+                         [("twice", "10.0.0.9, 10.0.0.5")], "told once, with both PCs")
+        (row,) = answers.roster(p.view(1020))
+        self.assertEqual((row["state"], row["twoSessions"], [x["state"] for x in row["sessions"]]),
+                         ("Mengerjakan", ["10.0.0.5", "10.0.0.9"], ["Mengerjakan", "Mengerjakan"]),
+                         "the first exam goes on")
+        # Budi's PC is heard, the phone falls silent: missing, and which one.
+        p.heard(budi, 1070)
+        self.assertEqual(p.check(1070), 1)
+        (row,) = answers.roster(p.view(1070))
+        self.assertEqual((row["state"], row["missingAddresses"], row["heardAgo"]), ("Hilang", ["10.0.0.9"], 59))
+        # Closed from the page: no longer watched, and a restart knows it.
+        self.assertTrue(self.store.close_session("t01080.000", "10.0.0.1", phone))
+        self.assertFalse(self.store.close_session("t01080.000", "10.0.0.1", "c" * 32), "an unknown session")
+        self.assertTrue(p.close(phone))
+        self.assertEqual(p.changes_after(0)[1][-1]["state"], "Mengerjakan")
+        self.report(p, phone, "Budi", "VIOLATION", 1090, "10.0.0.9")
+        (row,) = answers.roster(p.view(1090))
+        self.assertEqual((row["state"], row["twoSessions"], row["violations"]), ("Mengerjakan", [], 0))
+        self.assertEqual(p.check(5000), 1, "only Budi's own PC is watched now")
+        line = json.loads(answers.timeline(student=decisions.student_key("5A", "Budi", "T")))
+        self.assertEqual([(e["kind"], e["address"], e.get("twoSessions"), e.get("closedSession")) for e in line], [
+            ("verify", "10.0.0.5", None, None), ("report", "10.0.0.5", None, None),
+            ("verify", "10.0.0.9", ["10.0.0.9", "10.0.0.5"], None), ("report", "10.0.0.9", None, None),
+            ("close", "10.0.0.1", None, None), ("report", "10.0.0.9", None, True)])
+        p.write_notices()
+        p.save_contacts()
+        later = Presence(self.store, 45, True, self.logged.append, clock=lambda: 6000.0)
+        self.assertEqual(later.check(6046), 0, "Budi's PC was told missing before the restart")
+        self.assertEqual(list(later.view(6046).values())[0]["missingAddresses"], ["10.0.0.5"],
+                         "the closed one stays closed after a restart")
+        later.write_notices()
+        self.assertNotIn("twice", [n["kind"] for n in self.store.outbox_notices()][1:], "not told again")
+
+    def test_commands_go_to_the_latest_running_session_and_another_process_learns_of_a_close(self):
+        p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        pc1, pc2, again = "a" * 32, "b" * 32, "c" * 32
+        self.verify(p, pc1, "Budi", 1000, "10.0.0.5")
+        self.report(p, pc1, "Budi", "START", 1001, "10.0.0.5")
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1)), ([pc1], False))
+        # A second PC in his name: both watched, the commands go to the newer.
+        other = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
+        other.shared = True  # as on a database several processes share
+        self.verify(p, pc2, "Budi", 1010, "10.0.0.9")
+        self.report(p, pc2, "Budi", "START", 1011, "10.0.0.9")
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1), p.ended(pc2)), ([pc2], True, False))
+        self.assertEqual(other.verified_as(pc2), ("Budi", "5A", "T"))
+        # The proctor closes the newer one: the first is the one commands reach again.
+        self.assertTrue(self.store.close_session("t01020.000", "10.0.0.1", pc2))
+        self.assertTrue(p.close(pc2))
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1), p.ended(pc2)), ([pc1], False, True))
+        # The program started again on the first PC: the old session is replaced.
+        self.verify(p, again, "Budi", 1030, "10.0.0.5")
+        self.report(p, again, "Budi", "START", 1031, "10.0.0.5")
+        self.assertEqual(([s.id for s in p.working()], p.ended(pc1), p.ended(again)), ([again], True, False))
+        # Another process, which knew the newer one before it was closed, reads
+        # the close and the new START from the database.
+        other.sync(1040)
+        self.assertEqual(([s.id for s in other.working()], other.ended(pc2), other.ended(pc1)), ([again], True, True))
+        self.assertEqual(other.check(1040), 0)
+        self.assertEqual(other.check(1100), 1, "only the running session is watched there")
+        self.report(p, again, "Budi", "FINISH", 1101, "10.0.0.5")
+        other.sync(1102)
+        self.assertEqual((other.working(), other.ended(again)), ([], True))
 
     def test_silence_marks_the_latest_started_exam_once_and_contact_brings_it_back(self):
         p = Presence(self.store, 45, True, self.logged.append, clock=lambda: 1000.0)
@@ -333,6 +407,35 @@ class Watch(StoreCase):
         p.save_contacts()
         later = Presence(self.store, 45, False, self.logged.append, clock=lambda: 1002 + day)
         self.assertEqual(sorted(later.sessions), [working], "not loaded again after a restart")
+
+
+class Rotation(unittest.TestCase):
+    def test_a_token_due_changes_once_at_the_next_look_and_the_old_one_stays_for_its_exams(self):
+        from orvel_exam_server import app as app_module, config, exams
+        folder = Path(tempfile.mkdtemp(prefix="orvel-rotate."))
+        self.addCleanup(shutil.rmtree, folder, True)
+        cfg = config.parse('[server]\nhost = "cbt.sekolah.sch.id"\nproctor_password = "sandi-yang-panjang"\ndatabase = "exam.db"\n'
+                           '[[exam]]\nclass = "5A"\ntoken = "ABC123"\nform_url = "https://f.example/"\n',
+                           folder / "server.toml", {})
+        clock = [1000.0]
+        with mock.patch.object(app_module.time, "time", lambda: clock[0]):
+            app = app_module.App(cfg, log=lambda line: None)
+            self.addCleanup(app.close)
+            form, _ = exams.check_form({"classes": "7B", "token": "QWERTZ", "formUrl": "https://f.example/7b",
+                                        "rotateMinutes": "15"}, app.taken_tokens(), editing=False)
+            app.store.save_exam(None, form, "t", clock[0])
+            self.assertEqual([e.token for e in app.exams()], ["ABC123", "QWERTZ"])
+            clock[0] = 1000 + 15 * 60 - 1
+            self.assertEqual(app.exams()[1].token, "QWERTZ")
+            clock[0] = 1000 + 15 * 60
+            rotated = app.exams()[1]
+            self.assertNotEqual(rotated.token, "QWERTZ")
+            self.assertEqual((rotated.earlier_tokens, rotated.ident), (("QWERTZ",), "QWERTZ"))
+            self.assertEqual(app.exams()[1].token, rotated.token, "once")
+            # Another process on the database found it due at the same moment: it rotates once in all.
+            self.assertFalse(app.store.new_exam_token(rotated.page_id, "ZZZZZZ", clock[0], due_before=clock[0] - 900))
+            self.assertEqual(app.exams()[0].token, "ABC123", "the file's exam never rotates")
+            self.assertEqual(app.ident_of("7b", "qwertz"), "QWERTZ")
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,6 +1,12 @@
-"""A picture of the proctor's page in headless Chromium, logged in:
+"""Pictures of the proctor's page in headless Chromium, logged in:
 
-    ORVEL_PROCTOR_PASSWORD=... /usr/bin/python3 server/tools/screenshot_page.py https://HOST OUT.png
+    ORVEL_PROCTOR_PASSWORD=... /usr/bin/python3 server/tools/screenshot_page.py https://HOST OUT.png [FOLDER]
+
+OUT.png: the roster with the first student's timeline open. With FOLDER,
+also 12-exam-form.png (the exam form filled in), 13-class-list.png (a class
+list pasted for the first student's class and taken) and
+14-roster-belum-mulai.png (the roster with the listed students who have
+not begun); the class list stays stored on that server.
 
 (Debian's python3 with python3-selenium, chromium and chromium-driver.)
 """
@@ -26,7 +32,30 @@ def open_first_row(driver: webdriver.Chrome) -> bool:
         "const row = document.querySelector('tr.siswa'); if (row) row.click(); return row !== null;"))
 
 
-def main(url: str, out: str) -> int:
+def section(driver: webdriver.Chrome, element_id: str, out: str) -> None:
+    driver.execute_script("document.getElementById(arguments[0]).scrollIntoView()", element_id)
+    driver.save_screenshot(out)
+
+
+def exam_morning(b: webdriver.Chrome, folder: str) -> None:
+    cls = b.execute_script("return document.querySelector('tr.siswa').cells[1].textContent")
+    b.find_element(By.ID, "ex-classes").send_keys(f"{cls}, 5B")
+    b.find_element(By.ID, "ex-buat").click()
+    WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "ex-token").get_attribute("value"))
+    b.find_element(By.ID, "ex-formUrl").send_keys("https://docs.google.com/forms/d/e/contoh/viewform?entry.1={studentName}")
+    b.find_element(By.ID, "ex-proctorPin").send_keys("2468")
+    section(b, "form-ujian", os.path.join(folder, "12-exam-form.png"))
+    b.find_element(By.ID, "dk-kelas").send_keys(cls)
+    b.find_element(By.ID, "dk-nama").send_keys("Ani Lestari\nBayu Pratama\nCitra Dewi\nbayu  pratama\n")
+    b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
+    WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "dk-hasil").text)
+    section(b, "daftar-kelas", os.path.join(folder, "13-class-list.png"))
+    WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "belum").text == "3")
+    b.execute_script("window.scrollTo(0, 0)")
+    b.save_screenshot(os.path.join(folder, "14-roster-belum-mulai.png"))
+
+
+def main(url: str, out: str, folder: str = "") -> int:
     with tempfile.TemporaryDirectory() as profile:
         opts = webdriver.ChromeOptions()
         opts.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
@@ -45,10 +74,12 @@ def main(url: str, out: str) -> int:
             WebDriverWait(b, 10).until(open_first_row)
             WebDriverWait(b, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "tr.detail li"))
             b.save_screenshot(out)
+            if folder:
+                exam_morning(b, folder)
         finally:
             b.quit()
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:4]))

@@ -77,7 +77,51 @@ CREATE TABLE IF NOT EXISTS notices (
     class_name TEXT NOT NULL,
     token TEXT NOT NULL,
     last_contact DOUBLE PRECISION NOT NULL,
-    gone DOUBLE PRECISION NOT NULL
+    gone DOUBLE PRECISION NOT NULL,
+    addresses TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE IF NOT EXISTS page_exams (
+    id BIGSERIAL PRIMARY KEY,
+    classes TEXT NOT NULL,
+    form_url TEXT NOT NULL,
+    proctor_pin TEXT NOT NULL DEFAULT '',
+    opens TEXT NOT NULL DEFAULT '',
+    closes TEXT NOT NULL DEFAULT '',
+    rotate_minutes INTEGER NOT NULL DEFAULT 0,
+    ended INTEGER NOT NULL DEFAULT 0,
+    created_at TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS exam_tokens (
+    id BIGSERIAL PRIMARY KEY,
+    exam_id BIGINT NOT NULL REFERENCES page_exams(id),
+    token TEXT NOT NULL UNIQUE,
+    since DOUBLE PRECISION NOT NULL
+);
+CREATE TABLE IF NOT EXISTS proctors (
+    id BIGSERIAL PRIMARY KEY,
+    name TEXT NOT NULL,
+    name_key TEXT NOT NULL UNIQUE,
+    salt TEXT NOT NULL,
+    password_hash TEXT NOT NULL,
+    classes TEXT NOT NULL,
+    created_at TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS changes (
+    name TEXT PRIMARY KEY,
+    version BIGINT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS class_lists (
+    class_key TEXT NOT NULL,
+    position INTEGER NOT NULL,
+    class_name TEXT NOT NULL,
+    student_name TEXT NOT NULL,
+    PRIMARY KEY (class_key, position)
+);
+CREATE TABLE IF NOT EXISTS session_closes (
+    id BIGSERIAL PRIMARY KEY,
+    closed_at TEXT NOT NULL,
+    address TEXT NOT NULL,
+    session TEXT NOT NULL UNIQUE
 );
 CREATE TABLE IF NOT EXISTS messages (
     id BIGSERIAL PRIMARY KEY,
@@ -113,6 +157,7 @@ CREATE TABLE IF NOT EXISTS proctor_commands (
 ALTER TABLE reports ADD COLUMN IF NOT EXISTS body_hash TEXT;
 ALTER TABLE reports ADD COLUMN IF NOT EXISTS session TEXT;
 ALTER TABLE verifications ADD COLUMN IF NOT EXISTS session TEXT;
+ALTER TABLE notices ADD COLUMN IF NOT EXISTS addresses TEXT NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS reports_session ON reports(session) WHERE session IS NOT NULL;
 """
 

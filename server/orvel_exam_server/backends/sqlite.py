@@ -57,12 +57,63 @@ CREATE TABLE IF NOT EXISTS outbox (
 -- Exams gone silent or heard again, waiting to be put into a WhatsApp message.
 CREATE TABLE IF NOT EXISTS notices (
     id INTEGER PRIMARY KEY,
-    kind TEXT NOT NULL,           -- missing | back
+    kind TEXT NOT NULL,           -- missing | back | twice (one name on two PCs)
     student_name TEXT NOT NULL,
     class_name TEXT NOT NULL,
     token TEXT NOT NULL,
     last_contact REAL NOT NULL,
-    gone REAL NOT NULL            -- seconds not heard (back only)
+    gone REAL NOT NULL,           -- seconds not heard (back only)
+    addresses TEXT NOT NULL DEFAULT ''  -- the PC's; for twice, both PCs'
+);
+-- Exams made on the proctor's page (those of the file stay in the file).
+CREATE TABLE IF NOT EXISTS page_exams (
+    id INTEGER PRIMARY KEY,
+    classes TEXT NOT NULL,        -- a JSON list of class names
+    form_url TEXT NOT NULL,
+    proctor_pin TEXT NOT NULL DEFAULT '',
+    opens TEXT NOT NULL DEFAULT '',   -- YYYY-MM-DDTHH:MM in the school's zone; '' for none
+    closes TEXT NOT NULL DEFAULT '',
+    rotate_minutes INTEGER NOT NULL DEFAULT 0,
+    ended INTEGER NOT NULL DEFAULT 0, -- closed on the page
+    created_at TEXT NOT NULL
+);
+-- Each page exam's tokens: the newest is its token now, the earlier ones keep their running exams.
+CREATE TABLE IF NOT EXISTS exam_tokens (
+    id INTEGER PRIMARY KEY,
+    exam_id INTEGER NOT NULL REFERENCES page_exams(id),
+    token TEXT NOT NULL UNIQUE,
+    since REAL NOT NULL           -- seconds since 1970
+);
+-- Proctor accounts; the administrator is the configuration's proctor_password.
+CREATE TABLE IF NOT EXISTS proctors (
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    name_key TEXT NOT NULL UNIQUE,   -- the name as logins compare it
+    salt TEXT NOT NULL,
+    password_hash TEXT NOT NULL,     -- scrypt, hex; a login's hash is made with it, so a new password ends them
+    classes TEXT NOT NULL,           -- a JSON list of the classes watched
+    created_at TEXT NOT NULL
+);
+-- The version of each setting the page changes (exams, lists): moved in the
+-- write that changes it, so every process sees the change at its next look.
+CREATE TABLE IF NOT EXISTS changes (
+    name TEXT PRIMARY KEY,
+    version INTEGER NOT NULL
+);
+-- Each class's list of students, as the administrator gave it; replaced whole.
+CREATE TABLE IF NOT EXISTS class_lists (
+    class_key TEXT NOT NULL,      -- the class as the roster compares it
+    position INTEGER NOT NULL,
+    class_name TEXT NOT NULL,     -- as it was typed
+    student_name TEXT NOT NULL,
+    PRIMARY KEY (class_key, position)
+);
+-- Exam sessions the proctor closed: no longer watched, their later reports apart.
+CREATE TABLE IF NOT EXISTS session_closes (
+    id INTEGER PRIMARY KEY,
+    closed_at TEXT NOT NULL,
+    address TEXT NOT NULL,        -- the proctor's
+    session TEXT NOT NULL UNIQUE
 );
 CREATE TABLE IF NOT EXISTS messages (
     id INTEGER PRIMARY KEY,
@@ -119,6 +170,8 @@ def private_file(path: Path) -> None:
 
 
 def _migrate(conn: sqlite3.Connection) -> None:
+    if "addresses" not in {row[1] for row in conn.execute("PRAGMA table_info(notices)")}:
+        conn.execute("ALTER TABLE notices ADD COLUMN addresses TEXT NOT NULL DEFAULT ''")
     if "body_hash" not in {row[1] for row in conn.execute("PRAGMA table_info(reports)")}:
         conn.execute("ALTER TABLE reports ADD COLUMN body_hash TEXT")
     for table in ("reports", "verifications"):
