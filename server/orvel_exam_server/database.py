@@ -41,6 +41,7 @@ FAULT_QUIET = 5.0      # seconds after a failed read or write in which settings 
 REPORT_STORED = "orvel_report"          # the new report's id
 SESSION_OPENED = "orvel_session"        # the new exam session's id
 COMMAND_CHANGED = "orvel_command"       # a proctor's command queued or answered: its row, as JSON
+SETTING_CHANGED = "orvel_setting"       # the page's exams or class lists changed: which
 
 REPORT_COLUMNS = "id, received_at, address, student_name, class_name, token, event, detail, session"
 
@@ -61,8 +62,8 @@ def timeline_sql(after: bool) -> str:
 
 
 def bump(c: Any, name: str) -> None:
-    """Moves a setting's version in the write that changes it: every server
-    process on the database sees the change at its next look."""
+    """Moves a setting's version in the write that changes it (the store
+    then tells every process sharing the database)."""
     c.execute("INSERT INTO changes (name, version) VALUES (?, 1)"
               " ON CONFLICT (name) DO UPDATE SET version = changes.version + 1", (name,))
 
@@ -124,11 +125,18 @@ class Store:
         # What the other processes stored, heard from the database.
         self.shared = self.backend.shared
         self._heard: dict[str, list[Callable[[str], None]]] = {
-            REPORT_STORED: [lambda p: self.notifier.stored(int(p))], SESSION_OPENED: [self._session_heard]}
+            REPORT_STORED: [lambda p: self.notifier.stored(int(p))], SESSION_OPENED: [self._session_heard],
+            SETTING_CHANGED: [self._forget_version]}
+        # The settings' versions as last read: a verify looks at the exams'
+        # without a database round trip; a change (here, or told by another
+        # process) makes the next look read it again.
+        self._versions: dict[str, int] = {}
+        self._versions_lock = threading.Lock()
+        self._versions_moved = 0  # counts forgets: a read that overlapped one is not kept
         # Sessions this process stored: its own commit told its notifier already.
         self._told: set[str] = set()
         self._told_lock = threading.Lock()
-        self._again: list[Callable[[], None]] = [lambda: self.notifier.stored(0)]
+        self._again: list[Callable[[], None]] = [lambda: self.notifier.stored(0), self._forget_versions]
         self._stopping = threading.Event()
 
     def start_listening(self) -> None:
@@ -506,9 +514,9 @@ class Store:
                           " rotate_minutes = ? WHERE id = ?", values + (exam_id,))
             if f.token:
                 c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (new_id, f.token, now))
-            bump(c, "exams")
+            self._changed(c, "exams")
             return new_id
-        done = self.write(work)
+        done = self._write_setting("exams", work)
         self.notifier.stored(0)
         return done
 
@@ -522,9 +530,9 @@ class Store:
                 if since is None or since > due_before:
                     return False
             c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (exam_id, token, now))
-            bump(c, "exams")
+            self._changed(c, "exams")
             return True
-        done = self.write(work)
+        done = self._write_setting("exams", work)
         if done:
             self.notifier.stored(0)
         return done
@@ -532,14 +540,42 @@ class Store:
     def end_exam(self, exam_id: int, ended: bool) -> None:
         def work(c: Any) -> None:
             c.execute("UPDATE page_exams SET ended = ? WHERE id = ?", (int(ended), exam_id))
-            bump(c, "exams")
-        self.write(work)
+            self._changed(c, "exams")
+        self._write_setting("exams", work)
         self.notifier.stored(0)
 
     # What the page sets, read again by every process when it changes.
+    def _changed(self, c: Any, name: str) -> None:
+        """Inside the write that changes setting `name`."""
+        bump(c, name)
+        self.tell(c, SETTING_CHANGED, name)
+
+    def _forget_version(self, name: str) -> None:
+        with self._versions_lock:
+            self._versions.pop(name, None)
+            self._versions_moved += 1
+
+    def _forget_versions(self) -> None:
+        with self._versions_lock:
+            self._versions.clear()
+            self._versions_moved += 1
+
+    def _write_setting(self, name: str, work: Work) -> Any:
+        try:
+            return self.write(work)
+        finally:  # seen by this process at once; also after a time-out, since the write may still commit
+            self._forget_version(name)
+
     def version_of(self, name: str) -> int:
-        row = self.read(lambda c: c.execute("SELECT version FROM changes WHERE name = ?", (name,)).fetchone())
-        return row[0] if row else 0
+        with self._versions_lock:
+            version, moved = self._versions.get(name), self._versions_moved
+        if version is None:
+            row = self.read(lambda c: c.execute("SELECT version FROM changes WHERE name = ?", (name,)).fetchone())
+            version = row[0] if row else 0
+            with self._versions_lock:
+                if moved == self._versions_moved:
+                    self._versions[name] = version
+        return version
 
     @property
     def exams_version(self) -> int:
@@ -593,8 +629,8 @@ class Store:
             c.execute("DELETE FROM class_lists WHERE class_key = ?", (class_key,))
             c.executemany("INSERT INTO class_lists (class_key, position, class_name, student_name) VALUES (?, ?, ?, ?)",
                           [(class_key, i, class_name.strip(), n) for i, n in enumerate(names)])
-            bump(c, "lists")
-        self.write(work)
+            self._changed(c, "lists")
+        self._write_setting("lists", work)
         self.notifier.stored(0)
 
     def class_lists(self) -> dict[str, tuple[str, list[str]]]:

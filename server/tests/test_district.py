@@ -205,6 +205,27 @@ class District(unittest.TestCase):
         self.assertEqual(query(db, "SELECT count(*), count(done_at), count(DISTINCT seq) FROM proctor_commands"),
                          [(2, 2, 2)])
 
+    def test_an_exam_made_or_its_token_changed_on_one_process_holds_for_the_next_verify_on_the_other(self):
+        db = postgres_database()
+        a, b = self.serve(db), self.serve(db)
+        cookie = a.login()
+
+        def post(path: str, obj: object) -> dict:
+            status, _, data = a.request("POST", path, json.dumps(obj), {"Cookie": cookie, "Content-Type": "application/json"})
+            self.assertEqual(status, 200, data)
+            return json.loads(data)
+
+        def ask(token: str) -> dict:
+            body = json.dumps({"studentName": "Budi", "className": "7B", "token": token})
+            return json.loads(b.post_json("/api/exam/verify", body)[1])
+        self.assertEqual(ask("QWERTZ")["error"], "Token tidak valid.", "b has read its exams before the change")
+        made = post("/api/proctor/exam", {"classes": "7B", "token": "QWERTZ", "formUrl": "https://f.example/7b",
+                                          "proctorPin": "", "opens": "", "closes": "", "rotateMinutes": ""})
+        self.assertTrue(wait_for(lambda: ask("QWERTZ").get("ok") is True, 10), "told by the other process")
+        new = post("/api/proctor/exam-token", {"id": made["id"]})["token"]
+        self.assertTrue(wait_for(lambda: ask(new).get("ok") is True, 10))
+        self.assertEqual(ask("QWERTZ")["error"], "Token tidak valid.", "the old token takes no new verify there either")
+
     def test_the_watch_runs_in_one_process_and_moves_when_it_is_killed(self):
         db = postgres_database()
         quick = 'database = "exam.db"\nmissing_after_seconds = 2\n'

@@ -272,8 +272,9 @@ class Postgres:
     def listen(self, channels: list[str], deliver: Callable[[str, str], None], again: Callable[[], None],
                log: Callable[[str], None], stopping: threading.Event) -> threading.Thread:
         """A thread that hands every notification of `channels` to
-        deliver(channel, payload); after a lost connection it listens again
-        and calls again(), since what came meanwhile was not heard."""
+        deliver(channel, payload); once it listens, and again after a lost
+        connection, it calls again(): what came before was not heard (the
+        process may have read and kept something older meanwhile)."""
         def run() -> None:
             conn, lost = None, False
             while not stopping.is_set():
@@ -283,8 +284,7 @@ class Postgres:
                         conn.add_notify_handler(lambda n: deliver(n.channel, n.payload))
                         for channel in channels:
                             conn.execute(f"LISTEN {channel}")
-                        if lost:
-                            again()
+                        again()
                     ready, _, _ = select.select([conn.fileno()], [], [], LISTEN_POLL)
                     conn.execute("SELECT 1")  # reads what came; fails when the server is gone
                 except Exception as e:
