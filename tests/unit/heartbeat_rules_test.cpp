@@ -65,6 +65,7 @@ TEST(StampWatch, HeartbeatsOnlyWhileTheTickIsFreshAStallReportedOnceAndNotForASt
         bool fresh, report;
     } const rows[] = {
         {"the launch's own stamp", true, 1000, 1000, 0, true, false},
+        {"a tick stamped after the look read the clock", true, 1500, 1400, 0, true, false},
         {"an ordinary tick", true, 2000, 2400, 400, true, false},
         {"5 s exactly since the last tick", true, 2000, 7000, 5000, true, false},
         {"just over: no heartbeat", true, 2000, 7001, 5001, false, false},
@@ -75,11 +76,13 @@ TEST(StampWatch, HeartbeatsOnlyWhileTheTickIsFreshAStallReportedOnceAndNotForASt
         {"the tick is back", true, 40500, 41000, 500, true, false},
         {"a second stall is a new report", true, 40500, 50600, 10100, false, true},
         {"the tick back again", true, 51000, 51200, 200, true, false},
+        {"a look 3 s exactly after the one before: the sender kept up", false, 51000, 54200, 3200, true, false},
         // The sender itself stood still 9 s (the whole program frozen): the
         // window thread's stamp is as old, but counts only from now.
         {"after a standstill of the whole program", false, 51000, 60200, 0, true, false},
         {"the window thread not back 5 s after that", true, 51000, 65201, 5001, false, false},
         {"nor 10 s after", true, 51000, 70201, 10001, false, true},
+        {"the sender still 3001 ms: counts afresh", false, 51000, 73202, 0, true, false},
     };
     StampWatch watch;
     StartStampWatch(watch, 1000);

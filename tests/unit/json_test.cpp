@@ -106,4 +106,22 @@ TEST(EscapeJson, RoundTripsThroughTheScannerForPrintableText)
     }
 }
 
+// The escapes themselves are pinned through the proctor's messages (see
+// proctor_command_rules_test.cpp); here, an answer cut off inside its text.
+TEST(ExtractJsonText, AnAnswerCutOffInsideTheTextKeepsWhatCame)
+{
+    const struct {
+        std::string json, expected;
+    } rows[] = {
+        {R"({"text":"a\u00e9)", "a\xC3\xA9"},
+        {R"({"text":"a\u00e)", "a\xEF\xBF\xBD" "00e"},
+        {R"({"text":"a\)", "a\xEF\xBF\xBD"},
+        {R"({"text":"ab)", "ab"},
+        {R"({"text":)", ""},
+        {R"({"other":"ab"})", ""},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(ExtractJsonText(r.json, "text"), r.expected) << r.json;
+}
+
 }  // namespace

@@ -41,6 +41,7 @@ TEST(ReadProctorCommand, TakesTheFourKindsWithAGoodIdAndRefusesTheRest)
         {Answer("end", "c1"), CommandKind::End, "c1", ""},
         {Answer("lock", "Az09_-"), CommandKind::Lock, "Az09_-", ""},
         {Answer("unlock", id32), CommandKind::Unlock, id32, ""},
+        {Answer("end", "aZ"), CommandKind::End, "aZ", ""},
         {Answer("message", "m", R"(,"text":"Sepuluh menit lagi")"), CommandKind::Message, "m", "Sepuluh menit lagi"},
         // The members in any order, a plain heartbeat answer around them.
         {R"({"text":"Hai","commandId":"x1","ok":true,"command":"message"})", CommandKind::Message, "x1", "Hai"},
@@ -59,6 +60,13 @@ TEST(ReadProctorCommand, TakesTheFourKindsWithAGoodIdAndRefusesTheRest)
         {Answer("end", id32 + "z"), CommandKind::None, "", ""},
         {Answer("end", "a b"), CommandKind::None, "", ""},
         {Answer("end", "a.b"), CommandKind::None, "", ""},
+        // The neighbours of the allowed ranges.
+        {Answer("end", "a/b"), CommandKind::None, "", ""},
+        {Answer("end", "a:b"), CommandKind::None, "", ""},
+        {Answer("end", "a@b"), CommandKind::None, "", ""},
+        {Answer("end", "a[b"), CommandKind::None, "", ""},
+        {Answer("end", "a`b"), CommandKind::None, "", ""},
+        {Answer("end", "a{b"), CommandKind::None, "", ""},
         {Answer("end", "a\\\"b"), CommandKind::None, "", ""},
         {Answer("end", "\xC3\xA9"), CommandKind::None, "", ""},
         {R"({"ok":true,"command":"end"})", CommandKind::None, "", ""},
@@ -80,6 +88,14 @@ TEST(ReadProctorCommand, TakesTheFourKindsWithAGoodIdAndRefusesTheRest)
     }
 }
 
+std::string Bad(int n)
+{
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += "\xEF\xBF\xBD";
+    return s;
+}
+
 TEST(ReadProctorCommand, UndoesTheEscapesOfTheTextAndCleansIt)
 {
     struct {
@@ -90,18 +106,28 @@ TEST(ReadProctorCommand, UndoesTheEscapesOfTheTextAndCleansIt)
         {"line breaks kept", R"(Baris 1\nBaris 2\r\nBaris 3\rBaris 4)", "Baris 1\nBaris 2\nBaris 3\nBaris 4"},
         {"quote, backslash, slash", R"(\"a\" \\ \/)", "\"a\" \\ /"},
         {"tab and other controls dropped", R"(a\tb\u0007c\u001bd\u0000e\bf\u007fg\u0085h)", "abcdefgh"},
+        {"the ends of the control ranges dropped, their neighbours kept", R"(a\u001fb\u0020c\u007ed\u009fe\u00a0f)",
+         "ab c~de\xC2\xA0" "f"},
         {"raw control bytes dropped", "a\x01" "b\x7f" "c", "abc"},
         {"escaped letters beyond ASCII", R"(Bu Sri \u00d1o\u00f1o \u20ac)", "Bu Sri \xC3\x91o\xC3\xB1o \xE2\x82\xAC"},
+        {"hex digits in upper case", R"(\u00C9\u00c9)", "\xC3\x89\xC3\x89"},
+        {"the edges of UTF-8's lengths", R"(\u07ff\u0800\uffff\ud800\udc00\udbff\udfff)",
+         "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
         {"raw UTF-8 kept", "Ibu \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "Ibu \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
         {"a surrogate pair", R"(\ud83d\ude00!)", "\xF0\x9F\x98\x80!"},
         {"a lone surrogate", R"(a\ud83db\ude00c)", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c"},
+        {"a high surrogate before an escape that is no low one", R"(\ud83d\ue000)", "\xEF\xBF\xBD\xEE\x80\x80"},
         {"a broken escape", R"(a\u12G4b\q)", "a\xEF\xBF\xBD" "12G4b\xEF\xBF\xBD"},
         {"bidi overrides and isolates dropped", R"(\u202e5 menit\u202c\u2066x\u2069)", "5 menitx"},
         {"zero-width and joiners dropped", R"(a\u200bb\u200cc\u200dd\u2060e\ufefff\u00adg)", "abcdefg"},
+        {"the ends of the format ranges dropped", R"(a\u200e\u200fb\u202ac\u2064d\udb40\udc7fe)", "abcde"},
         {"raw format characters dropped", "a\xE2\x80\xAE" "b\xEF\xBB\xBF" "c", "abc"},
         {"line and paragraph separators are line breaks", R"(a\u2028b\u2029c)", "a\nb\nc"},
         {"malformed UTF-8 shown as U+FFFD", "a\xC3(b\xED\xA0\x80" "c\xC0\xAF", "a\xEF\xBF\xBD(b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
                                                                        "c\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"raw UTF-8 at the edges of what is allowed",
+         "\xF4\x8F\xBF\xBF|\xF4\x90\x80\x80|\xED\x9F\xBF|\xED\xBF\xBF|\xE0\x9F\xBF|\xE0\xA0\x80|\xF8\x90\x80\x80",
+         "\xF4\x8F\xBF\xBF|" + Bad(4) + "|\xED\x9F\xBF|" + Bad(3) + "|" + Bad(3) + "|\xE0\xA0\x80|" + Bad(4)},
         {"the text ends at its closing quote", R"(satu","text":"dua)", "satu"},
     };
     for (const auto& r : rows) {
@@ -223,6 +249,50 @@ TEST(CommandChannel, ANewExamDropsTheLastOnesUntoldDone)
     EXPECT_EQ(DoneToTell(channel, kS), "");
     EXPECT_EQ(DoneToTell(channel, kOther), "");
     EXPECT_EQ(TakeHeartbeatAnswer(channel, kOther, "", true, Answer("end", "e1")).id, "e1") << "a fresh memory";
+
+    CloseChannel(channel);
+    EXPECT_EQ(TakeHeartbeatAnswer(channel, "", "", true, Answer("end", "e2")).id, "") << "no exam runs: nothing";
+
+    OpenChannel(channel, kS);
+    ASSERT_EQ(TakeHeartbeatAnswer(channel, kS, "", true, Answer("message", "m1", R"(,"text":"Hai")")).id, "m1");
+    OpenChannel(channel, kOther);
+    EXPECT_EQ(TakeHeartbeatAnswer(channel, kOther, "", true, Answer("message", "m1", R"(,"text":"Hai")")).id, "m1")
+        << "a launch starts a fresh memory even without an end told before it";
+}
+
+TEST(CommandChannel, ARelaunchOfTheSameExamKeepsItsUntoldDone)
+{
+    CommandChannel channel;
+    OpenChannel(channel, kS);
+    ASSERT_EQ(TakeHeartbeatAnswer(channel, kS, "", true, Answer("lock", "l1")).id, "l1");
+    ChannelCommandDone(channel, "l1");
+    CloseChannel(channel);
+    OpenChannel(channel, kS);
+    EXPECT_EQ(DoneToTell(channel, kS), "l1");
+}
+
+// A heartbeat's answer settles the "done" that heartbeat carried, and no
+// other: one that went out before a command was done, or before a later one,
+// or of an earlier exam whose ids the next one uses again.
+TEST(CommandChannel, AnAnswerSettlesOnlyTheDoneItsHeartbeatCarried)
+{
+    CommandChannel channel;
+    OpenChannel(channel, kS);
+    ASSERT_EQ(TakeHeartbeatAnswer(channel, kS, "", true, Answer("message", "m1", R"(,"text":"Hai")")).id, "m1");
+    ASSERT_EQ(TakeHeartbeatAnswer(channel, kS, "", true, Answer("lock", "l1")).id, "l1");
+    ChannelCommandDone(channel, "m1");
+    TakeHeartbeatAnswer(channel, kS, "", true, R"({"ok":true})");
+    EXPECT_EQ(DoneToTell(channel, kS), "m1") << "answer to a heartbeat sent before m1 was done";
+    const std::string told = DoneToTell(channel, kS);
+    ChannelCommandDone(channel, "l1");
+    TakeHeartbeatAnswer(channel, kS, told, true, R"({"ok":true})");
+    EXPECT_EQ(DoneToTell(channel, kS), "l1") << "m1's answer leaves l1 to tell";
+
+    OpenChannel(channel, kOther);
+    ASSERT_EQ(TakeHeartbeatAnswer(channel, kOther, "", true, Answer("lock", "l1")).id, "l1");
+    ChannelCommandDone(channel, "l1");
+    TakeHeartbeatAnswer(channel, kS, "l1", true, R"({"ok":true})");
+    EXPECT_EQ(DoneToTell(channel, kOther), "l1") << "the earlier exam's l1 is not this one's";
 }
 
 // The heartbeat that tells a command done: at once, ahead of the reports,
@@ -258,6 +328,19 @@ TEST(HeartbeatClock, AHurriedHeartbeatIsDueAtOnceAndOutlivesTheEndOnce)
     NoteHeartbeatSent(clock, 5002);
     EXPECT_EQ(MsUntilHeartbeat(clock, 90000), kNoHeartbeatDue) << "and then none";
     EXPECT_EQ(HeartbeatSession(clock), "");
+
+    // A launch before the ended exam's hurried heartbeat went: that one is
+    // dropped, and the new exam's first is due 15 s on, as after any launch.
+    StartHeartbeats(clock, kS, 100000);
+    HurryHeartbeat(clock);
+    StopHeartbeats(clock);
+    StartHeartbeats(clock, kOther, 100500);
+    EXPECT_FALSE(HeartbeatHurried(clock));
+    EXPECT_EQ(MsUntilHeartbeat(clock, 100500), 15000u);
+    EXPECT_EQ(HeartbeatSession(clock), kOther);
+    HurryHeartbeat(clock);
+    StartHeartbeats(clock, kS, 101000);
+    EXPECT_EQ(MsUntilHeartbeat(clock, 101000), 15000u) << "a launch without an end before it";
 }
 
 TEST(BuildHeartbeatBody, CarriesTheDoneOnlyWhenThereIsOne)
