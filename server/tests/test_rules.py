@@ -82,7 +82,11 @@ class Verify(unittest.TestCase):
         self.assertEqual(decisions.members(ok, three)["studentName"], "A\tB")  # a raw tab is tolerated
         for bad in [b"", b"null", b"[]", b'{"studentName":"A","className":"5A"}',
                     b'{"studentName":"A","className":"5A","token":1}',
-                    b'{"studentName":"A","className":"5A","token":"T","x":"y"}', b"\xff\xfe", b'{"studentName":']:
+                    b'{"studentName":"A","className":"5A","token":"T","x":"y"}', b"\xff\xfe", b'{"studentName":',
+                    # A member named twice, and a lone surrogate, which cannot be stored as UTF-8.
+                    b'{"studentName":"A","className":"5A","token":"T","token":"T"}',
+                    b'{"studentName":"A\\ud800","className":"5A","token":"T"}',
+                    b'{"studentName":"A","className":"5A","token":"\\udc00"}']:
             with self.subTest(body=bad):
                 self.assertIsNone(decisions.members(bad, three))
         event = '{"studentName":"A","className":"5A","token":"T","event":"START","detail":"d"}'.encode()
