@@ -729,10 +729,7 @@ class Handler(BaseHTTPRequestHandler):
         return exam_id
 
     def body_json(self, body: bytes) -> object:
-        try:
-            return json.loads(body.decode("utf-8"))
-        except (ValueError, RecursionError):
-            return None
+        return decisions.page_json(body)  # None for a member named twice or a lone surrogate: no form
 
     def save_exam(self, body: bytes) -> None:
         """A new exam ("id" absent) or an edit of one made on the page."""

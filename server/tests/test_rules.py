@@ -379,6 +379,25 @@ class PageExams(unittest.TestCase):
             ({"rotateMinutes": "3"}, "rotateMinutes", "5 sampai"),
             ({"rotateMinutes": "-5"}, "rotateMinutes", "5 sampai"),
             ({"rotateMinutes": 15}, "rotateMinutes", "teks"),
+            # Hostile values: no 500, each named.
+            ({"rotateMinutes": "4"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": "1441"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": "\u00b2"}, "rotateMinutes", "5 sampai"),      # a digit to isdigit(), none to int()
+            ({"rotateMinutes": "\uff15"}, "rotateMinutes", "5 sampai"),      # a full-width 5
+            ({"rotateMinutes": "9" * 5000}, "rotateMinutes", "5 sampai"),    # beyond int()'s 4,300 digits
+            ({"rotateMinutes": ["15"]}, "rotateMinutes", "teks"),
+            ({"classes": ["5A"]}, "classes", "teks"),
+            ({"classes": {"5A": 1}}, "classes", "teks"),
+            ({"classes": ",".join(f"K{i}" for i in range(101))}, "classes", "Paling banyak 100 kelas"),
+            ({"classes": "K" * 63}, "classes", "62 huruf"),
+            ({"proctorPin": "\u0663\u0664"}, "proctorPin", "huruf dan angka"),  # Arabic-Indic digits
+            ({"proctorPin": "1" * 63}, "proctorPin", "paling banyak 62"),
+            ({"opens": "2026-1-9T7:3"}, "opens", "2026-12-09T07:30"),
+            ({"opens": "\u0662026-12-09T07:30"}, "opens", "2026-12-09T07:30"),
+            ({"opens": "0001-01-01T00:00"}, "opens", "2026-12-09T07:30"),  # a verify would fall out of range
+            ({"closes": "9999-12-31T23:59"}, "closes", "2026-12-09T07:30"),
+            ({"opens": "2026-02-30T07:30"}, "opens", "2026-12-09T07:30"),
+            ({"token": 123456}, "token", "teks"),
         ]
         for changes, field, part in cases:
             with self.subTest(changes):
@@ -386,6 +405,12 @@ class PageExams(unittest.TestCase):
                 self.assertIsNone(form)
                 self.assertEqual(list(errors), [field])
                 self.assertIn(part, errors[field])
+        for changes, minutes in [({"rotateMinutes": "5"}, 5), ({"rotateMinutes": "1440"}, 1440), ({"rotateMinutes": "0"}, 0),
+                                 ({"rotateMinutes": ""}, 0), ({"classes": ",".join(f"K{i}" for i in range(100))}, 15),
+                                 ({"proctorPin": "1" * 62, "opens": "2000-01-01T00:00", "closes": "2099-12-31T23:59"}, 15)]:
+            with self.subTest(changes):
+                form, errors = exams.check_form(dict(good, **changes), set(), editing=False)
+                self.assertEqual((errors, form.rotate_minutes), ({}, minutes))
         form, errors = exams.check_form(dict(good, token=""), set(), editing=True)
         self.assertEqual((errors, form.token), ({}, ""), "an edit keeps its token")
         self.assertEqual(set(exams.check_form({}, set(), editing=False)[1]), {"classes", "token", "formUrl"})
