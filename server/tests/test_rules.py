@@ -456,8 +456,15 @@ class Accounts(unittest.TestCase):
         form, errors = accounts.check_account(good, False, {"pak budi"})
         self.assertEqual((form["name"], form["classes"], errors), ("Bu Rina", ("5B", "6A"), {}))
         for changes, field in [({"name": "Pak  BUDI"}, "name"), ({"name": "\u200b"}, "name"), ({"password": "x" * 9}, "password"),
-                               ({"classes": ","}, "classes"), ({"classes": "x" * 63}, "classes"), ({"name": 5}, "name")]:
+                               ({"classes": ","}, "classes"), ({"classes": "x" * 63}, "classes"), ({"name": 5}, "name"),
+                               ({"name": "N" * 63}, "name"), ({"password": "x" * 201}, "password"),
+                               ({"password": "x" * (10 << 20)}, "password"), ({"password": 1234567890}, "password"),
+                               ({"classes": ["5B"]}, "classes"), ({"classes": ",".join(f"K{i}" for i in range(101))}, "classes"),
+                               ({"name": ["Bu Rina"]}, "name"), ({"name": None}, "name")]:
             self.assertEqual(list(accounts.check_account(dict(good, **changes), False, {"pak budi"})[1]), [field], changes)
+        for changes in ({"name": "N" * 62}, {"password": "x" * 200}, {"classes": ",".join(f"K{i}" for i in range(100))}):
+            self.assertEqual(accounts.check_account(dict(good, **changes), False, set())[1], {}, changes)
+        self.assertEqual(list(accounts.check_account(dict(good, password="x" * 201), True, set())[1]), ["password"])
         self.assertEqual(accounts.check_account(dict(good, password=""), True, set())[0]["password"], "",
                          "an edit keeps the password")
 
