@@ -491,6 +491,12 @@ class ClassLists(unittest.TestCase):
             ("2,000 names", "\n".join(f"Siswa {i}" for i in range(2000)), None, 0, 0, ""),
             ("over 1 MB", b"a" * (classlist.MAX_BYTES + 1), (), 0, 0, "Daftar lebih dari 1 MB."),
             ("a name longer than the launcher takes", "Budi\n" + "x" * 255, (), 0, 0, "Nama ke-2 lebih dari 254"),
+            ("254 UTF-16 units", "x" * 254, ("x" * 254,), 0, 0, ""),
+            ("a letter beyond the BMP counts two", "x" * 253 + "\U0001F600", (), 0, 0, "Nama ke-1 lebih dari 254"),
+            ("1 MB exactly", b"Budi\n" + b"\n" * (classlist.MAX_BYTES - 5), ("Budi",), classlist.MAX_BYTES - 5, 0, ""),
+            ("a quote never closed", 'Nama;NIS\nAni;1\n"Budi;2\nSiti;3\n', (), 0, 0, "Tanda kutip di baris ke-3"),
+            ("a quoted cell over the CSV reader's limit", 'Ani;1\n"' + "x" * 200000 + '";2\n', (), 0, 0, "Tanda kutip"),
+            ("a header only", "Nama;NIS\n", (), 0, 0, ""),
         ]
         for what, data, names, blank, dups, error in cases:
             with self.subTest(what):
