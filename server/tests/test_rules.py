@@ -207,6 +207,13 @@ class Limits(unittest.TestCase):
         many.allow("late", 100)
         self.assertEqual(list(many.times), ["recent", "late"], "keys not seen for a minute are dropped")
         self.assertFalse(many.allow("recent", 100), "a key seen within the minute keeps its count")
+        # Two limits at once: refused by one, counted in neither; allowed only with room in both.
+        address, student = decisions.RateLimiter(3), decisions.RateLimiter(1)
+        both = lambda who, now: decisions.allow_all(((address, "lab"), (student, who)), now)
+        self.assertEqual([both("budi", 0), both("budi", 1), both("budi", 2), both("siti", 3), both("eko", 4)],
+                         [True, False, False, True, True])
+        self.assertFalse(both("ani", 5), "the address's three are used")
+        self.assertTrue(student.room("ani", 5), "a refused request used none of the student's")
 
 
 def entry(i, kind, event="", name="Budi", cls="5A", token="K7M2QX", detail="", session="S"):
@@ -259,6 +266,16 @@ class Roster(unittest.TestCase):
                                  entry(3, "report", "START", name="budi santoso"), entry(4, "verify", name="Andi")],
                                 EXAMS)
         self.assertEqual([s["studentName"] for s in ties], ["Andi", "Budi Santoso", "Siti"])
+        # One name on two PCs comes before more violations.
+        two = decisions.roster([entry(1, "report", "START", name="Siti"), entry(2, "report", "VIOLATION", name="Siti"),
+                                entry(3, "report", "START", session="S1"),
+                                dict(entry(4, "report", "START", session="S2"), address="10.0.0.9")], EXAMS)
+        self.assertEqual([(s["studentName"], s["violations"], bool(s["twoSessions"])) for s in two],
+                         [("Budi", 0, True), ("Siti", 1, False)])
+        # The page's class filter: "" or blanks for all, else compared as classes are.
+        rows = [{"className": "5A"}, {"className": "5B"}, {"className": " 5a "}]
+        for kelas, want in [("", rows), ("  ", rows), ("5a", [rows[0], rows[2]]), (" 5B", [rows[1]]), ("6A", [])]:
+            self.assertEqual(decisions.of_classes(rows, kelas), want, kelas)
 
     def test_csv_cells_stay_text(self):
         # Excel in the Indonesian locale splits on ";", elsewhere on ",": no piece may start a formula.
@@ -300,6 +317,11 @@ class TwoPCs(unittest.TestCase):
             ("a third PC names both others", [("a", A, S), ("b", B, S), ("c", "10.0.0.7", V)],
              [(B, A), ("10.0.0.7", A, B)], "Mengerjakan", [A, "10.0.0.7", B]),
             ("nothing yet", [("a", A, V)], [], "Terverifikasi", []),
+            ("closed while working, never finished: Selesai", [("a", A, S), ("a", A, C)], [], "Selesai", []),
+            ("a closed session's START replaces no exam of its PC",
+             [("b", A, V), ("b", A, C), ("a", A, S), ("b", A, S)], [], "Mengerjakan", []),
+            ("... and raises no incident on another", [("b", B, V), ("b", B, C), ("a", A, S), ("b", B, S)],
+             [], "Mengerjakan", []),
         ]
         for name, steps, incidents, state, two in cases:
             with self.subTest(name):
@@ -385,6 +407,8 @@ class PageExams(unittest.TestCase):
             ({"rotateMinutes": "\u00b2"}, "rotateMinutes", "5 sampai"),      # a digit to isdigit(), none to int()
             ({"rotateMinutes": "\uff15"}, "rotateMinutes", "5 sampai"),      # a full-width 5
             ({"rotateMinutes": "9" * 5000}, "rotateMinutes", "5 sampai"),    # beyond int()'s 4,300 digits
+            ({"rotateMinutes": "00015"}, "rotateMinutes", "5 sampai"),       # four digits at most
+            ({"formUrl": "https://f.example/" + "x" * (2001 - len("https://f.example/"))}, "formUrl", "2000 huruf"),
             ({"rotateMinutes": ["15"]}, "rotateMinutes", "teks"),
             ({"classes": ["5A"]}, "classes", "teks"),
             ({"classes": {"5A": 1}}, "classes", "teks"),
@@ -407,7 +431,8 @@ class PageExams(unittest.TestCase):
                 self.assertIn(part, errors[field])
         for changes, minutes in [({"rotateMinutes": "5"}, 5), ({"rotateMinutes": "1440"}, 1440), ({"rotateMinutes": "0"}, 0),
                                  ({"rotateMinutes": ""}, 0), ({"classes": ",".join(f"K{i}" for i in range(100))}, 15),
-                                 ({"proctorPin": "1" * 62, "opens": "2000-01-01T00:00", "closes": "2099-12-31T23:59"}, 15)]:
+                                 ({"proctorPin": "1" * 62, "opens": "2000-01-01T00:00", "closes": "2099-12-31T23:59"}, 15),
+                                 ({"formUrl": "https://f.example/" + "x" * (2000 - len("https://f.example/"))}, 15)]:
             with self.subTest(changes):
                 form, errors = exams.check_form(dict(good, **changes), set(), editing=False)
                 self.assertEqual((errors, form.rotate_minutes), ({}, minutes))
@@ -519,6 +544,11 @@ class ClassLists(unittest.TestCase):
                                ("Andi", "5B"): ("Terverifikasi", False)})
         ranked = decisions.ranked(self._fold(entries), {}, lists, EXAMS)
         self.assertEqual([r["state"] for r in ranked][-2:], ["Belum mulai", "Belum mulai"], "after those who began")
+        # A class written with blanks around it in the file has its list; a closed exam lists no one.
+        more = (Exam(" 7C ", "T7C", "https://f.example/7c"), Exam("7D", "T7D", "https://f.example/7d", ended=True))
+        lists = {"7c": ("7C", ["Ani"]), "7d": ("7D", ["Eko"])}
+        self.assertEqual([(r["studentName"], r["state"]) for r in decisions.ranked({}, {}, lists, more)],
+                         [("Ani", "Belum mulai")])
 
     def _fold(self, entries):
         students: dict = {}
@@ -667,6 +697,7 @@ class Front(unittest.TestCase):
         no_colon = post + b"Content-Length 5\r\n\r\n"
         expect = post + b"Expect: 100-continue\r\nContent-Length: 5\r\n\r\n"
         strange = post + b"Expect: 200-ok\r\nContent-Length: 5\r\n\r\n"
+        get_of = lambda size: b"GET / HTTP/1.1\r\nX: " + b"a" * (size - len(b"GET / HTTP/1.1\r\nX: \r\n\r\n")) + b"\r\n\r\n"
         table = [
             (b"", (None, 0)),
             (post, (None, 0)),                              # the head goes on
@@ -688,6 +719,12 @@ class Front(unittest.TestCase):
             (expect, (len(expect) + 5, 0)),
             (strange, (None, 417)),
             (post + b"X: " + b"a" * front.MAX_HEAD, (None, 431)),                  # 431 without the end
+            (get_of(front.MAX_HEAD), (front.MAX_HEAD, 0)),                         # a head of 8 KiB exactly
+            (get_of(front.MAX_HEAD + 1), (None, 431)),
+            (b"POST /api/proctor/class-list?className=5A HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n",
+             (len(b"POST /api/proctor/class-list?className=5A HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n") + (1 << 20), 0)),
+            (b"POST /api/proctor/class-lists HTTP/1.1\r\nContent-Length: 65537\r\n\r\n",
+             (len(b"POST /api/proctor/class-lists HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"), 0)),  # not the list's route
             (post + b"X: " + b"a" * front.MAX_HEAD + b"\r\n\r\n", (None, 431)),
         ]
         for data, want in table:
@@ -809,6 +846,30 @@ class Front(unittest.TestCase):
             self.assertEqual(short.recv(1), b"")
             self.assertEqual(silent.recv(1), b"")           # no head: nothing to answer
             self.assertTrue(f.jobs.empty())
+
+    def test_a_request_in_too_many_pieces_is_refused_and_an_address_keeps_so_many_connections(self):
+        with mock.patch.object(front, "MAX_RECEIVES", 4), mock.patch.object(front, "PER_ADDRESS", 3):
+            f = self.serving_front()
+            c = self.client(f)
+            for n in range(1, 5):                            # four receives: still read
+                c.send(b"G")
+                self.assertTrue(wait_for(lambda: f.buffered >= n))
+            self.assertTrue(f.jobs.empty())
+            c.send(b"E")                                     # the fifth: refused
+            job = f.jobs.get(timeout=5)
+            self.addCleanup(job.sock.close)
+            self.assertEqual(job.refused, 400)
+            first, *others = [self.client(f) for _ in range(3)]
+            self.assertTrue(wait_for(lambda: len(f.reading) == 3))
+            late = self.client(f)                            # a fourth from the address: its oldest goes
+            self.assertEqual(first.recv(1), b"")
+            self.assertTrue(wait_for(lambda: len(f.reading) == 3))
+            for other in others + [late]:
+                other.sendall(b"GET / HTTP/1.1\r\n\r\n")
+            jobs = [f.jobs.get(timeout=5) for _ in range(3)]
+            for job in jobs:
+                self.addCleanup(job.sock.close)
+            self.assertEqual([job.refused for job in jobs], [0, 0, 0])
 
     def test_over_the_budget_of_all_buffered_bytes_the_connection_holding_most_goes(self):
         with mock.patch.object(front, "BUFFERED", 3000):
