@@ -522,6 +522,8 @@ class ClassLists(unittest.TestCase):
             ("a quote never closed", 'Nama;NIS\nAni;1\n"Budi;2\nSiti;3\n', (), 0, 0, "Tanda kutip di baris ke-3"),
             ("a quoted cell over the CSV reader's limit", 'Ani;1\n"' + "x" * 200000 + '";2\n', (), 0, 0, "Tanda kutip"),
             ("a header only", "Nama;NIS\n", (), 0, 0, ""),
+            ("tabs before commas, no header", "Siti, Aminah\t1\nBudi, S\t2\n", ("Siti, Aminah", "Budi, S"), 0, 0, ""),
+            ("semicolons before commas", "Siti, A;1\nBudi, S;2\n", ("Siti, A", "Budi, S"), 0, 0, ""),
         ]
         for what, data, names, blank, dups, error in cases:
             with self.subTest(what):
