@@ -14,6 +14,8 @@ from .decisions import LIMITS, one_line, same_class, utf16_units
 # copied database gives up its passwords only slowly.
 SCRYPT = {"n": 1 << 14, "r": 8, "p": 1, "dklen": 32}
 MAX_NAME = 62
+MAX_PASSWORD = 200  # a passphrase fits; a page's megabyte of "password" is no job for scrypt
+MAX_CLASSES = 100
 ADMIN = 0  # the administrator's account id in a login's cookie
 
 
@@ -77,10 +79,14 @@ def check_account(obj: object, editing: bool, names_taken: set[str]) -> tuple[di
     password = values["password"]
     if "password" not in errors and (password or not editing) and len(password) < MIN_PASSWORD:
         errors["password"] = f"Kata sandi paling sedikit {MIN_PASSWORD} huruf."
+    elif "password" not in errors and len(password) > MAX_PASSWORD:
+        errors["password"] = f"Kata sandi paling banyak {MAX_PASSWORD} huruf."
     classes = tuple(dict.fromkeys(one_line(c) for c in values["classes"].split(",") if one_line(c)))
     if "classes" not in errors:
         if not classes:
             errors["classes"] = "Isi kelas yang diawasi (beberapa kelas dipisah koma)."
+        elif len(classes) > MAX_CLASSES:
+            errors["classes"] = f"Paling banyak {MAX_CLASSES} kelas."
         elif any(utf16_units(c) > LIMITS["className"] for c in classes):
             errors["classes"] = f"Nama kelas paling banyak {LIMITS['className']} huruf."
     if errors:

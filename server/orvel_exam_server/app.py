@@ -49,6 +49,7 @@ LOW_DISK = 1 << 30
 NOT_STORED = "Laporan belum bisa disimpan. Coba lagi."
 NOT_VERIFIED = "Verifikasi belum bisa disimpan. Coba lagi."
 COMMAND_ID = re.compile(r"[0-9A-Za-z_-]{1,32}")
+ACCOUNT_ID = re.compile(r"[0-9]{1,12}")
 
 
 # What only the administrator does; every other proctor route answers a
@@ -204,7 +205,7 @@ class App:
         account, dot, token = raw.partition(".")
         if not dot:
             account, token = str(accounts.ADMIN), raw
-        if not token or not account.isdigit() or len(account) > 12:
+        if not token or not ACCOUNT_ID.fullmatch(account):  # "²" is a digit to isdigit(), none to int()
             return "", None
         if int(account) == accounts.ADMIN:
             return hash_token(token, self.config.proctor_password), accounts.Who(accounts.ADMIN, "Administrator", None)
@@ -686,7 +687,9 @@ class Handler(BaseHTTPRequestHandler):
         """The account goes, and with it every login it had."""
         obj = self.body_json(body)
         account = obj.get("id") if isinstance(obj, dict) else None
-        if not isinstance(account, int) or isinstance(account, bool) or self.app.store.proctor(account) is None:
+        # Beyond 12 digits no account exists, and the database takes no such integer.
+        if (not isinstance(account, int) or isinstance(account, bool) or not 0 < account < 10 ** 12
+                or self.app.store.proctor(account) is None):
             self.json(400, {"ok": False, "field": "id", "error": "Pengawas tidak dikenal."})
             return
         try:
@@ -729,10 +732,7 @@ class Handler(BaseHTTPRequestHandler):
         return exam_id
 
     def body_json(self, body: bytes) -> object:
-        try:
-            return json.loads(body.decode("utf-8"))
-        except (ValueError, RecursionError):
-            return None
+        return decisions.page_json(body)  # None for a member named twice or a lone surrogate: no form
 
     def save_exam(self, body: bytes) -> None:
         """A new exam ("id" absent) or an edit of one made on the page."""
@@ -796,9 +796,16 @@ class Handler(BaseHTTPRequestHandler):
     def class_list(self, body: bytes) -> None:
         """A class's list of students, pasted or a file's bytes as they
         are, replacing the class's list whole; the class in the address."""
-        class_name = self.query.get("className", [""])[0].strip()
-        if not class_name or decisions.utf16_units(class_name) > decisions.LIMITS["className"]:
-            self.json(400, {"ok": False, "field": "className", "error": "Isi nama kelas (paling banyak 62 huruf)."})
+        given = self.query.get("className", [""])
+        class_name = given[0].strip()
+        problem = ("Kirim satu nama kelas saja." if len(given) > 1 else
+                   # As typed: no line break, no invisible character, no byte that was not UTF-8.
+                   "Nama kelas tidak boleh berisi karakter kendali." if (
+                       decisions.shown(class_name) != class_name or "\ufffd" in class_name) else
+                   "Isi nama kelas (paling banyak 62 huruf)." if (
+                       not class_name or decisions.utf16_units(class_name) > decisions.LIMITS["className"]) else "")
+        if problem:
+            self.json(400, {"ok": False, "field": "className", "error": problem})
             return
         got = classlist.read_names(body)
         if got.error:

@@ -65,7 +65,14 @@ def read_names(data: bytes) -> ListRead:
     lines = [line for line in text.splitlines() if line.strip()]
     blank = len(text.splitlines()) - len(lines)
     sep = separator(lines)
-    rows = list(csv.reader(io.StringIO("\n".join(lines)), delimiter=sep)) if sep else [[line] for line in lines]
+    try:
+        rows = list(csv.reader(io.StringIO("\n".join(lines)), delimiter=sep)) if sep else [[line] for line in lines]
+    except csv.Error:  # a cell over the reader's 128 KiB, that is a quote never closed
+        rows = [["\n"]]
+    # A quote opened and never closed takes the lines after it into one cell: not a name.
+    broken = next((number for number, row in enumerate(rows, 1) if any("\n" in cell for cell in row)), 0)
+    if broken:
+        return refused(f"Tanda kutip di baris ke-{broken} tidak ditutup.")
     column = 0
     if rows:
         header = [key(cell) for cell in rows[0]]

@@ -9,7 +9,6 @@ and writes each change of state through the store (a restart keeps them).
 """
 from __future__ import annotations
 
-import json
 import secrets
 import threading
 from dataclasses import dataclass
@@ -24,6 +23,11 @@ WAITING, SENT, DONE, EXPIRED = "menunggu", "terkirim", "dilakukan", "kedaluwarsa
 BAD_KIND = "Perintah tidak dikenal."
 BAD_TEXT = "Pesan kosong atau lebih dari 300 karakter."
 NO_CLASS = "Kelas belum diisi."
+MAX_FIELD = {**decisions.LIMITS, "school": 500}
+TOO_LONG = {"className": f"Nama kelas paling banyak {MAX_FIELD['className']} huruf.",
+            "studentName": f"Nama siswa paling banyak {MAX_FIELD['studentName']} huruf.",
+            "token": f"Token paling banyak {MAX_FIELD['token']} huruf.",
+            "school": f"Nama sekolah paling banyak {MAX_FIELD['school']} huruf."}
 
 
 @dataclass
@@ -48,14 +52,11 @@ def new_command_id() -> str:
 def read_request(body: bytes) -> dict[str, str] | str:
     """The page's request {"className", "studentName" (optional), "kind",
     "text"}, or the text of the 400 that refuses it."""
-    try:
-        obj = json.loads(body.decode("utf-8"))
-    except (UnicodeDecodeError, ValueError):
-        return BAD_KIND
+    obj = decisions.page_json(body)
     if not isinstance(obj, dict):
         return BAD_KIND
     kind, cls, name, text = (obj.get(k) for k in ("kind", "className", "studentName", "text"))
-    if kind not in KINDS:
+    if not isinstance(kind, str) or kind not in KINDS:
         return BAD_KIND
     # "5A" of two schools are two classes: a row's button names its exam's
     # token, the class box the school the page is filtered by.
@@ -66,6 +67,10 @@ def read_request(body: bytes) -> dict[str, str] | str:
         return NO_CLASS
     if name is not None and not isinstance(name, str):
         return BAD_KIND
+    # No exam has a longer class, name, token or school: refused, not searched for.
+    for field, value in (("className", cls), ("studentName", name or ""), *pinned.items()):
+        if decisions.utf16_units(value) > MAX_FIELD[field]:
+            return TOO_LONG[field]
     if kind == "message":
         if not isinstance(text, str) or not text.strip() or len(text) > MAX_TEXT:
             return BAD_TEXT

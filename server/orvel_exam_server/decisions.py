@@ -47,19 +47,48 @@ def utf16_units(text: str) -> int:
     return sum(2 if ord(c) > 0xFFFF else 1 for c in text)
 
 
+def _once(pairs: list[tuple[str, object]]) -> dict[str, object]:
+    obj = dict(pairs)
+    if len(obj) != len(pairs):
+        # {"kind":"lock","kind":"end"}: a proxy reading the first and this server the last would disagree.
+        raise ValueError("a member named twice")
+    return obj
+
+
+def writable(text: str) -> bool:
+    """Whether text can be written as UTF-8: a JSON "\\ud800" gives a lone
+    surrogate, which no database, log or answer can hold."""
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def page_json(body: bytes) -> object:
+    """A page form's body: one JSON document in UTF-8, no member named twice
+    and no lone surrogate anywhere; None otherwise."""
+    try:
+        obj = json.loads(body.decode("utf-8"), object_pairs_hook=_once)
+    except (ValueError, RecursionError):  # RecursionError: arrays nested thousands deep
+        return None
+    return obj if writable(compact(obj)) else None
+
+
 def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
     """The body's members when it is exactly one JSON object with these
-    string members and no others, each within the launcher's limits, name,
-    class and token not blank, an event the launcher sends and a session in
-    the form this server hands out; None otherwise."""
+    string members, each once, and no others, each writable and within the
+    launcher's limits, name, class and token not blank, an event the
+    launcher sends and a session in the form this server hands out; None
+    otherwise."""
     # A stray byte that is not UTF-8 costs a letter, not the whole report.
     try:
-        obj = json.loads(body.decode("utf-8", "replace"), strict=False)
+        obj = json.loads(body.decode("utf-8", "replace"), strict=False, object_pairs_hook=_once)
     except (ValueError, RecursionError):  # RecursionError: arrays nested thousands deep
         return None
     if not isinstance(obj, dict) or set(obj) != set(names):
         return None
-    if not all(isinstance(obj[n], str) for n in names):
+    if not all(isinstance(obj[n], str) and writable(obj[n]) for n in names):
         return None
     for n in names:
         if n in LIMITS and utf16_units(obj[n]) > LIMITS[n]:

@@ -4,6 +4,7 @@ exam form, as pure functions of plain values. The store keeps them
 from __future__ import annotations
 
 import datetime as dt
+import re
 import secrets
 import unicodedata
 from dataclasses import dataclass
@@ -17,7 +18,12 @@ TOKEN_ALPHABET = "ABCDEFGHJKMNPQRSTUVWXYZ23456789"
 TOKEN_LENGTH = 6
 MIN_TOKEN = 4
 MAX_ROTATE = 24 * 60
+MAX_CLASSES = 100        # classes of one exam, or watched by one proctor
 TIME_FORMAT = "%Y-%m-%dT%H:%M"
+# strptime takes "2026-1-9T7:3" and Arabic-Indic digits; the page sends
+# exactly this. Years this side of 2000 and 2100 keep every later sum in range.
+TIME_TEXT = re.compile(r"20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}")
+PIN_TEXT = re.compile(r"[0-9A-Za-z]{1,62}")
 
 
 def new_token(taken: set[str], choice: Callable[[str], str] = secrets.choice) -> str:
@@ -60,6 +66,15 @@ def parse_time(text: str) -> dt.datetime | None:
     return dt.datetime.strptime(text, TIME_FORMAT)
 
 
+def classes_problem(classes: tuple[str, ...]) -> str:
+    """Why a list of classes typed on the page cannot be used; "" when it can."""
+    if len(classes) > MAX_CLASSES:
+        return f"Paling banyak {MAX_CLASSES} kelas."
+    if any(utf16_units(c) > LIMITS["className"] for c in classes):
+        return f"Nama kelas paling banyak {LIMITS['className']} huruf."
+    return ""
+
+
 @dataclass(frozen=True)
 class ExamForm:
     classes: tuple[str, ...]
@@ -92,8 +107,8 @@ def check_form(obj: Any, taken: set[str], editing: bool) -> tuple[ExamForm | Non
     if "classes" not in errors:
         if not classes:
             errors["classes"] = "Isi kelas ujian ini (beberapa kelas dipisah koma)."
-        elif any(utf16_units(c) > LIMITS["className"] for c in classes):
-            errors["classes"] = f"Nama kelas paling banyak {LIMITS['className']} huruf."
+        elif problem := classes_problem(classes):
+            errors["classes"] = problem
     if "token" not in errors and (token or not editing):
         problem = token_problem(token) if token else "Isi token, atau tekan \"Buat token\"."
         if not problem and token in taken:
@@ -102,12 +117,14 @@ def check_form(obj: Any, taken: set[str], editing: bool) -> tuple[ExamForm | Non
             errors["token"] = problem
     if "formUrl" not in errors and (problem := form_url_problem(url)):
         errors["formUrl"] = problem
-    if "proctorPin" not in errors and pin and (len(pin) > 62 or any(not c.isalnum() for c in pin)):
+    if "proctorPin" not in errors and pin and not PIN_TEXT.fullmatch(pin):
         errors["proctorPin"] = "PIN hanya huruf dan angka, paling banyak 62."
     times: dict[str, dt.datetime] = {}
     for name, value in (("opens", opens), ("closes", closes)):
         if value and name not in errors:
             try:
+                if not TIME_TEXT.fullmatch(value):
+                    raise ValueError(value)
                 times[name] = parse_time(value)
             except ValueError:
                 errors[name] = "Waktu harus seperti 2026-12-09T07:30."
@@ -115,7 +132,8 @@ def check_form(obj: Any, taken: set[str], editing: bool) -> tuple[ExamForm | Non
         errors["closes"] = "Waktu tutup harus sesudah waktu buka."
     minutes = 0
     if rotate and "rotateMinutes" not in errors:
-        if not rotate.isdigit() or not 0 <= int(rotate) <= MAX_ROTATE or 0 < int(rotate) < 5:
+        # ASCII digits only: "²" is a digit to isdigit() and no number to int().
+        if not re.fullmatch(r"[0-9]{1,4}", rotate) or int(rotate) > MAX_ROTATE or 0 < int(rotate) < 5:
             errors["rotateMinutes"] = f"Isi 0 (mati) atau 5 sampai {MAX_ROTATE} menit."
         else:
             minutes = int(rotate)

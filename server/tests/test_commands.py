@@ -47,6 +47,25 @@ class ReadRequest(unittest.TestCase):
             (body(className="5A", school="SD Negeri 2", kind="unlock"),
              {"kind": "unlock", "className": "5A", "studentName": "", "text": "", "school": "SD Negeri 2"}),
             (body(className="5A", token=5, kind="lock"), commands.BAD_KIND),
+            # Hostile shapes: each member as a type of its own, named twice, nested deep, unwritable.
+            (body(className=["5A"], kind="lock"), commands.NO_CLASS),
+            (body(className="5A", kind=["lock"]), commands.BAD_KIND),
+            (body(className="5A", kind={"lock": 1}), commands.BAD_KIND),
+            (body(className="5A", school={}, kind="lock"), commands.BAD_KIND),
+            (b'{"className":"5A","kind":"lock","kind":"end"}', commands.BAD_KIND),
+            (b"[" * 30000 + b"]" * 30000, commands.BAD_KIND),
+            (body(className="5A", kind="message", text="\ud800"), commands.BAD_KIND),
+            # Longer than any exam's class, name, token or school: named, never searched for.
+            (body(className="K" * 62, kind="lock"),
+             {"kind": "lock", "className": "K" * 62, "studentName": "", "text": ""}),
+            (body(className="K" * 61 + "\U0001F600", kind="lock"), commands.TOO_LONG["className"]),
+            (body(className="5A", studentName="N" * 254, kind="end"),
+             {"kind": "end", "className": "5A", "studentName": "N" * 254, "text": ""}),
+            (body(className="5A", studentName="N" * 255, kind="end"), commands.TOO_LONG["studentName"]),
+            (body(className="5A", token="T" * 63, kind="end"), commands.TOO_LONG["token"]),
+            (body(className="5A", school="S" * 501, kind="end"), commands.TOO_LONG["school"]),
+            (body(className="5A", school="S" * 500, kind="end"),
+             {"kind": "end", "className": "5A", "studentName": "", "text": "", "school": "S" * 500}),
         ]
         for raw, expected in rows:
             with self.subTest(raw=raw[:60]):

@@ -82,7 +82,11 @@ class Verify(unittest.TestCase):
         self.assertEqual(decisions.members(ok, three)["studentName"], "A\tB")  # a raw tab is tolerated
         for bad in [b"", b"null", b"[]", b'{"studentName":"A","className":"5A"}',
                     b'{"studentName":"A","className":"5A","token":1}',
-                    b'{"studentName":"A","className":"5A","token":"T","x":"y"}', b"\xff\xfe", b'{"studentName":']:
+                    b'{"studentName":"A","className":"5A","token":"T","x":"y"}', b"\xff\xfe", b'{"studentName":',
+                    # A member named twice, and a lone surrogate, which cannot be stored as UTF-8.
+                    b'{"studentName":"A","className":"5A","token":"T","token":"T"}',
+                    b'{"studentName":"A\\ud800","className":"5A","token":"T"}',
+                    b'{"studentName":"A","className":"5A","token":"\\udc00"}']:
             with self.subTest(body=bad):
                 self.assertIsNone(decisions.members(bad, three))
         event = '{"studentName":"A","className":"5A","token":"T","event":"START","detail":"d"}'.encode()
@@ -203,6 +207,13 @@ class Limits(unittest.TestCase):
         many.allow("late", 100)
         self.assertEqual(list(many.times), ["recent", "late"], "keys not seen for a minute are dropped")
         self.assertFalse(many.allow("recent", 100), "a key seen within the minute keeps its count")
+        # Two limits at once: refused by one, counted in neither; allowed only with room in both.
+        address, student = decisions.RateLimiter(3), decisions.RateLimiter(1)
+        both = lambda who, now: decisions.allow_all(((address, "lab"), (student, who)), now)
+        self.assertEqual([both("budi", 0), both("budi", 1), both("budi", 2), both("siti", 3), both("eko", 4)],
+                         [True, False, False, True, True])
+        self.assertFalse(both("ani", 5), "the address's three are used")
+        self.assertTrue(student.room("ani", 5), "a refused request used none of the student's")
 
 
 def entry(i, kind, event="", name="Budi", cls="5A", token="K7M2QX", detail="", session="S"):
@@ -255,6 +266,16 @@ class Roster(unittest.TestCase):
                                  entry(3, "report", "START", name="budi santoso"), entry(4, "verify", name="Andi")],
                                 EXAMS)
         self.assertEqual([s["studentName"] for s in ties], ["Andi", "Budi Santoso", "Siti"])
+        # One name on two PCs comes before more violations.
+        two = decisions.roster([entry(1, "report", "START", name="Siti"), entry(2, "report", "VIOLATION", name="Siti"),
+                                entry(3, "report", "START", session="S1"),
+                                dict(entry(4, "report", "START", session="S2"), address="10.0.0.9")], EXAMS)
+        self.assertEqual([(s["studentName"], s["violations"], bool(s["twoSessions"])) for s in two],
+                         [("Budi", 0, True), ("Siti", 1, False)])
+        # The page's class filter: "" or blanks for all, else compared as classes are.
+        rows = [{"className": "5A"}, {"className": "5B"}, {"className": " 5a "}]
+        for kelas, want in [("", rows), ("  ", rows), ("5a", [rows[0], rows[2]]), (" 5B", [rows[1]]), ("6A", [])]:
+            self.assertEqual(decisions.of_classes(rows, kelas), want, kelas)
 
     def test_csv_cells_stay_text(self):
         # Excel in the Indonesian locale splits on ";", elsewhere on ",": no piece may start a formula.
@@ -296,6 +317,11 @@ class TwoPCs(unittest.TestCase):
             ("a third PC names both others", [("a", A, S), ("b", B, S), ("c", "10.0.0.7", V)],
              [(B, A), ("10.0.0.7", A, B)], "Mengerjakan", [A, "10.0.0.7", B]),
             ("nothing yet", [("a", A, V)], [], "Terverifikasi", []),
+            ("closed while working, never finished: Selesai", [("a", A, S), ("a", A, C)], [], "Selesai", []),
+            ("a closed session's START replaces no exam of its PC",
+             [("b", A, V), ("b", A, C), ("a", A, S), ("b", A, S)], [], "Mengerjakan", []),
+            ("... and raises no incident on another", [("b", B, V), ("b", B, C), ("a", A, S), ("b", B, S)],
+             [], "Mengerjakan", []),
         ]
         for name, steps, incidents, state, two in cases:
             with self.subTest(name):
@@ -375,6 +401,27 @@ class PageExams(unittest.TestCase):
             ({"rotateMinutes": "3"}, "rotateMinutes", "5 sampai"),
             ({"rotateMinutes": "-5"}, "rotateMinutes", "5 sampai"),
             ({"rotateMinutes": 15}, "rotateMinutes", "teks"),
+            # Hostile values: no 500, each named.
+            ({"rotateMinutes": "4"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": "1441"}, "rotateMinutes", "5 sampai"),
+            ({"rotateMinutes": "\u00b2"}, "rotateMinutes", "5 sampai"),      # a digit to isdigit(), none to int()
+            ({"rotateMinutes": "\uff15"}, "rotateMinutes", "5 sampai"),      # a full-width 5
+            ({"rotateMinutes": "9" * 5000}, "rotateMinutes", "5 sampai"),    # beyond int()'s 4,300 digits
+            ({"rotateMinutes": "00015"}, "rotateMinutes", "5 sampai"),       # four digits at most
+            ({"formUrl": "https://f.example/" + "x" * (2001 - len("https://f.example/"))}, "formUrl", "2000 huruf"),
+            ({"rotateMinutes": ["15"]}, "rotateMinutes", "teks"),
+            ({"classes": ["5A"]}, "classes", "teks"),
+            ({"classes": {"5A": 1}}, "classes", "teks"),
+            ({"classes": ",".join(f"K{i}" for i in range(101))}, "classes", "Paling banyak 100 kelas"),
+            ({"classes": "K" * 63}, "classes", "62 huruf"),
+            ({"proctorPin": "\u0663\u0664"}, "proctorPin", "huruf dan angka"),  # Arabic-Indic digits
+            ({"proctorPin": "1" * 63}, "proctorPin", "paling banyak 62"),
+            ({"opens": "2026-1-9T7:3"}, "opens", "2026-12-09T07:30"),
+            ({"opens": "\u0662026-12-09T07:30"}, "opens", "2026-12-09T07:30"),
+            ({"opens": "0001-01-01T00:00"}, "opens", "2026-12-09T07:30"),  # a verify would fall out of range
+            ({"closes": "9999-12-31T23:59"}, "closes", "2026-12-09T07:30"),
+            ({"opens": "2026-02-30T07:30"}, "opens", "2026-12-09T07:30"),
+            ({"token": 123456}, "token", "teks"),
         ]
         for changes, field, part in cases:
             with self.subTest(changes):
@@ -382,6 +429,13 @@ class PageExams(unittest.TestCase):
                 self.assertIsNone(form)
                 self.assertEqual(list(errors), [field])
                 self.assertIn(part, errors[field])
+        for changes, minutes in [({"rotateMinutes": "5"}, 5), ({"rotateMinutes": "1440"}, 1440), ({"rotateMinutes": "0"}, 0),
+                                 ({"rotateMinutes": ""}, 0), ({"classes": ",".join(f"K{i}" for i in range(100))}, 15),
+                                 ({"proctorPin": "1" * 62, "opens": "2000-01-01T00:00", "closes": "2099-12-31T23:59"}, 15),
+                                 ({"formUrl": "https://f.example/" + "x" * (2000 - len("https://f.example/"))}, 15)]:
+            with self.subTest(changes):
+                form, errors = exams.check_form(dict(good, **changes), set(), editing=False)
+                self.assertEqual((errors, form.rotate_minutes), ({}, minutes))
         form, errors = exams.check_form(dict(good, token=""), set(), editing=True)
         self.assertEqual((errors, form.token), ({}, ""), "an edit keeps its token")
         self.assertEqual(set(exams.check_form({}, set(), editing=False)[1]), {"classes", "token", "formUrl"})
@@ -427,8 +481,15 @@ class Accounts(unittest.TestCase):
         form, errors = accounts.check_account(good, False, {"pak budi"})
         self.assertEqual((form["name"], form["classes"], errors), ("Bu Rina", ("5B", "6A"), {}))
         for changes, field in [({"name": "Pak  BUDI"}, "name"), ({"name": "\u200b"}, "name"), ({"password": "x" * 9}, "password"),
-                               ({"classes": ","}, "classes"), ({"classes": "x" * 63}, "classes"), ({"name": 5}, "name")]:
+                               ({"classes": ","}, "classes"), ({"classes": "x" * 63}, "classes"), ({"name": 5}, "name"),
+                               ({"name": "N" * 63}, "name"), ({"password": "x" * 201}, "password"),
+                               ({"password": "x" * (10 << 20)}, "password"), ({"password": 1234567890}, "password"),
+                               ({"classes": ["5B"]}, "classes"), ({"classes": ",".join(f"K{i}" for i in range(101))}, "classes"),
+                               ({"name": ["Bu Rina"]}, "name"), ({"name": None}, "name")]:
             self.assertEqual(list(accounts.check_account(dict(good, **changes), False, {"pak budi"})[1]), [field], changes)
+        for changes in ({"name": "N" * 62}, {"password": "x" * 200}, {"classes": ",".join(f"K{i}" for i in range(100))}):
+            self.assertEqual(accounts.check_account(dict(good, **changes), False, set())[1], {}, changes)
+        self.assertEqual(list(accounts.check_account(dict(good, password="x" * 201), True, set())[1]), ["password"])
         self.assertEqual(accounts.check_account(dict(good, password=""), True, set())[0]["password"], "",
                          "an edit keeps the password")
 
@@ -455,6 +516,14 @@ class ClassLists(unittest.TestCase):
             ("2,000 names", "\n".join(f"Siswa {i}" for i in range(2000)), None, 0, 0, ""),
             ("over 1 MB", b"a" * (classlist.MAX_BYTES + 1), (), 0, 0, "Daftar lebih dari 1 MB."),
             ("a name longer than the launcher takes", "Budi\n" + "x" * 255, (), 0, 0, "Nama ke-2 lebih dari 254"),
+            ("254 UTF-16 units", "x" * 254, ("x" * 254,), 0, 0, ""),
+            ("a letter beyond the BMP counts two", "x" * 253 + "\U0001F600", (), 0, 0, "Nama ke-1 lebih dari 254"),
+            ("1 MB exactly", b"Budi\n" + b"\n" * (classlist.MAX_BYTES - 5), ("Budi",), classlist.MAX_BYTES - 5, 0, ""),
+            ("a quote never closed", 'Nama;NIS\nAni;1\n"Budi;2\nSiti;3\n', (), 0, 0, "Tanda kutip di baris ke-3"),
+            ("a quoted cell over the CSV reader's limit", 'Ani;1\n"' + "x" * 200000 + '";2\n', (), 0, 0, "Tanda kutip"),
+            ("a header only", "Nama;NIS\n", (), 0, 0, ""),
+            ("tabs before commas, no header", "Siti, Aminah\t1\nBudi, S\t2\n", ("Siti, Aminah", "Budi, S"), 0, 0, ""),
+            ("semicolons before commas", "Siti, A;1\nBudi, S;2\n", ("Siti, A", "Budi, S"), 0, 0, ""),
         ]
         for what, data, names, blank, dups, error in cases:
             with self.subTest(what):
@@ -477,6 +546,11 @@ class ClassLists(unittest.TestCase):
                                ("Andi", "5B"): ("Terverifikasi", False)})
         ranked = decisions.ranked(self._fold(entries), {}, lists, EXAMS)
         self.assertEqual([r["state"] for r in ranked][-2:], ["Belum mulai", "Belum mulai"], "after those who began")
+        # A class written with blanks around it in the file has its list; a closed exam lists no one.
+        more = (Exam(" 7C ", "T7C", "https://f.example/7c"), Exam("7D", "T7D", "https://f.example/7d", ended=True))
+        lists = {"7c": ("7C", ["Ani"]), "7d": ("7D", ["Eko"])}
+        self.assertEqual([(r["studentName"], r["state"]) for r in decisions.ranked({}, {}, lists, more)],
+                         [("Ani", "Belum mulai")])
 
     def _fold(self, entries):
         students: dict = {}
@@ -625,6 +699,7 @@ class Front(unittest.TestCase):
         no_colon = post + b"Content-Length 5\r\n\r\n"
         expect = post + b"Expect: 100-continue\r\nContent-Length: 5\r\n\r\n"
         strange = post + b"Expect: 200-ok\r\nContent-Length: 5\r\n\r\n"
+        get_of = lambda size: b"GET / HTTP/1.1\r\nX: " + b"a" * (size - len(b"GET / HTTP/1.1\r\nX: \r\n\r\n")) + b"\r\n\r\n"
         table = [
             (b"", (None, 0)),
             (post, (None, 0)),                              # the head goes on
@@ -646,6 +721,12 @@ class Front(unittest.TestCase):
             (expect, (len(expect) + 5, 0)),
             (strange, (None, 417)),
             (post + b"X: " + b"a" * front.MAX_HEAD, (None, 431)),                  # 431 without the end
+            (get_of(front.MAX_HEAD), (front.MAX_HEAD, 0)),                         # a head of 8 KiB exactly
+            (get_of(front.MAX_HEAD + 1), (None, 431)),
+            (b"POST /api/proctor/class-list?className=5A HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n",
+             (len(b"POST /api/proctor/class-list?className=5A HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n") + (1 << 20), 0)),
+            (b"POST /api/proctor/class-lists HTTP/1.1\r\nContent-Length: 65537\r\n\r\n",
+             (len(b"POST /api/proctor/class-lists HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"), 0)),  # not the list's route
             (post + b"X: " + b"a" * front.MAX_HEAD + b"\r\n\r\n", (None, 431)),
         ]
         for data, want in table:
@@ -767,6 +848,30 @@ class Front(unittest.TestCase):
             self.assertEqual(short.recv(1), b"")
             self.assertEqual(silent.recv(1), b"")           # no head: nothing to answer
             self.assertTrue(f.jobs.empty())
+
+    def test_a_request_in_too_many_pieces_is_refused_and_an_address_keeps_so_many_connections(self):
+        with mock.patch.object(front, "MAX_RECEIVES", 4), mock.patch.object(front, "PER_ADDRESS", 3):
+            f = self.serving_front()
+            c = self.client(f)
+            for n in range(1, 5):                            # four receives: still read
+                c.send(b"G")
+                self.assertTrue(wait_for(lambda: f.buffered >= n))
+            self.assertTrue(f.jobs.empty())
+            c.send(b"E")                                     # the fifth: refused
+            job = f.jobs.get(timeout=5)
+            self.addCleanup(job.sock.close)
+            self.assertEqual(job.refused, 400)
+            first, *others = [self.client(f) for _ in range(3)]
+            self.assertTrue(wait_for(lambda: len(f.reading) == 3))
+            late = self.client(f)                            # a fourth from the address: its oldest goes
+            self.assertEqual(first.recv(1), b"")
+            self.assertTrue(wait_for(lambda: len(f.reading) == 3))
+            for other in others + [late]:
+                other.sendall(b"GET / HTTP/1.1\r\n\r\n")
+            jobs = [f.jobs.get(timeout=5) for _ in range(3)]
+            for job in jobs:
+                self.addCleanup(job.sock.close)
+            self.assertEqual([job.refused for job in jobs], [0, 0, 0])
 
     def test_over_the_budget_of_all_buffered_bytes_the_connection_holding_most_goes(self):
         with mock.patch.object(front, "BUFFERED", 3000):

@@ -227,6 +227,27 @@ class Views(StoreCase):
         self.assertEqual(answers.roster({})[0]["state"], decisions.roster(self.store.timeline(), exams, {})[0]["state"],
                          "who is heard now does not stay in what is kept")
 
+    def test_new_exams_sort_the_stored_rows_again_and_a_new_token_keeps_the_students_timeline(self):
+        exams = [(Exam("5A", "T", "https://f.example/"),)]
+        answers = Answers(self.store, lambda: exams[0])
+        first = {"studentName": "Budi", "className": "7B", "token": "OLD"}
+        self.store.add_verification("t1", "a", first, "1" * 32, 1.0)
+        self.store.add_report("t2", "a", None, "{}", dict(first, event="START", detail="mulai"), False, "1" * 32)
+        self.assertEqual(answers.roster({}), [], "7B has no exam yet")
+        self.assertEqual(len(json.loads(answers.timeline(unknown=True))), 1)
+        # The page makes 7B's exam: the rows stored before are its now, without a new row.
+        exams[0] = exams[0] + (Exam("7B", "OLD", "https://f.example/7b", page_id=1),)
+        self.assertEqual([(r["studentName"], r["state"]) for r in answers.roster({})], [("Budi", "Mengerjakan")])
+        self.assertEqual(json.loads(answers.timeline(unknown=True)), [])
+        # "Ganti token": a report with the new token is the same student's, in the same timeline.
+        exams[0] = exams[0][:1] + (Exam("7B", "NEW", "https://f.example/7b", page_id=1, earlier_tokens=("OLD",)),)
+        self.store.add_report("t3", "a", None, "{}", dict(first, token="NEW", event="VIOLATION", detail="v"), False,
+                              "1" * 32)
+        self.assertEqual([(r["studentName"], r["violations"], r["token"]) for r in answers.roster({})],
+                         [("Budi", 1, "OLD")])
+        line = json.loads(answers.timeline(student=decisions.student_key("7B", "Budi", "OLD")))
+        self.assertEqual([(e["event"], e["token"]) for e in line], [("", "OLD"), ("START", "OLD"), ("VIOLATION", "NEW")])
+
 
 @unittest.skipIf(ON_POSTGRES, "a SQLite file of the version before")
 class Upgrade(unittest.TestCase):
