@@ -145,17 +145,7 @@ class Target(Client):
 
     def serving(self) -> list[int]:
         """The serving processes' ids: the server itself, or its children."""
-        if self.processes == 1:
-            return [self.proc.pid]
-        found = []
-        for stat in Path("/proc").glob("[0-9]*/stat"):
-            try:
-                fields = stat.read_text().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == self.proc.pid:
-                found.append(int(stat.parent.name))
-        return sorted(found)
+        return [self.proc.pid] if self.processes == 1 else children(self.proc.pid)
 
 
     def login(self) -> str:
@@ -174,6 +164,19 @@ def cpu_seconds(pid: int) -> float:
     except OSError:
         return 0.0
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def children(pid: int) -> list[int]:
+    """The processes whose parent is `pid`, in order (Linux only, else none)."""
+    found = []
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[1]) == pid:
+            found.append(int(stat.parent.name))
+    return sorted(found)
 
 
 def postgres_cpu() -> float:
