@@ -20,6 +20,8 @@ inline constexpr UINT kWatchTimerMs = 1000;
 
 inline constexpr wchar_t kMainClassName[] = L"ORVELCBTMain";
 inline constexpr wchar_t kBarClassName[] = L"CBTControlBar";
+inline constexpr wchar_t kProctorMessageClassName[] = L"ORVELProctorMessage";
+inline constexpr wchar_t kScreenLockClassName[] = L"ORVELScreenLock";
 inline constexpr wchar_t kMainTitle[] = L"ORVEL SELVARO";
 
 // Windows and GDI objects, GUI thread only. Fonts are never deleted.

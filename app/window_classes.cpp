@@ -2,25 +2,33 @@
 
 #include "app/globals.h"
 #include "kiosk/control_bar.h"
+#include "kiosk/proctor_message.h"
+#include "kiosk/screen_lock.h"
 #include "res/resource.h"
 #include "ui/main_window.h"
 
+namespace {
+
+void Register(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HBRUSH background, HICON icon = nullptr)
+{
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = procedure;
+    cls.hInstance = instance;
+    cls.hIcon = icon;
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.hbrBackground = background;
+    cls.lpszClassName = name;
+    RegisterClassW(&cls);
+}
+
+}  // namespace
+
 void RegisterWindowClasses(HINSTANCE instance)
 {
-    WNDCLASSW main{};
-    main.lpfnWndProc = MainWndProc;
-    main.hInstance = instance;
-    main.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
-    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    main.hbrBackground = CreateSolidBrush(RGB(0x06, 0x1A, 0x40));
-    main.lpszClassName = kMainClassName;
-    RegisterClassW(&main);
-
-    WNDCLASSW bar{};
-    bar.lpfnWndProc = BarWndProc;
-    bar.hInstance = instance;
-    bar.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    bar.hbrBackground = CreateSolidBrush(RGB(0x0F, 0x17, 0x2A));
-    bar.lpszClassName = kBarClassName;
-    RegisterClassW(&bar);
+    Register(instance, kMainClassName, MainWndProc, CreateSolidBrush(RGB(0x06, 0x1A, 0x40)),
+             LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP)));
+    Register(instance, kBarClassName, BarWndProc, CreateSolidBrush(RGB(0x0F, 0x17, 0x2A)));
+    Register(instance, kProctorMessageClassName, ProctorMessageWndProc, GetSysColorBrush(COLOR_BTNFACE));
+    // The cover paints every pixel itself.
+    Register(instance, kScreenLockClassName, ScreenLockWndProc, nullptr);
 }

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"ORVELProctorMessage";
 constexpr int kWidth = 480, kMargin = 20, kButtonWidth = 110, kButtonHeight = 32, kMinTextHeight = 40;
 constexpr int kTextId = 1001;
 
@@ -69,7 +68,9 @@ void Close(HWND window)
     DestroyWindow(window);
 }
 
-LRESULT CALLBACK MessageWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+}  // namespace
+
+LRESULT CALLBACK ProctorMessageWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE: OnCreate(window); return 0;
@@ -87,31 +88,12 @@ LRESULT CALLBACK MessageWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool RegisterOnce()
-{
-    static bool registered = false;
-    if (registered)
-        return true;
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = MessageWndProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    cls.lpszClassName = kClassName;
-    registered = RegisterClassW(&cls) != 0;
-    return registered;
-}
-
-}  // namespace
-
 void ShowProctorMessage(const std::wstring& text)
 {
     if (!g_message) {
-        if (!RegisterOnce())
-            return;
         // No system menu: "OK" is the one way to close it.
-        g_message = CreateWindowExW(WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, kClassName, kTitleProctorMessage,
-                                    WS_POPUP | WS_CAPTION, 0, 0, kWidth, 200, nullptr, nullptr,
+        g_message = CreateWindowExW(WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, kProctorMessageClassName,
+                                    kTitleProctorMessage, WS_POPUP | WS_CAPTION, 0, 0, kWidth, 200, nullptr, nullptr,
                                     GetModuleHandleW(nullptr), nullptr);
         if (!g_message)
             return;

@@ -12,3 +12,5 @@ void ShowProctorMessage(const std::wstring& text);
 HWND ProctorMessageWindow();
 // At the exam's end.
 void CloseProctorMessage();
+
+LRESULT CALLBACK ProctorMessageWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

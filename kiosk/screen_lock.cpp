@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"ORVELScreenLock";
 constexpr COLORREF kBackground = RGB(0x0F, 0x17, 0x2A), kInk = RGB(0xFF, 0xFF, 0xFF);
 
 constexpr UINT kMsgBackBelowBar = WM_APP + 1;
@@ -79,7 +78,9 @@ HWND LowestAboveCover(HWND cover)
     return lowest;
 }
 
-LRESULT CALLBACK LockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+}  // namespace
+
+LRESULT CALLBACK ScreenLockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_PAINT: Paint(window); return 0;
@@ -101,28 +102,12 @@ LRESULT CALLBACK LockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool RegisterOnce()
-{
-    static bool registered = false;
-    if (registered)
-        return true;
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = LockWndProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.lpszClassName = kClassName;
-    registered = RegisterClassW(&cls) != 0;
-    return registered;
-}
-
-}  // namespace
-
 void LockScreen()
 {
-    if (g_lock || !RegisterOnce())
+    if (g_lock)
         return;
     // A tool window: no button on the task bar.
-    g_lock = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, kTextScreenLocked, WS_POPUP,
+    g_lock = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kScreenLockClassName, kTextScreenLocked, WS_POPUP,
                              GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
                              GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN), nullptr,
                              nullptr, GetModuleHandleW(nullptr), nullptr);

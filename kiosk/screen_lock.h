@@ -15,3 +15,5 @@ void UnlockScreen();
 void PutCoverInPlace();
 // The cover while locked; null otherwise.
 HWND ScreenLockWindow();
+
+LRESULT CALLBACK ScreenLockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -26,30 +26,6 @@ std::string EscapeJson(const std::string& text)
     return out;
 }
 
-std::string ExtractJsonString(const std::string& json, const std::string& key)
-{
-    const std::string pattern = "\"" + key + "\":\"";
-    const std::size_t at = json.find(pattern);
-    if (at == std::string::npos)
-        return {};
-
-    std::string value;
-    for (std::size_t i = at + pattern.size(); i < json.size(); ++i) {
-        const char c = json[i];
-        if (c == '\\') {
-            if (i + 1 < json.size())
-                value += json[++i];
-            else
-                value += c;
-        } else if (c == '"') {
-            break;
-        } else {
-            value += c;
-        }
-    }
-    return value;
-}
-
 bool ExtractJsonBool(const std::string& json, const std::string& key)
 {
     return json.find("\"" + key + "\":true") != std::string::npos;
@@ -85,9 +61,55 @@ long Hex4(const std::string& s, std::size_t at)
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-}  // namespace
+// The escape whose backslash is at `i`, undone onto `value` as JSON means it;
+// the index of its last character.
+std::size_t UndoEscape(const std::string& json, std::size_t i, std::string& value)
+{
+    if (i + 1 >= json.size()) {
+        AppendUtf8(value, kReplacement);
+        return i;
+    }
+    const char e = json[++i];
+    switch (e) {
+    case 'n': value += '\n'; break;
+    case 'r': value += '\r'; break;
+    case 't': value += '\t'; break;
+    case 'b': value += '\b'; break;
+    case 'f': value += '\f'; break;
+    case '"':
+    case '\\':
+    case '/': value += e; break;
+    case 'u': {
+        long unit = Hex4(json, i + 1);
+        if (unit < 0) {
+            AppendUtf8(value, kReplacement);
+            break;
+        }
+        i += 4;
+        char32_t cp = static_cast<char32_t>(unit);
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            // A high surrogate counts only with its low half right after it.
+            const long low = i + 2 < json.size() && json[i + 1] == '\\' && json[i + 2] == 'u' ? Hex4(json, i + 3) : -1;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
+                i += 6;
+            } else {
+                cp = kReplacement;
+            }
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        AppendUtf8(value, cp);
+        break;
+    }
+    default: AppendUtf8(value, kReplacement); break;
+    }
+    return i;
+}
 
-std::string ExtractJsonText(const std::string& json, const std::string& key)
+// The value of the first member "key":"...", its escapes kept as the byte
+// after the backslash or undone.
+std::string ExtractMember(const std::string& json, const std::string& key, bool undoEscapes)
 {
     const std::string pattern = "\"" + key + "\":\"";
     const std::size_t at = json.find(pattern);
@@ -99,51 +121,26 @@ std::string ExtractJsonText(const std::string& json, const std::string& key)
         const char c = json[i];
         if (c == '"')
             break;
-        if (c != '\\') {
+        if (c != '\\')
             value += c;
-            continue;
-        }
-        if (i + 1 >= json.size()) {
-            AppendUtf8(value, kReplacement);
-            break;
-        }
-        const char e = json[++i];
-        switch (e) {
-        case 'n': value += '\n'; break;
-        case 'r': value += '\r'; break;
-        case 't': value += '\t'; break;
-        case 'b': value += '\b'; break;
-        case 'f': value += '\f'; break;
-        case '"':
-        case '\\':
-        case '/': value += e; break;
-        case 'u': {
-            long unit = Hex4(json, i + 1);
-            if (unit < 0) {
-                AppendUtf8(value, kReplacement);
-                break;
-            }
-            i += 4;
-            char32_t cp = static_cast<char32_t>(unit);
-            if (cp >= 0xD800 && cp <= 0xDBFF) {
-                // A high surrogate counts only with its low half right after it.
-                const long low = i + 2 < json.size() && json[i + 1] == '\\' && json[i + 2] == 'u' ? Hex4(json, i + 3) : -1;
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
-                    i += 6;
-                } else {
-                    cp = kReplacement;
-                }
-            } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-                cp = kReplacement;
-            }
-            AppendUtf8(value, cp);
-            break;
-        }
-        default: AppendUtf8(value, kReplacement); break;
-        }
+        else if (undoEscapes)
+            i = UndoEscape(json, i, value);
+        else
+            value += i + 1 < json.size() ? json[++i] : c;
     }
     return value;
+}
+
+}  // namespace
+
+std::string ExtractJsonString(const std::string& json, const std::string& key)
+{
+    return ExtractMember(json, key, false);
+}
+
+std::string ExtractJsonText(const std::string& json, const std::string& key)
+{
+    return ExtractMember(json, key, true);
 }
 
 void AppendUtf8(std::string& out, char32_t cp)

@@ -53,12 +53,20 @@ class PageCase(unittest.TestCase):
         row = self.row(name)
         return row[0] if row else None
 
-    def log_in(self) -> None:
-        b = self.browser
-        b.get(self.base + "/pengawas")
-        b.find_element(By.ID, "password").send_keys(self.server.password)
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
-        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
+    def click_row(self, name: str) -> None:
+        """Opens the student's timeline below the row."""
+        self.browser.execute_script(
+            "[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
+
+    def send_password(self, password: str) -> None:
+        self.browser.find_element(By.ID, "password").send_keys(password)
+        self.browser.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+
+    def log_in(self, ready=lambda d: d.find_elements(By.ID, "daftar")) -> None:
+        """As the administrator; waits until ready(driver) is true."""
+        self.browser.get(self.base + "/pengawas")
+        self.send_password(self.server.password)
+        WebDriverWait(self.browser, 10).until(ready)
 
     def banner_shown(self) -> bool:
         return "tampil" in (self.browser.find_element(By.ID, "putus").get_attribute("class") or "")
@@ -69,12 +77,10 @@ class ProctorPage(PageCase):
     def test_login_live_row_and_the_banner_while_the_server_is_away(self):
         b = self.browser
         b.get(self.base + "/pengawas")
-        b.find_element(By.ID, "password").send_keys("salah")
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        self.send_password("salah")
         WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "pesan"))
         self.assertEqual(b.find_element(By.ID, "pesan").text, "Kata sandi salah.")
-        b.find_element(By.ID, "password").send_keys(self.server.password)
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        self.send_password(self.server.password)
         WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
         # The page listens once the stream is open; then a START shows within 2 s.
         WebDriverWait(b, 10).until(lambda d: d.execute_script(
@@ -117,7 +123,7 @@ class ProctorPage(PageCase):
         WebDriverWait(b, 5, poll_frequency=0.05).until(lambda d: self.row_state(name) == "Selesai")
         self.assertEqual(self.row(name)[5], "-")
         # A click opens the student's timeline.
-        b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
+        self.click_row(name)
         items = WebDriverWait(b, 5).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('tr.detail li')].map(li => li.textContent)"))
         self.assertEqual([i.split("  ", 1)[1] for i in items], [
@@ -126,10 +132,7 @@ class ProctorPage(PageCase):
 
     def test_two_pcs_in_one_name_shown_and_one_closed_from_the_row(self):
         b = self.browser
-        b.get(self.base + "/pengawas")
-        b.find_element(By.ID, "password").send_keys(self.server.password)
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
-        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "daftar"))
+        self.log_in()
         name = "Budi <b>" + secrets.token_hex(2)  # shown as text, never markup
         budi = self.server.verify(name)
         self.assertEqual(self.server.report(budi, name, "START", "mulai")[0], 200)
@@ -142,7 +145,7 @@ class ProctorPage(PageCase):
         self.assertEqual((row[0], row[1], row[4]), ("Mengerjakan", name, "127.0.0.2"))
         self.assertIn("Dua sesi: 127.0.0.1 dan 127.0.0.2", row[3])
         self.assertFalse(b.find_elements(By.CSS_SELECTOR, "#daftar b"))
-        b.execute_script("[...document.querySelectorAll('tr.siswa')].find(r => r.dataset.nama === arguments[0]).click()", name)
+        self.click_row(name)
         WebDriverWait(b, 5).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "tr.detail .sesi button")) == 2)
         item = b.find_elements(By.CSS_SELECTOR, "tr.detail li")[-1].text
         self.assertIn("PC 127.0.0.2 Token diverifikasi (Dua sesi: 127.0.0.2 dan 127.0.0.1)", item)
@@ -158,10 +161,7 @@ class ProctorPage(PageCase):
 
     def test_a_class_list_pasted_shows_belum_mulai_and_a_wrong_one_is_named_beside_its_field(self):
         b = self.browser
-        b.get(self.base + "/pengawas")
-        b.find_element(By.ID, "password").send_keys(self.server.password)
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
-        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "form-daftar"))
+        self.log_in(lambda d: d.find_elements(By.ID, "form-daftar"))
         b.find_element(By.ID, "dk-nama").send_keys("Budi\nSiti <i>x</i>\nsiti <i>X</i>\n")
         b.find_element(By.CSS_SELECTOR, "#form-daftar button").click()
         WebDriverWait(b, 5).until(lambda d: d.find_element(By.ID, "dk-kelas-salah").text == "Isi nama kelas.")
@@ -201,10 +201,7 @@ class ProctorPage(PageCase):
 
     def test_the_administrator_makes_an_exam_whose_token_a_student_can_use_at_once(self):
         b = self.browser
-        b.get(self.base + "/pengawas")
-        b.find_element(By.ID, "password").send_keys(self.server.password)
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
-        WebDriverWait(b, 10).until(lambda d: d.find_elements(By.CSS_SELECTOR, "#ujian-daftar tr"))
+        self.log_in(lambda d: d.find_elements(By.CSS_SELECTOR, "#ujian-daftar tr"))
         self.assertIn("Dari berkas server.toml", b.find_element(By.ID, "ujian-daftar").text)
         b.find_element(By.ID, "ex-classes").send_keys("7B")
         b.find_element(By.ID, "ex-buat").click()
@@ -238,10 +235,7 @@ class ProctorPage(PageCase):
 
     def test_the_administrator_sets_up_a_class_and_its_proctor_who_then_sees_only_that_class(self):
         b = self.browser
-        b.get(self.base + "/pengawas")
-        b.find_element(By.ID, "password").send_keys(self.server.password)
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
-        WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "akun").is_displayed())
+        self.log_in(lambda d: d.find_element(By.ID, "akun").is_displayed())
         # The exam, the class list and the proctor, each from its form.
         b.find_element(By.ID, "ex-classes").send_keys("7B")
         b.find_element(By.ID, "ex-token").send_keys("tujuhb")
@@ -268,8 +262,7 @@ class ProctorPage(PageCase):
         # The proctor logs in with name and password: only 7B, no forms of the administrator.
         WebDriverWait(b, 10).until(lambda d: d.find_elements(By.ID, "name"))
         b.find_element(By.ID, "name").send_keys("bu rina")
-        b.find_element(By.ID, "password").send_keys("pendek-sekali-ya")
-        b.find_element(By.CSS_SELECTOR, "form.masuk button").click()
+        self.send_password("pendek-sekali-ya")
         WebDriverWait(b, 10).until(lambda d: d.find_element(By.ID, "saya").text == "Bu Rina (kelas 7B)")
         WebDriverWait(b, 5).until(lambda d: self.row("Ani"))
         self.assertEqual((self.row("Ani")[0], self.row("Bayu")[0], self.row("Budi")), ("Belum mulai", "Belum mulai", None))

@@ -24,6 +24,9 @@ import threading
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from load import children as children_of  # noqa: E402
+
 SERVER_DIR = Path(__file__).resolve().parent.parent
 CERTS: Path | None = None
 ENGINE = os.environ.get("ORVEL_TEST_ENGINE", "sqlite")
@@ -152,15 +155,7 @@ class RunningServer:
     def children(self) -> list[int]:
         """The serving processes started by this one (with processes = N)."""
         assert self.proc is not None
-        found = []
-        for stat in Path("/proc").glob("[0-9]*/stat"):
-            try:
-                fields = stat.read_text().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == self.proc.pid:
-                found.append(int(stat.parent.name))
-        return sorted(found)
+        return children_of(self.proc.pid)
 
     def stop(self, sig: int = signal.SIGTERM) -> int:
         assert self.proc is not None

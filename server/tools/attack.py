@@ -42,29 +42,11 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from load import CLASS, TOKEN, Target, uptime  # noqa: E402
+from load import CLASS, TOKEN, Target, cpu_seconds, read_answer, rss_mb, uptime  # noqa: E402
 
 VERIFY_LIMIT = 1.0
 CUT_LIMIT = 12.0
 ALL = ("slow", "idle", "tiny", "padding", "verifies", "handshakes", "files", "streams", "page")
-
-
-def cpu_seconds(pid: int) -> float:
-    """The process's CPU time so far (user and system; Linux only, else 0)."""
-    try:
-        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    except OSError:
-        return 0.0
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def rss_mb(pid: int) -> float:
-    """The process's resident memory (Linux only, else 0)."""
-    try:
-        line = next(l for l in Path(f"/proc/{pid}/status").read_text().splitlines() if l.startswith("VmRSS:"))
-    except (OSError, StopIteration):
-        return 0.0
-    return int(line.split()[1]) / 1024
 
 
 def connect(port: int, ctx: ssl.SSLContext, source: str = "127.0.0.1") -> ssl.SSLSocket:
@@ -84,21 +66,8 @@ def request_bytes(method: str, path: str, body: bytes = b"", headers: dict | Non
 
 def answer(sock: ssl.SSLSocket) -> tuple[int, bytes]:
     """(status, body) read to the answer's Content-Length or its end."""
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError(f"answer cut short: {data[:80]!r}")
-        data += chunk
-    head, _, rest = data.partition(b"\r\n\r\n")
-    fields = head.decode("latin-1").split("\r\n")
-    length = next((int(f.split(":", 1)[1]) for f in fields[1:] if f.lower().startswith("content-length:")), 0)
-    while len(rest) < length:
-        chunk = sock.recv(65536)
-        if not chunk:
-            break
-        rest += chunk
-    return int(fields[0].split(" ", 2)[1]), rest[:length]
+    status, _, body = read_answer(sock, partial=True)
+    return status, body
 
 
 def post(port: int, ctx: ssl.SSLContext, path: str, body: bytes, headers: dict | None = None,

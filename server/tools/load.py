@@ -63,6 +63,31 @@ def free_port() -> int:
         return s.getsockname()[1]
 
 
+def read_answer(sock: socket.socket, partial: bool = False) -> tuple[int, dict, bytes]:
+    """An HTTP answer: its status, its header fields (names in lower case)
+    and its body read to its Content-Length. An answer cut short raises
+    ConnectionError; with `partial`, a body cut short is returned as far as
+    it came."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise ConnectionError(f"answer cut short: {data[:80]!r}")
+        data += chunk
+    head, _, rest = data.partition(b"\r\n\r\n")
+    fields = head.decode("latin-1").split("\r\n")
+    headers = {k.strip().lower(): v.strip() for k, _, v in (f.partition(":") for f in fields[1:])}
+    length = int(headers.get("content-length", "0"))
+    while len(rest) < length:
+        chunk = sock.recv(65536)
+        if not chunk:
+            if partial:
+                break
+            raise ConnectionError("answer cut short")
+        rest += chunk
+    return int(fields[0].split(" ", 2)[1]), headers, rest[:length]
+
+
 class Client:
     """Requests to the server, each on a connection of its own."""
 
@@ -84,25 +109,11 @@ class Client:
         with self.ctx.wrap_socket(raw, server_hostname="localhost",
                                   session=resume.get("session") if resume else None) as tls:
             tls.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("utf-8") + body)
-            data = b""
-            while b"\r\n\r\n" not in data:
-                chunk = tls.recv(65536)
-                if not chunk:
-                    raise ConnectionError(f"answer cut short: {data[:80]!r}")
-                data += chunk
-            head, _, rest = data.partition(b"\r\n\r\n")
-            fields = head.decode("latin-1").split("\r\n")
-            answer = {k.strip().lower(): v.strip() for k, _, v in (f.partition(":") for f in fields[1:])}
-            length = int(answer.get("content-length", "0"))
-            while len(rest) < length:
-                chunk = tls.recv(65536)
-                if not chunk:
-                    raise ConnectionError("answer cut short")
-                rest += chunk
+            answer = read_answer(tls)
             if resume is not None:
                 resume["session"] = tls.session
                 resume["resumed"] = resume.get("resumed", 0) + tls.session_reused
-        return int(fields[0].split(" ", 2)[1]), answer, rest[:length]
+        return answer
 
 
 class Target(Client):
@@ -145,17 +156,7 @@ class Target(Client):
 
     def serving(self) -> list[int]:
         """The serving processes' ids: the server itself, or its children."""
-        if self.processes == 1:
-            return [self.proc.pid]
-        found = []
-        for stat in Path("/proc").glob("[0-9]*/stat"):
-            try:
-                fields = stat.read_text().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == self.proc.pid:
-                found.append(int(stat.parent.name))
-        return sorted(found)
+        return [self.proc.pid] if self.processes == 1 else children(self.proc.pid)
 
 
     def login(self) -> str:
@@ -174,6 +175,19 @@ def cpu_seconds(pid: int) -> float:
     except OSError:
         return 0.0
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def children(pid: int) -> list[int]:
+    """The processes whose parent is `pid`, in order (Linux only, else none)."""
+    found = []
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[1]) == pid:
+            found.append(int(stat.parent.name))
+    return sorted(found)
 
 
 def postgres_cpu() -> float:

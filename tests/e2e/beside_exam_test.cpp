@@ -112,32 +112,6 @@ protected:
         }, 10000);
         return events;
     }
-    // True when `upper` comes before `lower` in the order of the top-level
-    // windows (front first).
-    static bool Above(HWND upper, HWND lower)
-    {
-        for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
-            if (w == upper)
-                return true;
-            if (w == lower)
-                return false;
-        }
-        return false;
-    }
-    // Has a report of another kind made (a locked screen, which no spacing
-    // holds back) and returns every event once it is in: reports arrive in
-    // the order made, so the list holds all the watch reported before.
-    std::vector<Event> EventsThroughAMarker()
-    {
-        const std::size_t n = Events().size();
-        PostMessageW(app.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
-        std::vector<Event> events;
-        driver::WaitFor([&] {
-            events = Events();
-            return events.size() > n && events.back().detail.find("Layar dikunci") != std::string::npos;
-        }, 10000);
-        return events;
-    }
 
     std::vector<HWND> windows_;
     std::vector<HANDLE> others_;

@@ -132,24 +132,25 @@ protected:
         if (!cover_)
             cover_ = std::make_unique<probe::KeyProbe>(probe::Kind::Cover);
         SetWindowPos(cover_->Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (BarAbove(exam.bar, cover_->Window())) {
+        if (Above(exam.bar, cover_->Window())) {
             ADD_FAILURE() << "the cover did not go above the bar";
             return false;
         }
         const bool ticked = driver::WaitFor([&] {
             probe::Pump(0);
-            return BarAbove(exam.bar, cover_->Window());
+            return Above(exam.bar, cover_->Window());
         }, 5000);
         DWORD_PTR ignored = 0;
         return ticked && SendMessageTimeoutW(exam.bar, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) != 0;
     }
-    // True when `bar` comes before `other` in the order of the top windows.
-    static bool BarAbove(HWND bar, HWND other)
+    // True when `upper` comes before `lower` in the order of the top-level
+    // windows (front first).
+    static bool Above(HWND upper, HWND lower)
     {
         for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
-            if (w == bar)
+            if (w == upper)
                 return true;
-            if (w == other)
+            if (w == lower)
                 return false;
         }
         return false;
@@ -171,6 +172,21 @@ protected:
     {
         std::vector<Event> events;
         driver::WaitFor([&] { return (events = Events()).size() >= n; }, 10000);
+        return events;
+    }
+    // Has a report of another kind made (a locked screen, which the watch's
+    // spacing does not hold back) and waits for it: reports arrive in the
+    // order made, so the list then holds everything the watch reported
+    // before it.
+    std::vector<Event> EventsThroughAMarker()
+    {
+        const std::size_t n = Events().size();
+        PostMessageW(app.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+        std::vector<Event> events;
+        driver::WaitFor([&] {
+            events = Events();
+            return events.size() > n && events.back().detail.find("Layar dikunci") != std::string::npos;
+        }, 10000);
         return events;
     }
     // Ends the program and returns every report it made: its end waits for

@@ -45,17 +45,6 @@ protected:
             *afterPrevious = beats[n - 1].arrivedMs - beats[n - 2].arrivedMs;
         return beats[n - 1];
     }
-    // True when `upper` comes before `lower` in the order of the top windows.
-    static bool Above(HWND upper, HWND lower)
-    {
-        for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
-            if (w == upper)
-                return true;
-            if (w == lower)
-                return false;
-        }
-        return false;
-    }
     HWND WaitForMessageWindow(DWORD timeoutMs = 25000) const
     {
         return driver::WaitForTopWindow(pid, L"ORVELProctorMessage", L"Pesan Pengawas", timeoutMs);

@@ -41,22 +41,6 @@ protected:
         return v;
     }
 
-    // Has a report of another kind made (a locked screen, which the watch's
-    // spacing does not hold back) and waits for it: reports arrive in the
-    // order made, so the list then holds everything the watch reported
-    // before it.
-    std::vector<Event> EventsThroughAMarker()
-    {
-        const std::size_t n = Events().size();
-        PostMessageW(app.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
-        std::vector<Event> events;
-        driver::WaitFor([&] {
-            events = Events();
-            return events.size() > n && events.back().detail.find("Layar dikunci") != std::string::npos;
-        }, 10000);
-        return events;
-    }
-
     std::vector<HANDLE> others_;
 };
 

@@ -176,11 +176,9 @@ void HoldProfileFile(const std::wstring& folder)
     }
 }
 
-DWORD StartChild()
+// Starts `cmd` and lets it run; its process id, or 0.
+DWORD Start(std::wstring cmd)
 {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring cmd = L"\"" + std::wstring(self) + L"\" --child";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
@@ -191,18 +189,17 @@ DWORD StartChild()
     return pi.dwProcessId;
 }
 
+DWORD StartChild()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return Start(L"\"" + std::wstring(self) + L"\" --child");
+}
+
 // The successor a browser's update starts before the old process exits.
 DWORD Relaunch()
 {
-    std::wstring cmd = std::wstring(GetCommandLineW()) + L" --relaunched";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return 0;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return pi.dwProcessId;
+    return Start(std::wstring(GetCommandLineW()) + L" --relaunched");
 }
 
 void CopyToClipboard(HWND window)

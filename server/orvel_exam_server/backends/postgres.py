@@ -14,6 +14,8 @@ import threading
 import urllib.parse
 from typing import Any, Callable
 
+from .schema import INDEXES, tables
+
 INSTALL_HINT = ("PostgreSQL needs psycopg 3, which this Python does not have: sudo apt install python3-psycopg "
                 "(and start the server with /usr/bin/python3), or: python3 -m pip install \"psycopg[binary]\"")
 
@@ -28,138 +30,16 @@ WRITE_LOCK = 0x4f52564c00000002
 DUTY_LOCKS = {"watch": 0x4f52564c00000003}   # a duty's lock, held by the process doing it
 LISTEN_POLL = 1.0                  # seconds between looks whether the listening connection still lives
 
-SCHEMA = """
-CREATE TABLE IF NOT EXISTS reports (
-    id BIGSERIAL PRIMARY KEY,
-    received_at TEXT COLLATE "C" NOT NULL,   -- fixed width: text order is time order, in any locale
-    address TEXT NOT NULL,
-    idempotency_key TEXT UNIQUE,
-    body TEXT NOT NULL,            -- its members, compact (before hashes were kept: as it came)
-    body_hash TEXT,                -- SHA-256 of the body as it came: a body sent again is known by it
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    event TEXT NOT NULL,
-    detail TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS verifications (
-    id BIGSERIAL PRIMARY KEY,
-    received_at TEXT COLLATE "C" NOT NULL,
-    address TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS exam_sessions (
-    seq BIGSERIAL,                 -- the order they were stored in
-    id TEXT PRIMARY KEY,
-    created_at TEXT NOT NULL,
-    address TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    last_contact DOUBLE PRECISION NOT NULL,
-    missing_since DOUBLE PRECISION
-);
-CREATE TABLE IF NOT EXISTS reused_keys (
-    idempotency_key TEXT NOT NULL,
-    body_hash TEXT NOT NULL,
-    report_id BIGINT NOT NULL,
-    PRIMARY KEY (idempotency_key, body_hash)
-);
-CREATE TABLE IF NOT EXISTS outbox (
-    report_id BIGINT PRIMARY KEY REFERENCES reports(id)
-);
-CREATE TABLE IF NOT EXISTS notices (
-    id BIGSERIAL PRIMARY KEY,
-    kind TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    last_contact DOUBLE PRECISION NOT NULL,
-    gone DOUBLE PRECISION NOT NULL,
-    addresses TEXT NOT NULL DEFAULT ''
-);
-CREATE TABLE IF NOT EXISTS page_exams (
-    id BIGSERIAL PRIMARY KEY,
-    classes TEXT NOT NULL,
-    form_url TEXT NOT NULL,
-    proctor_pin TEXT NOT NULL DEFAULT '',
-    opens TEXT NOT NULL DEFAULT '',
-    closes TEXT NOT NULL DEFAULT '',
-    rotate_minutes INTEGER NOT NULL DEFAULT 0,
-    ended INTEGER NOT NULL DEFAULT 0,
-    created_at TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS exam_tokens (
-    id BIGSERIAL PRIMARY KEY,
-    exam_id BIGINT NOT NULL REFERENCES page_exams(id),
-    token TEXT NOT NULL UNIQUE,
-    since DOUBLE PRECISION NOT NULL
-);
-CREATE TABLE IF NOT EXISTS proctors (
-    id BIGSERIAL PRIMARY KEY,
-    name TEXT NOT NULL,
-    name_key TEXT NOT NULL UNIQUE,
-    salt TEXT NOT NULL,
-    password_hash TEXT NOT NULL,
-    classes TEXT NOT NULL,
-    created_at TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS changes (
-    name TEXT PRIMARY KEY,
-    version BIGINT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS class_lists (
-    class_key TEXT NOT NULL,
-    position INTEGER NOT NULL,
-    class_name TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    PRIMARY KEY (class_key, position)
-);
-CREATE TABLE IF NOT EXISTS session_closes (
-    id BIGSERIAL PRIMARY KEY,
-    closed_at TEXT NOT NULL,
-    address TEXT NOT NULL,
-    session TEXT NOT NULL UNIQUE
-);
-CREATE TABLE IF NOT EXISTS messages (
-    id BIGSERIAL PRIMARY KEY,
-    recipient TEXT NOT NULL,
-    text TEXT NOT NULL,
-    created_at DOUBLE PRECISION NOT NULL,
-    state TEXT NOT NULL DEFAULT 'pending',
-    attempts INTEGER NOT NULL DEFAULT 0,
-    next_try DOUBLE PRECISION NOT NULL,
-    last_error TEXT NOT NULL DEFAULT '',
-    done_at DOUBLE PRECISION
-);
-CREATE INDEX IF NOT EXISTS messages_pending ON messages(state, recipient, id);
-CREATE TABLE IF NOT EXISTS sessions (
-    token_hash TEXT PRIMARY KEY,
-    expires DOUBLE PRECISION NOT NULL
-);
--- The proctor's commands to one exam session each (commands.py).
-CREATE TABLE IF NOT EXISTS proctor_commands (
-    id TEXT PRIMARY KEY,           -- the commandId the launcher names done
-    seq BIGINT NOT NULL,           -- the order they were queued in, across the processes
-    session TEXT NOT NULL,
-    class_name TEXT NOT NULL,
-    student_name TEXT NOT NULL,
-    token TEXT NOT NULL,
-    kind TEXT NOT NULL,            -- message | end | lock | unlock
-    text TEXT NOT NULL,
-    created_at DOUBLE PRECISION NOT NULL,
-    sent_at DOUBLE PRECISION,
-    done_at DOUBLE PRECISION
-);
+# Received times are fixed width: with the "C" collation their text order is
+# their time order, in any locale.
+SCHEMA = tables(key="BIGSERIAL PRIMARY KEY", bigint="BIGINT", real="DOUBLE PRECISION", stamp='TEXT COLLATE "C"',
+                stored_order="seq BIGSERIAL,   -- the order they were stored in") + """
 -- The columns later versions added, for a database an earlier one made.
 ALTER TABLE reports ADD COLUMN IF NOT EXISTS body_hash TEXT;
 ALTER TABLE reports ADD COLUMN IF NOT EXISTS session TEXT;
 ALTER TABLE verifications ADD COLUMN IF NOT EXISTS session TEXT;
 ALTER TABLE notices ADD COLUMN IF NOT EXISTS addresses TEXT NOT NULL DEFAULT '';
-CREATE INDEX IF NOT EXISTS reports_session ON reports(session) WHERE session IS NOT NULL;
-"""
+""" + INDEXES
 
 
 def shown_url(url: str) -> str:
