@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 
@@ -214,23 +215,36 @@ bool WaitForFocus(HWND top, HWND expected, DWORD timeoutMs)
 
 bool BringToFront(HWND top)
 {
-    // Under Wine the X focus change that follows reaches each program when
-    // it next looks at its events: the one that lost the foreground may then
-    // hand it to the desktop. Put the window in front until it stays there
-    // once that program and this thread have handled their events.
+    // Under Wine without a window manager each program moves the X focus
+    // itself, and a program that loses the X focus while Wine still has its
+    // window in front hands the foreground to the desktop. A focus change a
+    // program asked for earlier can reach the X server late (when that
+    // program next looks at its events) and take the focus from `top` after
+    // it came to the front. So put the window in front until it stays there
+    // over three rounds in which every program that held the foreground
+    // during this call, `top`'s own and this thread have handled their events.
+    std::vector<HWND> holders;
+    int steady = 0;
     const ULONGLONG end = GetTickCount64() + 5000;
     while (GetTickCount64() < end) {
         const HWND previous = GetForegroundWindow();
+        if (previous && previous != top && std::find(holders.begin(), holders.end(), previous) == holders.end())
+            holders.push_back(previous);
         if (previous != top && !SetForegroundWindow(top))
             Sleep(15);
         HandleOwnMessages();
-        if (previous && previous != top) {
+        for (HWND w : holders) {
             DWORD_PTR ignored = 0;
-            SendMessageTimeoutW(previous, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+            SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
         }
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(top, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
         HandleOwnMessages();
-        if (GetForegroundWindow() == top && previous == top)
+        steady = GetForegroundWindow() == top && previous == top ? steady + 1 : 0;
+        if (steady == 3)
             return true;
+        if (steady)
+            Sleep(5);  // a pause between looks, not the condition
     }
     return false;
 }

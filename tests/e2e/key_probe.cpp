@@ -2,6 +2,9 @@
 
 #include "driver.h"
 
+#include <cstdio>
+#include <string>
+
 namespace probe {
 
 namespace {
@@ -182,6 +185,7 @@ std::vector<KeyEvent> KeyProbe::ThroughMarker(const std::vector<INPUT>& inputs, 
         all.push_back(marker);
     // All at once: faster than any fingers, so the hook cannot lean on a key
     // state that lags behind the strokes.
+    const HWND frontBefore = GetForegroundWindow();
     SendInput(static_cast<UINT>(all.size()), all.data(), sizeof(INPUT));
     const KeyEvent markerDown{true, kMarker}, markerUp{false, kMarker};
     driver::WaitFor([&] {
@@ -193,7 +197,22 @@ std::vector<KeyEvent> KeyProbe::ThroughMarker(const std::vector<INPUT>& inputs, 
     if (events.size() >= 2 && events.back() == markerUp && events[events.size() - 2] == markerDown)
         events.resize(events.size() - 2);
     else
+    {
         events.push_back({true, 0xFFFF});  // the marker never came: make it show
+        // Where the keys went instead, for the failure's reader.
+        const auto describe = [](HWND w) {
+            wchar_t cls[64] = L"";
+            DWORD pid = 0;
+            if (w) {
+                GetClassNameW(w, cls, 63);
+                GetWindowThreadProcessId(w, &pid);
+            }
+            return std::wstring(cls) + L" of process " + std::to_wstring(pid);
+        };
+        fwprintf(stderr, L"[probe] no marker at %ls (this process %lu): in front before the keys %ls, after %ls\n",
+                 describe(Window()).c_str(), GetCurrentProcessId(), describe(frontBefore).c_str(),
+                 describe(GetForegroundWindow()).c_str());
+    }
     return events;
 }
 
