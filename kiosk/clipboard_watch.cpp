@@ -1,7 +1,7 @@
 #include "kiosk/clipboard_watch.h"
 
-#include "app/globals.h"
 #include "kiosk/clipboard_rules.h"
+#include "kiosk/exam.h"
 #include "kiosk/exam_processes.h"
 #include "kiosk/violation_report.h"
 #include "net/worker.h"

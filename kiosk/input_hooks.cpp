@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "kiosk/clipboard_rules.h"
 #include "kiosk/clipboard_watch.h"
+#include "kiosk/exam.h"
 #include "kiosk/key_rules.h"
 #include "kiosk/mouse_rules.h"
 

@@ -1,6 +1,6 @@
 #include "kiosk/pc_watch.h"
 
-#include "app/globals.h"
+#include "kiosk/exam.h"
 #include "kiosk/freeze_watch.h"
 #include "kiosk/pc_rules.h"
 #include "kiosk/violation_report.h"

@@ -1,6 +1,6 @@
 #include "kiosk/violation_report.h"
 
-#include "app/globals.h"
+#include "kiosk/exam.h"
 #include "kiosk/watch_rules.h"
 #include "net/events.h"
 #include "net/exam_protocol.h"
