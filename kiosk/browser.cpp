@@ -1,7 +1,7 @@
 #include "kiosk/browser.h"
 
 #include "kiosk/browser_paths.h"
-#include "kiosk/exam_processes.h"
+#include "kiosk/watch/owner.h"
 #include "net/text.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-// The running exam (the hooks' handles are kiosk/input_hooks.h's).
+// The running exam (the hooks' handles are kiosk/lockdown/input_hooks.h's).
 extern PROCESS_INFORMATION g_browserProc;
 // The job the browser runs in, ended with it; the system ends it (and the
 // browser with everything it started) when this program ends in any way,

@@ -7,7 +7,7 @@
 #include "exam_server_control.h"
 #include "process_census.h"
 #include "kiosk/exam.h"
-#include "kiosk/input_hooks.h"
+#include "kiosk/lockdown/input_hooks.h"
 #include "kiosk/pin_prompt.h"
 #include "net/events.h"
 

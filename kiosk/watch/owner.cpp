@@ -1,4 +1,4 @@
-#include "kiosk/exam_processes.h"
+#include "kiosk/watch/owner.h"
 
 #include "kiosk/exam.h"
 #include "net/text.h"
