@@ -12,16 +12,5 @@ HFONT g_hFontNormal = nullptr;
 ULONG_PTR g_gdiplusToken = 0;
 Gdiplus::Image* g_bgImage = nullptr;
 
-PROCESS_INFORMATION g_browserProc = {};
-HANDLE g_hBrowserJob = nullptr;
-std::atomic<bool> g_examActive{false};
-std::atomic<int> g_violationCount{0};
-DWORD g_lastViolationTick = 0;
-
-std::string g_studentName;
-std::string g_className;
-std::string g_token;
 std::string g_proctorPin = "6483";  // used until the server sends a PIN
-std::string g_formUrl;
 std::string g_verifyError;
-std::string g_examSession;

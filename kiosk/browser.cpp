@@ -1,24 +1,14 @@
 #include "kiosk/browser.h"
 
-#include "app/globals.h"
 #include "kiosk/browser_paths.h"
-#include "kiosk/clipboard_watch.h"
-#include "kiosk/command_line.h"
-#include "kiosk/control_bar.h"
-#include "kiosk/exam_profile.h"
-#include "kiosk/freeze_watch.h"
-#include "kiosk/input_hooks.h"
-#include "kiosk/overlay_watch.h"
-#include "kiosk/pc_watch.h"
-#include "kiosk/kiosk_texts.h"
-#include "kiosk/session.h"
-#include "kiosk/violation_report.h"
-#include "net/events.h"
+#include "kiosk/watch/owner.h"
 #include "net/text.h"
 
-#include <utility>
-
 namespace {
+
+// How long the end of an exam waits for the browser's processes to be gone,
+// so that its profile folder can go with them.
+constexpr DWORD kBrowserGoneWaitMs = 3000;
 
 // A job that ends the browser, and all it starts, once its last handle
 // closes: when TerminateBrowser closes it, or when this program ends however
@@ -40,6 +30,18 @@ HANDLE PutInKillOnCloseJob(HANDLE process)
     return job;
 }
 
+// Polls the job until none of its processes is left, or the time is up.
+void WaitUntilJobIsEmpty(HANDLE job)
+{
+    const ULONGLONG end = GetTickCount64() + kBrowserGoneWaitMs;
+    for (;;) {
+        const std::optional<std::uint32_t> left = ProcessesInJob(job);
+        if (!left || *left == 0 || GetTickCount64() >= end)
+            return;
+        Sleep(10);
+    }
+}
+
 }  // namespace
 
 std::wstring FindBrowserExe()
@@ -52,56 +54,38 @@ std::wstring FindBrowserExe()
     return {};
 }
 
-void StartExamInKiosk()
+bool StartBrowserInJob(std::wstring commandLine, PROCESS_INFORMATION& process, HANDLE& job)
 {
-    // Belongs to this launch only: an exam that does not start forgets it.
-    const std::string session = std::exchange(g_examSession, std::string());
-    const std::wstring browser = FindBrowserExe();
-    if (browser.empty()) {
-        MessageBoxW(g_hMainWnd, kTextNoBrowser, kCaptionError, MB_ICONERROR);
-        return;
-    }
-
-    const std::wstring profile = CreateExamProfile();
-    if (profile.empty()) {
-        MessageBoxW(g_hMainWnd, kTextTempFolderUnusable, kCaptionTempFolderUnusable, MB_ICONWARNING);
-        return;
-    }
-    std::wstring commandLine = ToWide(BuildKioskCommandLine(ToUtf8(browser), g_formUrl, ToUtf8(profile)));
-
-    g_browserProc = PROCESS_INFORMATION{};
+    process = PROCESS_INFORMATION{};
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     // Suspended until it is in its job, so that nothing it starts escapes.
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &g_browserProc)) {
-        g_browserProc = PROCESS_INFORMATION{};
-        RemoveExamProfile();
-        MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
-        return;
+                        &startup, &process)) {
+        process = PROCESS_INFORMATION{};
+        return false;
     }
-    g_hBrowserJob = PutInKillOnCloseJob(g_browserProc.hProcess);  // without it the exam goes on
-    ResumeThread(g_browserProc.hThread);
+    job = PutInKillOnCloseJob(process.hProcess);  // without it the exam goes on
+    ResumeThread(process.hThread);
+    return true;
+}
 
-    g_examActive.exchange(true);
-    g_violationCount = 0;
-    g_lastViolationTick = 0;
-    BeginExamClipboard();
-    StartOverlayWatch();
-    InstallExamHooks();  // a failed hook leaves the exam unlocked but running
-    ShowWindow(g_hMainWnd, SW_HIDE);
-    g_hBarWnd = CreateControlBar();
-    const bool watching = SetTimer(g_hMainWnd, kWatchTimerId, kWatchTimerMs, nullptr) != 0;
-    if (!g_hBarWnd || !watching) {
-        // Without the bar nobody could finish; without the watch a closed
-        // browser would leave the PC locked. Take the half-made exam down.
-        StopExamAndRestore();
-        MessageBoxW(g_hMainWnd, kTextBrowserFailed, kCaptionError, MB_ICONERROR);
-        return;
+void TerminateBrowser(PROCESS_INFORMATION& process, HANDLE& job)
+{
+    if (job) {
+        // Ends whatever the browser started too.
+        TerminateJobObject(job, 0);
+        WaitUntilJobIsEmpty(job);
+        CloseHandle(job);
+        job = nullptr;
     }
-    BeginExamPresence(session);
-    WatchWindowThread(StallReportMaker());
-    StartFreezeWatch();
-    SendExamEventAsync("START", kEventStartDetail);
-    StartPcWatch();
+    if (!process.hProcess)
+        return;
+    // A browser that has already exited is handled the same way.
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, kBrowserGoneWaitMs);
+    CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    process = PROCESS_INFORMATION{};
 }

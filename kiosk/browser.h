@@ -1,5 +1,8 @@
-// Finding the installed browser and starting the exam in it.
+// The exam browser's process: finding the installed browser, starting it in
+// a job of its own, and ending it with everything it started.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
@@ -7,8 +10,13 @@
 // counts too), or empty.
 std::wstring FindBrowserExe();
 
-// Opens g_formUrl in the browser in kiosk mode, with a new profile folder,
-// and starts the exam session. Shows its own message box when no browser is
-// found, the temporary folder cannot take the profile, or the browser cannot
-// start.
-void StartExamInKiosk();
+// Starts the command line, suspended until it is in a job that ends it (and
+// all it starts) once the job's last handle closes, then lets it run. False
+// when it could not start; process is then empty and job untouched. Without
+// a job (the system would not make one) it runs all the same, job null.
+bool StartBrowserInJob(std::wstring commandLine, PROCESS_INFORMATION& process, HANDLE& job);
+
+// Ends the browser and its job, waits (a few seconds at most) until their
+// processes are gone, closes their handles and empties both. Does nothing
+// when neither is recorded.
+void TerminateBrowser(PROCESS_INFORMATION& process, HANDLE& job);

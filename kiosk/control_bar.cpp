@@ -1,9 +1,9 @@
 #include "kiosk/control_bar.h"
 
 #include "app/globals.h"
+#include "kiosk/exam.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/pin_prompt.h"
-#include "kiosk/session.h"
 #include "net/events.h"
 #include "res/resource.h"
 #include "ui/report_wait.h"

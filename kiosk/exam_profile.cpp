@@ -1,6 +1,6 @@
 #include "kiosk/exam_profile.h"
 
-#include "kiosk/profile_rules.h"
+#include "kiosk/exam_profile_rules.h"
 #include "net/random.h"
 #include "net/text.h"
 

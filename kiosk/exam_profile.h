@@ -1,7 +1,7 @@
 // The browser profile folder of each exam: new for every exam, so that
 // nothing one student's browser kept (a sign-in, a form's answers) reaches
 // the next, and of a name no one can know before the exam (see
-// profile_rules.h).
+// exam_profile_rules.h).
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "kiosk/pin_prompt.h"
 
 #include "app/globals.h"
+#include "kiosk/exam.h"
 #include "kiosk/kiosk_texts.h"
 #include "kiosk/violation_report.h"
 #include "net/text.h"

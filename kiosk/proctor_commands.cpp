@@ -1,10 +1,10 @@
 #include "kiosk/proctor_commands.h"
 
 #include "app/globals.h"
+#include "kiosk/exam.h"
 #include "kiosk/proctor_message.h"
 #include "kiosk/proctor_texts.h"
 #include "kiosk/screen_lock.h"
-#include "kiosk/session.h"
 #include "net/events.h"
 #include "net/proctor_command.h"
 #include "net/text.h"

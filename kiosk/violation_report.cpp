@@ -1,7 +1,7 @@
 #include "kiosk/violation_report.h"
 
-#include "app/globals.h"
-#include "kiosk/watch_rules.h"
+#include "kiosk/exam.h"
+#include "kiosk/watch/foreground_rules.h"
 #include "net/events.h"
 #include "net/exam_protocol.h"
 

@@ -1,7 +1,7 @@
 // Counting a violation of the running exam and reporting it to the proctor.
 #pragma once
 
-#include "kiosk/violation_rules.h"
+#include "kiosk/violation_report_rules.h"
 
 #include <windows.h>
 

@@ -1,6 +1,5 @@
 #include "net/events.h"
 
-#include "app/globals.h"
 #include "net/exam_protocol.h"
 #include "net/exam_server.h"
 #include "net/heartbeat_rules.h"
@@ -23,6 +22,10 @@ struct Reporting {
     std::condition_variable added;  // a report was queued
     ReportQueue queue;
     HeartbeatClock heartbeat;
+    // The student of the exam last begun, whom every report names.
+    std::string studentName;
+    std::string className;
+    std::string token;
     // The window thread's stamp and the sender's watch on it, during an exam
     // only. Under the lock rather than a lone atomic: a tick that comes back
     // and a stall report of the sender must agree on who reports the gap.
@@ -145,12 +148,12 @@ void EnsureSender()
 
 ReportId SendExamEventAsync(const std::string& event, const std::string& detail)
 {
-    std::string body = BuildEventBody(g_studentName, g_className, g_token, event, detail);
     std::string key = NewIdempotencyKey();
     Reporting& state = State();
     ReportId id = 0;
     {
         std::lock_guard<std::mutex> held(state.lock);
+        std::string body = BuildEventBody(state.studentName, state.className, state.token, event, detail);
         id = AddReport(state.queue, std::move(body), std::move(key), state.heartbeat.session);
     }
     state.added.notify_all();
@@ -158,16 +161,19 @@ ReportId SendExamEventAsync(const std::string& event, const std::string& detail)
     return id;
 }
 
-void BeginExamPresence(const std::string& session)
+void BeginExamPresence(const ExamPresence& exam)
 {
     Reporting& state = State();
     {
         std::lock_guard<std::mutex> held(state.lock);
-        StartHeartbeats(state.heartbeat, session, NowMs());
+        state.studentName = exam.studentName;
+        state.className = exam.className;
+        state.token = exam.token;
+        StartHeartbeats(state.heartbeat, exam.session, NowMs());
     }
-    OpenProctorChannel(g_hMainWnd, session);
+    OpenProctorChannel(exam.window, exam.session);
     state.added.notify_all();
-    if (!session.empty())
+    if (!exam.session.empty())
         EnsureSender();
 }
 

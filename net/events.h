@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-// Copies the student's name, class and token now, on the GUI thread, and puts
-// the report in the one queue that a sender thread of its own works through
+// Names the student of the exam last begun (BeginExamPresence), and puts the
+// report in the one queue that a sender thread of its own works through
 // in order: tried again after each failure (1, 2, 4, 8 s, then every 10 s)
 // until the server takes it (2xx) or refuses it (another 4xx). A new report
 // has the waiting one tried at once. Returns at once, whatever the network
@@ -18,15 +18,28 @@
 // With the running exam's session (BeginExamPresence), every try carries it.
 ReportId SendExamEventAsync(const std::string& event, const std::string& detail);
 
-// At the launch, before START: the reports made from now on carry the
-// exam's session, and while the exam runs the sender posts a heartbeat
-// whenever 15 s have passed without any request of this exam going out.
-// Heartbeats are neither queued nor tried again, and never change the
-// reports' order. An empty session: no header and no heartbeat, as with a
-// server that hands out none.
-void BeginExamPresence(const std::string& session);
+// The exam as the sender knows it: copied in at the launch, so that the
+// sender never reads what the GUI thread may change.
+struct ExamPresence {
+    // Whom the reports name.
+    std::string studentName;
+    std::string className;
+    std::string token;
+    std::string session;
+    // Where the proctor's commands go (net/proctor_command.h).
+    HWND window = nullptr;
+};
+
+// At the launch, before START: the reports made from now on name this
+// student and carry the exam's session, and while the exam runs the sender
+// posts a heartbeat whenever 15 s have passed without any request of this
+// exam going out. Heartbeats are neither queued nor tried again, and never
+// change the reports' order. An empty session: no header and no heartbeat,
+// as with a server that hands out none.
+void BeginExamPresence(const ExamPresence& exam);
 // At the exam's end: no heartbeat from now on, and reports made later carry
-// no session. Reports already queued keep theirs on every try.
+// no session (they still name the same student). Reports already queued keep
+// theirs on every try.
 void EndExamPresence();
 // A proctor's command is done: the running exam's heartbeat goes at once,
 // ahead of any report, and tells it (net/proctor_command.h); one hurried

@@ -1,6 +1,5 @@
 #include "net/proctor_command.h"
 
-#include "app/globals.h"
 #include "net/events.h"
 #include "net/exam_protocol.h"
 

@@ -11,6 +11,10 @@
 #include <optional>
 #include <string>
 
+// A command handed over, posted to the window of OpenProctorChannel. The
+// program's other messages: app/globals.h.
+inline constexpr UINT WM_PROCTOR_COMMAND = WM_USER + 3;
+
 // At the launch (from BeginExamPresence): commands of this session's
 // answers go to `window` as WM_PROCTOR_COMMAND. An empty session: none.
 void OpenProctorChannel(HWND window, const std::string& session);

@@ -1,6 +1,5 @@
 #include "net/verify.h"
 
-#include "app/globals.h"
 #include "net/exam_protocol.h"
 #include "net/exam_server.h"
 #include "net/http_post.h"

@@ -9,6 +9,10 @@
 struct VerifyResult;
 struct VerifyHandOver;
 
+// Posted to the window that asked, wParam 1 = accepted. The program's other
+// messages: app/globals.h.
+inline constexpr UINT WM_VERIFY_RESULT = WM_USER + 1;
+
 // Starts the worker with copies of the three values. It posts WM_VERIFY_RESULT
 // to window, wParam 1 when accepted, with the hand-over of this verification
 // in lParam. False when no thread could be started; nothing will be posted.

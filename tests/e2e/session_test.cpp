@@ -6,10 +6,9 @@
 #include "driver.h"
 #include "exam_server_control.h"
 #include "process_census.h"
-#include "kiosk/browser.h"
-#include "kiosk/input_hooks.h"
+#include "kiosk/exam.h"
+#include "kiosk/lockdown/input_hooks.h"
 #include "kiosk/pin_prompt.h"
-#include "kiosk/session.h"
 #include "net/events.h"
 
 #include <gtest/gtest.h>

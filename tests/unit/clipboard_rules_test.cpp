@@ -1,5 +1,5 @@
-#include "kiosk/clipboard_rules.h"
-#include "kiosk/key_rules.h"
+#include "kiosk/lockdown/key_rules.h"
+#include "kiosk/watch/clipboard_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "kiosk/mouse_rules.h"
+#include "kiosk/lockdown/mouse_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "kiosk/pc_rules.h"
+#include "kiosk/watch/pc_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // The start screen's verification hand-over, in-process: a real window on the
 // real MainWndProc, with the worker starter replaced where a test needs that.
 #include "app/globals.h"
+#include "kiosk/exam.h"
 #include "net/exam_protocol.h"
 #include "net/verify.h"
 #include "net/worker.h"

@@ -2,8 +2,8 @@
 // and the held-key bookkeeping the hooks do for every event, without the hooks.
 //
 //   key-rules-bench [EVENTS]
-#include "kiosk/key_rules.h"
-#include "kiosk/mouse_rules.h"
+#include "kiosk/lockdown/key_rules.h"
+#include "kiosk/lockdown/mouse_rules.h"
 
 #include "measure.h"
 

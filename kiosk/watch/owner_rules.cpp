@@ -1,4 +1,4 @@
-#include "kiosk/owner_rules.h"
+#include "kiosk/watch/owner_rules.h"
 
 #include "kiosk/ascii_case.h"
 #include "kiosk/browser_paths.h"

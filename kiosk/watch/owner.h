@@ -2,7 +2,7 @@
 // rules of owner_rules.h.
 #pragma once
 
-#include "kiosk/owner_rules.h"
+#include "kiosk/watch/owner_rules.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "kiosk/key_rules.h"
+#include "kiosk/lockdown/key_rules.h"
 
 #include <algorithm>
 #include <span>

@@ -1,4 +1,4 @@
-#include "kiosk/profile_rules.h"
+#include "kiosk/exam_profile_rules.h"
 
 #include <gtest/gtest.h>
 

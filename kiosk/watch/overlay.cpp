@@ -1,8 +1,8 @@
-#include "kiosk/overlay_watch.h"
+#include "kiosk/watch/overlay.h"
 
-#include "kiosk/exam_processes.h"
-#include "kiosk/overlay_rules.h"
 #include "kiosk/violation_report.h"
+#include "kiosk/watch/overlay_rules.h"
+#include "kiosk/watch/owner.h"
 #include "net/text.h"
 
 #include <dwmapi.h>

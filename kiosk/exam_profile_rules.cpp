@@ -1,4 +1,4 @@
-#include "kiosk/profile_rules.h"
+#include "kiosk/exam_profile_rules.h"
 
 std::string ProfileFolderName(std::uint64_t random)
 {

@@ -1,9 +1,9 @@
-#include "kiosk/pc_watch.h"
+#include "kiosk/watch/pc.h"
 
-#include "app/globals.h"
-#include "kiosk/freeze_watch.h"
-#include "kiosk/pc_rules.h"
+#include "kiosk/exam.h"
 #include "kiosk/violation_report.h"
+#include "kiosk/watch/freeze.h"
+#include "kiosk/watch/pc_rules.h"
 #include "net/events.h"
 
 #include <wtsapi32.h>

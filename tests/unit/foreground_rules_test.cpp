@@ -1,5 +1,5 @@
-#include "kiosk/violation_rules.h"
-#include "kiosk/watch_rules.h"
+#include "kiosk/violation_report_rules.h"
+#include "kiosk/watch/foreground_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "kiosk/clipboard_watch.h"
+#include "kiosk/watch/clipboard.h"
 
-#include "app/globals.h"
-#include "kiosk/clipboard_rules.h"
-#include "kiosk/exam_processes.h"
+#include "kiosk/exam.h"
 #include "kiosk/violation_report.h"
+#include "kiosk/watch/clipboard_rules.h"
+#include "kiosk/watch/owner.h"
 #include "net/worker.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "kiosk/violation_rules.h"
+#include "kiosk/violation_report_rules.h"
 
 std::string ViolationDetail(ViolationKind kind, int count)
 {

@@ -1,4 +1,4 @@
-#include "kiosk/overlay_rules.h"
+#include "kiosk/watch/overlay_rules.h"
 
 #include "kiosk/ascii_case.h"
 

@@ -1,4 +1,4 @@
-#include "kiosk/watch_rules.h"
+#include "kiosk/watch/foreground_rules.h"
 
 namespace {
 

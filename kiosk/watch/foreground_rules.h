@@ -1,7 +1,7 @@
 // The decisions of the once-a-second foreground watch, on plain values.
 #pragma once
 
-#include "kiosk/owner_rules.h"
+#include "kiosk/watch/owner_rules.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "kiosk/exam_processes.h"
+#include "kiosk/watch/owner.h"
 
-#include "app/globals.h"
+#include "kiosk/exam.h"
 #include "net/text.h"
 
 OwnerFacts OwnerOfWindow(HWND window)

@@ -1,7 +1,7 @@
-#include "kiosk/freeze_watch.h"
+#include "kiosk/watch/freeze.h"
 
 #include "kiosk/violation_report.h"
-#include "kiosk/watch_rules.h"
+#include "kiosk/watch/foreground_rules.h"
 #include "net/events.h"
 
 #include <windows.h>

@@ -4,7 +4,7 @@
 // when.
 #pragma once
 
-#include "kiosk/owner_rules.h"
+#include "kiosk/watch/owner_rules.h"
 
 #include <cstddef>
 #include <cstdint>

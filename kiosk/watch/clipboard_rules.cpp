@@ -1,6 +1,6 @@
-#include "kiosk/clipboard_rules.h"
+#include "kiosk/watch/clipboard_rules.h"
 
-#include "kiosk/key_rules.h"
+#include "kiosk/lockdown/key_rules.h"
 
 bool IsCopyKey(std::uint32_t key, std::uint32_t message, bool ctrl, bool shift)
 {

@@ -1,10 +1,11 @@
-#include "kiosk/input_hooks.h"
+#include "kiosk/lockdown/input_hooks.h"
 
 #include "app/globals.h"
-#include "kiosk/clipboard_rules.h"
-#include "kiosk/clipboard_watch.h"
-#include "kiosk/key_rules.h"
-#include "kiosk/mouse_rules.h"
+#include "kiosk/exam.h"
+#include "kiosk/lockdown/key_rules.h"
+#include "kiosk/lockdown/mouse_rules.h"
+#include "kiosk/watch/clipboard.h"
+#include "kiosk/watch/clipboard_rules.h"
 
 // The pure rules carry their own copies of the Windows constants, so that
 // they build without <windows.h>: here they are held to the headers.
