@@ -518,7 +518,8 @@ class ProctorAccounts(unittest.TestCase):
         self.assertEqual(login("Bu Rina", "salah-sekali")[0], 401)
         status, rina = login("bu rina", "sandi-rina-5b")
         self.assertEqual(status, 303)
-        self.assertEqual(s.get_json("/api/proctor/me", rina), {"admin": False, "name": "Bu Rina", "classes": ["5b"]})
+        self.assertEqual(s.get_json("/api/proctor/me", rina), {"admin": False, "name": "Bu Rina", "classes": ["5b"],
+                                                              "school": ""})
         a, b = s.verify("Budi", "5A", "ABC123"), s.verify("Eko", "5B", "NOPIN1")
         self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster", rina)], ["Eko"])
         self.assertEqual(len(s.get_json("/api/proctor/roster", admin)), 2)
