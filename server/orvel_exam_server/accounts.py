@@ -8,7 +8,7 @@ import secrets
 from dataclasses import dataclass
 
 from .config import MIN_PASSWORD
-from .decisions import LIMITS, one_line, same_class, utf16_units
+from .decisions import LIMITS, check_school, one_line, same_class, same_school, utf16_units
 
 # scrypt's cost: about 16 MB and a few tens of milliseconds a try, so a
 # copied database gives up its passwords only slowly.
@@ -39,30 +39,39 @@ def name_key(name: str) -> str:
 
 @dataclass(frozen=True)
 class Who:
-    """Who a login is: the administrator (classes None) or a proctor."""
+    """Who a login is: the administrator (classes None) or a proctor, of
+    one school's classes when `school` is named, else of the classes in
+    every school."""
     account: int
     name: str
     classes: tuple[str, ...] | None
+    school: str = ""
 
     @property
     def admin(self) -> bool:
         return self.classes is None
 
 
-def may_see(who: Who, class_name: str) -> bool:
+def may_see(who: Who, class_name: str, school: str) -> bool:
     """The proctor's class scope: every proctor route asks this of each row,
-    report, student and command before it reaches them."""
-    return who.classes is None or any(same_class(c, class_name) for c in who.classes)
+    report, student and command before it reaches them, with the school of
+    its exam ("" for an exam that names none). "5A" of two schools are two
+    classes: a proctor of one school's 5A sees no other school's."""
+    if who.classes is None:
+        return True
+    if who.school and not same_school(who.school, school):
+        return False
+    return any(same_class(c, class_name) for c in who.classes)
 
 
 def check_account(obj: object, editing: bool, names_taken: set[str]) -> tuple[dict | None, dict[str, str]]:
-    """The account form's values ({"name", "password", "classes"}) or the
+    """The account form's values ({"name", "password", "classes", "school"}) or the
     message for each wrong field. On an edit an empty password keeps the old."""
     if not isinstance(obj, dict):
         return None, {"form": "Permintaan tidak lengkap."}
     errors: dict[str, str] = {}
     values = {}
-    for field in ("name", "password", "classes"):
+    for field in ("name", "password", "classes", "school"):
         v = obj.get(field, "")
         if not isinstance(v, str):
             errors[field] = "Isian ini harus berupa teks."
@@ -89,6 +98,9 @@ def check_account(obj: object, editing: bool, names_taken: set[str]) -> tuple[di
             errors["classes"] = f"Paling banyak {MAX_CLASSES} kelas."
         elif any(utf16_units(c) > LIMITS["className"] for c in classes):
             errors["classes"] = f"Nama kelas paling banyak {LIMITS['className']} huruf."
+    school, problem = check_school(values["school"])
+    if "school" not in errors and problem:
+        errors["school"] = problem
     if errors:
         return None, errors
-    return {"name": name, "password": password, "classes": classes}, {}
+    return {"name": name, "password": password, "classes": classes, "school": school}, {}

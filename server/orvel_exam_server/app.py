@@ -87,6 +87,7 @@ class App:
         self.exam_lock = threading.Lock()
         self._exams: tuple[Exam, ...] = config.exams
         self._idents: dict[tuple[str, str], str] = {}
+        self._schools: dict[tuple[str, str], str] = {}
         self._exams_version, self._next_rotation = -1, 0.0
         self.page_rows: list[dict] = []
         self.exams()
@@ -139,6 +140,8 @@ class App:
         self._exams = self.config.exams + tuple(e for r in rows for e in exams.as_exams(r))
         self._idents = {(decisions.class_key(e.class_name), t.strip().upper()): e.ident
                         for e in self._exams for t in (e.token, *e.earlier_tokens)}
+        self._schools = {(decisions.class_key(e.class_name), t.strip().upper()): e.school
+                         for e in self._exams for t in (e.token, *e.earlier_tokens)}
         self._next_rotation = min((r["since"] + r["rotateMinutes"] * 60 for r in rows
                                    if r["rotateMinutes"] and not r["ended"]), default=float("inf"))
         self._exams_version = version
@@ -148,6 +151,11 @@ class App:
         """The token a student's row is known by (Exam.ident); no lock and no
         read, for the presence watch, which asks under its own lock."""
         return self._idents.get((decisions.class_key(class_name), token.strip().upper()), token)
+
+    def school_of(self, class_name: str, token: str) -> str:
+        """The school of the exam a row, report or session of this class and
+        token (any the exam had) belongs to; "" for none or no such exam."""
+        return self._schools.get((decisions.class_key(class_name), token.strip().upper()), "")
 
     def taken_tokens(self, rows: list[dict] | None = None) -> set[str]:
         """Every token an exam has or had: none is handed out twice."""
@@ -213,7 +221,7 @@ class App:
         if row is None:
             return "", None
         # Made with the stored password hash: a new password ends every login of the account.
-        return hash_token(token, row["hash"]), accounts.Who(row["id"], row["name"], tuple(row["classes"]))
+        return hash_token(token, row["hash"]), accounts.Who(row["id"], row["name"], tuple(row["classes"]), row["school"])
 
     def who(self, cookie_header: str | None) -> accounts.Who | None:
         """Whose valid login the cookie carries; None for none."""
@@ -392,10 +400,15 @@ class Handler(BaseHTTPRequestHandler):
                 self.viewer = viewer
             view(*args)
 
-    def sees(self, class_name: str) -> bool:
+    def sees(self, class_name: str, school: str) -> bool:
         """The proctor's class scope, asked of every row, report, student and
-        command a proctor route gives or takes."""
-        return accounts.may_see(self.viewer, class_name)
+        command a proctor route gives or takes, with the school of its exam."""
+        return accounts.may_see(self.viewer, class_name, school)
+
+    def sees_exam_of(self, class_name: str, token: str) -> bool:
+        """The scope of what names only its class and token (a report, a
+        session): the school is that of the exam the token belongs to."""
+        return self.sees(class_name, self.app.school_of(class_name, token))
 
     def verify(self, body: bytes) -> None:
         app, now = self.app, time.monotonic()
@@ -495,9 +508,12 @@ class Handler(BaseHTTPRequestHandler):
             self.json(400, {"ok": False, "error": request})
             return
         name = request["studentName"]
-        # A class out of the proctor's scope has, for them, no working exam.
-        found = commands.chosen(self.working(), request, self.app.exams()) if self.sees(request["className"]) else []
-        found = [s for s in found if self.sees(s.className)]
+        exams_now = self.app.exams()
+        # A class out of the proctor's scope has, for them, no working exam:
+        # left out before a student's latest is chosen, so that another
+        # school's Budi of the same class is never the one picked.
+        mine = [s for s in self.working() if self.sees_exam_of(s.className, s.token)]
+        found = commands.chosen(mine, request, exams_now)
         if not found:
             self.json(404, {"ok": False, "error": "Tidak ada ujian yang sedang berjalan untuk " +
                             ("siswa ini." if name else "kelas ini.")})
@@ -562,7 +578,7 @@ class Handler(BaseHTTPRequestHandler):
     def roster(self) -> None:
         """The roster; with kelas=, one class's rows (the page's filter)."""
         app = self.app
-        rows = [r for r in app.answers.roster(app.presence.view(time.time())) if self.sees(r["className"])]
+        rows = [r for r in app.answers.roster(app.presence.view(time.time())) if self.sees(r["className"], r["school"])]
         # "Dikunci": the student's working exam has a lock done and not undone.
         locked = {decisions.student_ref(decisions.student_key(s.className, s.studentName, s.token))
                   for s in self.working() if commands.locked(app.commands.of_session(s.id))}
@@ -578,14 +594,22 @@ class Handler(BaseHTTPRequestHandler):
 
     def classes(self) -> None:
         """The classes of the exams and the class lists, for the page's filter."""
-        names = {decisions.class_key(e.class_name): decisions.one_line(e.class_name) for e in self.app.exams()}
+        names = {decisions.class_key(e.class_name): decisions.one_line(e.class_name) for e in self.app.exams()
+                 if self.sees(e.class_name, e.school)}
         for key, (name, _) in self.app.store.class_lists().items():
-            names.setdefault(key, decisions.one_line(name))
-        self.json(200, sorted((n for n in names.values() if self.sees(n)), key=str.casefold))
+            if self.sees_list(name):
+                names.setdefault(key, decisions.one_line(name))
+        self.json(200, sorted(names.values(), key=str.casefold))
+
+    def sees_list(self, class_name: str) -> bool:
+        # A class's list is the list of that class in every school (its rows
+        # carry each exam's school): a proctor of the class in one school sees it.
+        return self.sees(class_name, self.viewer.school)
 
     def heard(self) -> None:
         """The working students' last contacts, for the page between reports."""
-        self.json(200, [h for key, h in self.app.presence.view(time.time()).items() if self.sees(key[0])])
+        self.app.exams()
+        self.json(200, [h for key, h in self.app.presence.view(time.time()).items() if self.sees_exam_of(key[0], key[2])])
 
     def timeline(self) -> None:
         """One student's verifications and reports; with nosession=1, the
@@ -594,13 +618,14 @@ class Handler(BaseHTTPRequestHandler):
         q = self.query
         student = decisions.student_key(q.get("className", [""])[0], q.get("studentName", [""])[0],
                                         q.get("token", [""])[0])
+        self.app.exams()
         if q.get("nosession") or q.get("unknown"):
             text = self.app.answers.timeline(bool(q.get("nosession")), bool(q.get("unknown")))
             if not self.viewer.admin:
-                text = decisions.compact([e for e in json.loads(text) if self.sees(e["className"])])
+                text = decisions.compact([e for e in json.loads(text) if self.sees_exam_of(e["className"], e["token"])])
             self.json(200, text)
             return
-        if not self.sees(student[0]):
+        if not self.sees_exam_of(student[0], student[2]):
             self.json(200, "[]")
             return
         shown = self.app.answers.timeline(student=student)
@@ -638,7 +663,8 @@ class Handler(BaseHTTPRequestHandler):
             return
         sid = named["session"]
         verified = self.app.presence.verified_as(sid)
-        if not self.viewer.admin and (verified is None or not self.sees(verified[1])):
+        self.app.exams()
+        if not self.viewer.admin and (verified is None or not self.sees_exam_of(verified[1], verified[2])):
             self.json(404, {"ok": False, "field": "session", "error": "Sesi ujian tidak dikenal."})
             return
         try:
@@ -656,10 +682,11 @@ class Handler(BaseHTTPRequestHandler):
     # Proctor accounts.
     def me(self) -> None:
         v = self.viewer
-        self.json(200, {"admin": v.admin, "name": v.name, "classes": list(v.classes or [])})
+        self.json(200, {"admin": v.admin, "name": v.name, "classes": list(v.classes or []), "school": v.school})
 
     def proctor_list(self) -> None:
-        self.json(200, [{"id": r["id"], "name": r["name"], "classes": r["classes"]} for r in self.app.store.proctors()])
+        self.json(200, [{"id": r["id"], "name": r["name"], "classes": r["classes"], "school": r["school"]}
+                        for r in self.app.store.proctors()])
 
     def save_proctor(self, body: bytes) -> None:
         """A new account ("id" absent) or an edit; a new password ends the account's logins."""
@@ -671,13 +698,16 @@ class Handler(BaseHTTPRequestHandler):
             return
         form, errors = accounts.check_account(obj, account is not None,
                                               {r["nameKey"] for r in rows if r["id"] != account})
+        if obj is None and (field := decisions.unwritable_member(body)):
+            errors = {field: decisions.BROKEN_TEXT}
         if form is None:
             self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
                             "errors": errors})
             return
         try:
             saved = app.store.save_proctor(account, form["name"], accounts.name_key(form["name"]), form["classes"],
-                                           accounts.new_hash(form["password"]) if form["password"] else None, now_iso())
+                                           accounts.new_hash(form["password"]) if form["password"] else None, now_iso(),
+                                           form["school"])
         except WriteFailed:
             self.json(503, {"ok": False, "error": "Pengawas belum bisa disimpan. Coba lagi."}, {"Retry-After": "10"})
             return
@@ -708,13 +738,13 @@ class Handler(BaseHTTPRequestHandler):
         when = lambda t: f"{t:%Y-%m-%dT%H:%M}" if t else ""
         self.json(200, {
             "file": [{"classes": [e.class_name], "token": e.token, "formUrl": e.form_url, "proctorPin": e.proctor_pin,
-                      "opens": when(e.opens), "closes": when(e.closes)} for e in app.config.exams
-                     if self.sees(e.class_name)],
+                      "opens": when(e.opens), "closes": when(e.closes), "school": e.school} for e in app.config.exams
+                     if self.sees(e.class_name, e.school)],
             "page": [{"id": r["id"], "classes": r["classes"], "token": r["tokens"][-1] if r["tokens"] else "",
                       "formUrl": r["formUrl"], "proctorPin": r["proctorPin"], "opens": r["opens"], "closes": r["closes"],
-                      "rotateMinutes": r["rotateMinutes"], "ended": r["ended"],
+                      "rotateMinutes": r["rotateMinutes"], "ended": r["ended"], "school": r["school"],
                       "nextToken": r["since"] + r["rotateMinutes"] * 60 if r["rotateMinutes"] else None}
-                     for r in app.page_rows if any(self.sees(c) for c in r["classes"])]})
+                     for r in app.page_rows if any(self.sees(c, r["school"]) for c in r["classes"])]})
 
     def new_token(self) -> None:
         """"Buat token": one no exam has or had, for the form to show."""
@@ -745,6 +775,8 @@ class Handler(BaseHTTPRequestHandler):
             if exam_id is None:
                 return
         form, errors = exams.check_form(obj, app.taken_tokens(), editing=exam_id is not None)
+        if obj is None and (field := decisions.unwritable_member(body)):
+            errors = {field: decisions.BROKEN_TEXT}
         if form is None:
             self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
                             "errors": errors})
@@ -824,14 +856,15 @@ class Handler(BaseHTTPRequestHandler):
 
     def class_lists(self) -> None:
         self.json(200, [{"className": decisions.shown(name), "count": len(names)}
-                        for name, names in self.app.store.class_lists().values() if self.sees(name)])
+                        for name, names in self.app.store.class_lists().values() if self.sees_list(name)])
 
     def export(self) -> None:
         out = io.StringIO()
         writer = csv.writer(out, lineterminator="\r\n")
         writer.writerow(["id", "waktu", "alamat", "kelas", "nama", "token", "kejadian", "keterangan"])
+        self.app.exams()
         for r in self.app.store.all_reports():
-            if not self.sees(r["className"]):
+            if not self.sees_exam_of(r["className"], r["token"]):
                 continue
             writer.writerow([r["id"], r["receivedAt"], r["address"]] + [decisions.csv_cell(r[k]) for k in
                             ("className", "studentName", "token", "event", "detail")])
@@ -905,8 +938,10 @@ class Handler(BaseHTTPRequestHandler):
         seen = presence.change_seq
         while not stopping.is_set() and not ended.is_set():
             rows = store.reports_after(after) if notifier.last_id > after else []
+            if rows:
+                self.app.exams()  # an exam made or changed since: its reports go to its school's proctors
             for r in rows:
-                if not self.sees(r["className"]):
+                if not self.sees_exam_of(r["className"], r["token"]):
                     after = r["id"]  # another class's: never sent to this proctor
                     continue
                 data = {k: decisions.shown(r[k]) for k in ("studentName", "className", "token", "event", "detail")}
@@ -915,7 +950,7 @@ class Handler(BaseHTTPRequestHandler):
                 after, last_write = r["id"], time.monotonic()
             seen, changes = presence.changes_after(seen)
             for change in changes or []:
-                if not self.sees(change["className"]):
+                if not self.sees_exam_of(change["className"], change["token"]):
                     continue
                 # An exam gone silent or heard again: the server noticed, no report came.
                 self.wfile.write(f"event: presence\ndata: {decisions.compact(change)}\n\n".encode())

@@ -23,11 +23,11 @@ WAITING, SENT, DONE, EXPIRED = "menunggu", "terkirim", "dilakukan", "kedaluwarsa
 BAD_KIND = "Perintah tidak dikenal."
 BAD_TEXT = "Pesan kosong atau lebih dari 300 karakter."
 NO_CLASS = "Kelas belum diisi."
-MAX_FIELD = {**decisions.LIMITS, "school": 500}
+MAX_FIELD = {**decisions.LIMITS, "school": decisions.MAX_SCHOOL}
 TOO_LONG = {"className": f"Nama kelas paling banyak {MAX_FIELD['className']} huruf.",
             "studentName": f"Nama siswa paling banyak {MAX_FIELD['studentName']} huruf.",
             "token": f"Token paling banyak {MAX_FIELD['token']} huruf.",
-            "school": f"Nama sekolah paling banyak {MAX_FIELD['school']} huruf."}
+            "school": decisions.LONG_SCHOOL}
 
 
 @dataclass

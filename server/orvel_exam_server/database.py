@@ -72,6 +72,14 @@ def body_hash(body: str) -> str:
     return hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest()
 
 
+PROCTOR = "SELECT id, name, name_key, salt, password_hash, classes, school FROM proctors"
+
+
+def proctor_dict(r: tuple) -> dict[str, Any]:
+    return {"id": r[0], "name": r[1], "nameKey": r[2], "salt": r[3], "hash": r[4], "classes": json.loads(r[5]),
+            "school": r[6]}
+
+
 def report_dict(row: tuple) -> dict[str, Any]:
     return {"id": row[0], "receivedAt": row[1], "address": row[2], "studentName": row[3],
             "className": row[4], "token": row[5], "event": row[6], "detail": row[7], "session": row[8]}
@@ -491,27 +499,27 @@ class Store:
             for exam_id, token, since in c.execute("SELECT exam_id, token, since FROM exam_tokens ORDER BY id"):
                 tokens.setdefault(exam_id, []).append((token, since))
             return [{"id": r[0], "classes": json.loads(r[1]), "formUrl": r[2], "proctorPin": r[3], "opens": r[4],
-                     "closes": r[5], "rotateMinutes": r[6], "ended": bool(r[7]),
+                     "closes": r[5], "rotateMinutes": r[6], "ended": bool(r[7]), "school": r[8],
                      "tokens": [t for t, _ in tokens.get(r[0], [])], "since": tokens.get(r[0], [("", 0.0)])[-1][1]}
                     for r in c.execute("SELECT id, classes, form_url, proctor_pin, opens, closes, rotate_minutes,"
-                                       " ended FROM page_exams ORDER BY id")]
+                                       " ended, school FROM page_exams ORDER BY id")]
         return self.read(work)
 
     def save_exam(self, exam_id: int | None, f: Any, created_at: str, now: float) -> int:
         """A new page exam (exam_id None) or an edit of one, with its new token
         when `f.token` is given, in one step; its id."""
         values = (json.dumps(list(f.classes), ensure_ascii=False), f.form_url, f.proctor_pin, f.opens, f.closes,
-                  f.rotate_minutes)
+                  f.rotate_minutes, f.school)
 
         def work(c: Any) -> int:
             if exam_id is None:
                 new_id = c.execute("INSERT INTO page_exams (classes, form_url, proctor_pin, opens, closes,"
-                                   " rotate_minutes, created_at) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                                   " rotate_minutes, school, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
                                    values + (created_at,)).fetchone()[0]
             else:
                 new_id = exam_id
                 c.execute("UPDATE page_exams SET classes = ?, form_url = ?, proctor_pin = ?, opens = ?, closes = ?,"
-                          " rotate_minutes = ? WHERE id = ?", values + (exam_id,))
+                          " rotate_minutes = ?, school = ? WHERE id = ?", values + (exam_id,))
             if f.token:
                 c.execute("INSERT INTO exam_tokens (exam_id, token, since) VALUES (?, ?, ?)", (new_id, f.token, now))
             self._changed(c, "exams")
@@ -587,31 +595,27 @@ class Store:
 
     # Proctor accounts.
     def proctors(self) -> list[dict[str, Any]]:
-        return self.read(lambda c: [
-            {"id": r[0], "name": r[1], "nameKey": r[2], "salt": r[3], "hash": r[4], "classes": json.loads(r[5])}
-            for r in c.execute("SELECT id, name, name_key, salt, password_hash, classes FROM proctors ORDER BY id")])
+        return self.read(lambda c: [proctor_dict(r) for r in c.execute(PROCTOR + " ORDER BY id")])
 
     def proctor(self, key: int | str) -> dict[str, Any] | None:
         """One account, by its id or its name's key."""
         column = "id" if isinstance(key, int) else "name_key"
-        row = self.read(lambda c: c.execute(
-            f"SELECT id, name, name_key, salt, password_hash, classes FROM proctors WHERE {column} = ?", (key,)).fetchone())
-        return None if row is None else {"id": row[0], "name": row[1], "nameKey": row[2], "salt": row[3],
-                                         "hash": row[4], "classes": json.loads(row[5])}
+        row = self.read(lambda c: c.execute(f"{PROCTOR} WHERE {column} = ?", (key,)).fetchone())
+        return None if row is None else proctor_dict(row)
 
     def save_proctor(self, account: int | None, name: str, name_key: str, classes: tuple[str, ...],
-                     salt_and_hash: tuple[str, str] | None, created_at: str) -> int:
+                     salt_and_hash: tuple[str, str] | None, created_at: str, school: str = "") -> int:
         """A new account or an edit; a new password when `salt_and_hash` is given."""
         classes_json = json.dumps(list(classes), ensure_ascii=False)
 
         def work(c: Any) -> int:
             if account is None:
                 salt, digest = salt_and_hash or ("", "")
-                return c.execute("INSERT INTO proctors (name, name_key, salt, password_hash, classes, created_at)"
-                                 " VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
-                                 (name, name_key, salt, digest, classes_json, created_at)).fetchone()[0]
-            c.execute("UPDATE proctors SET name = ?, name_key = ?, classes = ? WHERE id = ?",
-                      (name, name_key, classes_json, account))
+                return c.execute("INSERT INTO proctors (name, name_key, salt, password_hash, classes, school,"
+                                 " created_at) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                                 (name, name_key, salt, digest, classes_json, school, created_at)).fetchone()[0]
+            c.execute("UPDATE proctors SET name = ?, name_key = ?, classes = ?, school = ? WHERE id = ?",
+                      (name, name_key, classes_json, school, account))
             if salt_and_hash:
                 c.execute("UPDATE proctors SET salt = ?, password_hash = ? WHERE id = ?", salt_and_hash + (account,))
             return account

@@ -31,6 +31,10 @@ EVENTS = ("START", "VIOLATION", "FINISH")
 # The launcher's own fields: its name box takes 254 UTF-16 units, class and
 # token 62; its longest detail is far below 300.
 LIMITS = {"studentName": 254, "className": 62, "token": 62, "detail": 300}
+MAX_SCHOOL = 500  # the longest school an exam or a proctor may name
+BAD_SCHOOL = "Nama sekolah tidak boleh berisi karakter kendali."
+LONG_SCHOOL = f"Nama sekolah paling banyak {MAX_SCHOOL} huruf."
+BROKEN_TEXT = "Isian ini berisi karakter yang rusak."
 # An exam session as this server hands them out (presence.new_session_id).
 SESSION_ID = re.compile(r"[0-9a-f]{32}")
 
@@ -73,6 +77,18 @@ def page_json(body: bytes) -> object:
     except (ValueError, RecursionError):  # RecursionError: arrays nested thousands deep
         return None
     return obj if writable(compact(obj)) else None
+
+
+def unwritable_member(body: bytes) -> str | None:
+    """The first member of a page form's object whose value holds a lone
+    surrogate, for the form to name the field page_json refused it for."""
+    try:
+        obj = json.loads(body.decode("utf-8"), object_pairs_hook=_once)
+    except (ValueError, RecursionError):
+        return None
+    if not isinstance(obj, dict):
+        return None
+    return next((k for k, v in obj.items() if writable(k) and not writable(compact(v))), None)
 
 
 def members(body: bytes, names: tuple[str, ...]) -> dict[str, str] | None:
@@ -123,6 +139,27 @@ def one_line(text: str) -> str:
 
 def same_class(a: str, b: str) -> bool:
     return a.strip().casefold() == b.strip().casefold()
+
+
+def school_key(school: str) -> str:
+    return one_line(school).casefold()
+
+
+def same_school(a: str, b: str) -> bool:
+    # " SD  Satu" and "sd satu" are one school, as a proctor's account names it.
+    return school_key(a) == school_key(b)
+
+
+def check_school(text: str) -> tuple[str, str]:
+    """A school typed on the page with its blanks folded as the file's are,
+    and why it cannot be used ("" when it can; "" is no school)."""
+    # Cs: a lone surrogate, which no database or answer can hold.
+    if any(unicodedata.category(c) in ("Cc", "Cf", "Cs", "Zl", "Zp") for c in text):
+        return "", BAD_SCHOOL
+    school = " ".join(text.split())
+    if utf16_units(school) > MAX_SCHOOL:
+        return "", LONG_SCHOOL
+    return school, ""
 
 
 def same_token(a: str, b: str) -> bool:
@@ -491,7 +528,7 @@ def listed(students: dict[tuple[str, str, str], Student], lists: Lists,
             key = student_key(exam.class_name, name, exam.ident)
             if key not in students:
                 out.append(Student(exam.class_name, one_line(name), exam.ident, state=NOT_STARTED,
-                                   lastDetail="", key=student_ref(key)))
+                                   lastDetail="", key=student_ref(key), school=exam.school))
     return out
 
 

@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import Any, Callable
 
 from .config import Exam
-from .decisions import LIMITS, one_line, utf16_units
+from .decisions import LIMITS, check_school, one_line, utf16_units
 
 # Read aloud and copied from a board: no 0/O, no 1/I/L.
 TOKEN_ALPHABET = "ABCDEFGHJKMNPQRSTUVWXYZ23456789"
@@ -84,6 +84,7 @@ class ExamForm:
     opens: str            # TIME_FORMAT in the school's zone, or ""
     closes: str
     rotate_minutes: int   # 0: the token changes only with "Ganti token"
+    school: str = ""      # "5A" of two schools are two classes, as in the file
 
 
 def check_form(obj: Any, taken: set[str], editing: bool) -> tuple[ExamForm | None, dict[str, str]]:
@@ -119,6 +120,12 @@ def check_form(obj: Any, taken: set[str], editing: bool) -> tuple[ExamForm | Non
         errors["formUrl"] = problem
     if "proctorPin" not in errors and pin and not PIN_TEXT.fullmatch(pin):
         errors["proctorPin"] = "PIN hanya huruf dan angka, paling banyak 62."
+    raw_school = obj.get("school", "")  # as typed: a line break inside is refused, not stripped away
+    if not isinstance(raw_school, str):
+        errors["school"], raw_school = "Isian ini harus berupa teks.", ""
+    school, problem = check_school(raw_school)
+    if problem:
+        errors["school"] = problem
     times: dict[str, dt.datetime] = {}
     for name, value in (("opens", opens), ("closes", closes)):
         if value and name not in errors:
@@ -139,7 +146,7 @@ def check_form(obj: Any, taken: set[str], editing: bool) -> tuple[ExamForm | Non
             minutes = int(rotate)
     if errors:
         return None, errors
-    return ExamForm(classes, token, url, pin, opens, closes, minutes), {}
+    return ExamForm(classes, token, url, pin, opens, closes, minutes, school), {}
 
 
 def rotation_due(since: float, rotate_minutes: int, now: float) -> bool:
@@ -153,4 +160,5 @@ def as_exams(row: dict) -> tuple[Exam, ...]:
     closes = parse_time(row["closes"]) if row["closes"] else None
     tokens = row["tokens"]
     return tuple(Exam(c, tokens[-1], row["formUrl"], row["proctorPin"], opens, closes, page_id=row["id"],
-                      earlier_tokens=tuple(tokens[:-1]), ended=row["ended"]) for c in row["classes"])
+                      earlier_tokens=tuple(tokens[:-1]), ended=row["ended"], school=row["school"])
+                 for c in row["classes"])

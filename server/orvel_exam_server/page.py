@@ -322,10 +322,10 @@ async function simpanDaftarKelas(ev) {
   muatDaftar();
 }
 // Exams: those of the server's file are shown only; those made here can be changed here.
-const UJIAN_ISIAN = ["classes", "token", "formUrl", "proctorPin", "opens", "closes", "rotateMinutes"];
+const UJIAN_ISIAN = ["classes", "school", "token", "formUrl", "proctorPin", "opens", "closes", "rotateMinutes"];
 let ujianDiubah = null;  // the id of the page exam in the form, or null for a new one
 function teksUjian(u) {
-  let t = "Kelas " + u.classes.join(", ") + " - " + u.formUrl;
+  let t = "Kelas " + u.classes.join(", ") + (u.school ? " \u00b7 " + u.school : "") + " - " + u.formUrl;
   if (u.proctorPin) t += " - PIN " + u.proctorPin;
   if (u.opens) t += " - buka " + u.opens.replace("T", " ");
   if (u.closes) t += " - tutup " + u.closes.replace("T", " ");
@@ -375,6 +375,7 @@ async function aturUjian(u, tutup) {
 function ubahUjian(u) {
   ujianDiubah = u.id;
   $("ex-classes").value = u.classes.join(", ");
+  $("ex-school").value = u.school || "";
   $("ex-token").value = "";
   $("ex-token").placeholder = "kosong: tetap " + u.token;
   $("ex-formUrl").value = u.formUrl;
@@ -413,7 +414,8 @@ async function simpanUjian(ev) {
 let saya = {admin: false};
 async function muatSaya() {
   saya = await ambil("/api/proctor/me");
-  $("saya").textContent = saya.admin ? "Administrator" : saya.name + " (kelas " + saya.classes.join(", ") + ")";
+  $("saya").textContent = saya.admin ? "Administrator"
+    : saya.name + " (kelas " + saya.classes.join(", ") + (saya.school ? ", " + saya.school : "") + ")";
   for (const id of ["form-ujian", "daftar-kelas", "akun"]) $(id).style.display = saya.admin ? "" : "none";
   if (saya.admin) muatAkun();
   muatUjian();
@@ -423,7 +425,7 @@ async function muatAkun() {
   const isi = await ambil("/api/proctor/proctors");
   $("akun-daftar").replaceChildren(...isi.map(a => {
     const li = document.createElement("li"), b = document.createElement("button");
-    li.textContent = a.name + ": kelas " + a.classes.join(", ") + " ";
+    li.textContent = a.name + ": kelas " + a.classes.join(", ") + (a.school ? " di " + a.school : "") + " ";
     b.type = "button";
     b.textContent = "Hapus";
     b.onclick = async () => {
@@ -438,10 +440,10 @@ async function muatAkun() {
 }
 async function simpanAkun(ev) {
   ev.preventDefault();
-  for (const f of ["name", "password", "classes"]) $("ak-" + f + "-salah").textContent = "";
+  for (const f of ["name", "password", "classes", "school"]) $("ak-" + f + "-salah").textContent = "";
   $("ak-hasil").textContent = "";
   const r = await kirimJson("/api/proctor/proctor", {name: $("ak-name").value, password: $("ak-password").value,
-                                                     classes: $("ak-classes").value});
+                                                     classes: $("ak-classes").value, school: $("ak-school").value});
   if (!r.ok) {
     for (const [f, pesan] of Object.entries(r.errors || {[r.field]: r.error}))
       ($("ak-" + f + "-salah") || $("ak-hasil")).textContent = pesan;
@@ -567,6 +569,8 @@ melihat riwayatnya. Pesan, kunci layar dan akhir ujian sampai di PC siswa dalam 
 <form id="form-ujian" class="ujian">
 <h4>Buat ujian</h4>
 <div><label for="ex-classes">Kelas (pisahkan dengan koma)</label><input id="ex-classes" size="30"><span class="salah" id="ex-classes-salah"></span></div>
+<div><label for="ex-school">Sekolah</label><input id="ex-school" size="30" maxlength="500" placeholder="boleh kosong"><span class="salah" id="ex-school-salah"></span></div>
+<div><small>Sekolah diisi bila server ini melayani beberapa sekolah: kelas 5A dua sekolah adalah dua kelas.</small></div>
 <div><label for="ex-token">Token</label><input id="ex-token" size="12" maxlength="62" style="text-transform:uppercase">
 <button type="button" id="ex-buat">Buat token</button><span class="salah" id="ex-token-salah"></span></div>
 <div><label for="ex-formUrl">Alamat formulir</label><input id="ex-formUrl" size="60" placeholder="https://docs.google.com/forms/...{{studentName}}">
@@ -585,6 +589,7 @@ melihat riwayatnya. Pesan, kunci layar dan akhir ujian sampai di PC siswa dalam 
 <div><label for="ak-name">Nama pengawas</label><input id="ak-name" maxlength="62"><span class="salah" id="ak-name-salah"></span></div>
 <div><label for="ak-password">Kata sandi (paling sedikit 10 huruf)</label><input id="ak-password" type="password" autocomplete="new-password"><span class="salah" id="ak-password-salah"></span></div>
 <div><label for="ak-classes">Kelas yang diawasi (pisahkan dengan koma)</label><input id="ak-classes"><span class="salah" id="ak-classes-salah"></span></div>
+<div><label for="ak-school">Sekolah</label><input id="ak-school" maxlength="500" placeholder="kosong: kelas itu di semua sekolah"><span class="salah" id="ak-school-salah"></span></div>
 <p><button type="submit" id="ak-simpan">Simpan pengawas</button> <span id="ak-hasil"></span></p>
 </form></section>
 <section id="daftar-kelas"><h3>Daftar siswa per kelas</h3>

@@ -333,7 +333,8 @@ class Presence:
         self.change_seq += 1
         self.changes.append((self.change_seq, {
             "key": decisions.student_ref(self._key(s)), "studentName": decisions.one_line(s.studentName),
-            "className": decisions.one_line(s.className), "state": state, "address": s.address,
+            "className": decisions.one_line(s.className), "token": self.ident(s.className, s.token),
+            "state": state, "address": s.address,
             "lastContactAt": iso(s.last_contact)}))
         self.notifier.poke()
 

@@ -22,6 +22,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
@@ -233,6 +234,18 @@ class RunningServer:
         assert status == 303, status
         return headers["set-cookie"].split(";")[0]
 
+    def login_as(self, name: str, password: str, source: str | None = None) -> tuple[int, str]:
+        """A proctor account's login: its status and cookie ("" for none)."""
+        status, headers, _ = self.request("POST", "/pengawas/login", urllib.parse.urlencode(
+            {"name": name, "password": password}), {"Content-Type": "application/x-www-form-urlencoded"}, source=source)
+        return status, headers.get("set-cookie", "").split(";")[0]
+
+    def post_page(self, path: str, obj: object, cookie: str) -> tuple[int, dict]:
+        """A page form's JSON posted as the page posts it (a str as it is); the answer."""
+        raw = obj if isinstance(obj, str) else json.dumps(obj)
+        status, _, data = self.request("POST", path, raw, {"Cookie": cookie, "Content-Type": "application/json"})
+        return status, json.loads(data)
+
     def get_json(self, path: str, cookie: str) -> object:
         status, _, data = self.request("GET", path, headers={"Cookie": cookie})
         assert status == 200, (status, data)
@@ -254,6 +267,43 @@ def stream_blocks(buf: bytes) -> tuple[list[dict[str, str]], bytes]:
     return blocks, buf
 
 
+def open_stream(server: RunningServer, cookie: str, path: str = "/api/proctor/stream") -> tuple[ssl.SSLSocket, bytes]:
+    """The proctor's stream once the server has begun it (its "retry" line
+    came), and the bytes read after that line."""
+    raw = socket.create_connection(("127.0.0.1", server.port))
+    tls = server.context().wrap_socket(raw, server_hostname="localhost")
+    tls.sendall(f"GET {path} HTTP/1.1\r\nHost: localhost\r\nCookie: {cookie}\r\n\r\n".encode())
+    tls.settimeout(15)
+    buf = b""
+    while b"retry: 2000\n\n" not in buf:
+        chunk = tls.recv(65536)
+        if not chunk:
+            tls.close()
+            raise RuntimeError("the stream ended before it began: " + buf.decode(errors="replace"))
+        buf += chunk
+    return tls, buf.split(b"retry: 2000\n\n", 1)[1]
+
+
+def read_events(tls: ssl.SSLSocket, buf: bytes, until, timeout: float = 15.0) -> tuple[list[tuple[str, dict]], bytes]:
+    """A stream's (event, data) pairs until `until(events)` is true or
+    `timeout` seconds have passed, and the bytes of an event not yet whole."""
+    end = time.monotonic() + timeout
+    events: list[tuple[str, dict]] = []
+    while True:
+        blocks, buf = stream_blocks(buf)
+        events += [(f["event"], json.loads(f.get("data", "{}"))) for f in blocks if "event" in f]
+        if until(events) or time.monotonic() >= end:
+            return events, buf
+        tls.settimeout(max(0.05, end - time.monotonic()))
+        try:
+            chunk = tls.recv(65536)
+        except (TimeoutError, ssl.SSLError, OSError):
+            return events, buf
+        if not chunk:
+            return events, buf
+        buf += chunk
+
+
 def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15.0,
                   path: str = "/api/proctor/stream") -> list[tuple[str, dict]]:
     """Reads the proctor's stream as (event, data) pairs until `until(events)`
@@ -261,23 +311,10 @@ def stream_events(server: RunningServer, cookie: str, until, timeout: float = 15
     raw = socket.create_connection(("127.0.0.1", server.port))
     tls = server.context().wrap_socket(raw, server_hostname="localhost")
     tls.sendall(f"GET {path} HTTP/1.1\r\nHost: localhost\r\nCookie: {cookie}\r\n\r\n".encode())
-    end = time.monotonic() + timeout
-    buf, events = b"", []
     try:
-        while not until(events) and time.monotonic() < end:
-            tls.settimeout(max(0.05, end - time.monotonic()))
-            try:
-                chunk = tls.recv(65536)
-            except (TimeoutError, ssl.SSLError, OSError):
-                break
-            if not chunk:
-                break
-            buf += chunk
-            blocks, buf = stream_blocks(buf)
-            events += [(f["event"], json.loads(f.get("data", "{}"))) for f in blocks if "event" in f]
+        return read_events(tls, b"", until, timeout)[0]
     finally:
         tls.close()
-    return events
 
 
 def wait_for(predicate, timeout: float = 10.0, step: float = 0.02) -> bool:

@@ -14,7 +14,7 @@ from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from orvel_exam_server import accounts, classlist, config, decisions, exams, front, guards, whatsapp  # noqa: E402
+from orvel_exam_server import accounts, classlist, commands, config, decisions, exams, front, guards, whatsapp  # noqa: E402
 from orvel_exam_server.config import ConfigError, Exam  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -445,7 +445,7 @@ class PageExams(unittest.TestCase):
 
     def test_a_new_token_takes_no_verify_while_the_exams_begun_with_the_old_keep_their_row(self):
         row = {"id": 3, "classes": ["5A", "5B"], "formUrl": "https://f.example/{studentName}", "proctorPin": "",
-               "opens": "", "closes": "", "ended": False, "tokens": ["OLDTKN", "NEWTKN"]}
+               "opens": "", "closes": "", "ended": False, "tokens": ["OLDTKN", "NEWTKN"], "school": ""}
         made = exams.as_exams(row)
         self.assertEqual([(e.class_name, e.token, e.ident) for e in made], [("5A", "NEWTKN", "OLDTKN"),
                                                                          ("5B", "NEWTKN", "OLDTKN")])
@@ -476,7 +476,7 @@ class Accounts(unittest.TestCase):
         admin = accounts.Who(0, "Administrator", None)
         for who, cls, sees in [(rina, "5B", True), (rina, " 5b ", True), (rina, "6 a", True), (rina, "5A", False),
                                (rina, "5B2", False), (rina, "", False), (admin, "5A", True), (admin, "", True)]:
-            self.assertEqual(accounts.may_see(who, cls), sees, (who.name, cls))
+            self.assertEqual(accounts.may_see(who, cls, ""), sees, (who.name, cls))
         good = {"name": " Bu  Rina ", "password": "x" * 10, "classes": "5B, 6A,5B"}
         form, errors = accounts.check_account(good, False, {"pak budi"})
         self.assertEqual((form["name"], form["classes"], errors), ("Bu Rina", ("5B", "6A"), {}))
@@ -490,8 +490,62 @@ class Accounts(unittest.TestCase):
         for changes in ({"name": "N" * 62}, {"password": "x" * 200}, {"classes": ",".join(f"K{i}" for i in range(100))}):
             self.assertEqual(accounts.check_account(dict(good, **changes), False, set())[1], {}, changes)
         self.assertEqual(list(accounts.check_account(dict(good, password="x" * 201), True, set())[1]), ["password"])
+        for school, kept, field in [("", "", None), (" SD  Satu\u00a0", "SD Satu", None), ("S" * 500, "S" * 500, None),
+                                    ("S" * 501, "", "school"), ("SD\nSatu", "", "school"), ("SD\u200bSatu", "", "school"),
+                                    ("SD \ud800", "", "school"), (5, "", "school")]:
+            form, errors = accounts.check_account(dict(good, school=school), False, set())
+            self.assertEqual((form and form["school"], list(errors)), (kept if field is None else None,
+                                                                       [field] if field else []), school)
         self.assertEqual(accounts.check_account(dict(good, password=""), True, set())[0]["password"], "",
                          "an edit keeps the password")
+
+
+class Schools(unittest.TestCase):
+    def test_a_proctor_of_one_school_sees_its_class_only_and_one_without_a_school_the_class_everywhere(self):
+        sari = accounts.Who(4, "Bu Sari", ("5A", "6B"), "SD Satu")
+        rina = accounts.Who(3, "Bu Rina", ("5A",))
+        admin = accounts.Who(0, "Administrator", None)
+        for who, cls, school, sees in [
+                (sari, "5A", "SD Satu", True), (sari, " 5a ", "sd  SATU", True), (sari, "6b", "SD Satu\u200b", True),
+                (sari, "5A", "SD Dua", False),        # the same class name in another school
+                (sari, "5A", "", False),              # an exam that names no school is no school's
+                (sari, "5A", "SD Satu Dua", False), (sari, "5B", "SD Satu", False),
+                (rina, "5A", "SD Satu", True), (rina, "5A", "SD Dua", True), (rina, "5A", "", True),
+                (rina, "5B", "SD Satu", False), (admin, "5A", "SD Dua", True), (admin, "", "", True)]:
+            with self.subTest(who=who.name, cls=cls, school=school):
+                self.assertEqual(accounts.may_see(who, cls, school), sees)
+
+    def test_a_school_typed_on_the_page_is_folded_as_the_files_and_refused_by_name(self):
+        for text, kept, problem in [("", "", ""), ("  SD   Negeri\u3000 1 ", "SD Negeri 1", ""),
+                                    ("\U0001d412" * 250, "\U0001d412" * 250, ""),   # 500 UTF-16 units
+                                    ("\U0001d412" * 251, "", decisions.LONG_SCHOOL), ("S" * 501, "", decisions.LONG_SCHOOL),
+                                    ("SD\tSatu", "", decisions.BAD_SCHOOL), ("SD Satu\n", "", decisions.BAD_SCHOOL),
+                                    ("SD \u202eSatu", "", decisions.BAD_SCHOOL), ("SD \udc00", "", decisions.BAD_SCHOOL)]:
+            with self.subTest(text=text[:20]):
+                self.assertEqual(decisions.check_school(text), (kept, problem))
+        self.assertEqual(decisions.LONG_SCHOOL, commands.TOO_LONG["school"], "one limit for the command's and the form's")
+        self.assertEqual(decisions.unwritable_member(b'{"classes":"5A","school":"SD \\ud800"}'), "school")
+        for body in (b'{"classes":"5A"}', b'["\\ud800"]', b'{"a":1,"a":2}', b"x"):
+            self.assertIsNone(decisions.unwritable_member(body), body)
+
+    def test_a_page_exams_school_reaches_its_rows_and_the_listed_students(self):
+        good = {"classes": "5A", "token": "SATU22", "formUrl": "https://f.example/1", "school": " SD  Satu "}
+        form, errors = exams.check_form(good, set(), editing=False)
+        self.assertEqual((errors, form.school), ({}, "SD Satu"))
+        self.assertEqual(exams.check_form({k: v for k, v in good.items() if k != "school"}, set(), False)[0].school, "")
+        for school, message in [("SD\nSatu", "Nama sekolah tidak boleh berisi karakter kendali."),
+                                ("S" * 501, "Nama sekolah paling banyak 500 huruf."), (["SD"], "Isian ini harus berupa teks.")]:
+            self.assertEqual(exams.check_form(dict(good, school=school), set(), False), (None, {"school": message}))
+        row = {"id": 1, "classes": ["5A"], "formUrl": "https://f/1", "proctorPin": "", "opens": "", "closes": "",
+               "ended": False, "tokens": ["SATU22"], "school": "SD Satu"}
+        made = exams.as_exams(row) + (Exam("5A", "DUA222", "https://f/2", school="SD Dua"),)
+        entries = [entry(1, "verify", token="satu22"), entry(2, "verify", token="DUA222")]
+        students: dict = {}
+        decisions.fold(students, entries, made)
+        rows = decisions.ranked(students, None, {"5a": ("5A", ["Siti"])}, made)
+        self.assertEqual(sorted((r["studentName"], r["school"], r["state"]) for r in rows),
+                         [("Budi", "SD Dua", "Terverifikasi"), ("Budi", "SD Satu", "Terverifikasi"),
+                          ("Siti", "SD Dua", "Belum mulai"), ("Siti", "SD Satu", "Belum mulai")])
 
 
 class ClassLists(unittest.TestCase):

@@ -25,8 +25,8 @@ import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from support import (ON_POSTGRES, SQLITE_ONLY, RunningServer, env, event_body, query, stream_blocks,  # noqa: E402
-                     stream_events, wait_for)
+from support import (ON_POSTGRES, SQLITE_ONLY, RunningServer, env, event_body, open_stream, query,  # noqa: E402
+                     read_events, stream_blocks, stream_events, wait_for)
 # Whether the server has closed a connection, without waiting: the attack
 # tool's own test of it.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
@@ -518,7 +518,8 @@ class ProctorAccounts(unittest.TestCase):
         self.assertEqual(login("Bu Rina", "salah-sekali")[0], 401)
         status, rina = login("bu rina", "sandi-rina-5b")
         self.assertEqual(status, 303)
-        self.assertEqual(s.get_json("/api/proctor/me", rina), {"admin": False, "name": "Bu Rina", "classes": ["5b"]})
+        self.assertEqual(s.get_json("/api/proctor/me", rina), {"admin": False, "name": "Bu Rina", "classes": ["5b"],
+                                                              "school": ""})
         a, b = s.verify("Budi", "5A", "ABC123"), s.verify("Eko", "5B", "NOPIN1")
         self.assertEqual([r["studentName"] for r in s.get_json("/api/proctor/roster", rina)], ["Eko"])
         self.assertEqual(len(s.get_json("/api/proctor/roster", admin)), 2)
@@ -557,6 +558,77 @@ class ProctorAccounts(unittest.TestCase):
             self.assertEqual(login("Pak Budi", "tebak-tebak", f"127.0.1.{i + 1}")[0], 401)
         self.assertEqual(login("Pak Budi", "sandi-budi-6a", "127.0.2.1")[0], 429)
         self.assertEqual(login("", s.password, "127.0.2.2")[0], 303)
+
+
+SCHOOLS = """
+[[exam]]
+class = "5A"
+token = "SDDUA2"
+form_url = "https://f.example/dua"
+school = "SD Dua"
+"""
+
+
+class Schools(unittest.TestCase):
+    def test_a_proctor_of_one_schools_5a_sees_only_its_students_and_a_page_exam_carries_its_school(self):
+        s = RunningServer(SCHOOLS).start()
+        self.addCleanup(s.remove)
+        admin = s.login()
+        # SD Satu's 5A made on the page: its school goes with it to the list and to the rows.
+        satu = s.get_json("/api/proctor/new-token", admin)["token"]
+        status, got = s.post_page("/api/proctor/exam", {"classes": "5a", "token": satu, "formUrl": "https://f.example/1",
+                                                        "school": " SD  Satu "}, admin)
+        self.assertEqual(status, 200, got)
+        exam_id = got["id"]
+        self.assertEqual([(e["classes"], e["school"]) for e in s.get_json("/api/proctor/exams", admin)["page"]],
+                         [(["5a"], "SD Satu")])
+        status, got = s.post_page("/api/proctor/proctor", {"name": "Bu Sari", "password": "sandi-sari-5a",
+                                                           "classes": "5A", "school": "sd  satu"}, admin)
+        self.assertEqual(status, 200, got)
+        s.post_page("/api/proctor/proctor", {"name": "Pak Eko", "password": "sandi-eko-5a", "classes": "5A"}, admin)
+        self.assertEqual([(p["name"], p["school"]) for p in s.get_json("/api/proctor/proctors", admin)],
+                         [("Bu Sari", "sd satu"), ("Pak Eko", "")])
+        sari, eko = s.login_as("Bu Sari", "sandi-sari-5a")[1], s.login_as("Pak Eko", "sandi-eko-5a")[1]
+        self.assertEqual(s.get_json("/api/proctor/me", sari)["school"], "sd satu")
+        # Budi of 5A at both schools; SD Dua's starts last.
+        budi1, budi2, citra = s.verify("Budi", "5A", satu), s.verify("Budi", "5A", "SDDUA2"), s.verify("Citra", "5a", satu)
+        self.assertEqual(s.report(budi1, "Budi", "START", "mulai SD Satu", "5A", satu)[0], 200)
+        self.assertEqual(s.report(budi2, "Budi", "START", "mulai SD Dua", "5A", "SDDUA2")[0], 200)
+        rows = lambda cookie: sorted((r["studentName"], r["school"]) for r in s.get_json("/api/proctor/roster", cookie))
+        everyone = [("Budi", "SD Dua"), ("Budi", "SD Satu"), ("Citra", "SD Satu")]
+        self.assertEqual((rows(admin), rows(eko)), (everyone, everyone), "no school on the account: 5A everywhere")
+        self.assertEqual(rows(sari), [("Budi", "SD Satu"), ("Citra", "SD Satu")])
+        self.assertEqual(s.get_json("/api/proctor/classes", sari), ["5a"], "as the page exam names it")
+        listed = s.get_json("/api/proctor/exams", sari)
+        self.assertEqual((listed["file"], [e["token"] for e in listed["page"]]), ([], [satu]))
+        self.assertEqual(s.get_json("/api/proctor/timeline?className=5A&studentName=Budi&token=SDDUA2", sari), [])
+        self.assertEqual({h["key"] for h in s.get_json("/api/proctor/heard", sari)}, {f'["5a","budi","{satu}"]'})
+        status, _, data = s.request("GET", "/api/proctor/export.csv", headers={"Cookie": sari})
+        self.assertEqual((status, "SD Satu" in data.decode(), "SD Dua" in data.decode()), (200, True, False))
+        # A command for "Budi" goes to this school's Budi, though the other school's started later.
+        status, got = s.post_page("/api/proctor/command", {"className": "5A", "studentName": "Budi", "kind": "lock"}, sari)
+        self.assertEqual((status, got.get("sent")), (200, 1), got)
+        self.assertNotIn(b'"command"', s.heartbeat(budi2)[1])
+        self.assertIn(b'"command":"lock"', s.heartbeat(budi1)[1])
+        self.assertEqual(s.post_page("/api/proctor/close-session", {"session": budi2}, sari)[0], 404)
+        # A new token: Budi's row, timeline and reports stay his school's.
+        self.assertEqual(s.post_page("/api/proctor/exam-token", {"id": exam_id}, admin)[0], 200)
+        self.assertEqual(s.report(budi1, "Budi", "VIOLATION", "pelanggaran SD Satu", "5A", satu)[0], 200)
+        self.assertEqual([e.get("detail") for e in s.get_json(
+            f"/api/proctor/timeline?className=5A&studentName=Budi&token={satu}", sari) if e["kind"] == "report"],
+            ["mulai SD Satu", "pelanggaran SD Satu"])
+        # The stream: the stored reports of this school only, then only this school's changes.
+        tls, buf = open_stream(s, sari, "/api/proctor/stream?after=0")
+        try:
+            events, buf = read_events(tls, buf, lambda ev: any(e == "report" for e, _ in ev))
+            self.assertEqual(s.post_page("/api/proctor/close-session", {"session": budi2}, admin)[0], 200)
+            self.assertEqual(s.post_page("/api/proctor/close-session", {"session": citra}, admin)[0], 200)
+            more, _ = read_events(tls, buf, lambda ev: any(d.get("studentName") == "Citra" for _, d in ev))
+        finally:
+            tls.close()
+        events += more  # every report was stored before the stream began: all came before Citra's change
+        self.assertEqual([d["detail"] for e, d in events if e == "report"], ["mulai SD Satu", "pelanggaran SD Satu"])
+        self.assertEqual([(d["studentName"], d["token"]) for e, d in events if e == "presence"], [("Citra", satu)])
 
 
 @unittest.skipIf(ON_POSTGRES, "the front does not depend on the engine")

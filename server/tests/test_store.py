@@ -274,6 +274,40 @@ class Upgrade(unittest.TestCase):
                          "an old key with another body")
 
 
+class UpgradeSchools(unittest.TestCase):
+    def test_page_exams_and_accounts_of_a_database_from_before_schools_name_none(self):
+        folder = Path(tempfile.mkdtemp(prefix="orvel-store."))
+        self.addCleanup(shutil.rmtree, folder, True)
+        database = store_database(folder)
+        key = "BIGSERIAL PRIMARY KEY" if ON_POSTGRES else "INTEGER PRIMARY KEY"
+        before = [  # the two tables as the previous version made them, a row in each
+            f"CREATE TABLE page_exams (id {key}, classes TEXT NOT NULL, form_url TEXT NOT NULL, proctor_pin TEXT NOT NULL"
+            " DEFAULT '', opens TEXT NOT NULL DEFAULT '', closes TEXT NOT NULL DEFAULT '', rotate_minutes INTEGER NOT NULL"
+            " DEFAULT 0, ended INTEGER NOT NULL DEFAULT 0, created_at TEXT NOT NULL)",
+            "INSERT INTO page_exams (classes, form_url, created_at) VALUES ('[\"5A\"]', 'https://f.example/', 't')",
+            f"CREATE TABLE proctors (id {key}, name TEXT NOT NULL, name_key TEXT NOT NULL UNIQUE, salt TEXT NOT NULL,"
+            " password_hash TEXT NOT NULL, classes TEXT NOT NULL, created_at TEXT NOT NULL)",
+            "INSERT INTO proctors (name, name_key, salt, password_hash, classes, created_at)"
+            " VALUES ('Bu Rina', 'bu rina', '00', 'ff', '[\"5A\"]', 't')"]
+        if ON_POSTGRES:
+            import psycopg
+            with psycopg.connect(database) as c:
+                for sql in before:
+                    c.execute(sql)
+        else:
+            with sqlite3.connect(database) as db:
+                for sql in before:
+                    db.execute(sql)
+            db.close()
+        store = Store(database)
+        self.addCleanup(store.close)
+        self.assertEqual([(e["classes"], e["school"]) for e in store.page_exams()], [(["5A"], "")])
+        self.assertEqual([(p["name"], p["school"]) for p in store.proctors()], [("Bu Rina", "")])
+        # And both take a school from now on.
+        store.save_proctor(1, "Bu Rina", "bu rina", ("5A",), None, "t", "SD Satu")
+        self.assertEqual(store.proctor("bu rina")["school"], "SD Satu")
+
+
 class Watch(StoreCase):
     # What the routes do: a verification opens a session, a report is stored and heard.
     def verify(self, p: Presence, sid: str, name: str, t: float, address: str = "a") -> None:

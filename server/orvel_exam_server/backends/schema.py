@@ -76,7 +76,8 @@ CREATE TABLE IF NOT EXISTS page_exams (
     closes TEXT NOT NULL DEFAULT '',
     rotate_minutes INTEGER NOT NULL DEFAULT 0,
     ended INTEGER NOT NULL DEFAULT 0, -- closed on the page
-    created_at TEXT NOT NULL
+    created_at TEXT NOT NULL,
+    school TEXT NOT NULL DEFAULT ''   -- '' for none; "5A" of two schools are two classes
 );
 -- Each page exam's tokens: the newest is its token now, the earlier ones keep their running exams.
 CREATE TABLE IF NOT EXISTS exam_tokens (
@@ -93,7 +94,8 @@ CREATE TABLE IF NOT EXISTS proctors (
     salt TEXT NOT NULL,
     password_hash TEXT NOT NULL,     -- scrypt, hex; a login's hash is made with it, so a new password ends them
     classes TEXT NOT NULL,           -- a JSON list of the classes watched
-    created_at TEXT NOT NULL
+    created_at TEXT NOT NULL,
+    school TEXT NOT NULL DEFAULT ''  -- the classes are that school's; '' for the classes in every school
 );
 -- The version of each setting the page changes (exams, lists): moved in the
 -- write that changes it, so every process sees the change at its next look.

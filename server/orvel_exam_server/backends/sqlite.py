@@ -37,6 +37,9 @@ def _migrate(conn: sqlite3.Connection) -> None:
         conn.execute("ALTER TABLE notices ADD COLUMN addresses TEXT NOT NULL DEFAULT ''")
     if "body_hash" not in {row[1] for row in conn.execute("PRAGMA table_info(reports)")}:
         conn.execute("ALTER TABLE reports ADD COLUMN body_hash TEXT")
+    for table in ("page_exams", "proctors"):
+        if "school" not in {row[1] for row in conn.execute(f"PRAGMA table_info({table})")}:
+            conn.execute(f"ALTER TABLE {table} ADD COLUMN school TEXT NOT NULL DEFAULT ''")
     for table in ("reports", "verifications"):
         columns = {row[1] for row in conn.execute(f"PRAGMA table_info({table})")}
         if "session" not in columns:
