@@ -78,6 +78,42 @@ class Writer(StoreCase):
         self.assertEqual(self.store.report_count(), 3)
         self.assertEqual(self.logged, [], "a fault of the program is not a fault of the disk")
 
+    @unittest.skipUnless(ON_POSTGRES, "notifications reach other processes only through PostgreSQL")
+    def test_what_a_batch_tells_is_heard_once_committed_in_order_and_not_from_a_piece_undone(self):
+        heard: list[str] = []
+        self.store.on_notice(database.REPORT_STORED, heard.append)
+        self.store.start_listening()
+        # Reports until the listener, which starts on its own, hears the last.
+        keys, last = iter(range(1000)), [0]
+
+        def warm() -> bool:
+            last[0] = self.store.add_report("t", "a", f"w{next(keys)}", "{}", report(0), False)[0]
+            return str(last[0]) in heard
+        self.assertTrue(wait_for(warm, 5))
+        gate = self.hold_writer()
+        results: dict[str, object] = {}
+
+        def told_then_failed(c):
+            self.store.tell(c, database.REPORT_STORED, "999999")
+            c.execute("INSERT INTO exam_sessions (id) VALUES ('x')")
+
+        def run(name, work):
+            try:
+                results[name] = work()
+            except Exception as e:
+                results[name] = e
+        jobs = [(f"r{n}", lambda n=n: self.store.add_report("t", "a", f"k{n}", "{}", report(n), False)[0])
+                for n in range(1, 4)]
+        jobs.insert(1, ("bad", lambda: self.store.write(told_then_failed)))
+        for job in jobs:  # one after another, so that the batch holds them in this order
+            threading.Thread(target=run, args=job, daemon=True).start()
+            self.assertTrue(wait_for(lambda: self.store._queue.qsize() == jobs.index(job) + 1, 5))
+        gate.set()
+        after = lambda: [h for h in heard if int(h) > last[0]]  # noqa: E731
+        self.assertTrue(wait_for(lambda: len(after()) >= 3, 5), heard)
+        self.assertIsInstance(results["bad"], Exception)
+        self.assertEqual(after(), [str(results[f"r{n}"]) for n in range(1, 4)])
+
     def test_the_writer_survives_a_broken_connection_and_a_late_write_fails_in_time_and_never_runs(self):
         def breaks(c):
             c.close()  # nothing can be rolled back on it any more

@@ -34,6 +34,7 @@ import json
 import multiprocessing
 import os
 import random
+import resource
 import re
 import secrets
 import shutil
@@ -350,6 +351,9 @@ def main() -> int:
     p.add_argument("--postgres", metavar="URL", help="a PostgreSQL cluster to make the load's database in")
     p.add_argument("--processes", type=int, default=1, help="the server's serving processes (more than 1: --postgres)")
     p.add_argument("--resume", action="store_true", help="each PC offers its TLS session again, as WinHTTP does")
+    p.add_argument("--nice", type=int, default=0,
+                   help="the client processes' niceness: with 10 the server is served first, as when the PCs are "
+                        "other machines")
     args = p.parse_args()
     rng = random.Random(18)
     print("machine:", uptime())
@@ -380,6 +384,8 @@ def shard(port: int, ca: str, first: int, count: int, args: dict, stop_at: float
     # A hundred threads waiting on their sockets: a short switch interval keeps
     # this process's own lock from adding to the latencies it measures.
     sys.setswitchinterval(0.001)
+    if args.get("nice"):
+        os.nice(args["nice"])
     client, stats, rng = Client(port, ca), Stats(), random.Random(seed)
     ns = argparse.Namespace(**args)
     pcs = [threading.Thread(target=pc, args=(client, n, ns, stats, stop_at, random.Random(rng.random())))
@@ -407,6 +413,7 @@ def measure(target: Target, args, rng: random.Random) -> int:
     stop_at = began + args.seconds
     plain = {k: v for k, v in vars(args).items()}
     sizes = [args.pcs // procs + (1 if i < args.pcs % procs else 0) for i in range(procs)]
+    clients_before = resource.getrusage(resource.RUSAGE_CHILDREN)
     with concurrent.futures.ProcessPoolExecutor(procs, mp_context=multiprocessing.get_context("spawn")) as pool:
         jobs = [pool.submit(shard, target.port, target.ca, 1 + sum(sizes[:i]), sizes[i], plain, stop_at, rng.random())
                 for i in range(procs)]
@@ -421,6 +428,8 @@ def measure(target: Target, args, rng: random.Random) -> int:
             stats.sessions += part["sessions"]
             stats.resumed += part["resumed"]
     took = time.monotonic() - began
+    clients_after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    clients_cpu = (clients_after.ru_utime + clients_after.ru_stime) - (clients_before.ru_utime + clients_before.ru_stime)
     per_process = [(pid, cpu_seconds(pid) - cpu_before.get(pid, 0.0), rss_mb(pid)) for pid in serving]
     database_cpu = postgres_cpu() - database_before if args.postgres else 0.0
     # Every answered report must reach every stream; give the last ones a moment.
@@ -463,6 +472,8 @@ def measure(target: Target, args, rng: random.Random) -> int:
               f"{rss:.0f} MB")
     if args.postgres:
         print(f"PostgreSQL: {database_cpu:.0f} s of processor ({database_cpu / took:.0%} of a core)")
+    print(f"load clients{f' (nice {args.nice})' if args.nice else ''}: {clients_cpu:.0f} s of processor "
+          f"({clients_cpu / took:.0%} of a core)")
     print(f"stream delay: max {max_delay * 1000:.0f} ms, median {statistics.median(delays) * 1000 if delays else 0:.0f} ms,"
           f" missing {missing}")
     print(f"stored: {len(rows)} reports for {len(stats.answered)} answered; counts exact: {'yes' if counts_exact else 'NO'}")
