@@ -86,8 +86,9 @@ class App:
         self.login_gate = guards.LoginGate()
         self.exam_lock = threading.Lock()
         self._exams: tuple[Exam, ...] = config.exams
-        self._idents: dict[tuple[str, str], str] = {}
-        self._schools: dict[tuple[str, str], str] = {}
+        # Each exam by its class and every token it had: the row a report or
+        # session of theirs belongs to.
+        self._by_token: dict[tuple[str, str], Exam] = {}
         self._exams_version, self._next_rotation = -1, 0.0
         self.page_rows: list[dict] = []
         self.exams()
@@ -138,10 +139,8 @@ class App:
             version, rows = self.store.exams_version, self.store.page_exams()
         self.page_rows = rows
         self._exams = self.config.exams + tuple(e for r in rows for e in exams.as_exams(r))
-        self._idents = {(decisions.class_key(e.class_name), t.strip().upper()): e.ident
-                        for e in self._exams for t in (e.token, *e.earlier_tokens)}
-        self._schools = {(decisions.class_key(e.class_name), t.strip().upper()): e.school
-                         for e in self._exams for t in (e.token, *e.earlier_tokens)}
+        self._by_token = {(decisions.class_key(e.class_name), t.strip().upper()): e
+                          for e in self._exams for t in (e.token, *e.earlier_tokens)}
         self._next_rotation = min((r["since"] + r["rotateMinutes"] * 60 for r in rows
                                    if r["rotateMinutes"] and not r["ended"]), default=float("inf"))
         self._exams_version = version
@@ -150,12 +149,17 @@ class App:
     def ident_of(self, class_name: str, token: str) -> str:
         """The token a student's row is known by (Exam.ident); no lock and no
         read, for the presence watch, which asks under its own lock."""
-        return self._idents.get((decisions.class_key(class_name), token.strip().upper()), token)
+        exam = self._exam_of(class_name, token)
+        return exam.ident if exam else token
 
     def school_of(self, class_name: str, token: str) -> str:
         """The school of the exam a row, report or session of this class and
         token (any the exam had) belongs to; "" for none or no such exam."""
-        return self._schools.get((decisions.class_key(class_name), token.strip().upper()), "")
+        exam = self._exam_of(class_name, token)
+        return exam.school if exam else ""
+
+    def _exam_of(self, class_name: str, token: str) -> Exam | None:
+        return self._by_token.get((decisions.class_key(class_name), token.strip().upper()))
 
     def taken_tokens(self, rows: list[dict] | None = None) -> set[str]:
         """Every token an exam has or had: none is handed out twice."""
@@ -698,11 +702,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         form, errors = accounts.check_account(obj, account is not None,
                                               {r["nameKey"] for r in rows if r["id"] != account})
-        if obj is None and (field := decisions.unwritable_member(body)):
-            errors = {field: decisions.BROKEN_TEXT}
-        if form is None:
-            self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
-                            "errors": errors})
+        if self.form_refused(body, obj, form, errors):
             return
         try:
             saved = app.store.save_proctor(account, form["name"], accounts.name_key(form["name"]), form["classes"],
@@ -764,6 +764,17 @@ class Handler(BaseHTTPRequestHandler):
     def body_json(self, body: bytes) -> object:
         return decisions.page_json(body)  # None for a member named twice or a lone surrogate: no form
 
+    def form_refused(self, body: bytes, obj: object, form: dict | None, errors: dict[str, str]) -> bool:
+        """Answers 400 for a form that was refused, naming each wrong field
+        (a member that cannot be written as text, when the body was no form)."""
+        if obj is None and (field := decisions.unwritable_member(body)):
+            errors = {field: decisions.BROKEN_TEXT}
+        if form is not None:
+            return False
+        self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
+                        "errors": errors})
+        return True
+
     def save_exam(self, body: bytes) -> None:
         """A new exam ("id" absent) or an edit of one made on the page."""
         app = self.app
@@ -775,11 +786,7 @@ class Handler(BaseHTTPRequestHandler):
             if exam_id is None:
                 return
         form, errors = exams.check_form(obj, app.taken_tokens(), editing=exam_id is not None)
-        if obj is None and (field := decisions.unwritable_member(body)):
-            errors = {field: decisions.BROKEN_TEXT}
-        if form is None:
-            self.json(400, {"ok": False, "field": next(iter(errors)), "error": next(iter(errors.values())),
-                            "errors": errors})
+        if self.form_refused(body, obj, form, errors):
             return
         try:
             saved = app.store.save_exam(exam_id, form, now_iso(), time.time())
