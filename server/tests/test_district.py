@@ -7,6 +7,7 @@ process and a stop of the database. Runs with ORVEL_TEST_ENGINE=postgres
 from __future__ import annotations
 
 import json
+import os
 import secrets
 import signal
 import socket
@@ -288,7 +289,7 @@ class District(unittest.TestCase):
         pcs = [(s.verify(f"PC {n}"), f"PC {n}") for n in range(8)]
         load = Launchers(s, pcs)
         self.assertTrue(wait_for(lambda: load.count() >= 40, 30))
-        subprocess.run(["kill", "-9", str(children[0])], check=True)
+        os.kill(children[0], signal.SIGKILL)
         before = load.count()
         self.assertTrue(wait_for(lambda: any("serving process" in l and "starting it again" in l for l in s.log), 15))
         self.assertTrue(wait_for(lambda: load.count() >= before + 40, 30), load.statuses)
