@@ -352,8 +352,8 @@ def main() -> int:
     p.add_argument("--processes", type=int, default=1, help="the server's serving processes (more than 1: --postgres)")
     p.add_argument("--resume", action="store_true", help="each PC offers its TLS session again, as WinHTTP does")
     p.add_argument("--nice", type=int, default=0,
-                   help="the client processes' niceness: with 10 the server is served first, as when the PCs are "
-                        "other machines")
+                   help="the client processes' niceness (10: below the server; their hundreds of threads still "
+                        "take their share of the processor)")
     args = p.parse_args()
     rng = random.Random(18)
     print("machine:", uptime())
