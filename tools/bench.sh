@@ -126,7 +126,9 @@ bench_display() {
     timeout 60 wine reg delete 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /f >/dev/null 2>&1
     timeout 30 wineserver -w >/dev/null 2>&1 || timeout 20 wineserver -k >/dev/null 2>&1 || true
   fi
-  (wineserver -p </dev/null >/dev/null 2>&1 &)
+  # Waited for: started beside the Wine program below, a server which that
+  # program started first would win, and it is not persistent.
+  wineserver -p </dev/null >/dev/null 2>&1 || bench_log "the wineserver of $WINEPREFIX is not persistent"
   # Start Wine's services now, detached: started by the first test program
   # they would hold ctest's output pipe open and stall it. The same for the
   # desktop, which Wine would otherwise close after each test program and

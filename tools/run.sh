@@ -85,7 +85,7 @@ raise_bar_in_x() {
 if [ -n "$USER_DISPLAY" ] && xdpyinfo -display "$USER_DISPLAY" >/dev/null 2>&1; then
   export DISPLAY=$USER_DISPLAY
   [ -f "$WINEPREFIX/system.reg" ] || bench_make_prefix
-  (wineserver -p </dev/null >/dev/null 2>&1 &)
+  wineserver -p </dev/null >/dev/null 2>&1
   bench_start_server $(server_args) || exit 1
   start_exam_server || exit 1
   place_browser

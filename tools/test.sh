@@ -57,12 +57,26 @@ stage_failed() {
   record count 0 1 0
 }
 
+# ctest_list DIR [CTEST ARGS...]: ctest -N in DIR, its output on stdout, and
+# what went wrong on stderr when it fails. The first listing after a build
+# runs each Windows test program under Wine for its tests and writes the
+# lists into the build dir, which both lanes share: one lane lists at a time,
+# so that the other reads finished lists instead of one being written.
+ctest_list() {
+  local dir=$1 out rc; shift
+  out=$(cd "$dir" && flock .ctest-list.lock ctest -N "$@" 2>&1)
+  rc=$?
+  [ "$rc" -eq 0 ] || bench_log "ctest -N in $dir failed ($rc): $(grep -A 12 'CMake Error' <<<"$out" || tail -n 12 <<<"$out")"
+  printf '%s\n' "$out"
+  return "$rc"
+}
+
 # check_listing LOGNAME DIR: every test program of the build dir gave its list
 # of tests (a program that was not built leaves a "_NOT_BUILT" placeholder,
 # which no label selects; one whose listing failed leaves its tests out).
 check_listing() {
   local name=$1 dir=$2 listing placeholder
-  listing=$(cd "$dir" && ctest -N 2>&1) || { stage_failed "$name: ctest could not list the tests"; return; }
+  listing=$(ctest_list "$dir") || { stage_failed "$name: ctest could not list the tests"; return; }
   grep -qE 'CMake Error|Error running test executable' <<<"$listing" &&
     stage_failed "$name: a test program could not list its tests"
   while read -r placeholder; do
@@ -77,7 +91,7 @@ check_listing() {
 run_ctest() {
   local name=$1 dir=$2; shift 2
   local junit="$LOGS/$name.xml" log="$LOGS/$name.log" kind test selected listing
-  listing=$(cd "$dir" && ctest -N "$@" 2>&1)
+  listing=$(ctest_list "$dir" "$@") || stage_failed "$name: ctest could not list the tests"
   selected=$(sed -n -E 's/^Total Tests: ([0-9]+)$/\1/p' <<<"$listing")
   if [ -z "$selected" ] || [ "$selected" -eq 0 ]; then
     stage_failed "$name: no test selected"
