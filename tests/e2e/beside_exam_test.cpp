@@ -64,11 +64,9 @@ protected:
     // arguments the exam's browser gives the child it starts.
     HWND ChildOutsideTheExam()
     {
-        std::wstring cmd = L"\"" + driver::BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --child";
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        const std::wstring standin = driver::BuildFile(L"tests\\standin\\browser-standin.exe");
+        if (!driver::StartProgram(L"\"" + standin + L"\" --child", pi))
             return nullptr;
         others_.push_back(pi.hProcess);
         CloseHandle(pi.hThread);

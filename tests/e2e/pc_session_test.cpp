@@ -42,11 +42,8 @@ TEST_F(PcSession, TheEndOfTheWindowsSessionIsReportedBeforeTheProgramEnds)
     ASSERT_NE(exam.bar, nullptr);
     ASSERT_EQ(EventsOnceThereAre(2), (std::vector<Event>{kStartEvent, Violation(1, kScreens)}));
 
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
     PROCESS_INFORMATION end{};
-    wchar_t command[] = L"wineboot.exe --end-session";
-    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &end));
+    ASSERT_TRUE(driver::StartProgram(L"wineboot.exe --end-session", end));
     EXPECT_EQ(WaitForSingleObject(end.hProcess, 60000), WAIT_OBJECT_0) << "the end of the session is through";
     CloseHandle(end.hProcess);
     CloseHandle(end.hThread);

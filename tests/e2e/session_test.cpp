@@ -296,11 +296,9 @@ TEST_F(Session, TheWatchReportsAForeignWindowAtMostOnceInMoreThanFiveSeconds)
 {
     StartExam();
     // Another program of the browser's engine, not from a browser's install path.
-    std::wstring cmd = L"\"" + driver::BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --other-program";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
     PROCESS_INFORMATION other{};
-    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &other));
+    ASSERT_TRUE(driver::StartProgram(
+        L"\"" + driver::BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --other-program", other));
     HWND window = browser::WaitForWindow(other.dwProcessId, 10000);
     EXPECT_NE(window, nullptr);
     EXPECT_TRUE(window && driver::BringToFront(window));

@@ -13,11 +13,8 @@ protected:
     // Starts the stand-in browser from `path` as another program would.
     DWORD StartOtherProgram(const std::wstring& path)
     {
-        std::wstring cmd = L"\"" + path + L"\" --other-program";
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        if (!driver::StartProgram(L"\"" + path + L"\" --other-program", pi))
             return 0;
         others_.push_back(pi.hProcess);
         CloseHandle(pi.hThread);

@@ -94,12 +94,8 @@ protected:
     App& Start(const std::wstring& commandLine)
     {
         App& app = apps.emplace_back();
-        std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-        buffer.push_back(L'\0');
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &app.pi)) {
-            ADD_FAILURE() << "CreateProcessW failed, error " << GetLastError();
+        if (!StartProgram(commandLine, app.pi)) {
+            ADD_FAILURE() << "the stand-in did not start";
             return app;
         }
         app.main = WaitForTopWindow(app.pi.dwProcessId, L"Chrome_WidgetWin_1", nullptr, 15000);
@@ -234,11 +230,9 @@ TEST(StandinChromium, LivesExactlyAsLongAsChromiumAndEndsItWhenEnded)
     for (const bool endedFromOutside : {false, true}) {
         SCOPED_TRACE(endedFromOutside ? "the stand-in is ended" : "Chromium ends by itself");
         const auto before = FilesIn(ownWin);
-        std::wstring cmd = L"\"" + BuildFile(L"tests\\standin\\browser-standin.exe") + L"\" --kiosk \"about:blank\"";
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
         PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        const std::wstring standin = BuildFile(L"tests\\standin\\browser-standin.exe");
+        ASSERT_TRUE(StartProgram(L"\"" + standin + L"\" --kiosk \"about:blank\"", pi));
         std::wstring pidFile;
         ASSERT_TRUE(WaitFor([&] { return !(pidFile = NewChromiumPidFile(ownWin, before)).empty(); }, 20000));
         std::string pidText;
@@ -251,11 +245,8 @@ TEST(StandinChromium, LivesExactlyAsLongAsChromiumAndEndsItWhenEnded)
             TerminateProcess(pi.hProcess, 0);
             EXPECT_TRUE(WaitFor([&] { return !UnixFileExists(proc); }, 15000)) << "Chromium is ended with it";
         } else {
-            std::wstring kill = L"Z:\\bin\\kill -TERM " + std::to_wstring(std::stoul(pidText));
-            STARTUPINFOW ksi{};
-            ksi.cb = sizeof(ksi);
             PROCESS_INFORMATION kpi{};
-            ASSERT_TRUE(CreateProcessW(nullptr, kill.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &ksi, &kpi));
+            ASSERT_TRUE(StartProgram(L"Z:\\bin\\kill -TERM " + std::to_wstring(std::stoul(pidText)), kpi));
             EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0)) << "ends with Chromium";
             DWORD code = 259;
             GetExitCodeProcess(pi.hProcess, &code);
