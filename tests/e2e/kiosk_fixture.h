@@ -108,7 +108,10 @@ protected:
             driver::SettleDisplay(exam.browser);
         if (exam.bar)
             driver::SettleDisplay(exam.bar);
-        EXPECT_TRUE(driver::WaitFor([&] { return Count(kStartEvent) == starts + 1; }, 10000)) << "one START";
+        // A START has reached the server. One that fails is tried again a
+        // second later, maybe before this wait begins on a busy machine: how
+        // many tries came is for the test to check, with its events.
+        EXPECT_TRUE(driver::WaitFor([&] { return Count(kStartEvent) > starts; }, 10000)) << "a START";
         return exam;
     }
 
