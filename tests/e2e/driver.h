@@ -21,9 +21,9 @@ std::wstring BuildFile(const std::wstring& relative);
 // Path of the build's orvel-cbt.exe.
 std::wstring AppPath();
 
-// Starts a program of the test's own with this command line (the exe quoted
-// first); a start that fails is said on stderr with its error. False if it
-// did not start.
+// Starts a program of the test's own with this command line, as the program
+// starts the browser (no application name); a start that fails is said on
+// stderr with its error. False if it did not start.
 bool StartProgram(std::wstring commandLine, PROCESS_INFORMATION& pi);
 
 // Starts the program and waits for its start screen. False if it never shows.
